@@ -1,0 +1,31 @@
+#pragma once
+// File operations that need the operating system: atomic replacement, permissions, sizes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+enum class TFileAccess {
+    Shared,   // rw-r--r-- for a new file; a replaced file keeps its permissions
+    OwnerOnly // rw------- always, for files that hold credentials
+};
+
+// Replaces the file at path with data: writes a temporary file in the same folder, flushes it to disk and
+// renames it over the old one, so that a failure at any step leaves the old file whole. Raises EFCreateError
+// or EWriteError with the system's text on failure.
+void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared);
+
+// Reads a whole file; raises EFOpenError when it cannot be opened and EReadError when reading fails.
+std::string ReadFileBytes(const std::string& path);
+bool TryReadFileBytes(const std::string& path, std::string& data);
+
+bool FileExists(const std::string& path);      // a regular file (or a link to one)
+bool DirectoryExists(const std::string& path);
+// The size from the file system, or -1.
+int64_t PlatformFileSize(const std::string& path);
+// Permission bits of an existing file, or -1.
+int FilePermissions(const std::string& path);
+
+// Tests make writes fail as on a full disk: the hook sees the target path and returns true to fail it.
+void SetWriteFaultForTesting(std::function<bool(const std::string& path)> fault);

@@ -1,0 +1,82 @@
+#include "platform/UnitPlatformShell.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+std::mutex GLock;
+std::string GProgram = "xdg-open";
+constexpr auto VerdictWait = std::chrono::milliseconds(3000);
+
+std::string OpenerExitText(int status) {
+    // xdg-open's documented exit codes.
+    switch (status) {
+    case 1: return "Error in command line syntax.";
+    case 2: return "One of the files passed on the command line did not exist.";
+    case 3: return "A required tool could not be found.";
+    case 4: return "The action failed.";
+    default: return "The program that opens addresses ended with exit status " + std::to_string(status) + ".";
+    }
+}
+
+} // namespace
+
+TShellOpenResult ShellOpen(const std::string& address) {
+    std::string program;
+    {
+        std::lock_guard lock(GLock);
+        program = GProgram;
+    }
+    TShellOpenResult result;
+    pid_t pid = 0;
+    char* argv[] = {program.data(), const_cast<char*>(address.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        result.Success = false;
+        result.ErrorCode = rc;
+        result.ErrorText = std::strerror(rc);
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + VerdictWait;
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 || std::chrono::steady_clock::now() >= deadline) {
+            // Still running: the handler took the address. Reap it later so that no zombie stays.
+            std::thread([pid] {
+                int ignored;
+                waitpid(pid, &ignored, 0);
+            }).detach();
+            return result;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (code != 0) {
+        result.Success = false;
+        result.ErrorCode = code;
+        result.ErrorText = OpenerExitText(code);
+    }
+    return result;
+}
+
+void SetShellOpenProgramForTesting(const std::string& program) {
+    std::lock_guard lock(GLock);
+    GProgram = program.empty() ? "xdg-open" : program;
+}

@@ -1,0 +1,217 @@
+#include "support/UnitUtils.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "support/UnitExceptions.h"
+
+namespace {
+
+[[noreturn]] void RaiseFormatError(std::string_view format) {
+    throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+}
+
+std::string FormatOne(const std::string& spec, char conv, const TFormatArg& arg, std::string_view format) {
+    char buf[512];
+    int n = -1;
+    const std::string f = spec + conv;
+    switch (conv) {
+    case 's': {
+        auto* s = std::get_if<std::string>(&arg.Value);
+        if (!s) RaiseFormatError(format);
+        if (spec == "%") return *s;
+        n = std::snprintf(buf, sizeof buf, f.c_str(), s->c_str());
+        if (n >= static_cast<int>(sizeof buf)) {
+            std::string big(static_cast<size_t>(n) + 1, '\0');
+            std::snprintf(big.data(), big.size(), f.c_str(), s->c_str());
+            big.resize(static_cast<size_t>(n));
+            return big;
+        }
+        break;
+    }
+    case 'd':
+    case 'u':
+    case 'x':
+    case 'X': {
+        long long v;
+        if (auto* i = std::get_if<long long>(&arg.Value)) v = *i;
+        else if (auto* u = std::get_if<unsigned long long>(&arg.Value)) v = static_cast<long long>(*u);
+        else RaiseFormatError(format);
+        const std::string ff = spec + "ll" + (conv == 'd' ? 'd' : conv);
+        n = std::snprintf(buf, sizeof buf, ff.c_str(), v);
+        break;
+    }
+    case 'f':
+    case 'g':
+    case 'e': {
+        double v;
+        if (auto* d = std::get_if<double>(&arg.Value)) v = *d;
+        else if (auto* i = std::get_if<long long>(&arg.Value)) v = static_cast<double>(*i);
+        else RaiseFormatError(format);
+        n = std::snprintf(buf, sizeof buf, f.c_str(), v);
+        break;
+    }
+    default:
+        RaiseFormatError(format);
+    }
+    if (n < 0 || n >= static_cast<int>(sizeof buf)) RaiseFormatError(format);
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+} // namespace
+
+std::string Format(std::string_view format, const std::vector<TFormatArg>& args) {
+    std::string out;
+    out.reserve(format.size() + 16 * args.size());
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') {
+            out += format[i];
+            continue;
+        }
+        if (i + 1 < format.size() && format[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < format.size() && std::strchr("-+ #0123456789.", format[j])) ++j;
+        if (j >= format.size()) RaiseFormatError(format);
+        if (next >= args.size()) RaiseFormatError(format);
+        out += FormatOne(std::string(format.substr(i, j - i)), format[j], args[next++], format);
+        i = j;
+    }
+    return out;
+}
+
+std::string Format(std::string_view format, std::initializer_list<TFormatArg> args) {
+    return Format(format, std::vector<TFormatArg>(args));
+}
+
+std::string TrimLeft(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    return std::string(s.substr(b));
+}
+
+std::string TrimRight(std::string_view s) {
+    size_t e = s.size();
+    while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return std::string(s.substr(0, e));
+}
+
+std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+
+std::string UpperCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool StartsText(std::string_view prefix, std::string_view s) {
+    return s.size() >= prefix.size() && SameText(prefix, s.substr(0, prefix.size()));
+}
+
+std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+    if (from.empty()) return std::string(s);
+    std::string out;
+    size_t pos = 0;
+    for (size_t hit; (hit = s.find(from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+        out.append(s.substr(pos, hit - pos));
+        out.append(to);
+    }
+    out.append(s.substr(pos));
+    return out;
+}
+
+std::string IntToStr(long long v) { return std::to_string(v); }
+
+bool TryStrToInt64(std::string_view s, long long& value) {
+    std::string t = Trim(s);
+    std::string_view v = t;
+    if (!v.empty() && v.front() == '+') v.remove_prefix(1);
+    if (v.empty()) return false;
+    bool hex = false;
+    if (v.front() == '$') {
+        hex = true;
+        v.remove_prefix(1);
+    } else if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        hex = true;
+        v.remove_prefix(2);
+    }
+    long long r = 0;
+    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), r, hex ? 16 : 10);
+    if (ec != std::errc() || p != v.data() + v.size()) return false;
+    value = r;
+    return true;
+}
+
+long long StrToInt64Def(std::string_view s, long long def) {
+    long long v;
+    return TryStrToInt64(s, v) ? v : def;
+}
+
+int StrToIntDef(std::string_view s, int def) {
+    long long v;
+    if (!TryStrToInt64(s, v) || v < INT32_MIN || v > INT32_MAX) return def;
+    return static_cast<int>(v);
+}
+
+std::string SysErrorMessage(int errorCode) {
+    char buf[256];
+    // GNU strerror_r returns the text, which may or may not live in buf.
+    return strerror_r(errorCode, buf, sizeof buf);
+}
+
+std::string HtmlEscape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + s.size() / 8);
+    for (char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string XmlEscape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + s.size() / 8);
+    for (char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
