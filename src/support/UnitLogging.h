@@ -1,0 +1,94 @@
+#pragma once
+// Process-wide logging: callers append to a queue; one logging thread stamps and writes the messages.
+
+#include <deque>
+#include <exception>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "support/UnitUtils.h"
+
+enum TLogMessageKind : int { lmkInfo = 0, lmkWarning = 1, lmkError = 2, lmkAssert = 3 };
+
+enum TLoggingLevel : int { lgNone = 0, lgAll = 1, lgWarningsAndErrors = 2 };
+
+using TLoggingTargets = unsigned;
+constexpr TLoggingTargets lgtrgtToDebugOutput = 1;
+constexpr TLoggingTargets lgtrgtToFile = 2;
+constexpr TLoggingTargets lgtrgtToList = 4;
+
+// The label written in front of a message of that kind ("Info   ", "Warning", "Error", "Assert ").
+const char* LogMessageKindLabel(int kind);
+
+class TLogMessageList;
+
+// Stamps messages and writes them to the log file, the debugger output and/or the message list.
+class TLogging {
+public:
+    // Registers the new object as the process-wide one (replacing and freeing any earlier one).
+    TLogging(TLoggingLevel level, const std::string& logFilePath, TLoggingTargets targets);
+    // Makes an object that is not registered as the process-wide one.
+    static std::unique_ptr<TLogging> CreateUnregistered(TLoggingLevel level, const std::string& logFilePath,
+                                                        TLoggingTargets targets);
+    virtual ~TLogging();
+
+    virtual void WriteMessage(const std::string& text, int kind);
+    // Writes "%s: %s (%s)" at once with kind Error, bypassing the queue.
+    virtual void LogException(const std::exception& e, const std::string& location);
+
+    TLoggingLevel Level() const { return FLevel; }
+    TLoggingTargets Targets() const { return FTargets; }
+    const std::string& LogFilePath() const { return FLogFilePath; }
+    TLogMessageList& MessageList() { return *FMessageList; }
+    int MaxFileSizeKB() const { return FMaxFileSizeKB; }
+    int TrimmedFileSizeKB() const { return FTrimmedFileSizeKB; }
+
+protected:
+    struct TUnregistered {};
+    TLogging(TUnregistered, TLoggingLevel level, const std::string& logFilePath, TLoggingTargets targets);
+    virtual void CreateMessageList();
+
+private:
+    void WriteLineToFile(const std::string& line);
+    void TrimFile();
+
+    std::string FLogFilePath;
+    TLoggingLevel FLevel;
+    TLoggingTargets FTargets;
+    std::unique_ptr<TLogMessageList> FMessageList;
+    int FMaxFileSizeKB = 400;
+    int FTrimmedFileSizeKB = 200;
+};
+
+// Messages kept in memory, each entry the kind digit followed by the time-stamped text. Bounded: beyond
+// MaxEntries the oldest entry goes, so an unwritable log cannot grow the process without end.
+class TLogMessageList {
+public:
+    static constexpr size_t MaxEntries = 10000;
+    void Add(const std::string& text, int kind);
+    int Count() const;
+    std::string Text(int index) const;
+    int Kind(int index) const;
+    void Delete(int index);
+
+private:
+    std::deque<std::string> FEntries;
+};
+
+// Only the first call in a process acts.
+void StartLogging(TLoggingLevel defaultLevel, TLoggingTargets defaultTargets, const std::string& logFilePath);
+// Waits (when asked) until the queue is empty, then ends the logging thread; later Log calls are dropped.
+void StopLogging(bool wait);
+// Never raises; may be called from any thread.
+void Log(const std::string& text, TLogMessageKind kind = lmkInfo);
+void LogFmt(std::string_view format, std::initializer_list<TFormatArg> args, TLogMessageKind kind = lmkInfo);
+void LogException(const std::exception& e, const std::string& location, bool flattenLineBreaks = true);
+void LogException(std::exception_ptr e, const std::string& location, bool flattenLineBreaks = true);
+std::string LoggingDescription();
+// The process-wide TLogging; creates a silent one (lgNone, debugger output) when there is none.
+TLogging& Logging();
+
+// "%s: %s (%s)" of class name, message and location, or "%s: %s" without a location.
+std::string ExceptionLogText(const std::exception& e, const std::string& location, bool flattenLineBreaks);

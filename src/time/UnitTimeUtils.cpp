@@ -1,0 +1,5 @@
+#include "time/UnitTimeUtils.h"
+
+#include "platform/UnitPlatformClock.h"
+
+TDateTime ExactNow() { return Now(); }
