@@ -1,9 +1,9 @@
 #pragma once
 // The clock seam: local and UTC date-time now and a millisecond tick counter; tests install their own.
 
-#include <cstdint>
-
 #include "support/UnitDateTime.h"
+
+#include <cstdint>
 
 class TPlatformClock {
 public:

@@ -1,14 +1,13 @@
 #include "platform/UnitPlatformFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "support/UnitExceptions.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
-
-#include "support/UnitExceptions.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -118,6 +117,28 @@ std::string ReadFileBytes(const std::string& path) {
     throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(err));
 }
 
+void AppendToFile(const std::string& path, std::string_view data) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int err = errno;
+        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));
+    }
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = WriteFaultFor(path) ? (errno = ENOSPC, -1) : ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            throw EWriteError("Cannot write file \"" + path + "\". " + std::strerror(err));
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -132,6 +153,14 @@ int64_t PlatformFileSize(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<int64_t>(st.st_size);
+}
+
+int64_t PlatformFileSizeByOpening(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    return size < 0 ? -1 : static_cast<int64_t>(size);
 }
 
 int FilePermissions(const std::string& path) {

@@ -14,16 +14,23 @@ enum class TFileAccess {
 // Replaces the file at path with data: writes a temporary file in the same folder, flushes it to disk and
 // renames it over the old one, so that a failure at any step leaves the old file whole. Raises EFCreateError
 // or EWriteError with the system's text on failure.
-void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared);
+void WriteFileAtomic(const std::string& path, std::string_view data,
+                     TFileAccess access = TFileAccess::Shared);
 
 // Reads a whole file; raises EFOpenError when it cannot be opened and EReadError when reading fails.
 std::string ReadFileBytes(const std::string& path);
 bool TryReadFileBytes(const std::string& path, std::string& data);
 
-bool FileExists(const std::string& path);      // a regular file (or a link to one)
+// Opens the file (creating it when missing), appends data at its end and closes it again. Raises
+// EFOpenError or EWriteError with the system's text.
+void AppendToFile(const std::string& path, std::string_view data);
+
+bool FileExists(const std::string& path); // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);
 // The size from the file system, or -1.
 int64_t PlatformFileSize(const std::string& path);
+// The size through an open descriptor (seeking to the end), or -1 when the file cannot be opened.
+int64_t PlatformFileSizeByOpening(const std::string& path);
 // Permission bits of an existing file, or -1.
 int FilePermissions(const std::string& path);
 

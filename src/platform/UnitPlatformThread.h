@@ -24,6 +24,12 @@ public:
     bool Finished() const { return FFinished; }
     // Blocks until Execute has returned (not callable from the thread itself).
     void WaitFor();
+    // A derived class whose object may be destroyed while Execute runs calls this first in its destructor:
+    // by the time the base destructor runs, the derived part is gone and Execute must not be running.
+    void TerminateAndWait() {
+        Terminate();
+        WaitFor();
+    }
     // Runs the end-of-thread notification now, on the calling thread, if it has not run yet and Execute has
     // returned. With FreeOnTerminate the object is deleted: the caller must not touch it afterwards.
     void DeliverTermination();

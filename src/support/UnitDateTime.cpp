@@ -1,8 +1,8 @@
 #include "support/UnitDateTime.h"
 
-#include <cmath>
-
 #include "support/UnitExceptions.h"
+
+#include <cmath>
 
 namespace {
 
@@ -42,7 +42,9 @@ void SplitValue(TDateTime value, int64_t& days, int64_t& msOfDay) {
 
 } // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -53,8 +55,8 @@ int DaysInMonth(int year, int month) {
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
         return false;
-    result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-                                 UnixDateDelta);
+    result = static_cast<double>(
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + UnixDateDelta);
     return true;
 }
 
@@ -77,7 +79,8 @@ TDateTime EncodeTime(int hour, int min, int sec, int msec) {
     return r;
 }
 
-bool TryEncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec, TDateTime& result) {
+bool TryEncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec,
+                       TDateTime& result) {
     TDateTime date, time;
     if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, min, sec, msec, time)) return false;
     result = date < 0 ? date - time : date + time;
@@ -91,7 +94,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int se
     return r;
 }
 
-void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec, int& msec) {
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                    int& msec) {
     int64_t days, ms;
     SplitValue(value, days, ms);
     CivilFromDays(days - UnixDateDelta, year, month, day);
@@ -125,10 +129,13 @@ int64_t DateTimeToMSecs(TDateTime value) {
 }
 
 TDateTime MSecsToDateTime(int64_t msecs) {
-    if (msecs >= 0) return static_cast<double>(msecs / MSecsPerDayInt) +
-                           static_cast<double>(msecs % MSecsPerDayInt) / MSecsPerDay;
+    if (msecs >= 0)
+        return static_cast<double>(msecs / MSecsPerDayInt) +
+               static_cast<double>(msecs % MSecsPerDayInt) / MSecsPerDay;
     const int64_t a = -msecs;
     return -(static_cast<double>(a / MSecsPerDayInt) + static_cast<double>(a % MSecsPerDayInt) / MSecsPerDay);
 }
 
-TDateTime UnixToDateTime(int64_t seconds) { return MSecsToDateTime((seconds + int64_t{UnixDateDelta} * 86400) * 1000); }
+TDateTime UnixToDateTime(int64_t seconds) {
+    return MSecsToDateTime((seconds + int64_t{UnixDateDelta} * 86400) * 1000);
+}

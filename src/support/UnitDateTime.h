@@ -18,15 +18,16 @@ int DaysInMonth(int year, int month);
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result);
-TDateTime EncodeDate(int year, int month, int day);              // raises EConvertError when invalid
-TDateTime EncodeTime(int hour, int min, int sec, int msec);      // raises EConvertError when invalid
+TDateTime EncodeDate(int year, int month, int day);         // raises EConvertError when invalid
+TDateTime EncodeTime(int hour, int min, int sec, int msec); // raises EConvertError when invalid
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec);
 bool TryEncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec, TDateTime& result);
 
 // Splits a value into its calendar fields, the milliseconds rounded to nearest.
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
-void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec, int& msec);
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                    int& msec);
 // 1 = Sunday ... 7 = Saturday.
 int DayOfWeek(TDateTime value);
 

@@ -19,7 +19,7 @@ private:
     class Name : public Base {                                                                               \
     public:                                                                                                  \
         using Base::Base;                                                                                    \
-        const char* ClassName() const noexcept override { return #Name; }                                   \
+        const char* ClassName() const noexcept override { return #Name; }                                    \
     }
 
 KOVA_DECLARE_EXCEPTION(EConvertError, Exception);

@@ -1,15 +1,15 @@
 #include "support/UnitFormatSettings.h"
 
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformLocale.h"
+#include "support/UnitUtils.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <vector>
-
-#include "platform/UnitPlatformClock.h"
-#include "platform/UnitPlatformLocale.h"
-#include "support/UnitUtils.h"
 
 namespace {
 
@@ -18,11 +18,14 @@ TFormatSettings* GDefault = nullptr;
 
 std::string Pad(int v, int width) {
     std::string s = std::to_string(v);
-    while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
+    while (static_cast<int>(s.size()) < width)
+        s.insert(s.begin(), '0');
     return s;
 }
 
-char Up(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Up(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 void Append(std::string& out, std::string_view format, TDateTime value, const TFormatSettings& fs, int depth);
 
@@ -33,7 +36,8 @@ void AppendToken(std::string& out, std::string_view format, size_t& i, bool& las
     const char c = format[i];
     const char u = Up(c);
     size_t run = 1;
-    while (i + run < format.size() && Up(format[i + run]) == u) ++run;
+    while (i + run < format.size() && Up(format[i + run]) == u)
+        ++run;
     auto take = [&](size_t count) { i += count; };
 
     if (c == '"' || c == '\'') {
@@ -88,12 +92,18 @@ void AppendToken(std::string& out, std::string_view format, size_t& i, bool& las
         }
         break;
     case 'D':
-        if (run == 1) out += std::to_string(d);
-        else if (run == 2) out += Pad(d, 2);
-        else if (run == 3) out += fs.ShortDayNames[DayOfWeek(value) - 1];
-        else if (run == 4) out += fs.LongDayNames[DayOfWeek(value) - 1];
-        else if (run == 5 && depth < 2) Append(out, fs.ShortDateFormat, value, fs, depth + 1);
-        else if (depth < 2) Append(out, fs.LongDateFormat, value, fs, depth + 1);
+        if (run == 1)
+            out += std::to_string(d);
+        else if (run == 2)
+            out += Pad(d, 2);
+        else if (run == 3)
+            out += fs.ShortDayNames[DayOfWeek(value) - 1];
+        else if (run == 4)
+            out += fs.LongDayNames[DayOfWeek(value) - 1];
+        else if (run == 5 && depth < 2)
+            Append(out, fs.ShortDateFormat, value, fs, depth + 1);
+        else if (depth < 2)
+            Append(out, fs.LongDateFormat, value, fs, depth + 1);
         take(run > 6 ? 6 : run);
         break;
     case 'H': {
@@ -149,9 +159,11 @@ void AppendToken(std::string& out, std::string_view format, size_t& i, bool& las
     lastWasHour = hourToken;
 }
 
-void Append(std::string& out, std::string_view format, TDateTime value, const TFormatSettings& fs, int depth) {
+void Append(std::string& out, std::string_view format, TDateTime value, const TFormatSettings& fs,
+            int depth) {
     bool lastWasHour = false;
-    for (size_t i = 0; i < format.size();) AppendToken(out, format, i, lastWasHour, value, fs, depth);
+    for (size_t i = 0; i < format.size();)
+        AppendToken(out, format, i, lastWasHour, value, fs, depth);
 }
 
 // The order of day, month and year that a short date format names, such as "dmy".
@@ -178,7 +190,8 @@ bool ReadNumber(std::string_view t, size_t& i, int& value, int& digits) {
 }
 
 void SkipBlanks(std::string_view t, size_t& i) {
-    while (i < t.size() && t[i] == ' ') ++i;
+    while (i < t.size() && t[i] == ' ')
+        ++i;
 }
 
 bool ScanDate(std::string_view t, size_t& i, TDateTime& date, const TFormatSettings& fs) {
@@ -211,8 +224,10 @@ bool ScanDate(std::string_view t, size_t& i, TDateTime& date, const TFormatSetti
         m = dayFirst ? parts[1] : parts[0];
     } else {
         for (int k = 0; k < 3; ++k) {
-            if (order[k] == 'd') d = parts[k];
-            else if (order[k] == 'm') m = parts[k];
+            if (order[k] == 'd')
+                d = parts[k];
+            else if (order[k] == 'm')
+                m = parts[k];
             else {
                 y = parts[k];
                 yWidth = widths[k];
@@ -255,7 +270,8 @@ bool ScanTime(std::string_view t, size_t& i, TDateTime& time, const TFormatSetti
                     i = start;
                     return false;
                 }
-                for (; w < 3; ++w) z *= 10;
+                for (; w < 3; ++w)
+                    z *= 10;
             }
         }
     } else {
@@ -358,11 +374,13 @@ bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& 
     size_t i = 0;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) norm += t[i++];
     size_t digits = 0;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') norm += t[i++], ++digits;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+        norm += t[i++], ++digits;
     if (i < t.size() && t[i] == settings.DecimalSeparator) {
         norm += '.';
         ++i;
-        while (i < t.size() && t[i] >= '0' && t[i] <= '9') norm += t[i++], ++digits;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+            norm += t[i++], ++digits;
     }
     if (digits == 0) return false;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
@@ -370,7 +388,8 @@ bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& 
         ++i;
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) norm += t[i++];
         size_t expDigits = 0;
-        while (i < t.size() && t[i] >= '0' && t[i] <= '9') norm += t[i++], ++expDigits;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+            norm += t[i++], ++expDigits;
         if (expDigits == 0) return false;
     }
     if (i != t.size()) return false;

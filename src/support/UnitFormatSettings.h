@@ -2,12 +2,12 @@
 // The format-settings record (separators, date and time formats, names) and the conversions that use it.
 // Nothing here reads the C library's locale state: the record says everything.
 
+#include "support/UnitDateTime.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "support/UnitDateTime.h"
 
 struct TFormatSettings {
     uint8_t CurrencyFormat = 0;
@@ -27,10 +27,12 @@ struct TFormatSettings {
     std::string LongTimeFormat = "hh:mm:ss";
     std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::array<std::string, 12> LongMonthNames{"January", "February", "March",     "April",   "May",      "June",
-                                               "July",    "August",   "September", "October", "November", "December"};
+    std::array<std::string, 12> LongMonthNames{"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
     std::array<std::string, 7> ShortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    std::array<std::string, 7> LongDayNames{"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    std::array<std::string, 7> LongDayNames{"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
     uint16_t TwoDigitYearCenturyWindow = 50;
 };
 

@@ -1,14 +1,14 @@
 #pragma once
 // Process-wide logging: callers append to a queue; one logging thread stamps and writes the messages.
 
+#include "support/UnitUtils.h"
+
 #include <deque>
 #include <exception>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "support/UnitUtils.h"
 
 enum TLogMessageKind : int { lmkInfo = 0, lmkWarning = 1, lmkError = 2, lmkAssert = 3 };
 
@@ -27,12 +27,15 @@ class TLogMessageList;
 // Stamps messages and writes them to the log file, the debugger output and/or the message list.
 class TLogging {
 public:
-    // Registers the new object as the process-wide one (replacing and freeing any earlier one).
+    // An object of its own, as tests and tools use; CreateProcessWide makes the one that Log feeds.
     TLogging(TLoggingLevel level, const std::string& logFilePath, TLoggingTargets targets);
-    // Makes an object that is not registered as the process-wide one.
-    static std::unique_ptr<TLogging> CreateUnregistered(TLoggingLevel level, const std::string& logFilePath,
-                                                        TLoggingTargets targets);
     virtual ~TLogging();
+    TLogging(const TLogging&) = delete;
+    TLogging& operator=(const TLogging&) = delete;
+
+    // Replaces (and frees) the process-wide object with a new one and returns it.
+    static TLogging& CreateProcessWide(TLoggingLevel level, const std::string& logFilePath,
+                                       TLoggingTargets targets);
 
     virtual void WriteMessage(const std::string& text, int kind);
     // Writes "%s: %s (%s)" at once with kind Error, bypassing the queue.
@@ -46,9 +49,7 @@ public:
     int TrimmedFileSizeKB() const { return FTrimmedFileSizeKB; }
 
 protected:
-    struct TUnregistered {};
-    TLogging(TUnregistered, TLoggingLevel level, const std::string& logFilePath, TLoggingTargets targets);
-    virtual void CreateMessageList();
+    std::unique_ptr<TLogMessageList> CreateMessageList();
 
 private:
     void WriteLineToFile(const std::string& line);
@@ -89,6 +90,8 @@ void LogException(std::exception_ptr e, const std::string& location, bool flatte
 std::string LoggingDescription();
 // The process-wide TLogging; creates a silent one (lgNone, debugger output) when there is none.
 TLogging& Logging();
+// The log path for an empty path: the executable's path with its extension replaced by ".log".
+std::string DefaultLogFilePath();
 
 // "%s: %s (%s)" of class name, message and location, or "%s: %s" without a location.
 std::string ExceptionLogText(const std::exception& e, const std::string& location, bool flattenLineBreaks);

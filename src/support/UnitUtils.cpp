@@ -1,11 +1,11 @@
 #include "support/UnitUtils.h"
 
+#include "support/UnitExceptions.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-
-#include "support/UnitExceptions.h"
 
 namespace {
 
@@ -36,9 +36,12 @@ std::string FormatOne(const std::string& spec, char conv, const TFormatArg& arg,
     case 'x':
     case 'X': {
         long long v;
-        if (auto* i = std::get_if<long long>(&arg.Value)) v = *i;
-        else if (auto* u = std::get_if<unsigned long long>(&arg.Value)) v = static_cast<long long>(*u);
-        else RaiseFormatError(format);
+        if (auto* i = std::get_if<long long>(&arg.Value))
+            v = *i;
+        else if (auto* u = std::get_if<unsigned long long>(&arg.Value))
+            v = static_cast<long long>(*u);
+        else
+            RaiseFormatError(format);
         const std::string ff = spec + "ll" + (conv == 'd' ? 'd' : conv);
         n = std::snprintf(buf, sizeof buf, ff.c_str(), v);
         break;
@@ -47,9 +50,12 @@ std::string FormatOne(const std::string& spec, char conv, const TFormatArg& arg,
     case 'g':
     case 'e': {
         double v;
-        if (auto* d = std::get_if<double>(&arg.Value)) v = *d;
-        else if (auto* i = std::get_if<long long>(&arg.Value)) v = static_cast<double>(*i);
-        else RaiseFormatError(format);
+        if (auto* d = std::get_if<double>(&arg.Value))
+            v = *d;
+        else if (auto* i = std::get_if<long long>(&arg.Value))
+            v = static_cast<double>(*i);
+        else
+            RaiseFormatError(format);
         n = std::snprintf(buf, sizeof buf, f.c_str(), v);
         break;
     }
@@ -77,7 +83,8 @@ std::string Format(std::string_view format, const std::vector<TFormatArg>& args)
             continue;
         }
         size_t j = i + 1;
-        while (j < format.size() && std::strchr("-+ #0123456789.", format[j])) ++j;
+        while (j < format.size() && std::strchr("-+ #0123456789.", format[j]))
+            ++j;
         if (j >= format.size()) RaiseFormatError(format);
         if (next >= args.size()) RaiseFormatError(format);
         out += FormatOne(std::string(format.substr(i, j - i)), format[j], args[next++], format);
@@ -92,17 +99,21 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
 
 std::string TrimLeft(std::string_view s) {
     size_t b = 0;
-    while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
     return std::string(s.substr(b));
 }
 
 std::string TrimRight(std::string_view s) {
     size_t e = s.size();
-    while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
     return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+    return TrimRight(TrimLeft(s));
+}
 
 std::string UpperCase(std::string_view s) {
     std::string r(s);
@@ -145,7 +156,9 @@ std::string StringReplaceAll(std::string_view s, std::string_view from, std::str
     return out;
 }
 
-std::string IntToStr(long long v) { return std::to_string(v); }
+std::string IntToStr(long long v) {
+    return std::to_string(v);
+}
 
 bool TryStrToInt64(std::string_view s, long long& value) {
     std::string t = Trim(s);
@@ -189,12 +202,23 @@ std::string HtmlEscape(std::string_view s) {
     out.reserve(s.size() + s.size() / 8);
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -205,12 +229,23 @@ std::string XmlEscape(std::string_view s) {
     out.reserve(s.size() + s.size() / 8);
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

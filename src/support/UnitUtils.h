@@ -28,7 +28,7 @@ struct TFormatArg {
 std::string Format(std::string_view format, std::initializer_list<TFormatArg> args);
 std::string Format(std::string_view format, const std::vector<TFormatArg>& args);
 
-std::string Trim(std::string_view s);      // drops leading and trailing characters up to and including blank
+std::string Trim(std::string_view s); // drops leading and trailing characters up to and including blank
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 std::string UpperCase(std::string_view s); // ASCII letters only, as the system compares names

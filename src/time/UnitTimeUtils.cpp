@@ -2,4 +2,6 @@
 
 #include "platform/UnitPlatformClock.h"
 
-TDateTime ExactNow() { return Now(); }
+TDateTime ExactNow() {
+    return Now();
+}

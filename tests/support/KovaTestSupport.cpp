@@ -1,12 +1,12 @@
 #include "KovaTestSupport.h"
 
+#include "platform/UnitPlatformMessageBox.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include "platform/UnitPlatformMessageBox.h"
 
 TTempDir::TTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kova-test-XXXXXX").string();
@@ -17,7 +17,8 @@ TTempDir::TTempDir() {
 TTempDir::~TTempDir() {
     std::error_code ec;
     // A test may have made the folder read-only; give write access back so that it can be removed.
-    std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
     std::filesystem::remove_all(FPath, ec);
 }
 
@@ -32,7 +33,9 @@ TManualClock::TManualClock(TDateTime local, TDateTime utc) : FLocal(local), FUtc
     FPrevious = SetClock(this);
 }
 
-TManualClock::~TManualClock() { SetClock(FPrevious); }
+TManualClock::~TManualClock() {
+    SetClock(FPrevious);
+}
 
 TDateTime TManualClock::NowLocal() {
     std::lock_guard lock(FLock);
@@ -64,7 +67,9 @@ TMessageBoxRecorder::TMessageBoxRecorder(int answer) {
     });
 }
 
-TMessageBoxRecorder::~TMessageBoxRecorder() { SetMessageBoxHandler({}); }
+TMessageBoxRecorder::~TMessageBoxRecorder() {
+    SetMessageBoxHandler({});
+}
 
 std::vector<TMessageBoxRecorder::TShown> TMessageBoxRecorder::Shown() {
     std::lock_guard lock(FLock);

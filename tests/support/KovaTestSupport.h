@@ -1,12 +1,12 @@
 #pragma once
 // Shared test helpers: temporary folders, a settable clock, a scoped message-box recorder.
 
+#include "platform/UnitPlatformClock.h"
+
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "platform/UnitPlatformClock.h"
 
 // A fresh folder under the system's temporary directory, removed with everything in it at scope end.
 class TTempDir {

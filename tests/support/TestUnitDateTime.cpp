@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "support/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
+
+#include <gtest/gtest.h>
 
 TEST(UnitDateTime, EncodesAndDecodesCalendarDatesExactly) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);

@@ -1,0 +1,93 @@
+#include "KovaTestSupport.h"
+#include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformShell.h"
+#include "support/UnitExceptions.h"
+#include "support/UnitFileUtils.h"
+#include "support/UnitKovaOpenURL.h"
+#include "support/UnitUtils.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+TEST(KovaOpenURL, AFailingOpenerShowsTheSystemErrorInAMessageBox) {
+    TTempDir dir;
+    const std::string opener = dir.Write("opener", "#!/bin/sh\nexit 4\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    SetShellOpenProgramForTesting(opener);
+    TMessageBoxRecorder boxes;
+    std::string opened;
+    OpenURL("https://example.invalid/", &opened);
+    EXPECT_EQ(opened, "https://example.invalid/");
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].Text,
+              "Error by attempt to open browser.\r\n\r\nSystem error.  Code: 4\r\nThe action failed.");
+
+    SetShellOpenProgramForTesting(dir.File("missing-opener"));
+    OpenURL("https://example.invalid/");
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[1].Text,
+              "Error by attempt to open browser.\r\n\r\nSystem error.  Code: 2\r\n" + SysErrorMessage(2));
+
+    // An opener that takes the address: no message, and the address reaches it as one argument.
+    const std::string good =
+        dir.Write("good", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/seen\"\n");
+    std::filesystem::permissions(good, std::filesystem::perms::owner_all);
+    SetShellOpenProgramForTesting(good);
+    OpenURL("https://x.invalid/a b;$(touch pwned)");
+    SetShellOpenProgramForTesting("");
+    EXPECT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(ReadTextFile(dir.File("seen")), "https://x.invalid/a b;$(touch pwned)");
+    EXPECT_FALSE(FileExists(dir.File("pwned")));
+}
+
+TEST(FileUtils, SizesAndPaths) {
+    TTempDir dir;
+    EXPECT_EQ(FileSizeOf(dir.File("none"), -1), -1);
+    const std::string path = dir.Write("f", "12345");
+    EXPECT_EQ(FileSizeOf(path, -1), 5);
+    EXPECT_EQ(FileSizeOf(dir.Path(), -7), -7); // a folder is not a file
+    // A file that another writer holds open still reports its size.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "678", 3), 3);
+    EXPECT_EQ(FileSizeOf(path, -1), 8);
+    ::close(fd);
+
+    EXPECT_EQ(ChangeFileExt("/opt/kova/kova-gadget", ".log"), "/opt/kova/kova-gadget.log");
+    EXPECT_EQ(ChangeFileExt("/opt/kova.d/host.bin", ".log"), "/opt/kova.d/host.log");
+    EXPECT_EQ(ChangeFileExt("/opt/kova.d/host", ".log"), "/opt/kova.d/host.log");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/a/"), "/a/");
+}
+
+TEST(FileUtils, AtomicWritesKeepTheOldFileOnFailureAndHonourAccess) {
+    TTempDir dir;
+    const std::string path = dir.File("data.dat");
+    WriteFileAtomic(path, "old contents", TFileAccess::OwnerOnly);
+    EXPECT_EQ(FilePermissions(path), 0600);
+    SetWriteFaultForTesting([](const std::string&) { return true; });
+    EXPECT_THROW(WriteFileAtomic(path, "new", TFileAccess::OwnerOnly), EWriteError);
+    SetWriteFaultForTesting({});
+    EXPECT_EQ(ReadTextFile(path), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // no temporary left
+
+    WriteFileAtomic(path, "new");
+    EXPECT_EQ(ReadTextFile(path), "new");
+    EXPECT_EQ(FilePermissions(path), 0600); // a replaced shared file keeps its permissions
+    EXPECT_THROW(WriteFileAtomic(dir.File("missing/x"), "y"), EFCreateError);
+    EXPECT_THROW(ReadFileBytes(dir.File("missing")), EFOpenError);
+}
+
+TEST(Utils, FormatChecksItsArguments) {
+    EXPECT_EQ(Format("%s.Post (%d/%d): %s", {"TAPICallFetchToken", 0, 3, "timeout"}),
+              "TAPICallFetchToken.Post (0/3): timeout");
+    EXPECT_EQ(Format("%5.2f|%-4d|%%|%x", {3.14159, 7, 255}), " 3.14|7   |%|ff");
+    EXPECT_THROW(Format("%d", {"text"}), EConvertError);
+    EXPECT_THROW(Format("%s %s", {"one"}), EConvertError);
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">&'</a>"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;&lt;/a&gt;");
+    EXPECT_EQ(StrToIntDef(" 42 ", 0), 42);
+    EXPECT_EQ(StrToIntDef("4x", -1), -1);
+    EXPECT_EQ(StrToIntDef("99999999999", -1), -1);
+}
