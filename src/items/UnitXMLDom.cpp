@@ -124,10 +124,26 @@ std::string Windows1252ToUtf8(std::string_view s) {
     return out;
 }
 
-void Check(const pugi::xml_parse_result& result) {
-    if (!result)
-        throw EXMLDomError(
-            Format("%s at offset %d", {result.description(), static_cast<long long>(result.offset)}));
+// A failed parse leaves no partial tree behind. Documents are parsed as fragments so that text beside the
+// root, which pugixml would otherwise drop silently, can be refused like a missing or second root.
+void Check(pugi::xml_document& doc, const pugi::xml_parse_result& result) {
+    std::string problem;
+    if (!result) {
+        problem = Format("%s at offset %d", {result.description(), static_cast<long long>(result.offset)});
+    } else {
+        int elements = 0;
+        for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+            if (n.type() == pugi::node_element)
+                ++elements;
+            else if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata)
+                problem = "Text outside the root element";
+        }
+        if (elements == 0 && problem.empty()) problem = "The document has no root element";
+        if (elements > 1) problem = "More than one root element";
+    }
+    if (problem.empty()) return;
+    doc.reset();
+    throw EXMLDomError(problem);
 }
 
 } // namespace
@@ -220,7 +236,7 @@ TXMLDocument::~TXMLDocument() = default;
 
 void TXMLDocument::LoadFromXML(std::string_view bytes) {
     FDoc->reset();
-    const unsigned options = pugi::parse_default | pugi::parse_declaration;
+    const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_fragment;
     const TByteLayout layout = DetectLayout(bytes);
     if (layout != TByteLayout::Bytes8 && layout != TByteLayout::Utf8Bom) {
         const bool wide16 = layout == TByteLayout::Utf16LE || layout == TByteLayout::Utf16BE;
@@ -228,7 +244,7 @@ void TXMLDocument::LoadFromXML(std::string_view bytes) {
                                        : layout == TByteLayout::Utf16BE ? pugi::encoding_utf16_be
                                        : layout == TByteLayout::Utf32LE ? pugi::encoding_utf32_le
                                                                         : pugi::encoding_utf32_be;
-        Check(FDoc->load_buffer(bytes.data(), bytes.size(), options, enc));
+        Check(*FDoc, FDoc->load_buffer(bytes.data(), bytes.size(), options, enc));
         // The bytes fix the encoding; a declaration naming another one means the document is not what it
         // says.
         const pugi::xml_node decl = FDoc->first_child();
@@ -268,7 +284,7 @@ void TXMLDocument::LoadFromXML(std::string_view bytes) {
     } else {
         throw EXMLDomError(Format("The encoding \"%s\" is not supported", {declared}));
     }
-    Check(FDoc->load_buffer(body.data(), body.size(), options, enc));
+    Check(*FDoc, FDoc->load_buffer(body.data(), body.size(), options, enc));
 }
 
 void TXMLDocument::LoadFromStream(std::istream& stream) {
