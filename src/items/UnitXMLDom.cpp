@@ -179,7 +179,8 @@ void TXMLNode::SetNodeValue(std::string_view value) {
     }
     while (node.first_child())
         node.remove_child(node.first_child());
-    node.append_child(pugi::node_pcdata).set_value(value.data(), value.size());
+    // An empty value leaves an empty element, which reads as null now and after a reload alike.
+    if (!value.empty()) node.append_child(pugi::node_pcdata).set_value(value.data(), value.size());
 }
 
 std::optional<std::string> TXMLNode::GetAttribute(const std::string& name) const {

@@ -1,3 +1,4 @@
+// ctest-labels: threaded
 #include "items/UnitParserBaseXML.h"
 #include "platform/UnitPlatformLocale.h"
 #include "support/UnitDateTime.h"
@@ -5,6 +6,7 @@
 #include <cfloat>
 #include <climits>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -254,4 +256,23 @@ TEST(ParserBaseXML, WriterDefaultsAndAppending) {
     w.SetText(TXMLNode(), "ignored");
     EXPECT_THROW(w.WriteString(TXMLNode(), "a", "v", ""), EXMLDomError)
         << "a write to no node is not lost silently";
+}
+
+TEST(ParserBaseXML, ObjectsInThreadsKeepTheirOwnSeparators) {
+    TDoc d("<r><dot>12.5</dot><comma>12,5</comma><when>24.12.2009 18:30:00</when></r>");
+    auto run = [&](char separator, const char* own, double& sum) {
+        TParserBaseXML r;
+        r.SetDecimalSeparator(separator);
+        r.ResetFormats();
+        TXMLNode root = d.Root();
+        for (int i = 0; i < 2000; ++i)
+            sum += r.ReadChildFloat(root, own, 0) + r.ReadChildDateTime(root, "when");
+    };
+    double dotSum = 0, commaSum = 0;
+    std::thread a(run, '.', "dot", std::ref(dotSum));
+    std::thread b(run, ',', "comma", std::ref(commaSum));
+    a.join();
+    b.join();
+    EXPECT_EQ(dotSum, commaSum);
+    EXPECT_GT(dotSum, 2000 * 12.5);
 }

@@ -88,6 +88,8 @@ TEST(XMLDom, ChildListOperations) {
     k.AddChild("inner");
     k.SetNodeValue("v<&>");
     EXPECT_EQ(k.NodeValue(), "v<&>") << "setting the value replaces child elements too";
+    k.SetNodeValue("");
+    EXPECT_EQ(k.NodeValue(), std::nullopt) << "an emptied element reads as it will after a reload";
 }
 
 TEST(XMLDom, SavedDocumentLoadsBackAndSaveIsAtomic) {
