@@ -6,46 +6,18 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-namespace {
-
-size_t FilesIn(const std::string& folder) {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
-        ++n;
-    return n;
-}
-
-} // namespace
-
 TEST(UnitPlatformIni, ReadsTheLineFormatWithoutRegardToCase) {
     TTempDir dir;
-    const std::string path = dir.Write("a.ini", "\xEF\xBB\xBF[Proxy]\r\n"
-                                                "  Server =  proxy.example  \r\n"
-                                                "junk line without equals\r\n"
-                                                "Empty=\r\n"
-                                                "Quoted=\"  padded  \"\r\n"
-                                                "Single='x'\r\n"
-                                                "[ other ]\r\n"
-                                                "Port=1\r\n"
-                                                "[PROXY]\r\n"
-                                                "Port=2\r\n"
-                                                "Server=second section is ignored\r\n");
-    const TIniFile ini(path);
+    const TIniFile ini(dir.Write("a.ini",
+                                 "\xEF\xBB\xBF[Proxy]\r\n  Server =  proxy.example  \r\nno equals sign\r\n"
+                                 "Empty=\r\nQuoted=\"  padded  \"\r\n[ other ]\r\nPort=1\r\n"
+                                 "[PROXY]\r\nPort=2\r\n"));
     EXPECT_EQ(ini.ReadString("proxy", "SERVER", "d"), "proxy.example");
     EXPECT_EQ(ini.ReadString("Proxy", "Empty", "d"), "") << "a present empty value is not the default";
     EXPECT_EQ(ini.ReadString("Proxy", "Quoted", "d"), "  padded  ");
-    EXPECT_EQ(ini.ReadString("Proxy", "Single", "d"), "x");
     EXPECT_EQ(ini.ReadString("Other", "port", "d"), "1");
     EXPECT_EQ(ini.ReadString("Proxy", "Port", "d"), "d") << "only the first section of a name counts";
-    EXPECT_EQ(ini.ReadString("Proxy", "junk line without equals", "d"), "d");
-    EXPECT_EQ(ini.ReadString("Missing", "Server", "d"), "d");
-    EXPECT_FALSE(ini.ValueExists("Proxy", "Port"));
-    EXPECT_TRUE(ini.ValueExists("PROXY", "empty"));
-
-    const TIniFile missing(dir.File("none.ini"));
-    EXPECT_EQ(missing.ReadString("Proxy", "Server", "default"), "default");
-    const TIniFile folder(dir.Path());
-    EXPECT_EQ(folder.ReadString("Proxy", "Server", "default"), "default");
+    EXPECT_EQ(TIniFile(dir.File("missing.ini")).ReadString("Proxy", "Server", "d"), "d");
 }
 
 TEST(UnitPlatformIni, AddsSectionsAtTheEndAndKeysAtTheEndOfTheirSection) {
@@ -53,7 +25,6 @@ TEST(UnitPlatformIni, AddsSectionsAtTheEndAndKeysAtTheEndOfTheirSection) {
     TIniFile ini(dir.File("a.ini"));
     ini.DeleteKey("Proxy", "Server");
     EXPECT_FALSE(FileExists(ini.FileName())) << "deleting from a missing file must not create it";
-
     ini.WriteString("Proxy", "UsesProxy", "1");
     EXPECT_EQ(ReadTextFile(ini.FileName()), "[Proxy]\nUsesProxy=1\n");
 
@@ -65,60 +36,28 @@ TEST(UnitPlatformIni, AddsSectionsAtTheEndAndKeysAtTheEndOfTheirSection) {
     EXPECT_EQ(ReadTextFile(ini.FileName()), "; kept as it is\n[Proxy]\nusesproxy=0\nPort=8080\n\n"
                                             "[Watchlist]\nAuctionsRefreshTime=5\nAuctionsMarkHighbidder=0\n"
                                             "[EBayLogin]\nEbayDat=x.dat\n");
-
     ini.DeleteKey("Proxy", "USESPROXY");
-    ini.DeleteKey("Watchlist", "AuctionsRefreshTime");
-    EXPECT_EQ(ReadTextFile(ini.FileName()), "; kept as it is\n[Proxy]\nPort=8080\n\n"
-                                            "[Watchlist]\nAuctionsMarkHighbidder=0\n"
-                                            "[EBayLogin]\nEbayDat=x.dat\n");
+    EXPECT_EQ(ReadTextFile(ini.FileName()).substr(0, 36), "; kept as it is\n[Proxy]\nPort=8080\n\n[");
 
-    // A file written elsewhere with CR LF keeps that style in the lines added to it.
-    dir.Write("b.ini", "[Proxy]\r\nPort=1\r\n");
-    TIniFile crlf(dir.File("b.ini"));
+    // Lines added to a file with CR LF line ends get them too.
+    TIniFile crlf(dir.Write("b.ini", "[Proxy]\r\nPort=1\r\n"));
     crlf.WriteString("Proxy", "Server", "s");
     crlf.WriteString("Watchlist", "AuctionsRefreshTime", "7");
     EXPECT_EQ(ReadTextFile(crlf.FileName()),
               "[Proxy]\r\nPort=1\r\nServer=s\r\n[Watchlist]\r\nAuctionsRefreshTime=7\r\n");
 }
 
-TEST(UnitPlatformIni, ReadsBackExactlyWhatWasWritten) {
+TEST(UnitPlatformIni, ReadsBackExactlyWhatWasWrittenUpTo2047Bytes) {
     TTempDir dir;
     TIniFile ini(dir.File("a.ini"));
-    const std::string values[] = {"a=b=c",
-                                  "  leading blanks",
-                                  "trailing blanks\t ",
-                                  "\"quoted\"",
-                                  "'single'",
-                                  "\"",
-                                  "'",
-                                  "a \"b\" c",
-                                  "[not a section]",
-                                  "; not a comment",
-                                  "",
-                                  "  ",
-                                  "ümlaut ✓",
-                                  std::string("nul\0inside", 10)};
-    for (const std::string& value : values) {
+    for (const std::string value : {"a=b=c", "  leading blanks", "trailing\t ", "\"quoted\"", "'single'",
+                                    "\"", "[not a section]", "", "  ", "ümlaut ✓"}) {
         ini.WriteString("Proxy", "Server", value);
         EXPECT_EQ(ini.ReadString("Proxy", "Server", "default"), value) << "value [" << value << "]";
     }
-    // Neighbours are untouched by all that rewriting.
-    ini.WriteString("Proxy", "Port", "1");
-    ini.WriteString("Proxy", "Server", "=");
-    EXPECT_EQ(ini.ReadString("Proxy", "Port", ""), "1");
-    EXPECT_EQ(ini.ReadString("Proxy", "Server", ""), "=");
-}
 
-TEST(UnitPlatformIni, CutsLongValuesAt2047BytesWithoutSplittingACharacter) {
-    TTempDir dir;
-    TIniFile ini(dir.File("a.ini"));
-    const std::string longValue(3000, 'x');
-    ini.WriteString("S", "K", longValue);
-    EXPECT_EQ(ReadTextFile(ini.FileName()), "[S]\nK=" + longValue + "\n") << "the file keeps the whole value";
+    ini.WriteString("S", "K", std::string(3000, 'x'));
     EXPECT_EQ(ini.ReadString("S", "K", ""), std::string(2047, 'x'));
-    ini.WriteString("S", "K", std::string(2047, 'y'));
-    EXPECT_EQ(ini.ReadString("S", "K", ""), std::string(2047, 'y'));
-
     // "€" is three bytes; one that would straddle the cut is left out whole.
     ini.WriteString("S", "K", std::string(2045, 'z') + "€€");
     EXPECT_EQ(ini.ReadString("S", "K", ""), std::string(2045, 'z'));
@@ -135,52 +74,26 @@ TEST(UnitPlatformIni, AFailedWriteRaisesAndLeavesTheFileWhole) {
         TUnwritableFolder readOnly(dir.Path());
         try {
             ini.WriteString("Proxy", "Server", "new");
-            FAIL() << "the write must fail";
+            ADD_FAILURE() << "the write must fail";
         } catch (const EIniFileException& e) {
             EXPECT_EQ(e.Message(), "Unable to write in " + ini.FileName());
         }
         EXPECT_NO_THROW(ini.DeleteKey("Proxy", "Server")) << "a failed deletion is ignored";
     }
-    EXPECT_EQ(ReadTextFile(ini.FileName()), before);
-    EXPECT_EQ(FilesIn(dir.Path()), 1u) << "no temporary file is left behind";
-}
-
-TEST(UnitPlatformIni, RefusesValuesThatWouldBreakTheLineFormat) {
-    TTempDir dir;
-    TIniFile ini(dir.File("a.ini"));
-    ini.WriteString("Proxy", "Server", "old");
-    const std::string before = ReadTextFile(ini.FileName());
-    for (const char* value : {"x\n[Watchlist]\nAuctionsRefreshTime=1", "x\r", "\ny"}) {
-        try {
-            ini.WriteString("Proxy", "Server", value);
-            FAIL() << "a line break must not be stored";
-        } catch (const EIniFileException& e) {
-            EXPECT_EQ(e.Message(),
-                      "Unable to write in " + ini.FileName() + ": a line break cannot be stored");
-        }
+    // A line break would let the rest of a value pose as keys and sections of its own.
+    try {
+        ini.WriteString("Proxy", "Server", "x\n[Watchlist]\nAuctionsRefreshTime=1");
+        ADD_FAILURE() << "a line break must not be stored";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write in " + ini.FileName() + ": a line break cannot be stored");
     }
     EXPECT_THROW(ini.WriteString("Proxy", "a=b", "v"), EIniFileException);
-    EXPECT_THROW(ini.WriteString("Pro]xy", "Key", "v"), EIniFileException);
-    EXPECT_THROW(ini.WriteString("Proxy", " ", "v"), EIniFileException);
     EXPECT_EQ(ReadTextFile(ini.FileName()), before);
-}
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1)
+        << "no temporary file left";
 
-TEST(UnitPlatformIni, DoesNotReplaceAFileItCannotRead) {
-    TTempDir dir;
-    // A folder in the file's place stands for any path that exists but cannot be read as a file.
-    std::filesystem::create_directory(dir.File("a.ini"));
-    TIniFile ini(dir.File("a.ini"));
-    EXPECT_THROW(ini.WriteString("Proxy", "Server", "x"), EIniFileException);
-    EXPECT_TRUE(DirectoryExists(ini.FileName()));
-
-    const std::string path = dir.Write("b.ini", "[Proxy]\nServer=keep\n");
-    std::filesystem::permissions(path, std::filesystem::perms::none);
-    std::string probe;
-    // Running as root every file stays readable, and there is nothing more to see.
-    if (!TryReadFileBytes(path, probe)) {
-        TIniFile unreadable(path);
-        EXPECT_THROW(unreadable.WriteString("Proxy", "Port", "1"), EIniFileException);
-    }
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-    EXPECT_EQ(ReadTextFile(path), "[Proxy]\nServer=keep\n");
+    // A path that exists but cannot be read as a file is never replaced.
+    std::filesystem::create_directory(dir.File("b.ini"));
+    EXPECT_THROW(TIniFile(dir.File("b.ini")).WriteString("Proxy", "Server", "x"), EIniFileException);
+    EXPECT_TRUE(DirectoryExists(dir.File("b.ini")));
 }
