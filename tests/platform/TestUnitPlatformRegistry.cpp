@@ -1,5 +1,4 @@
 #include "platform/UnitPlatformRegistry.h"
-#include "support/ProxyEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -21,35 +20,4 @@ TEST(UnitPlatformRegistry, ProxyVariablesReduceToHostAndPort) {
     };
     for (const auto& [url, expected] : cases)
         EXPECT_EQ(ProxyHostPortFromUrl(url), expected) << "[" << url << "]";
-}
-
-TEST(UnitPlatformRegistry, TheEnvironmentPresentsTheInternetSettingsKey) {
-    auto read = [](std::string& server) {
-        TRegistry registry(TRegistryRoot::CurrentUser);
-        EXPECT_TRUE(
-            registry.OpenKeyReadOnly("software\\microsoft\\windows\\currentversion\\internet SETTINGS"));
-        EXPECT_EQ(registry.GetDataType("ProxyEnable"), rdInteger);
-        server = registry.ValueExists("ProxyServer") ? registry.ReadString("ProxyServer") : "(none)";
-        return registry.ReadInteger("ProxyEnable");
-    };
-    std::string server;
-    {
-        TProxyEnvironment env(TProxyVariables{});
-        EXPECT_EQ(read(server), 0);
-        EXPECT_EQ(server, "(none)");
-    }
-    {
-        // The API is reached over HTTPS, so its proxy wins; lower case before upper case; empty is unset.
-        TProxyEnvironment env(TProxyVariables{{"https_proxy", ""},
-                                              {"HTTPS_PROXY", "http://u:p@upper.example:2"},
-                                              {"http_proxy", "plain.example:1"}});
-        EXPECT_EQ(read(server), 1);
-        EXPECT_EQ(server, "upper.example:2");
-    }
-    {
-        TProxyEnvironment env(TProxyVariables{{"http_proxy", "socks5://s.example:1080"}});
-        EXPECT_EQ(read(server), 0) << "an address the HTTP client cannot use is no proxy";
-        EXPECT_EQ(server, "(none)");
-    }
-    EXPECT_FALSE(TRegistry(TRegistryRoot::CurrentUser).OpenKeyReadOnly("Software\\Other"));
 }
