@@ -262,6 +262,8 @@ void TCurlClient::ApplyOptions(TTransfer& t, const std::string& url, const std::
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A cached store would keep an extra CA that was added for an earlier exchange.
+    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     t.ExtraCAFile = GetEnvironmentVariable(KovaExtraCAFileVariable).value_or("");
     if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &TTransfer::SslContext) != CURLE_OK &&
         !t.ExtraCAFile.empty())
@@ -302,9 +304,22 @@ void TCurlClient::Perform(const std::string& url, const std::string* body, std::
     FStatusLine.clear();
     TTransfer t;
     t.Owner = this;
+    CURL* h = Easy(FEasy);
+    // The handle outlives this exchange: it must not keep pointers into it (closing a connection later may
+    // still write an error text).
+    struct TDetach {
+        CURL* Handle;
+        ~TDetach() {
+            curl_easy_setopt(Handle, CURLOPT_ERRORBUFFER, nullptr);
+            curl_easy_setopt(Handle, CURLOPT_HTTPHEADER, nullptr);
+            curl_easy_setopt(Handle, CURLOPT_WRITEDATA, nullptr);
+            curl_easy_setopt(Handle, CURLOPT_HEADERDATA, nullptr);
+            curl_easy_setopt(Handle, CURLOPT_XFERINFODATA, nullptr);
+            curl_easy_setopt(Handle, CURLOPT_SSL_CTX_DATA, nullptr);
+        }
+    } detach{h};
     ApplyOptions(t, url, body);
 
-    CURL* h = Easy(FEasy);
     CURLM* m = Multi(FMulti);
     t.Touch();
     if (curl_multi_add_handle(m, h) != CURLM_OK)

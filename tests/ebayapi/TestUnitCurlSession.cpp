@@ -127,6 +127,11 @@ TEST_F(CurlSessionTest, RefusesServersItCannotVerify) {
 
     std::string response;
     EXPECT_THROW(CurlExecutePost(Request(tls.URL("/api")), response), ETLSError) << "CA not trusted";
+    {
+        TSelfMadeCA stranger(Dir->Path(), "stranger");
+        TScopedExtraCA trustStranger(stranger.CertificateFile());
+        EXPECT_THROW(CurlExecutePost(Request(tls.URL("/api")), response), ETLSError) << "another CA trusted";
+    }
 
     TScopedExtraCA trust(CA->CertificateFile());
     EXPECT_THROW(CurlExecutePost(Request(wrongName.URL("/api")), response), ETLSError) << "name mismatch";

@@ -67,6 +67,9 @@ protected:
         s.Get("/cookie", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content("Cookie=" + req.get_header_value("Cookie"), "text/plain");
         });
+        s.Get("/files/list.txt", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string(5000, 'l'), "text/plain");
+        });
         s.Get("/silent", [](const httplib::Request&, httplib::Response& res) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             res.set_content("late", "text/plain");
@@ -245,4 +248,26 @@ TEST_F(InternetTest, SendsProxyCredentialsOnlyWhenBothFlagsAreSet) {
     auto refused = Fetch(Web.URL("/code/200"), &wrong);
     EXPECT_EQ(refused.Status, iyUnauthorized);
     EXPECT_EQ(refused.Text, Untouched);
+}
+
+TEST_F(InternetTest, ReportsProgressToAnObserver) {
+    struct TRecorder : IInternetProgress {
+        int64_t Max = -1, Position = -1, LastBeforeEnd = -1;
+        std::string Caption;
+        void SetMax(int64_t maximum) override { Max = maximum; }
+        void SetPosition(int64_t position) override {
+            LastBeforeEnd = Position;
+            Position = position;
+        }
+        void SetCaption(const std::string& caption) override { Caption = caption; }
+    } recorder;
+    TInternetIndy indy(&recorder);
+    std::string text;
+    TInternetStatus status = iyUnknown;
+    indy.GetURLText(nullptr, Web.URL("/files/list.txt"), text, status);
+    EXPECT_EQ(status, iyOK);
+    EXPECT_EQ(recorder.Max, 5000);
+    EXPECT_EQ(recorder.Caption, "list.txt");
+    EXPECT_EQ(recorder.LastBeforeEnd, 5000);
+    EXPECT_EQ(recorder.Position, 100);
 }
