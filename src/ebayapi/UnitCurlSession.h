@@ -1,0 +1,131 @@
+#pragma once
+// The one place where libcurl is set up: global initialisation, the TLS rules, the proxy rule, time-outs
+// and the classification of failures that the transports turn into outcomes.
+
+#include "ebayapi/UnitInternet.h"
+#include "storage/UnitProxySettings.h"
+#include "support/UnitExceptions.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What went wrong in an exchange, as the callers must tell failures apart.
+enum class THTTPFailureKind {
+    HTTPError,           // the server answered with an error code (400 or above)
+    Timeout,             // connect or read time-out
+    Socket,              // no connection, host not found, connection lost
+    Proxy,               // the proxy refused or failed the tunnel
+    ProxyAuthentication, // the proxy wants (other) credentials for the tunnel
+    TLSSetup,            // the TLS context could not be built (CA file unreadable, library failure)
+    TLS,                 // handshake or certificate verification failed
+    Other
+};
+
+// A failure of the HTTP client; the subclasses carry the kind in their class name for the logs.
+class EHTTPClientError : public Exception {
+public:
+    EHTTPClientError(std::string message, THTTPFailureKind kind, int curlCode, long responseCode)
+        : Exception(std::move(message)), Kind(kind), CurlCode(curlCode), ResponseCode(responseCode) {}
+    const char* ClassName() const noexcept override { return "EHTTPClientError"; }
+    THTTPFailureKind Kind;
+    int CurlCode;
+    // The response code of the exchange, -1 when there was no answer.
+    long ResponseCode;
+};
+KOVA_DECLARE_EXCEPTION(EHTTPProtocolError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(EHTTPTimeoutError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(EHTTPSocketError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(EHTTPProxyError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(EHTTPProxyAuthenticationError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(ETLSSetupError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(ETLSError, EHTTPClientError);
+
+// Initialises libcurl once per process; safe from any thread.
+void CurlGlobalInit();
+
+// One HTTP client: an easy handle with its options. Cookies, when allowed, live as long as the client.
+// TLS always requires 1.2 or newer and verifies certificate and host name against the system's store plus
+// the PEM file named by KOVA_EXTRA_CA_FILE; nothing here can turn verification off.
+class TCurlClient {
+public:
+    TCurlClient();
+    ~TCurlClient();
+    TCurlClient(const TCurlClient&) = delete;
+    TCurlClient& operator=(const TCurlClient&) = delete;
+
+    // Longest wait for the connection or for the next byte, in milliseconds.
+    int ReadTimeout = 20000;
+    // 0 follows no redirect.
+    int MaxRedirects = 0;
+    bool AllowCookies = false;
+    std::string ContentType;
+    // Sent as the Accept-Encoding header when not blank; the body is not decoded.
+    std::string AcceptEncoding;
+    // Extra request header lines "Name: value".
+    std::vector<std::string> HeaderLines;
+
+    // The proxy is used only when UsesProxy is set; credentials go out (Basic) only when
+    // NeedsAuthentication is set as well. nullptr means no proxy. The values are copied.
+    void SetProxy(const TProxySettings* proxySettings);
+
+    // Progress: the announced total, the bytes received so far, the end of the exchange.
+    std::function<void(int64_t total)> OnWorkBegin;
+    std::function<void(int64_t count)> OnWork;
+    std::function<void()> OnWorkEnd;
+
+    // Both raise an EHTTPClientError subclass on failure, EHTTPProtocolError for an answer of 400 or above;
+    // response is changed only when the exchange succeeded.
+    void Get(const std::string& url, std::string& response);
+    void Post(const std::string& url, const std::string& body, std::string& response);
+
+    // The response code of the last exchange, -1 when there was none.
+    long ResponseCode() const { return FResponseCode; }
+
+private:
+    struct TTransfer;
+    void Perform(const std::string& url, const std::string* body, std::string& response);
+    void ApplyOptions(TTransfer& transfer, const std::string& url, const std::string* body);
+    [[noreturn]] void RaiseFailure(int curlCode, const std::string& detail);
+
+    void* FEasy;
+    void* FMulti;
+    bool FUsesProxy = false;
+    TProxySettings FProxy;
+    long FResponseCode = -1;
+    std::string FStatusLine;
+};
+
+// What a post with retries needs besides the client settings.
+struct TCurlPostRequest {
+    std::string URL;
+    std::string Body;
+    // "Name=value" lines; each goes out with its first "=" replaced by ": ".
+    std::vector<std::string> HeaderLines;
+    std::string ContentType = "text/xml";
+    int ReadTimeout = 20000;
+    const TProxySettings* ProxySettings = nullptr;
+    // Maximum number of attempts; below 1 means one.
+    int RetryCount = 0;
+    // Class name shown in the post error log.
+    std::string CallerClassName;
+    std::function<void(int64_t total)> OnWorkBegin;
+    std::function<void(int64_t count)> OnWork;
+};
+
+struct TCurlPostResult {
+    // A post completed and the answer holds at least one byte.
+    bool Result = false;
+    TInternetStatus Status = iyUnknown;
+    // Entries of failed attempts, separated by " | ".
+    std::string PostErrorLog;
+    int Attempts = 0;
+};
+
+// The API post: follows no redirect; retries only a TLS set-up failure or a failure raised outside the HTTP
+// client, logging each as "<class>.Post (<attempt>/<max>): <message>". A time-out ends it with
+// iyRequestTimeout, refused proxy credentials with iyProxyAuthenticationRequired, a socket or proxy failure
+// with iyProxy. An HTTP error answer (EHTTPProtocolError), a failed TLS handshake (ETLSError) and any
+// other client failure are raised to the caller. response is emptied first.
+TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& response);
