@@ -1,5 +1,6 @@
 #include "storage/UnitEncryptStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <openssl/crypto.h>
 #include <zlib.h>
@@ -102,27 +103,32 @@ void TStreamCompression::Decompress(TStream& stream) {
     if (inflateInit(&z) != Z_OK) throw EZDecompressionError(z.msg ? z.msg : "inflate set-up failed");
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
     z.avail_in = static_cast<uInt>(input.size());
-    std::string output;
-    char piece[4096];
+    // Inflating straight into a generously sized result is measurably faster than small pieces.
+    std::string output(std::max<size_t>(64 * 1024, 4 * input.size()), '\0');
+    size_t produced = 0;
     int ret = Z_OK;
     while (ret != Z_STREAM_END) {
-        z.next_out = reinterpret_cast<Bytef*>(piece);
-        z.avail_out = sizeof piece;
+        if (produced == output.size()) {
+            if (output.size() >= MaxDecompressedSize) {
+                inflateEnd(&z);
+                throw EZDecompressionError("decompressed data too large");
+            }
+            output.resize(std::min(2 * output.size(), MaxDecompressedSize));
+        }
+        z.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
+        z.avail_out = static_cast<uInt>(output.size() - produced);
         ret = inflate(&z, Z_NO_FLUSH);
+        produced = output.size() - z.avail_out;
         if (ret != Z_OK && ret != Z_STREAM_END) {
             std::string message = z.msg ? z.msg : zError(ret);
-            // Z_BUF_ERROR here means the input ended before the stream did.
+            // Z_BUF_ERROR with all input used means the input ended before the stream did.
             if (ret == Z_BUF_ERROR && z.avail_in == 0) message = "unexpected end of compressed data";
             inflateEnd(&z);
             throw EZDecompressionError(message);
         }
-        output.append(piece, sizeof piece - z.avail_out);
-        if (output.size() > MaxDecompressedSize) {
-            inflateEnd(&z);
-            throw EZDecompressionError("decompressed data too large");
-        }
     }
     inflateEnd(&z);
+    output.resize(produced);
     stream.ReplaceContent(output);
 }
 

@@ -286,6 +286,11 @@ TEST(UnitEncryptStream, HashedContainerFailuresCarryTheSystemTexts) {
     cut.SetSize(cut.Size() - 6);
     TKryptUtils::EncryptStreamWithHash(cut, KovaDatPassPhrase);
     EXPECT_EQ(ErrorOf([&] { UnpackKovaDat(cut.Bytes()); }), "unexpected end of compressed data");
+    // A small file that would inflate beyond any real payload is refused instead of exhausting memory.
+    TMemoryStream bomb(std::string(TStreamCompression::MaxDecompressedSize + 1, '\0'));
+    TStreamCompression::Compress(bomb);
+    EXPECT_LT(bomb.Size(), 100000);
+    EXPECT_EQ(ErrorOf([&] { TStreamCompression::Decompress(bomb); }), "decompressed data too large");
 }
 
 TEST(UnitEncryptStream, PackedSampleStillUnpacks) {
