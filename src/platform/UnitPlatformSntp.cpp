@@ -1,16 +1,15 @@
 #include "platform/UnitPlatformSntp.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "platform/UnitPlatformClock.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-
-#include "platform/UnitPlatformClock.h"
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,7 +47,8 @@ void SplitServer(const std::string& server, std::string& host, std::string& port
 
 uint64_t ReadU64(const uint8_t* p) {
     uint64_t v = 0;
-    for (int k = 0; k < 8; ++k) v = v << 8 | p[k];
+    for (int k = 0; k < 8; ++k)
+        v = v << 8 | p[k];
     return v;
 }
 
@@ -79,7 +79,8 @@ int64_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 } // namespace
 
 TDateTime NtpTimestampToDateTime(uint64_t timestamp) {
-    double seconds = static_cast<double>(timestamp >> 32) + static_cast<double>(timestamp & 0xFFFFFFFFu) / 4294967296.0;
+    double seconds =
+        static_cast<double>(timestamp >> 32) + static_cast<double>(timestamp & 0xFFFFFFFFu) / 4294967296.0;
     if ((timestamp >> 63) == 0) seconds += NtpEraSeconds;
     return NtpEpoch + seconds / SecsPerDay;
 }
@@ -101,9 +102,11 @@ TDateTime SntpQueryUTC(const std::string& server, uint32_t timeoutMs) {
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* addresses = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses) != 0 || !addresses) return 0;
-    TSocket socket(::socket(addresses->ai_family, addresses->ai_socktype | SOCK_CLOEXEC, addresses->ai_protocol));
+    TSocket socket(
+        ::socket(addresses->ai_family, addresses->ai_socktype | SOCK_CLOEXEC, addresses->ai_protocol));
     // Connecting the socket makes the kernel drop datagrams from any other sender.
-    const bool connected = socket.Fd() >= 0 && connect(socket.Fd(), addresses->ai_addr, addresses->ai_addrlen) == 0;
+    const bool connected =
+        socket.Fd() >= 0 && connect(socket.Fd(), addresses->ai_addr, addresses->ai_addrlen) == 0;
     freeaddrinfo(addresses);
     if (!connected) return 0;
 
@@ -111,7 +114,8 @@ TDateTime SntpQueryUTC(const std::string& server, uint32_t timeoutMs) {
     request[0] = 0 << 6 | 4 << 3 | 3; // no leap warning, version 4, client
     const TDateTime sent = NowUTC();
     // The server echoes our transmit time as its originate time; that ties the answer to this request.
-    const uint64_t sentTransmit = DateTimeToNtpTimestamp(sent) ^ (static_cast<uint64_t>(GetTickCount64()) & 0xFFFF);
+    const uint64_t sentTransmit =
+        DateTimeToNtpTimestamp(sent) ^ (static_cast<uint64_t>(GetTickCount64()) & 0xFFFF);
     WriteU64(request + 40, sentTransmit);
     if (send(socket.Fd(), request, sizeof request, 0) != static_cast<ssize_t>(sizeof request)) return 0;
 

@@ -1,10 +1,10 @@
 #pragma once
 // A small SNTP client (RFC 4330) over UDP.
 
+#include "support/UnitDateTime.h"
+
 #include <cstdint>
 #include <string>
-
-#include "support/UnitDateTime.h"
 
 constexpr uint16_t SntpDefaultPort = 123;
 

@@ -1,21 +1,25 @@
 #include "platform/UnitPlatformTimeZone.h"
 
-#include <cmath>
-#include <cstdint>
-#include <optional>
-
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "support/UnitDateTime.h"
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
 
 namespace {
 
 const char* const DefaultZoneDirectory = "/usr/share/zoneinfo";
 const char* const DefaultLocalZoneFile = "/etc/localtime";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 class TRuleScanner {
 public:
@@ -37,7 +41,8 @@ public:
                 name += FText[FPos++];
             return Accept('>') && name.size() >= 3;
         }
-        while (!AtEnd() && IsAlpha(Peek())) name += FText[FPos++];
+        while (!AtEnd() && IsAlpha(Peek()))
+            name += FText[FPos++];
         return name.size() >= 3;
     }
 
@@ -54,8 +59,10 @@ public:
     // [+|-]hh[:mm[:ss]] in seconds.
     bool Clock(int& seconds, int maxHours) {
         int sign = 1;
-        if (Accept('-')) sign = -1;
-        else Accept('+');
+        if (Accept('-'))
+            sign = -1;
+        else
+            Accept('+');
         int h = 0, m = 0, s = 0;
         if (!Number(h, 3) || h > maxHours) return false;
         if (Accept(':')) {
@@ -86,8 +93,8 @@ bool TransitionRule(TRuleScanner& scanner, int currentYear, TSystemTime& rule) {
     int timeOfDay = 2 * 3600;
     if (scanner.Accept('M')) {
         int m, w, d;
-        if (!scanner.Number(m, 2) || m < 1 || m > 12 || !scanner.Accept('.') || !scanner.Number(w, 1) || w < 1 ||
-            w > 5 || !scanner.Accept('.') || !scanner.Number(d, 1) || d > 6)
+        if (!scanner.Number(m, 2) || m < 1 || m > 12 || !scanner.Accept('.') || !scanner.Number(w, 1) ||
+            w < 1 || w > 5 || !scanner.Accept('.') || !scanner.Number(d, 1) || d > 6)
             return false;
         rule.wMonth = m;
         rule.wDay = w;
@@ -98,7 +105,8 @@ bool TransitionRule(TRuleScanner& scanner, int currentYear, TSystemTime& rule) {
         int n;
         if (!scanner.Number(n, 3) || n < 1 || n > 365) return false;
         int month = 12;
-        while (FirstDay[month - 1] > n) --month;
+        while (FirstDay[month - 1] > n)
+            --month;
         WeekdayRuleFor(currentYear, month, n - FirstDay[month - 1] + 1, rule);
     } else if (IsDigit(scanner.Peek())) {
         // Day 0 to 365 counting February 29.
@@ -119,7 +127,9 @@ bool TransitionRule(TRuleScanner& scanner, int currentYear, TSystemTime& rule) {
 }
 
 // POSIX offsets count west of Greenwich, as the record's biases do; the record holds whole minutes.
-int OffsetMinutes(int seconds) { return static_cast<int>(std::lround(seconds / 60.0)); }
+int OffsetMinutes(int seconds) {
+    return static_cast<int>(std::lround(seconds / 60.0));
+}
 
 TTimeZoneInformation UTCZone() {
     TTimeZoneInformation info;
@@ -130,10 +140,13 @@ TTimeZoneInformation UTCZone() {
 class TByteReader {
 public:
     explicit TByteReader(std::string_view data) : FData(data) {}
-    bool Has(uint64_t pos, uint64_t count) const { return pos <= FData.size() && count <= FData.size() - pos; }
+    bool Has(uint64_t pos, uint64_t count) const {
+        return pos <= FData.size() && count <= FData.size() - pos;
+    }
     uint32_t U32(uint64_t pos) const {
         uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) v = v << 8 | static_cast<uint8_t>(FData[pos + k]);
+        for (int k = 0; k < 4; ++k)
+            v = v << 8 | static_cast<uint8_t>(FData[pos + k]);
         return v;
     }
     uint8_t U8(uint64_t pos) const { return static_cast<uint8_t>(FData[pos]); }
@@ -165,14 +178,21 @@ bool ReadTZifHeader(const TByteReader& reader, uint64_t pos, TTZifBlock& block, 
     return block.TypeCnt > 0;
 }
 
-// The local time type in force after the last transition, as a fixed zone.
-bool LastLocalTimeType(const TByteReader& reader, const TTZifBlock& block, int timeSize,
-                       TTimeZoneInformation& info) {
+// The standard time of the last transition into one, as a fixed zone. Files without a rule list their
+// transitions up to 2037, so the very last one may well start a daylight period.
+bool LastStandardTimeType(const TByteReader& reader, const TTZifBlock& block, int timeSize,
+                          TTimeZoneInformation& info) {
     const uint64_t indexes = block.Start + uint64_t{block.TimeCnt} * timeSize;
     const uint64_t types = indexes + block.TimeCnt;
     const uint64_t chars = types + uint64_t{block.TypeCnt} * 6;
-    const uint32_t type = block.TimeCnt > 0 ? reader.U8(indexes + block.TimeCnt - 1) : 0;
-    if (type >= block.TypeCnt) return false;
+    uint32_t type = 0;
+    for (uint32_t k = block.TimeCnt; k > 0; --k) {
+        const uint32_t candidate = reader.U8(indexes + k - 1);
+        if (candidate < block.TypeCnt && reader.U8(types + uint64_t{candidate} * 6 + 4) == 0) {
+            type = candidate;
+            break;
+        }
+    }
     const int32_t utOffset = static_cast<int32_t>(reader.U32(types + uint64_t{type} * 6));
     const uint8_t nameIndex = reader.U8(types + uint64_t{type} * 6 + 5);
     info = TTimeZoneInformation{};
@@ -227,8 +247,9 @@ bool ParsePosixTimeZoneRule(std::string_view rule, int currentYear, TTimeZoneInf
         // No rule given: the C library's default, the rule of the United States.
         scanner = TRuleScanner(",M3.2.0,M11.1.0");
     }
-    if (!scanner.Accept(',') || !TransitionRule(scanner, currentYear, result.DaylightDate) || !scanner.Accept(',') ||
-        !TransitionRule(scanner, currentYear, result.StandardDate) || !scanner.AtEnd())
+    if (!scanner.Accept(',') || !TransitionRule(scanner, currentYear, result.DaylightDate) ||
+        !scanner.Accept(',') || !TransitionRule(scanner, currentYear, result.StandardDate) ||
+        !scanner.AtEnd())
         return false;
     info = result;
     return true;
@@ -273,12 +294,13 @@ bool ZoneInformationFromTZif(std::string_view data, int currentYear, TTimeZoneIn
         info = UTCZone();
         return false;
     }
-    if (!LastLocalTimeType(reader, block, timeSize, info)) {
+    if (!LastStandardTimeType(reader, block, timeSize, info)) {
         warning = "damaged TZif data; using UTC";
         info = UTCZone();
         return false;
     }
-    warning = "TZif data without a rule for future times; using the last offset without daylight saving";
+    warning =
+        "TZif data without a rule for future times; using the last standard offset without daylight saving";
     return true;
 }
 
@@ -300,7 +322,8 @@ TTimeZoneInformation GetTimeZoneInformation(std::string& warning) {
     return info;
 }
 
-bool GetNamedTimeZoneInformation(std::string_view windowsName, TTimeZoneInformation& info, std::string& warning) {
+bool GetNamedTimeZoneInformation(std::string_view windowsName, TTimeZoneInformation& info,
+                                 std::string& warning) {
     warning.clear();
     const std::string iana = WindowsZoneToIana(windowsName);
     if (iana.empty()) return false;

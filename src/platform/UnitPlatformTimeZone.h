@@ -52,4 +52,5 @@ std::string WindowsZoneToIana(std::string_view windowsName);
 
 // The zone of a Windows zone name from the tz database; false when the name is not in the zone list. Zone
 // data that cannot be read give UTC without daylight saving and a text in warning.
-bool GetNamedTimeZoneInformation(std::string_view windowsName, TTimeZoneInformation& info, std::string& warning);
+bool GetNamedTimeZoneInformation(std::string_view windowsName, TTimeZoneInformation& info,
+                                 std::string& warning);

@@ -1,5 +1,4 @@
 #include "platform/UnitPlatformTimeZone.h"
-
 #include "support/UnitUtils.h"
 
 // Windows zone names and the IANA zone of each (CLDR windowsZones, territory 001).

@@ -1,13 +1,13 @@
 #include "time/UnitTimeUtils.h"
 
-#include <cmath>
-#include <memory>
-
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformSntp.h"
 #include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
+
+#include <cmath>
+#include <memory>
 
 const char* const TimeRequestZoneName = "W. Europe Standard Time";
 // time.cloudflare.com, an anycast address.
@@ -35,9 +35,13 @@ std::mutex GFetcherLock;
 TTimeRequestFetcher GFetcher;
 
 // t in [a, b): not earlier than a (within the tolerance) and earlier than b.
-bool InPeriod(TDateTime t, TDateTime a, TDateTime b) { return t > a - TransitionTolerance && t < b; }
+bool InPeriod(TDateTime t, TDateTime a, TDateTime b) {
+    return t > a - TransitionTolerance && t < b;
+}
 
-bool HasCalendarYear(TDateTime t) { return t >= FirstCalendarDay && t < LastCalendarDay + 1; }
+bool HasCalendarYear(TDateTime t) {
+    return t >= FirstCalendarDay && t < LastCalendarDay + 1;
+}
 
 int YearOf(TDateTime t) {
     int y, m, d;
@@ -80,7 +84,8 @@ void SetTimeModuleProxySettings(const TProxySettings* settings) {
 
 TExactTime::TExactTime(std::string sntpServer1, std::string sntpServer2, std::string timeRequestURL)
     : FSntpServer1(std::move(sntpServer1)), FSntpServer2(std::move(sntpServer2)),
-      FTimeRequestURL(std::move(timeRequestURL)) {}
+      FTimeRequestURL(std::move(timeRequestURL)) {
+}
 
 TDateTime TExactTime::ExactNow() const {
     const TDateTime now = Now();
@@ -137,7 +142,8 @@ bool TExactTime::Synchronise() {
 
 // TTessarynTimeRequest
 
-TTessarynTimeRequest::TTessarynTimeRequest(std::string url) : FURL(std::move(url)) {}
+TTessarynTimeRequest::TTessarynTimeRequest(std::string url) : FURL(std::move(url)) {
+}
 
 void TTessarynTimeRequest::GetServerFormatSettings(TFormatSettings& settings) const {
     settings = TFormatSettings{};
@@ -152,10 +158,14 @@ void TTessarynTimeRequest::GetServerFormatSettings(TFormatSettings& settings) co
     settings.TimeAMString.clear();
     settings.TimePMString.clear();
     settings.ShortTimeFormat.clear();
-    for (auto& name : settings.ShortMonthNames) name.clear();
-    for (auto& name : settings.LongMonthNames) name.clear();
-    for (auto& name : settings.ShortDayNames) name.clear();
-    for (auto& name : settings.LongDayNames) name.clear();
+    for (auto& name : settings.ShortMonthNames)
+        name.clear();
+    for (auto& name : settings.LongMonthNames)
+        name.clear();
+    for (auto& name : settings.ShortDayNames)
+        name.clear();
+    for (auto& name : settings.LongDayNames)
+        name.clear();
     settings.TwoDigitYearCenturyWindow = 0;
     settings.DateSeparator = '-';
     settings.TimeSeparator = ':';
@@ -176,7 +186,9 @@ TDateTime TTessarynTimeRequest::ParseServerTime(const std::string& text) const {
     return value;
 }
 
-TDateTime TTessarynTimeRequest::GetServerTime() { return RequestTime(nullptr); }
+TDateTime TTessarynTimeRequest::GetServerTime() {
+    return RequestTime(nullptr);
+}
 
 TDateTime TTessarynTimeRequest::RequestTime(const TProxySettings* proxy) {
     TTimeRequestFetcher fetcher;
@@ -236,7 +248,8 @@ TZoneTransitions GetTransitions(const TTimeZoneInformation& zone, int year) {
 
 // TTimeZoneUtils
 
-TTimeZoneUtils::TTimeZoneUtils() : FZoneInformation(ReadComputerZone()) {}
+TTimeZoneUtils::TTimeZoneUtils() : FZoneInformation(ReadComputerZone()) {
+}
 
 TTimeZoneInformation TTimeZoneUtils::ZoneInformation() const {
     std::lock_guard lock(FLock);
@@ -318,7 +331,8 @@ TExactTime& GetExactTime() {
     return *GExactTime;
 }
 
-TExactTime& CreateExactTime(const std::string& sntpServer1, const std::string& sntpServer2, const std::string& url) {
+TExactTime& CreateExactTime(const std::string& sntpServer1, const std::string& sntpServer2,
+                            const std::string& url) {
     std::lock_guard lock(GObjectsLock);
     if (GExactTime) throw Exception("Object already exists");
     GExactTime = std::make_unique<TExactTime>(sntpServer1, sntpServer2, url);
@@ -331,4 +345,6 @@ TTimeZoneUtils& GetTimeZoneUtils() {
     return *GTimeZoneUtils;
 }
 
-TDateTime ExactNow() { return GetExactTime().ExactNow(); }
+TDateTime ExactNow() {
+    return GetExactTime().ExactNow();
+}

@@ -2,15 +2,15 @@
 // Exact time and time zones: the local clock corrected by a time server, and conversions between UTC, the
 // computer's local time and the local time of a named zone.
 
-#include <cstdint>
-#include <functional>
-#include <mutex>
-#include <string>
-
 #include "platform/UnitPlatformTimeZone.h"
 #include "storage/UnitProxySettings.h"
 #include "support/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
 
 // The outcome of a time-request fetch as the value of the transport's status enumeration (one byte);
 // values below 3 are usable answers.
@@ -127,7 +127,8 @@ private:
 // The process-wide objects, created on first use and freed at process exit.
 TExactTime& GetExactTime();
 // Raises "Object already exists" when the exact-time object exists already.
-TExactTime& CreateExactTime(const std::string& sntpServer1, const std::string& sntpServer2, const std::string& url);
+TExactTime& CreateExactTime(const std::string& sntpServer1, const std::string& sntpServer2,
+                            const std::string& url);
 TTimeZoneUtils& GetTimeZoneUtils();
 
 // The local time now, as exact as the time module knows it.
