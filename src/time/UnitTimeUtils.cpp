@@ -34,9 +34,13 @@ std::unique_ptr<TProxySettings> GProxySettings;
 std::mutex GFetcherLock;
 TTimeRequestFetcher GFetcher;
 
-// t in [a, b): not earlier than a (within the tolerance) and earlier than b.
+// 0.01 ms in days: far above the rounding error of a day count near today, far below the tolerance.
+constexpr double RoundingAllowance = 1.0 / 8640000000.0;
+
+// t in [a, b): not earlier than a (within the tolerance) and earlier than b. The same moment reached by
+// other arithmetic may lie a rounding error below b; it counts as b, not as earlier.
 bool InPeriod(TDateTime t, TDateTime a, TDateTime b) {
-    return t > a - TransitionTolerance && t < b;
+    return t > a - TransitionTolerance && t < b - RoundingAllowance;
 }
 
 bool HasCalendarYear(TDateTime t) {
@@ -155,8 +159,8 @@ void TTessarynTimeRequest::GetServerFormatSettings(TFormatSettings& settings) co
     settings.ListSeparator = '\0';
     settings.CurrencyString.clear();
     settings.LongDateFormat.clear();
-    settings.TimeAMString.clear();
-    settings.TimePMString.clear();
+    // The AM and PM texts stay: the date reader takes an empty one as present, turning 12:00 into 0:00
+    // and refusing every afternoon time.
     settings.ShortTimeFormat.clear();
     for (auto& name : settings.ShortMonthNames)
         name.clear();

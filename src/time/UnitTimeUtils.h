@@ -68,7 +68,7 @@ public:
     explicit TTessarynTimeRequest(std::string url);
     virtual ~TTessarynTimeRequest() = default;
 
-    // "mm-dd-yyyy" and "hh:nn:ss" with "-" and ":"; every other setting empty.
+    // "mm-dd-yyyy" and "hh:nn:ss" with "-" and ":"; every other setting empty but the AM and PM texts.
     virtual void GetServerFormatSettings(TFormatSettings& settings) const;
     // 0 when the text is not a date followed by a time.
     virtual TDateTime ParseServerTime(const std::string& text) const;
