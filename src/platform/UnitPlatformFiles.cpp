@@ -1,14 +1,13 @@
 #include "platform/UnitPlatformFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "support/UnitExceptions.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
-
-#include "support/UnitExceptions.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 

@@ -1,10 +1,9 @@
 #include "platform/UnitPlatformProcess.h"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 std::mutex GLock;

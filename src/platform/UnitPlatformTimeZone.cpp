@@ -13,6 +13,8 @@ namespace {
 
 const char* const DefaultZoneDirectory = "/usr/share/zoneinfo";
 const char* const DefaultLocalZoneFile = "/etc/localtime";
+// Zone files of the tz database stay below 10 KB with a footer rule and below 100 KB without.
+constexpr int64_t MaxZoneFileSize = 1 << 20;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -217,7 +219,9 @@ int CurrentYear() {
 
 void ReadZoneFile(const std::string& path, TTimeZoneInformation& info, std::string& warning) {
     std::string data;
-    if (!TryReadFileBytes(path, data)) {
+    // Only a regular file of plausible size: TZ may name a device or anything else.
+    const int64_t size = PlatformFileSize(path);
+    if (!FileExists(path) || size < 0 || size > MaxZoneFileSize || !TryReadFileBytes(path, data)) {
         warning = "Time zone file " + path + " cannot be read; using UTC";
         info = UTCZone();
         return;

@@ -53,10 +53,12 @@ int YearOf(TDateTime t) {
     return y;
 }
 
-TTimeZoneInformation ReadComputerZone() {
+// Logs a reason once, not again on every change check that finds the same damaged zone data.
+TTimeZoneInformation ReadComputerZone(std::string& lastWarning) {
     std::string warning;
     TTimeZoneInformation zone = GetTimeZoneInformation(warning);
-    if (!warning.empty()) Log(warning, lmkWarning);
+    if (!warning.empty() && warning != lastWarning) Log(warning, lmkWarning);
+    lastWarning = warning;
     return zone;
 }
 
@@ -252,7 +254,7 @@ TZoneTransitions GetTransitions(const TTimeZoneInformation& zone, int year) {
 
 // TTimeZoneUtils
 
-TTimeZoneUtils::TTimeZoneUtils() : FZoneInformation(ReadComputerZone()) {
+TTimeZoneUtils::TTimeZoneUtils() : FZoneInformation(ReadComputerZone(FLastWarning)) {
 }
 
 TTimeZoneInformation TTimeZoneUtils::ZoneInformation() const {
@@ -273,7 +275,7 @@ void TTimeZoneUtils::CheckForChange() {
         const double ticks = static_cast<double>(GetTickCount64());
         if (!(ticks - ChangeCheckIntervalMs > FLastChangeCheck)) return;
         FLastChangeCheck = ticks;
-        TTimeZoneInformation current = ReadComputerZone();
+        TTimeZoneInformation current = ReadComputerZone(FLastWarning);
         // The whole record is compared: zones of the tz database share standard names ("IST", "CST").
         if (current == FZoneInformation) return;
         FZoneInformation = std::move(current);

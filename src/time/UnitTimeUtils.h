@@ -116,6 +116,7 @@ private:
     void CheckForChange();
 
     mutable std::mutex FLock;
+    std::string FLastWarning;
     TTimeZoneInformation FZoneInformation;
     TChangeHandler FOnChange;
     double FLastChangeCheck = 0;
