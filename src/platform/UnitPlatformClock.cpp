@@ -15,9 +15,8 @@ public:
         const time_t secs = static_cast<time_t>(ms / 1000);
         struct tm local {};
         localtime_r(&secs, &local);
-        return MSecsToDateTime(
-            (static_cast<int64_t>(secs) + local.tm_gmtoff + int64_t{UnixDateDelta} * 86400) * 1000 +
-            ms % 1000);
+        return MSecsToDateTime((static_cast<int64_t>(secs) + local.tm_gmtoff + int64_t{UnixDateDelta} * 86400) *
+                                   1000 + ms % 1000);
     }
     TDateTime NowUTC() override {
         auto now = std::chrono::system_clock::now();
@@ -36,26 +35,12 @@ std::atomic<TPlatformClock*> GClock{&GSystemClock};
 
 } // namespace
 
-TPlatformClock& Clock() {
-    return *GClock.load();
-}
+TPlatformClock& Clock() { return *GClock.load(); }
 
-TPlatformClock* SetClock(TPlatformClock* clock) {
-    return GClock.exchange(clock ? clock : &GSystemClock);
-}
+TPlatformClock* SetClock(TPlatformClock* clock) { return GClock.exchange(clock ? clock : &GSystemClock); }
 
-TDateTime Now() {
-    return Clock().NowLocal();
-}
-TDateTime NowUTC() {
-    return Clock().NowUTC();
-}
-uint32_t GetTickCount() {
-    return static_cast<uint32_t>(Clock().TickCount64());
-}
-uint64_t GetTickCount64() {
-    return Clock().TickCount64();
-}
-void SleepMs(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+TDateTime Now() { return Clock().NowLocal(); }
+TDateTime NowUTC() { return Clock().NowUTC(); }
+uint32_t GetTickCount() { return static_cast<uint32_t>(Clock().TickCount64()); }
+uint64_t GetTickCount64() { return Clock().TickCount64(); }
+void SleepMs(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }

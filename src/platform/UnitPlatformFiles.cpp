@@ -1,13 +1,14 @@
 #include "platform/UnitPlatformFiles.h"
 
-#include "support/UnitExceptions.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "support/UnitExceptions.h"
 
 namespace {
 

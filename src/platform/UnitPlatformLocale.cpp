@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+
 #include <mutex>
 
 namespace {
@@ -21,12 +22,9 @@ void ReadDateFormat(const char* fmt, TPlatformLocale& out) {
     for (const char* p = fmt; p && *p; ++p) {
         if (*p == '%' && p[1]) {
             ++p;
-            if (*p == 'd' || *p == 'e')
-                order += 'd';
-            else if (*p == 'm')
-                order += 'm';
-            else if (*p == 'y' || *p == 'Y')
-                order += 'y';
+            if (*p == 'd' || *p == 'e') order += 'd';
+            else if (*p == 'm') order += 'm';
+            else if (*p == 'y' || *p == 'Y') order += 'y';
         } else if (!sep && !order.empty() && *p != ' ') {
             sep = *p;
         }
@@ -47,9 +45,9 @@ TPlatformLocale ReadLocale() {
     if (!loc) loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
     if (!loc) return out;
     out.DecimalSeparator = SingleChar(nl_langinfo_l(RADIXCHAR, loc), '.');
-    out.ThousandSeparator = SingleChar(nl_langinfo_l(THOUSEP, loc), out.DecimalSeparator == ',' ? '.' : ',');
-    if (out.ThousandSeparator == out.DecimalSeparator)
-        out.ThousandSeparator = out.DecimalSeparator == ',' ? '.' : ',';
+    out.ThousandSeparator =
+        SingleChar(nl_langinfo_l(THOUSEP, loc), out.DecimalSeparator == ',' ? '.' : ',');
+    if (out.ThousandSeparator == out.DecimalSeparator) out.ThousandSeparator = out.DecimalSeparator == ',' ? '.' : ',';
     ReadDateFormat(nl_langinfo_l(D_FMT, loc), out);
     const char* tfmt = nl_langinfo_l(T_FMT, loc);
     for (const char* p = tfmt; p && *p; ++p) {

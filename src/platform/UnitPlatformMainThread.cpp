@@ -37,8 +37,7 @@ size_t TMainThreadQueue::ProcessPending() {
         count = FTasks.size();
     }
     size_t ran = 0;
-    while (ran < count && RunOne())
-        ++ran;
+    while (ran < count && RunOne()) ++ran;
     return ran;
 }
 
@@ -61,9 +60,7 @@ size_t TMainThreadQueue::PendingCount() {
     return FTasks.size();
 }
 
-void TMainThreadQueue::Wake() {
-    FChanged.notify_all();
-}
+void TMainThreadQueue::Wake() { FChanged.notify_all(); }
 
 TMainThreadQueue& MainThreadQueue() {
     static TMainThreadQueue queue;

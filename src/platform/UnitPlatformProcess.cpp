@@ -1,9 +1,10 @@
 #include "platform/UnitPlatformProcess.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <unistd.h>
 
 namespace {
 std::mutex GLock;

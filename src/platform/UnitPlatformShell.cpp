@@ -1,14 +1,15 @@
 #include "platform/UnitPlatformShell.h"
 
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
 
 extern char** environ;
 
@@ -21,16 +22,11 @@ constexpr auto VerdictWait = std::chrono::milliseconds(3000);
 std::string OpenerExitText(int status) {
     // xdg-open's documented exit codes.
     switch (status) {
-    case 1:
-        return "Error in command line syntax.";
-    case 2:
-        return "One of the files passed on the command line did not exist.";
-    case 3:
-        return "A required tool could not be found.";
-    case 4:
-        return "The action failed.";
-    default:
-        return "The program that opens addresses ended with exit status " + std::to_string(status) + ".";
+    case 1: return "Error in command line syntax.";
+    case 2: return "One of the files passed on the command line did not exist.";
+    case 3: return "A required tool could not be found.";
+    case 4: return "The action failed.";
+    default: return "The program that opens addresses ended with exit status " + std::to_string(status) + ".";
     }
 }
 

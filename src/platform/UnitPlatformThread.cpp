@@ -1,9 +1,9 @@
 #include "platform/UnitPlatformThread.h"
 
+#include <mutex>
+
 #include "platform/UnitPlatformMainThread.h"
 #include "support/UnitExceptions.h"
-
-#include <mutex>
 
 // Shared with the queued notification, so that a notification for an object deleted meanwhile does nothing.
 struct TThread::TShared {
@@ -12,9 +12,7 @@ struct TThread::TShared {
     bool Delivered = false;
 };
 
-TThread::TThread() : FShared(std::make_shared<TShared>()) {
-    FShared->Owner = this;
-}
+TThread::TThread() : FShared(std::make_shared<TShared>()) { FShared->Owner = this; }
 
 TThread::~TThread() {
     {

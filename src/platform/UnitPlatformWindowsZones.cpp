@@ -3,7 +3,6 @@
 
 // Windows zone names and the IANA zone of each (CLDR windowsZones, territory 001).
 // Copyright © 1991-2013 Unicode, Inc.
-// CLDR data files are interpreted according to the LDML specification (http://unicode.org/reports/tr35/)
 // For terms of use, see http://www.unicode.org/copyright.html
 
 namespace {

@@ -1,9 +1,9 @@
 #include "time/UnitAlternateFormatSettings.h"
 
+#include <cmath>
+
 #include "support/UnitUtils.h"
 #include "time/UnitTimeUtils.h"
-
-#include <cmath>
 
 namespace {
 const char* const SRemainingDays = "over %d day(s)";
@@ -64,12 +64,10 @@ std::string RemainingTimeText(bool compact, TDateTime localEndTime) {
         if (days > 0) return Format(SRemainingDays, {days});
         if (hours + minutes + seconds == 0) return SRemainingEnded;
         if (compact) {
-            return hours != 0 ? Format(SRemainingHours, {hours, minutes})
-                              : Format(SRemainingMinutes, {minutes, seconds});
+            return hours != 0 ? Format(SRemainingHours, {hours, minutes}) : Format(SRemainingMinutes, {minutes, seconds});
         }
         const char sep = DefaultFormatSettings().TimeSeparator;
-        return std::to_string(days * 24 + hours) + sep + PadNumber(minutes, 2, '0') + sep +
-               PadNumber(seconds, 2, '0');
+        return std::to_string(days * 24 + hours) + sep + PadNumber(minutes, 2, '0') + sep + PadNumber(seconds, 2, '0');
     } catch (...) {
         return SRemainingEnded;
     }

@@ -2,10 +2,10 @@
 // A private number and date format record, independent of the process-wide locale settings, and the
 // remaining-time texts of auction end times.
 
-#include "support/UnitFormatSettings.h"
-
 #include <string>
 #include <string_view>
+
+#include "support/UnitFormatSettings.h"
 
 class TAlternateFormatSettings {
 public:
