@@ -1,0 +1,35 @@
+#pragma once
+// Helpers for time tests: a scoped TZ and elapsed wall time.
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+// Sets TZ (or unsets it for std::nullopt) for its lifetime, telling the C library each time.
+class TScopedTZ {
+public:
+    explicit TScopedTZ(const std::optional<std::string>& value) {
+        if (const char* old = std::getenv("TZ")) FOld = old;
+        Set(value);
+    }
+    ~TScopedTZ() { Set(FOld); }
+    TScopedTZ(const TScopedTZ&) = delete;
+    TScopedTZ& operator=(const TScopedTZ&) = delete;
+
+private:
+    static void Set(const std::optional<std::string>& value) {
+        if (value)
+            setenv("TZ", value->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    std::optional<std::string> FOld;
+};
+
+inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+        .count();
+}
