@@ -189,6 +189,11 @@ bool ReadNumber(std::string_view t, size_t& i, int& value, int& digits) {
     return digits > 0;
 }
 
+// An empty AM or PM text never matches, so a record without them reads 24-hour times only.
+bool StartsWithMarker(std::string_view marker, std::string_view s) {
+    return !marker.empty() && StartsText(marker, s);
+}
+
 void SkipBlanks(std::string_view t, size_t& i) {
     while (i < t.size() && t[i] == ' ')
         ++i;
@@ -278,7 +283,7 @@ bool ScanTime(std::string_view t, size_t& i, TDateTime& time, const TFormatSetti
         // A lone number is no time unless AM/PM follows.
         size_t j = i;
         SkipBlanks(t, j);
-        if (!(StartsText(fs.TimeAMString, t.substr(j)) || StartsText(fs.TimePMString, t.substr(j)) ||
+        if (!(StartsWithMarker(fs.TimeAMString, t.substr(j)) || StartsWithMarker(fs.TimePMString, t.substr(j)) ||
               StartsText("am", t.substr(j)) || StartsText("pm", t.substr(j)))) {
             i = start;
             return false;
@@ -287,8 +292,8 @@ bool ScanTime(std::string_view t, size_t& i, TDateTime& time, const TFormatSetti
     size_t j = i;
     SkipBlanks(t, j);
     auto rest = t.substr(j);
-    bool am = StartsText(fs.TimeAMString, rest) || StartsText("am", rest);
-    bool pm = !am && (StartsText(fs.TimePMString, rest) || StartsText("pm", rest));
+    const bool am = StartsWithMarker(fs.TimeAMString, rest) || StartsText("am", rest);
+    const bool pm = !am && (StartsWithMarker(fs.TimePMString, rest) || StartsText("pm", rest));
     if (am || pm) {
         if (h < 1 || h > 12) {
             i = start;
@@ -296,8 +301,8 @@ bool ScanTime(std::string_view t, size_t& i, TDateTime& time, const TFormatSetti
         }
         if (am && h == 12) h = 0;
         if (pm && h < 12) h += 12;
-        const size_t len = am ? (StartsText(fs.TimeAMString, rest) ? fs.TimeAMString.size() : 2)
-                              : (StartsText(fs.TimePMString, rest) ? fs.TimePMString.size() : 2);
+        const size_t len = am ? (StartsWithMarker(fs.TimeAMString, rest) ? fs.TimeAMString.size() : 2)
+                              : (StartsWithMarker(fs.TimePMString, rest) ? fs.TimePMString.size() : 2);
         i = j + len;
     }
     if (!TryEncodeTime(h, n, s, z, time)) {

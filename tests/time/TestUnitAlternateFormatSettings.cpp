@@ -96,6 +96,16 @@ TEST(AlternateFormatSettings, ReadsNumbersAndDatesWithItsOwnRecord) {
     EXPECT_EQ(dot.StrToDateTimeDef("24.12.2009 25:00", -1), -1);
     EXPECT_EQ(dot.StrToDateTimeDef("garbage", -1), -1);
 
+    TFormatSettings noMarkers;
+    noMarkers.TimeAMString = noMarkers.TimePMString = "";
+    noMarkers.ShortDateFormat = "mm-dd-yyyy";
+    noMarkers.DateSeparator = '-';
+    TDateTime noon;
+    ASSERT_TRUE(TryStrToDateTime("12-07-2026 12:00:00", noon, noMarkers));
+    EXPECT_EQ(noon, EncodeDateTime(2026, 12, 7, 12, 0, 0, 0)); // empty AM/PM texts mark nothing
+    ASSERT_TRUE(TryStrToDateTime("12-07-2026 15:30", noon, noMarkers));
+    EXPECT_EQ(noon, EncodeDateTime(2026, 12, 7, 15, 30, 0, 0));
+
     TAlternateFormatSettings api('.');
     api.SetShortDateFormat("yyyyy-mm-dd");
     api.SetDateSeparator('-');
