@@ -1,0 +1,339 @@
+#include "items/UnitXMLDom.h"
+
+#include "platform/UnitPlatformFiles.h"
+#include "support/UnitUtils.h"
+
+#include <istream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+const char* const SNotSingleTextNode = "Element does not contain a single text node";
+
+enum class TByteLayout { Bytes8, Utf8Bom, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
+
+bool StartsWithBytes(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+TByteLayout DetectLayout(std::string_view b) {
+    using namespace std::string_view_literals;
+    if (StartsWithBytes(b, "\x00\x00\xFE\xFF"sv) || StartsWithBytes(b, "\x00\x00\x00<"sv))
+        return TByteLayout::Utf32BE;
+    if (StartsWithBytes(b, "\xFF\xFE\x00\x00"sv) || StartsWithBytes(b, "<\x00\x00\x00"sv))
+        return TByteLayout::Utf32LE;
+    if (StartsWithBytes(b, "\xEF\xBB\xBF"sv)) return TByteLayout::Utf8Bom;
+    if (StartsWithBytes(b, "\xFE\xFF"sv) || StartsWithBytes(b, "\x00<"sv)) return TByteLayout::Utf16BE;
+    if (StartsWithBytes(b, "\xFF\xFE"sv) || StartsWithBytes(b, "<\x00"sv)) return TByteLayout::Utf16LE;
+    return TByteLayout::Bytes8;
+}
+
+// The encoding named by the declaration of an ASCII-compatible document, or "" when it names none.
+std::string DeclaredEncoding(std::string_view b) {
+    if (!StartsWithBytes(b, "<?xml")) return "";
+    const size_t end = b.find("?>");
+    const std::string_view decl = b.substr(0, end);
+    const size_t key = decl.find("encoding");
+    if (key == std::string_view::npos) return "";
+    size_t i = key + 8;
+    while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' || decl[i] == '\n'))
+        ++i;
+    if (i >= decl.size() || decl[i] != '=') return "";
+    ++i;
+    while (i < decl.size() && (decl[i] == ' ' || decl[i] == '\t' || decl[i] == '\r' || decl[i] == '\n'))
+        ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return "";
+    const size_t close = decl.find(decl[i], i + 1);
+    if (close == std::string_view::npos) return "";
+    return std::string(decl.substr(i + 1, close - i - 1));
+}
+
+bool IsOneOf(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (SameText(name, n)) return true;
+    return false;
+}
+
+// Offset of the first byte that breaks UTF-8 (overlong forms, surrogates and values above U+10FFFF
+// included), or npos.
+size_t InvalidUtf8At(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        unsigned cp;
+        if (c >= 0xC2 && c <= 0xDF)
+            len = 2, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF)
+            len = 3, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4)
+            len = 4, cp = c & 0x07;
+        else
+            return i;
+        if (i + len > n) return i;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return i;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return i;
+        i += len;
+    }
+    return std::string_view::npos;
+}
+
+void AppendUtf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// windows-1252 differs from ISO-8859-1 only in 0x80..0x9F; the five unassigned bytes stay unassigned.
+std::string Windows1252ToUtf8(std::string_view s) {
+    static const unsigned short High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    std::string out;
+    out.reserve(s.size() + s.size() / 8);
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        unsigned cp = c;
+        if (c >= 0x80 && c <= 0x9F) {
+            cp = High[c - 0x80];
+            if (cp == 0)
+                throw EXMLDomError(Format("Byte $%.2x at offset %u is not a windows-1252 character", {c, i}));
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+// A failed parse leaves no partial tree behind. Documents are parsed as fragments so that text beside the
+// root, which pugixml would otherwise drop silently, can be refused like a missing or second root.
+void Check(pugi::xml_document& doc, const pugi::xml_parse_result& result) {
+    std::string problem;
+    if (!result) {
+        problem = Format("%s at offset %d", {result.description(), static_cast<long long>(result.offset)});
+    } else {
+        int elements = 0;
+        for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+            if (n.type() == pugi::node_element)
+                ++elements;
+            else if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata)
+                problem = "Text outside the root element";
+        }
+        if (elements == 0 && problem.empty()) problem = "The document has no root element";
+        if (elements > 1) problem = "More than one root element";
+    }
+    if (problem.empty()) return;
+    doc.reset();
+    throw EXMLDomError(problem);
+}
+
+} // namespace
+
+// TXMLNode
+
+pugi::xml_node TXMLNode::Require(const char* operation) const {
+    if (!FNode) throw EXMLDomError(Format("%s: the node does not exist", {operation}));
+    return FNode;
+}
+
+std::string TXMLNode::NodeName() const {
+    return FNode.name();
+}
+
+std::optional<std::string> TXMLNode::NodeValue() const {
+    if (!FNode) return std::nullopt;
+    const pugi::xml_node_type type = FNode.type();
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) return std::string(FNode.value());
+    if (type != pugi::node_element) return std::string(FNode.value());
+    const pugi::xml_node first = FNode.first_child();
+    if (!first) return std::nullopt;
+    if (first.next_sibling() || (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))
+        throw EXMLDomError(SNotSingleTextNode);
+    return std::string(first.value());
+}
+
+void TXMLNode::SetNodeValue(std::string_view value) {
+    pugi::xml_node node = Require("SetNodeValue");
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        node.set_value(value.data(), value.size());
+        return;
+    }
+    while (node.first_child())
+        node.remove_child(node.first_child());
+    node.append_child(pugi::node_pcdata).set_value(value.data(), value.size());
+}
+
+std::optional<std::string> TXMLNode::GetAttribute(const std::string& name) const {
+    const pugi::xml_attribute attr = FNode.attribute(name.c_str());
+    if (!attr) return std::nullopt;
+    return std::string(attr.value());
+}
+
+void TXMLNode::SetAttribute(const std::string& name, std::string_view value) {
+    pugi::xml_node node = Require("SetAttribute");
+    pugi::xml_attribute attr = node.attribute(name.c_str());
+    if (!attr) attr = node.append_attribute(name.c_str());
+    attr.set_value(value.data(), value.size());
+}
+
+TXMLNode TXMLNode::AddChild(const std::string& name) {
+    pugi::xml_node child = Require("AddChild").append_child(name.c_str());
+    if (!child) throw EXMLDomError(Format("AddChild: cannot add the element \"%s\"", {name}));
+    return TXMLNode(child);
+}
+
+TXMLNodeList TXMLNode::ChildNodes() const {
+    return TXMLNodeList(FNode);
+}
+
+// TXMLNodeList
+
+TXMLNode TXMLNodeList::FindNode(const std::string& name) const {
+    return TXMLNode(FParent.child(name.c_str()));
+}
+
+TXMLNode TXMLNodeList::GetNodeByName(const std::string& name) {
+    if (pugi::xml_node found = FParent.child(name.c_str())) return TXMLNode(found);
+    return TXMLNode(FParent).AddChild(name);
+}
+
+bool TXMLNodeList::Delete(const std::string& name) {
+    pugi::xml_node found = FParent.child(name.c_str());
+    return found && FParent.remove_child(found);
+}
+
+int TXMLNodeList::Count() const {
+    int n = 0;
+    for (pugi::xml_node c = FParent.first_child(); c; c = c.next_sibling())
+        ++n;
+    return n;
+}
+
+// TXMLDocument
+
+TXMLDocument::TXMLDocument() : FDoc(std::make_unique<pugi::xml_document>()) {
+}
+TXMLDocument::~TXMLDocument() = default;
+
+void TXMLDocument::LoadFromXML(std::string_view bytes) {
+    FDoc->reset();
+    const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_fragment;
+    const TByteLayout layout = DetectLayout(bytes);
+    if (layout != TByteLayout::Bytes8 && layout != TByteLayout::Utf8Bom) {
+        const bool wide16 = layout == TByteLayout::Utf16LE || layout == TByteLayout::Utf16BE;
+        const pugi::xml_encoding enc = layout == TByteLayout::Utf16LE   ? pugi::encoding_utf16_le
+                                       : layout == TByteLayout::Utf16BE ? pugi::encoding_utf16_be
+                                       : layout == TByteLayout::Utf32LE ? pugi::encoding_utf32_le
+                                                                        : pugi::encoding_utf32_be;
+        Check(*FDoc, FDoc->load_buffer(bytes.data(), bytes.size(), options, enc));
+        // The bytes fix the encoding; a declaration naming another one means the document is not what it
+        // says.
+        const pugi::xml_node decl = FDoc->first_child();
+        const std::string declared =
+            decl.type() == pugi::node_declaration ? decl.attribute("encoding").value() : std::string();
+        const bool fits =
+            declared.empty() || (wide16 ? IsOneOf(declared, {"UTF-16", "UTF-16LE", "UTF-16BE", "UCS-2"})
+                                        : IsOneOf(declared, {"UTF-32", "UTF-32LE", "UTF-32BE", "UCS-4"}));
+        if (!fits) {
+            FDoc->reset();
+            throw EXMLDomError(Format("The document declares the encoding \"%s\" but is written in %s",
+                                      {declared, wide16 ? "UTF-16" : "UTF-32"}));
+        }
+        return;
+    }
+    std::string_view body = bytes;
+    if (layout == TByteLayout::Utf8Bom) body.remove_prefix(3);
+    const std::string declared = DeclaredEncoding(body);
+    std::string converted;
+    pugi::xml_encoding enc = pugi::encoding_utf8;
+    if (declared.empty() || IsOneOf(declared, {"UTF-8", "UTF8"})) {
+        if (size_t at = InvalidUtf8At(body); at != std::string_view::npos)
+            throw EXMLDomError(Format("Invalid UTF-8 byte sequence at offset %u", {at}));
+    } else if (layout == TByteLayout::Utf8Bom) {
+        throw EXMLDomError(Format(
+            "The document declares the encoding \"%s\" but starts with a UTF-8 byte order mark", {declared}));
+    } else if (IsOneOf(declared, {"US-ASCII", "ASCII"})) {
+        for (size_t i = 0; i < body.size(); ++i)
+            if (static_cast<unsigned char>(body[i]) >= 0x80)
+                throw EXMLDomError(Format("Byte at offset %u is not US-ASCII", {i}));
+    } else if (IsOneOf(declared,
+                       {"ISO-8859-1", "ISO8859-1", "ISO_8859-1", "latin1", "l1", "ISO-IR-100", "CP819"})) {
+        enc = pugi::encoding_latin1;
+    } else if (IsOneOf(declared, {"windows-1252", "cp1252"})) {
+        converted = Windows1252ToUtf8(body);
+        body = converted;
+    } else {
+        throw EXMLDomError(Format("The encoding \"%s\" is not supported", {declared}));
+    }
+    Check(*FDoc, FDoc->load_buffer(body.data(), body.size(), options, enc));
+}
+
+void TXMLDocument::LoadFromStream(std::istream& stream) {
+    std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    if (stream.bad()) {
+        FDoc->reset();
+        throw EXMLDomError("The stream could not be read");
+    }
+    LoadFromXML(bytes);
+}
+
+void TXMLDocument::LoadFromFile(const std::string& path) {
+    std::string bytes;
+    if (!TryReadFileBytes(path, bytes)) {
+        FDoc->reset();
+        throw EXMLDomError(Format("The file \"%s\" could not be read", {path}));
+    }
+    try {
+        LoadFromXML(bytes);
+    } catch (const EXMLDomError& e) {
+        throw EXMLDomError(Format("%s: %s", {path, e.Message()}));
+    }
+}
+
+bool TXMLDocument::IsEmpty() const {
+    return !FDoc->first_child();
+}
+
+TXMLNode TXMLDocument::DocumentElement() const {
+    return TXMLNode(FDoc->document_element());
+}
+
+TXMLNode TXMLDocument::CreateDocumentElement(const std::string& name) {
+    FDoc->reset();
+    pugi::xml_node root = FDoc->append_child(name.c_str());
+    if (!root) throw EXMLDomError(Format("CreateDocumentElement: cannot add the element \"%s\"", {name}));
+    return TXMLNode(root);
+}
+
+std::string TXMLDocument::SaveToXML() const {
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    for (pugi::xml_node n = FDoc->first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_declaration) continue;
+        n.print(out, "", pugi::format_raw, pugi::encoding_utf8);
+    }
+    return out.str();
+}
+
+void TXMLDocument::SaveToFile(const std::string& path) const {
+    WriteFileAtomic(path, SaveToXML());
+}

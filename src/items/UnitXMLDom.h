@@ -1,0 +1,95 @@
+#pragma once
+// A thin document and node wrapper over pugixml with the few rules the system's XML code relies on: a
+// node's value, get-by-name-creating, delete-by-name and the null marker of a missing attribute.
+
+#include "support/UnitExceptions.h"
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+// Raised by the wrapper: malformed or unreadable documents, the value of an element with children.
+KOVA_DECLARE_EXCEPTION(EXMLDomError, Exception);
+
+class TXMLNodeList;
+
+// A handle to one node of a document; empty when a lookup found nothing. The document owns the node.
+class TXMLNode {
+public:
+    TXMLNode() = default;
+    TXMLNode(pugi::xml_node node) : FNode(node) {}
+
+    bool IsNull() const { return !FNode; }
+    explicit operator bool() const { return static_cast<bool>(FNode); }
+    bool operator==(const TXMLNode& other) const { return FNode == other.FNode; }
+    pugi::xml_node Raw() const { return FNode; }
+
+    std::string NodeName() const;
+    // The text of an element whose only child is text or CDATA, std::nullopt for an empty element; raises
+    // EXMLDomError "Element does not contain a single text node" for anything else.
+    std::optional<std::string> NodeValue() const;
+    // Replaces the element's content with one text node.
+    void SetNodeValue(std::string_view value);
+
+    // The attribute's value, or std::nullopt when the element has no such attribute.
+    std::optional<std::string> GetAttribute(const std::string& name) const;
+    void SetAttribute(const std::string& name, std::string_view value);
+
+    TXMLNode AddChild(const std::string& name);
+    TXMLNode NextSibling() const { return TXMLNode(FNode.next_sibling()); }
+    TXMLNodeList ChildNodes() const;
+
+private:
+    pugi::xml_node Require(const char* operation) const;
+    pugi::xml_node FNode;
+};
+
+// The children of one element, in document order.
+class TXMLNodeList {
+public:
+    explicit TXMLNodeList(pugi::xml_node parent) : FParent(parent) {}
+
+    // First child element with that tag name, or an empty node.
+    TXMLNode FindNode(const std::string& name) const;
+    // As FindNode, but appends a new empty element when there is none.
+    TXMLNode GetNodeByName(const std::string& name);
+    // Removes the first child element with that tag name; false when there was none.
+    bool Delete(const std::string& name);
+    TXMLNode First() const { return TXMLNode(FParent.first_child()); }
+    int Count() const;
+
+private:
+    pugi::xml_node FParent;
+};
+
+// An XML document. The encoding of loaded text comes from the document itself (byte order mark, byte
+// pattern, declaration); UTF-8, UTF-16, UTF-32, ISO-8859-1, windows-1252 and US-ASCII are read, and a
+// document in any other encoding, or with bytes its encoding does not allow, fails to load.
+class TXMLDocument {
+public:
+    TXMLDocument();
+    ~TXMLDocument();
+    TXMLDocument(const TXMLDocument&) = delete;
+    TXMLDocument& operator=(const TXMLDocument&) = delete;
+
+    // Each load replaces the whole content; on failure the document is left empty and EXMLDomError raised.
+    void LoadFromXML(std::string_view bytes);
+    void LoadFromStream(std::istream& stream);
+    void LoadFromFile(const std::string& path);
+
+    bool IsEmpty() const;
+    TXMLNode DocumentElement() const;
+    // Makes a new document element, replacing any content.
+    TXMLNode CreateDocumentElement(const std::string& name);
+
+    // The document as UTF-8 text with a declaration that says so.
+    std::string SaveToXML() const;
+    // Replaces the file atomically: a failure leaves the old file whole.
+    void SaveToFile(const std::string& path) const;
+
+private:
+    std::unique_ptr<pugi::xml_document> FDoc;
+};
