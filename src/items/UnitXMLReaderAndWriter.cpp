@@ -8,6 +8,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -55,6 +56,13 @@ size_t Utf8SequenceAt(std::string_view s, size_t i) {
 // Text as the file can hold it. A byte that is no UTF-8 would make the whole file unreadable on the next
 // load, so it becomes U+FFFD; a zero byte would cut the rest of the text off, so it goes.
 std::string FileText(std::string_view s) {
+    size_t valid = 0;
+    while (valid < s.size()) {
+        const size_t len = Utf8SequenceAt(s, valid);
+        if (len == 0) break;
+        valid += len;
+    }
+    if (valid == s.size()) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
@@ -69,10 +77,114 @@ std::string FileText(std::string_view s) {
     return out;
 }
 
-// Elements missing from an Auction are created empty in the loaded document and read as their defaults.
-TXMLNode Element(TXMLNode auction, const char* name) {
-    return auction.ChildNodes().GetNodeByName(name);
-}
+// The elements of an item, in the order they are written.
+enum TItemElement {
+    ieDescription,
+    ieMarketPlaceID,
+    ieMarketPlaceName,
+    ieCategory,
+    ieBuyNow,
+    ieBidCount,
+    ieHasPic,
+    ieHasGaleryPic,
+    iePictureFilename,
+    ieEndTime,
+    iePriceStandard,
+    iePriceBuyNow,
+    ieArticleNumber,
+    ieLink,
+    ieGaleryLink,
+    ieCurrencyID,
+    ieQuantity,
+    ieSideID,
+    ieMinimumToBid,
+    ieShippingAmount,
+    ieShippingTo,
+    ieStars,
+    ieRegion,
+    ieLocation,
+    ieFeedBack,
+    iePositiveFeedB,
+    ieMemberSince,
+    ieQuestionLink,
+    ieSellerName,
+    ieReminded,
+    ieRemindType,
+    ieRemindTime,
+    iePriority,
+    ieNeverEnding,
+    ieDetailImageLink,
+    ieDetailGalleryLinks,
+    ieRelatedGroup,
+    ieFullKey,
+    ieLastUpdate,
+    ieFreetext,
+    ieSkypeID,
+    ieSkypeContactOption,
+    ieHighBidder,
+    ieCount
+};
+
+const char* const ItemElementNames[ieCount] = {
+    "Description",     "MarketPlaceID",
+    "MarketPlaceName", "Category",
+    "BuyNow",          "BidCount",
+    "HasPic",          "HasGaleryPic",
+    "PictureFilename", "EndTime",
+    "PriceStandard",   "PriceBuyNow",
+    "ArticleNumber",   "Link",
+    "GaleryLink",      "CurrencyID",
+    "Quantity",        "SideID",
+    "MinimumToBid",    "ShippingAmount",
+    "ShippingTo",      "Stars",
+    "Region",          "Location",
+    "FeedBack",        "PositiveFeedB",
+    "MemberSince",     "QuestionLink",
+    "SellerName",      "Reminded",
+    "RemindType",      "RemindTime",
+    "Priority",        "NeverEnding",
+    "DetailImageLink", "DetailGalleryLinks",
+    "RelatedGroup",    "FullKey",
+    "LastUpdate",      "Freetext",
+    "SkypeID",         "SkypeContactOption",
+    "HighBidder",
+};
+
+// The first child element of each name of one Auction, found in a single pass over its children: looking
+// every name up on its own compares each name with most children. Files hold the elements in table order,
+// so the next name is tried first.
+class TAuctionElements {
+public:
+    explicit TAuctionElements(TXMLNode auction) : FAuction(auction) {
+        int expected = 0;
+        for (pugi::xml_node c = auction.Raw().first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element) continue;
+            const int index = IndexOf(c.name(), expected);
+            if (index < 0) continue;
+            if (!FNodes[index]) FNodes[index] = TXMLNode(c);
+            expected = index + 1;
+        }
+    }
+
+    // An element missing from the Auction is created empty in the loaded document and reads as its default.
+    TXMLNode Get(TItemElement e) {
+        if (!FNodes[e]) FNodes[e] = FAuction.ChildNodes().GetNodeByName(ItemElementNames[e]);
+        return FNodes[e];
+    }
+    // Without creating the element.
+    TXMLNode Find(TItemElement e) const { return FNodes[e]; }
+
+private:
+    static int IndexOf(const char* name, int expected) {
+        if (expected < ieCount && std::strcmp(name, ItemElementNames[expected]) == 0) return expected;
+        for (int i = 0; i < ieCount; ++i)
+            if (std::strcmp(name, ItemElementNames[i]) == 0) return i;
+        return -1;
+    }
+
+    TXMLNode FAuction;
+    TXMLNode FNodes[ieCount];
+};
 
 } // namespace
 
@@ -123,57 +235,58 @@ bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultLis
     return true;
 }
 
-void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode a,
+void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
                                                 TSearchResultAuctionDetails& item) {
-    item.Description = r.ReadText(Element(a, "Description"));
-    item.MarketPlaceID = r.ReadInteger(Element(a, "MarketPlaceID"), 0);
-    item.MarketPlaceName = r.ReadText(Element(a, "MarketPlaceName"));
-    item.Category = r.ReadInteger(Element(a, "Category"), 0);
-    item.BuyNow = r.ReadBoolean(Element(a, "BuyNow"));
-    item.BidCount = r.ReadInteger(Element(a, "BidCount"), 0);
-    item.HasPic = r.ReadBoolean(Element(a, "HasPic"));
-    item.HasGaleryPic = r.ReadBoolean(Element(a, "HasGaleryPic"));
-    item.PictureFilename = r.ReadText(Element(a, "PictureFilename"));
-    item.EndTime = r.ReadDateTime(Element(a, "EndTime"));
-    item.PriceStandard = ToSingle(r.ReadFloat(Element(a, "PriceStandard"), 0));
-    item.PriceBuyNow = ToSingle(r.ReadFloat(Element(a, "PriceBuyNow"), 0));
-    item.ArticleNumber = r.ReadText(Element(a, "ArticleNumber"));
-    item.Link = r.ReadText(Element(a, "Link"));
-    item.GaleryLink = r.ReadText(Element(a, "GaleryLink"));
-    item.CurrencyID = r.ReadInteger(Element(a, "CurrencyID"), 0);
-    item.Quantity = r.ReadInteger(Element(a, "Quantity"), 0);
-    item.SideID = r.ReadInteger(Element(a, "SideID"), 0);
-    item.MinimumToBid = ToSingle(r.ReadFloat(Element(a, "MinimumToBid"), 0));
-    item.ShippingAmount = ToSingle(r.ReadFloat(Element(a, "ShippingAmount"), 0));
-    item.ShippingTo = r.ReadText(Element(a, "ShippingTo"));
-    item.Stars = ToSingle(r.ReadFloat(Element(a, "Stars"), 0));
-    item.Region = r.ReadText(Element(a, "Region"));
-    item.Location = r.ReadText(Element(a, "Location"));
-    item.FeedBack = r.ReadInteger(Element(a, "FeedBack"), 0);
-    item.PositiveFeedB = ToSingle(r.ReadFloat(Element(a, "PositiveFeedB"), 0));
-    item.MemberSince = r.ReadDateTime(Element(a, "MemberSince"));
-    item.QuestionLink = r.ReadText(Element(a, "QuestionLink"));
-    item.SellerName = r.ReadText(Element(a, "SellerName"));
-    item.Reminded = r.ReadBoolean(Element(a, "Reminded"));
-    const int remindType = r.ReadInteger(Element(a, "RemindType"), 0);
+    TAuctionElements a(auction);
+    item.Description = r.ReadText(a.Get(ieDescription));
+    item.MarketPlaceID = r.ReadInteger(a.Get(ieMarketPlaceID), 0);
+    item.MarketPlaceName = r.ReadText(a.Get(ieMarketPlaceName));
+    item.Category = r.ReadInteger(a.Get(ieCategory), 0);
+    item.BuyNow = r.ReadBoolean(a.Get(ieBuyNow));
+    item.BidCount = r.ReadInteger(a.Get(ieBidCount), 0);
+    item.HasPic = r.ReadBoolean(a.Get(ieHasPic));
+    item.HasGaleryPic = r.ReadBoolean(a.Get(ieHasGaleryPic));
+    item.PictureFilename = r.ReadText(a.Get(iePictureFilename));
+    item.EndTime = r.ReadDateTime(a.Get(ieEndTime));
+    item.PriceStandard = ToSingle(r.ReadFloat(a.Get(iePriceStandard), 0));
+    item.PriceBuyNow = ToSingle(r.ReadFloat(a.Get(iePriceBuyNow), 0));
+    item.ArticleNumber = r.ReadText(a.Get(ieArticleNumber));
+    item.Link = r.ReadText(a.Get(ieLink));
+    item.GaleryLink = r.ReadText(a.Get(ieGaleryLink));
+    item.CurrencyID = r.ReadInteger(a.Get(ieCurrencyID), 0);
+    item.Quantity = r.ReadInteger(a.Get(ieQuantity), 0);
+    item.SideID = r.ReadInteger(a.Get(ieSideID), 0);
+    item.MinimumToBid = ToSingle(r.ReadFloat(a.Get(ieMinimumToBid), 0));
+    item.ShippingAmount = ToSingle(r.ReadFloat(a.Get(ieShippingAmount), 0));
+    item.ShippingTo = r.ReadText(a.Get(ieShippingTo));
+    item.Stars = ToSingle(r.ReadFloat(a.Get(ieStars), 0));
+    item.Region = r.ReadText(a.Get(ieRegion));
+    item.Location = r.ReadText(a.Get(ieLocation));
+    item.FeedBack = r.ReadInteger(a.Get(ieFeedBack), 0);
+    item.PositiveFeedB = ToSingle(r.ReadFloat(a.Get(iePositiveFeedB), 0));
+    item.MemberSince = r.ReadDateTime(a.Get(ieMemberSince));
+    item.QuestionLink = r.ReadText(a.Get(ieQuestionLink));
+    item.SellerName = r.ReadText(a.Get(ieSellerName));
+    item.Reminded = r.ReadBoolean(a.Get(ieReminded));
+    const int remindType = r.ReadInteger(a.Get(ieRemindType), 0);
     item.RemindType =
         remindType >= 0 && remindType <= MaxRemindType ? static_cast<TRemindType>(remindType) : 0;
-    item.RemindTime = r.ReadDateTime(Element(a, "RemindTime"));
+    item.RemindTime = r.ReadDateTime(a.Get(ieRemindTime));
     // A missing or unreadable priority is 0 here, not the 1 a new item starts with.
-    item.Priority = r.ReadInteger(Element(a, "Priority"), 0);
-    item.NeverEnding = r.ReadBoolean(Element(a, "NeverEnding"));
-    item.DetailImageLink = r.ReadText(Element(a, "DetailImageLink"));
-    r.ReadStrings(Element(a, "DetailGalleryLinks"), item.DetailGalleryLinks, GalleryLinkSeparator);
-    item.RelatedGroup = r.ReadInt64(Element(a, "RelatedGroup"), 0);
-    item.FullKey = r.ReadText(Element(a, "FullKey"));
-    item.LastUpdate = r.ReadDateTime(Element(a, "LastUpdate"));
-    item.Freetext = r.ReadText(Element(a, "Freetext"));
-    item.SkypeID = r.ReadText(Element(a, "SkypeID"));
-    const int skypeOption = r.ReadInteger(Element(a, "SkypeContactOption"), 0);
+    item.Priority = r.ReadInteger(a.Get(iePriority), 0);
+    item.NeverEnding = r.ReadBoolean(a.Get(ieNeverEnding));
+    item.DetailImageLink = r.ReadText(a.Get(ieDetailImageLink));
+    r.ReadStrings(a.Get(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
+    item.RelatedGroup = r.ReadInt64(a.Get(ieRelatedGroup), 0);
+    item.FullKey = r.ReadText(a.Get(ieFullKey));
+    item.LastUpdate = r.ReadDateTime(a.Get(ieLastUpdate));
+    item.Freetext = r.ReadText(a.Get(ieFreetext));
+    item.SkypeID = r.ReadText(a.Get(ieSkypeID));
+    const int skypeOption = r.ReadInteger(a.Get(ieSkypeContactOption), 0);
     item.SkypeContactOption = skypeOption >= 0 && skypeOption <= MaxSkypeContactOption
                                   ? static_cast<TSkypeContactOption>(skypeOption)
                                   : 0;
-    item.HighBidder = r.ReadChildText(a, "HighBidder");
+    item.HighBidder = r.ReadText(a.Find(ieHighBidder));
 }
 
 void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultList& list) {
@@ -195,59 +308,63 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
 
 void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
                                                  const TSearchResultAuctionDetails& item) {
-    auto text = [&](const char* name, const std::string& value) {
-        w.WriteString(a, name, FileText(value), "");
+    auto text = [&](TItemElement e, const std::string& value) {
+        w.WriteString(a, ItemElementNames[e], FileText(value), "");
     };
-    auto integer = [&](const char* name, int value) { w.WriteInteger(a, name, value, 0); };
-    auto boolean = [&](const char* name, bool value) { w.WriteBoolean(a, name, value, true, false); };
-    auto single = [&](const char* name, float value) {
-        w.WriteFloat(a, name, static_cast<double>(value), 0);
+    auto integer = [&](TItemElement e, int value) { w.WriteInteger(a, ItemElementNames[e], value, 0); };
+    auto boolean = [&](TItemElement e, bool value) {
+        w.WriteBoolean(a, ItemElementNames[e], value, true, false);
     };
-    auto dateTime = [&](const char* name, TDateTime value) { w.WriteDateTime(a, name, value, 0); };
+    auto single = [&](TItemElement e, float value) {
+        w.WriteFloat(a, ItemElementNames[e], static_cast<double>(value), 0);
+    };
+    auto dateTime = [&](TItemElement e, TDateTime value) {
+        w.WriteDateTime(a, ItemElementNames[e], value, 0);
+    };
 
-    text("Description", item.Description);
-    integer("MarketPlaceID", item.MarketPlaceID);
-    text("MarketPlaceName", item.MarketPlaceName);
-    integer("Category", item.Category);
-    boolean("BuyNow", item.BuyNow);
-    integer("BidCount", item.BidCount);
-    boolean("HasPic", item.HasPic);
-    boolean("HasGaleryPic", item.HasGaleryPic);
-    text("PictureFilename", item.PictureFilename);
-    dateTime("EndTime", item.EndTime);
+    text(ieDescription, item.Description);
+    integer(ieMarketPlaceID, item.MarketPlaceID);
+    text(ieMarketPlaceName, item.MarketPlaceName);
+    integer(ieCategory, item.Category);
+    boolean(ieBuyNow, item.BuyNow);
+    integer(ieBidCount, item.BidCount);
+    boolean(ieHasPic, item.HasPic);
+    boolean(ieHasGaleryPic, item.HasGaleryPic);
+    text(iePictureFilename, item.PictureFilename);
+    dateTime(ieEndTime, item.EndTime);
     // The price shown, so that a buy-it-now offer without a standard price keeps its price after a reload.
-    single("PriceStandard", item.GetCurrentPrice());
-    single("PriceBuyNow", item.PriceBuyNow);
-    text("ArticleNumber", item.ArticleNumber);
-    text("Link", item.Link);
-    text("GaleryLink", item.GaleryLink);
-    integer("CurrencyID", item.CurrencyID);
-    integer("Quantity", item.Quantity);
-    integer("SideID", item.SideID);
-    single("MinimumToBid", item.MinimumToBid);
-    single("ShippingAmount", item.ShippingAmount);
-    text("ShippingTo", item.ShippingTo);
-    single("Stars", item.Stars);
-    text("Region", item.Region);
-    text("Location", item.Location);
-    integer("FeedBack", item.FeedBack);
-    single("PositiveFeedB", item.PositiveFeedB);
-    dateTime("MemberSince", item.MemberSince);
-    text("QuestionLink", item.QuestionLink);
-    text("SellerName", item.SellerName);
-    boolean("Reminded", item.Reminded);
-    integer("RemindType", item.RemindType);
-    dateTime("RemindTime", item.RemindTime);
-    integer("Priority", item.Priority);
-    boolean("NeverEnding", item.NeverEnding);
-    text("DetailImageLink", item.DetailImageLink);
-    text("DetailGalleryLinks",
+    single(iePriceStandard, item.GetCurrentPrice());
+    single(iePriceBuyNow, item.PriceBuyNow);
+    text(ieArticleNumber, item.ArticleNumber);
+    text(ieLink, item.Link);
+    text(ieGaleryLink, item.GaleryLink);
+    integer(ieCurrencyID, item.CurrencyID);
+    integer(ieQuantity, item.Quantity);
+    integer(ieSideID, item.SideID);
+    single(ieMinimumToBid, item.MinimumToBid);
+    single(ieShippingAmount, item.ShippingAmount);
+    text(ieShippingTo, item.ShippingTo);
+    single(ieStars, item.Stars);
+    text(ieRegion, item.Region);
+    text(ieLocation, item.Location);
+    integer(ieFeedBack, item.FeedBack);
+    single(iePositiveFeedB, item.PositiveFeedB);
+    dateTime(ieMemberSince, item.MemberSince);
+    text(ieQuestionLink, item.QuestionLink);
+    text(ieSellerName, item.SellerName);
+    boolean(ieReminded, item.Reminded);
+    integer(ieRemindType, item.RemindType);
+    dateTime(ieRemindTime, item.RemindTime);
+    integer(iePriority, item.Priority);
+    boolean(ieNeverEnding, item.NeverEnding);
+    text(ieDetailImageLink, item.DetailImageLink);
+    text(ieDetailGalleryLinks,
          StringReplaceAll(Trim(LinesToText(item.DetailGalleryLinks)), "\n", GalleryLinkSeparator));
-    w.WriteInt64(a, "RelatedGroup", item.RelatedGroup, 0);
-    text("FullKey", item.FullKey);
-    dateTime("LastUpdate", item.LastUpdate);
-    text("Freetext", item.Freetext);
-    text("SkypeID", item.SkypeID);
-    integer("SkypeContactOption", item.SkypeContactOption);
-    text("HighBidder", item.HighBidder);
+    w.WriteInt64(a, ItemElementNames[ieRelatedGroup], item.RelatedGroup, 0);
+    text(ieFullKey, item.FullKey);
+    dateTime(ieLastUpdate, item.LastUpdate);
+    text(ieFreetext, item.Freetext);
+    text(ieSkypeID, item.SkypeID);
+    integer(ieSkypeContactOption, item.SkypeContactOption);
+    text(ieHighBidder, item.HighBidder);
 }

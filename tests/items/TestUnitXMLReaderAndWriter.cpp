@@ -266,6 +266,18 @@ TEST(XMLReaderAndWriter, ElementsThatAreNotItems) {
     EXPECT_FALSE(o.BuyNow);
     EXPECT_EQ(o.RelatedGroup, 0);
 
+    // Elements in any order; of two with one name the first counts.
+    TDetailsList shuffled;
+    ASSERT_TRUE(shuffled.LoadFromFile(dir.Write(
+        "shuffled.dat", ItemFile(Auction("<HighBidder>h</HighBidder><Priority>7</Priority><Description>first"
+                                         "</Description><Unknown/><Description>second</Description>"
+                                         "<ArticleNumber>9</ArticleNumber><Priority>8</Priority>")))));
+    ASSERT_EQ(shuffled.Count(), 1);
+    EXPECT_EQ(shuffled.GetAuction(0).Priority, 7);
+    EXPECT_EQ(shuffled.GetAuction(0).Description, "first");
+    EXPECT_EQ(shuffled.GetAuction(0).ArticleNumber, "9");
+    EXPECT_EQ(shuffled.GetAuction(0).HighBidder, "h");
+
     TDetailsList none;
     EXPECT_TRUE(none.LoadFromFile(dir.Write("none.dat", ItemFile("<Other><Auction/></Other>"))));
     EXPECT_EQ(none.Count(), 0);
