@@ -5,7 +5,6 @@
 #include "support/UnitUtils.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
