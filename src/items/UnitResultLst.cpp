@@ -4,6 +4,7 @@
 #include "platform/UnitPlatformCollation.h"
 #include "support/UnitUtils.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
