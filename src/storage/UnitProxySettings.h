@@ -20,3 +20,12 @@ public:
     std::string UserName;
     std::string Password;
 };
+
+// The system's own proxy settings, read once on construction.
+class TProxySettingsRegistry : public TProxySettings {
+public:
+    TProxySettingsRegistry();
+    // Clears the record and fills UsesProxy, Port and Server from the current user's internet settings;
+    // false when they cannot be read, with the fields as far as they were set.
+    bool ReadFromRegistry();
+};
