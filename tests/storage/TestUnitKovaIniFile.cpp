@@ -1,12 +1,9 @@
-// ctest-labels: threaded
 #include "platform/UnitPlatformFiles.h"
 #include "storage/UnitKovaIniFile.h"
 #include "support/KovaTestSupport.h"
 
-#include <atomic>
 #include <climits>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace {
 
@@ -138,23 +135,4 @@ TEST(KovaIniFileManager, LivesFromInitToFreeAndIsCreatedOnce) {
     TIniFile ini(first.File("x.ini"));
     const TIniFileSectionWatchlist section(ini, "Watchlist", first.Path());
     EXPECT_EQ(section.HomeDirectory(), first.Path() + "/") << "the directory always ends in a delimiter";
-}
-
-TEST_F(KovaIniFile, ReadersOnOtherThreadsSeeWholeFilesWhileTheMainThreadWrites) {
-    // A worker reads the proxy settings while the options dialog writes them: every read must find one of
-    // the written values, never a default from a half-written file.
-    Proxy().SetServer("a.example");
-    std::atomic<bool> done{false};
-    std::atomic<int> badReads{0};
-    std::thread reader([&] {
-        while (!done) {
-            const std::string server = Proxy().Server();
-            if (server != "a.example" && server != "b.example") ++badReads;
-        }
-    });
-    for (int i = 0; i < 200; ++i)
-        Proxy().SetServer(i % 2 ? "a.example" : "b.example");
-    done = true;
-    reader.join();
-    EXPECT_EQ(badReads, 0);
 }
