@@ -116,10 +116,18 @@ int TSandboxServer::Bind(int port) {
 
 void TSandboxServer::Run() {
     FServer->listen_after_bind();
+    FRunReturned = true;
+}
+
+void TSandboxServer::WaitUntilServing() const {
+    while (!FServer->is_running() && !FRunReturned)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TSandboxServer::Stop() {
     FStopping = true;
+    // cpp-httplib ignores a stop that comes before its accept loop has started.
+    WaitUntilServing();
     FServer->stop();
 }
 
