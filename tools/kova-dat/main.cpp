@@ -1,0 +1,108 @@
+// kova-dat: packs an XML file into the application data file "KovaDat.dat" and unpacks one for inspection.
+// Each command is one function and one row of the table below.
+
+#include "storage/UnitKovaDatFile.h"
+#include "support/UnitExceptions.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct TArguments {
+    std::vector<std::string> Files;
+    std::string PassPhrase = KovaDatPassPhrase;
+};
+
+struct TCommand {
+    const char* Name;
+    size_t FileCount;
+    const char* Usage;
+    const char* Help;
+    int (*Run)(const TArguments& arguments);
+};
+
+int Pack(const TArguments& arguments) {
+    PackKovaDatFile(arguments.Files[0], arguments.Files[1], arguments.PassPhrase);
+    return 0;
+}
+
+int Unpack(const TArguments& arguments) {
+    const std::string payload = UnpackKovaDatFile(arguments.Files[0], arguments.PassPhrase);
+    if (std::fwrite(payload.data(), 1, payload.size(), stdout) != payload.size() || std::fflush(stdout) != 0)
+        throw EWriteError("Cannot write to standard output");
+    return 0;
+}
+
+const TCommand Commands[] = {
+    {"pack", 2, "pack IN.xml OUT.dat [--passphrase TEXT]",
+     "Compresses IN.xml (zlib), puts its MD5 digest in front and encrypts both (AES-256) with the key of "
+     "the\n"
+     "pass phrase into OUT.dat, which is replaced atomically. IN.xml is packed as it is, not checked.",
+     Pack},
+    {"unpack", 1, "unpack IN.dat [--passphrase TEXT]",
+     "Decrypts IN.dat, checks its digest, inflates it and writes the payload to standard output byte for "
+     "byte.",
+     Unpack},
+};
+
+void PrintHelp(std::FILE* to) {
+    std::fputs("Usage:\n", to);
+    for (const auto& command : Commands)
+        std::fprintf(to, "  kova-dat %s\n", command.Usage);
+    std::fputs("  kova-dat --help\n\nCommands:\n", to);
+    for (const auto& command : Commands)
+        std::fprintf(to, "  %s\n    %s\n", command.Name, command.Help);
+    std::fputs("\n--passphrase TEXT  use TEXT instead of the gadget's fixed pass phrase for KovaDat.dat.\n"
+               "On failure the error is written to standard error and the exit status is 1.\n",
+               to);
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "%s\n\n", message.c_str());
+    PrintHelp(stderr);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (const auto& arg : args)
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp(stdout);
+            return 0;
+        }
+    if (args.empty()) return UsageError("No command given.");
+    const TCommand* command = nullptr;
+    for (const auto& candidate : Commands)
+        if (args[0] == candidate.Name) command = &candidate;
+    if (!command) return UsageError("Unknown command \"" + args[0] + "\".");
+
+    TArguments arguments;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--passphrase") {
+            if (++i == args.size()) return UsageError("--passphrase needs a value.");
+            arguments.PassPhrase = args[i];
+        } else if (arg.rfind("--passphrase=", 0) == 0) {
+            arguments.PassPhrase = arg.substr(13);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("Unknown option \"" + arg + "\".");
+        } else {
+            arguments.Files.push_back(arg);
+        }
+    }
+    if (arguments.Files.size() != command->FileCount)
+        return UsageError(std::string("Usage: kova-dat ") + command->Usage);
+
+    try {
+        return command->Run(arguments);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
