@@ -79,7 +79,9 @@ TPlatformLocale ReadLocale() {
 TPlatformLocale UserDefaultLocale() {
     std::lock_guard lock(GLock);
     if (GOverride) return *GOverride;
-    return ReadLocale();
+    // Opening a locale costs tens of microseconds and every XML reader asks for it: read it once.
+    static const TPlatformLocale environmentLocale = ReadLocale();
+    return environmentLocale;
 }
 
 void SetUserDefaultLocaleForTesting(std::optional<TPlatformLocale> locale) {
