@@ -1,7 +1,334 @@
 #include "time/UnitTimeUtils.h"
 
-#include "platform/UnitPlatformClock.h"
+#include <cmath>
+#include <memory>
 
-TDateTime ExactNow() {
-    return Now();
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformSntp.h"
+#include "support/UnitExceptions.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+
+const char* const TimeRequestZoneName = "W. Europe Standard Time";
+// time.cloudflare.com, an anycast address.
+const char* const DefaultSntpServer = "162.159.200.123";
+
+namespace {
+
+const char* const SServerShortDateFormat = "mm-dd-yyyy";
+const char* const SServerLongTimeFormat = "hh:nn:ss";
+
+// 0.1 ms in days: a moment this close to a transition counts as at it.
+constexpr double TransitionTolerance = 1.0 / 864000000.0;
+// Date-times of 01.01.0001 and 31.12.9999: outside them there is no calendar year to take rules from.
+constexpr double FirstCalendarDay = -693593.0;
+constexpr double LastCalendarDay = 2958465.0;
+
+std::mutex GObjectsLock;
+std::unique_ptr<TExactTime> GExactTime;
+std::unique_ptr<TTimeZoneUtils> GTimeZoneUtils;
+
+std::mutex GProxyLock;
+std::unique_ptr<TProxySettings> GProxySettings;
+
+std::mutex GFetcherLock;
+TTimeRequestFetcher GFetcher;
+
+// t in [a, b): not earlier than a (within the tolerance) and earlier than b.
+bool InPeriod(TDateTime t, TDateTime a, TDateTime b) { return t > a - TransitionTolerance && t < b; }
+
+bool HasCalendarYear(TDateTime t) { return t >= FirstCalendarDay && t < LastCalendarDay + 1; }
+
+int YearOf(TDateTime t) {
+    int y, m, d;
+    DecodeDate(t, y, m, d);
+    return y;
 }
+
+TTimeZoneInformation ReadComputerZone() {
+    std::string warning;
+    TTimeZoneInformation zone = GetTimeZoneInformation(warning);
+    if (!warning.empty()) Log(warning, lmkWarning);
+    return zone;
+}
+
+TProxySettings CopyTimeModuleProxySettings() {
+    TProxySettings settings;
+    std::lock_guard lock(GProxyLock);
+    settings.Assign(GProxySettings.get());
+    return settings;
+}
+
+} // namespace
+
+void SetTimeRequestFetcher(TTimeRequestFetcher fetcher) {
+    std::lock_guard lock(GFetcherLock);
+    GFetcher = std::move(fetcher);
+}
+
+void SetTimeModuleProxySettings(const TProxySettings* settings) {
+    std::lock_guard lock(GProxyLock);
+    if (!settings) {
+        GProxySettings.reset();
+        return;
+    }
+    if (!GProxySettings) GProxySettings = std::make_unique<TProxySettings>();
+    GProxySettings->Assign(settings);
+}
+
+// TExactTime
+
+TExactTime::TExactTime(std::string sntpServer1, std::string sntpServer2, std::string timeRequestURL)
+    : FSntpServer1(std::move(sntpServer1)), FSntpServer2(std::move(sntpServer2)),
+      FTimeRequestURL(std::move(timeRequestURL)) {}
+
+TDateTime TExactTime::ExactNow() const {
+    const TDateTime now = Now();
+    std::lock_guard lock(FLock);
+    return FSynchronised ? FReferenceTime + (now - FClockAtReference) : now;
+}
+
+bool TExactTime::Synchronised() const {
+    std::lock_guard lock(FLock);
+    return FSynchronised;
+}
+
+void TExactTime::SetReference(TDateTime reference) {
+    const TDateTime now = Now();
+    std::lock_guard lock(FLock);
+    FReferenceTime = reference;
+    FClockAtReference = now;
+    FSynchronised = true;
+}
+
+TDateTime TExactTime::QuerySntp(const std::string& server) {
+    try {
+        const TDateTime utc = SntpQueryUTC(server, SntpReceiveTimeoutMs);
+        return utc > 0 ? GetTimeZoneUtils().UTCToLocal(utc) : 0;
+    } catch (const std::exception& e) {
+        LogException(e, "TExactTime.Synchronise");
+        return 0;
+    }
+}
+
+bool TExactTime::Synchronise() {
+    const TProxySettings proxy = CopyTimeModuleProxySettings();
+    if (proxy.UsesProxy && !Trim(FTimeRequestURL).empty()) {
+        try {
+            TTessarynTimeRequest request(FTimeRequestURL);
+            const TDateTime t = request.RequestTime(&proxy);
+            if (t <= 0) return false;
+            SetReference(t);
+            return true;
+        } catch (const std::exception& e) {
+            LogException(e, "TExactTime.Synchronise");
+            return false;
+        }
+    }
+    for (const std::string* server : {&FSntpServer1, &FSntpServer2}) {
+        const TDateTime t = QuerySntp(*server);
+        if (t > 0) {
+            SetReference(t);
+            return true;
+        }
+    }
+    return false;
+}
+
+// TTessarynTimeRequest
+
+TTessarynTimeRequest::TTessarynTimeRequest(std::string url) : FURL(std::move(url)) {}
+
+void TTessarynTimeRequest::GetServerFormatSettings(TFormatSettings& settings) const {
+    settings = TFormatSettings{};
+    settings.CurrencyFormat = 0;
+    settings.NegCurrFormat = 0;
+    settings.ThousandSeparator = '\0';
+    settings.DecimalSeparator = '\0';
+    settings.CurrencyDecimals = 0;
+    settings.ListSeparator = '\0';
+    settings.CurrencyString.clear();
+    settings.LongDateFormat.clear();
+    settings.TimeAMString.clear();
+    settings.TimePMString.clear();
+    settings.ShortTimeFormat.clear();
+    for (auto& name : settings.ShortMonthNames) name.clear();
+    for (auto& name : settings.LongMonthNames) name.clear();
+    for (auto& name : settings.ShortDayNames) name.clear();
+    for (auto& name : settings.LongDayNames) name.clear();
+    settings.TwoDigitYearCenturyWindow = 0;
+    settings.DateSeparator = '-';
+    settings.TimeSeparator = ':';
+    settings.ShortDateFormat = SServerShortDateFormat;
+    settings.LongTimeFormat = SServerLongTimeFormat;
+}
+
+TDateTime TTessarynTimeRequest::ParseServerTime(const std::string& text) const {
+    // A date alone or a bare number would pass as a time hours or a century away from now.
+    const std::string trimmed = Trim(text);
+    const size_t blank = trimmed.find(' ');
+    if (blank == std::string::npos || blank == 0) return 0;
+    TFormatSettings settings;
+    GetServerFormatSettings(settings);
+    TDateTime date, value;
+    if (!TryStrToDateTime(trimmed.substr(0, blank), date, settings) || date < 1) return 0;
+    if (!TryStrToDateTime(trimmed, value, settings) || value < 1) return 0;
+    return value;
+}
+
+TDateTime TTessarynTimeRequest::GetServerTime() { return RequestTime(nullptr); }
+
+TDateTime TTessarynTimeRequest::RequestTime(const TProxySettings* proxy) {
+    TTimeRequestFetcher fetcher;
+    {
+        std::lock_guard lock(GFetcherLock);
+        fetcher = GFetcher;
+    }
+    FLastStatus = TimeRequestStatusUnknown;
+    if (!fetcher) {
+        Log("TTessarynTimeRequest.RequestTime: no transport for the time request", lmkWarning);
+        return 0;
+    }
+    std::string text;
+    fetcher(proxy, FURL, text, FLastStatus);
+    if (FLastStatus >= 3) return 0;
+    const TDateTime serverTime = ParseServerTime(text);
+    if (serverTime == 0) return 0;
+    TTimeZoneUtils& zones = GetTimeZoneUtils();
+    const TDateTime utc = zones.ZoneTimeToUTC(TimeRequestZoneName, serverTime);
+    // A time the endpoint's clock skips has no UTC moment.
+    if (utc == 0) return 0;
+    return zones.UTCToLocal(utc);
+}
+
+// Transitions
+
+TDateTime TransitionDate(const TSystemTime& rule, int year) {
+    if (rule.wMonth == 0) return 0;
+    TDateTime date;
+    if (rule.wYear == 0) {
+        if (rule.wDay < 1 || rule.wDay > 5 || rule.wDayOfWeek < 0 || rule.wDayOfWeek > 6) return 0;
+        if (!TryEncodeDate(year, rule.wMonth, 1, date)) return 0;
+        // DayOfWeek counts from 1 = Sunday, the rule from 0 = Sunday.
+        const int firstMatch = 1 + (rule.wDayOfWeek - (DayOfWeek(date) - 1) + 7) % 7;
+        int day = firstMatch + 7 * (rule.wDay - 1);
+        if (rule.wDay == 5) {
+            day = firstMatch + 28;
+            if (day > DaysInMonth(year, rule.wMonth)) day -= 7;
+        }
+        date += day - 1;
+    } else if (rule.wYear == year) {
+        if (!TryEncodeDate(year, rule.wMonth, rule.wDay, date)) return 0;
+    } else {
+        return 0;
+    }
+    return date + rule.wHour / HoursPerDay + rule.wMinute / MinsPerDay + rule.wSecond / SecsPerDay +
+           rule.wMilliseconds / MSecsPerDay;
+}
+
+TZoneTransitions GetTransitions(const TTimeZoneInformation& zone, int year) {
+    TZoneTransitions result;
+    if (zone.StandardDate.wMonth == 0 || zone.DaylightDate.wMonth == 0) return result;
+    result.DaylightStart = TransitionDate(zone.DaylightDate, year);
+    result.StandardStart = TransitionDate(zone.StandardDate, year);
+    return result;
+}
+
+// TTimeZoneUtils
+
+TTimeZoneUtils::TTimeZoneUtils() : FZoneInformation(ReadComputerZone()) {}
+
+TTimeZoneInformation TTimeZoneUtils::ZoneInformation() const {
+    std::lock_guard lock(FLock);
+    return FZoneInformation;
+}
+
+void TTimeZoneUtils::SetOnChange(TChangeHandler handler) {
+    std::lock_guard lock(FLock);
+    FOnChange = std::move(handler);
+}
+
+void TTimeZoneUtils::CheckForChange() {
+    TChangeHandler handler;
+    {
+        std::lock_guard lock(FLock);
+        // The 64-bit tick count: a 32-bit one wraps after 49.7 days and would stop the checks for good.
+        const double ticks = static_cast<double>(GetTickCount64());
+        if (!(ticks - ChangeCheckIntervalMs > FLastChangeCheck)) return;
+        FLastChangeCheck = ticks;
+        TTimeZoneInformation current = ReadComputerZone();
+        // The whole record is compared: zones of the tz database share standard names ("IST", "CST").
+        if (current == FZoneInformation) return;
+        FZoneInformation = std::move(current);
+        FCachedYear = 0;
+        handler = FOnChange;
+    }
+    // Outside the lock: the synchronisation converts its answer with this very object.
+    GetExactTime().Synchronise();
+    if (handler) handler(*this);
+}
+
+TDateTime TTimeZoneUtils::UTCToLocal(TDateTime utc) {
+    CheckForChange();
+    std::lock_guard lock(FLock);
+    const TTimeZoneInformation& zone = FZoneInformation;
+    if (!HasCalendarYear(utc)) return utc - zone.Bias / MinsPerDay;
+    const int year = YearOf(utc);
+    if (year != FCachedYear) {
+        FCachedTransitions = GetTransitions(zone, year);
+        FCachedYear = year;
+    }
+    const TZoneTransitions& transitions = FCachedTransitions;
+    if (!transitions.HasDaylightSaving()) return utc - zone.Bias / MinsPerDay;
+    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
+    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
+    const TDateTime daylightStart = transitions.DaylightStart + standardOffset;
+    const TDateTime daylightEnd = transitions.StandardStart + daylightOffset;
+    if (daylightStart < daylightEnd)
+        return InPeriod(utc, daylightStart, daylightEnd) ? utc - daylightOffset : utc - standardOffset;
+    return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
+}
+
+TDateTime TTimeZoneUtils::ZoneTimeToUTC(const std::string& zoneName, TDateTime t) {
+    CheckForChange();
+    TTimeZoneInformation zone;
+    std::string warning;
+    if (!GetNamedTimeZoneInformation(zoneName, zone, warning))
+        throw Exception("TimeZone " + zoneName + " not found in Registry");
+    if (!warning.empty()) Log(warning, lmkWarning);
+    if (!HasCalendarYear(t)) return t + zone.Bias / MinsPerDay;
+    const TZoneTransitions transitions = GetTransitions(zone, YearOf(t));
+    if (!transitions.HasDaylightSaving()) return t + zone.Bias / MinsPerDay;
+    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
+    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
+    const TDateTime d = transitions.DaylightStart;
+    const TDateTime s = transitions.StandardStart;
+    const double jump = standardOffset - daylightOffset;
+    if (jump > 0 ? InPeriod(t, s - jump, s) : jump < 0 && InPeriod(t, d + jump, d)) return t + daylightOffset;
+    if (jump > 0 ? InPeriod(t, d, d + jump) : jump < 0 && InPeriod(t, s, s - jump)) return 0;
+    if (d < s) return InPeriod(t, d, s) ? t + daylightOffset : t + standardOffset;
+    return InPeriod(t, s, d) ? t + standardOffset : t + daylightOffset;
+}
+
+// Module objects
+
+TExactTime& GetExactTime() {
+    std::lock_guard lock(GObjectsLock);
+    if (!GExactTime) GExactTime = std::make_unique<TExactTime>(DefaultSntpServer, DefaultSntpServer, "");
+    return *GExactTime;
+}
+
+TExactTime& CreateExactTime(const std::string& sntpServer1, const std::string& sntpServer2, const std::string& url) {
+    std::lock_guard lock(GObjectsLock);
+    if (GExactTime) throw Exception("Object already exists");
+    GExactTime = std::make_unique<TExactTime>(sntpServer1, sntpServer2, url);
+    return *GExactTime;
+}
+
+TTimeZoneUtils& GetTimeZoneUtils() {
+    std::lock_guard lock(GObjectsLock);
+    if (!GTimeZoneUtils) GTimeZoneUtils = std::make_unique<TTimeZoneUtils>();
+    return *GTimeZoneUtils;
+}
+
+TDateTime ExactNow() { return GetExactTime().ExactNow(); }

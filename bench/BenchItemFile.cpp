@@ -1,0 +1,76 @@
+// Saving and loading a watch list of 400 items (the most eBay keeps) through the item file, against pugixml
+// saving and loading the very same document on its own.
+#include "../tests/items/ItemsTestHelpers.h"
+#include "items/UnitResultLst.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <pugixml.hpp>
+#include <string>
+
+namespace {
+
+constexpr int ItemCount = 400;
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        const auto dir = std::filesystem::temp_directory_path() / "kova-bench-itemfile";
+        std::filesystem::create_directories(dir);
+        return dir.string();
+    }();
+    return folder;
+}
+
+// The file the load benchmarks read, written once by the item file itself.
+const std::string& SampleFile() {
+    static const std::string path = [] {
+        const std::string p = Folder() + "/sample.dat";
+        TDetailsList list;
+        for (int n = 0; n < ItemCount; ++n)
+            list.Add(MakeFullAuction(n));
+        list.SaveToFile(p);
+        return p;
+    }();
+    return path;
+}
+
+void BM_ItemFileSave(benchmark::State& state) {
+    TDetailsList list;
+    for (int n = 0; n < ItemCount; ++n)
+        list.Add(MakeFullAuction(n));
+    const std::string path = Folder() + "/save.dat";
+    for (auto _ : state)
+        list.SaveToFile(path);
+}
+
+void BM_PugixmlSave(benchmark::State& state) {
+    pugi::xml_document doc;
+    doc.load_file(SampleFile().c_str());
+    const std::string path = Folder() + "/pugi-save.dat";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(doc.save_file(path.c_str(), "", pugi::format_raw));
+}
+
+void BM_ItemFileLoad(benchmark::State& state) {
+    const std::string& path = SampleFile();
+    for (auto _ : state) {
+        TDetailsList list;
+        benchmark::DoNotOptimize(list.LoadFromFile(path));
+        if (list.Count() != ItemCount) state.SkipWithError("items missing");
+    }
+}
+
+void BM_PugixmlLoad(benchmark::State& state) {
+    const std::string& path = SampleFile();
+    for (auto _ : state) {
+        pugi::xml_document doc;
+        benchmark::DoNotOptimize(doc.load_file(path.c_str()));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_ItemFileSave)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PugixmlSave)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ItemFileLoad)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PugixmlLoad)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);

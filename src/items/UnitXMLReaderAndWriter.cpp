@@ -1,0 +1,370 @@
+#include "items/UnitXMLReaderAndWriter.h"
+
+#include "items/UnitParserBaseXML.h"
+#include "items/UnitResultLst.h"
+#include "items/UnitSearchResult.h"
+#include "platform/UnitPlatformFiles.h"
+#include "support/UnitUtils.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const char* const EmptyItemFile = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Reminder>\r\n</Reminder>";
+const char* const AuctionElement = "Auction";
+const char* const ArticleIDAttribute = "ArticleID";
+// The stored form of the gallery links: one text, the links joined by this separator.
+const char* const GalleryLinkSeparator = "?";
+const char FileDecimalSeparator = ',';
+
+// The nearest single; beyond the single range the infinity of that sign, which a plain conversion leaves
+// undefined.
+float ToSingle(double value) {
+    if (value > FLT_MAX) return INFINITY;
+    if (value < -FLT_MAX) return -INFINITY;
+    return static_cast<float>(value);
+}
+
+// Length of the valid UTF-8 sequence at s[i], or 0.
+size_t Utf8SequenceAt(std::string_view s, size_t i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned char c = p[i];
+    size_t len;
+    unsigned cp;
+    if (c < 0x80) return c == 0 ? 0 : 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, cp = c & 0x07;
+    else
+        return 0;
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return len;
+}
+
+// Text as the file can hold it. A byte that is no UTF-8 would make the whole file unreadable on the next
+// load, so it becomes U+FFFD; a zero byte would cut the rest of the text off, so it goes.
+std::string FileText(std::string_view s) {
+    size_t valid = 0;
+    while (valid < s.size()) {
+        const size_t len = Utf8SequenceAt(s, valid);
+        if (len == 0) break;
+        valid += len;
+    }
+    if (valid == s.size()) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        if (const size_t len = Utf8SequenceAt(s, i)) {
+            out.append(s.substr(i, len));
+            i += len;
+            continue;
+        }
+        if (s[i] != '\0') out += "\xEF\xBF\xBD";
+        ++i;
+    }
+    return out;
+}
+
+// The elements of an item, in the order they are written.
+enum TItemElement {
+    ieDescription,
+    ieMarketPlaceID,
+    ieMarketPlaceName,
+    ieCategory,
+    ieBuyNow,
+    ieBidCount,
+    ieHasPic,
+    ieHasGaleryPic,
+    iePictureFilename,
+    ieEndTime,
+    iePriceStandard,
+    iePriceBuyNow,
+    ieArticleNumber,
+    ieLink,
+    ieGaleryLink,
+    ieCurrencyID,
+    ieQuantity,
+    ieSideID,
+    ieMinimumToBid,
+    ieShippingAmount,
+    ieShippingTo,
+    ieStars,
+    ieRegion,
+    ieLocation,
+    ieFeedBack,
+    iePositiveFeedB,
+    ieMemberSince,
+    ieQuestionLink,
+    ieSellerName,
+    ieReminded,
+    ieRemindType,
+    ieRemindTime,
+    iePriority,
+    ieNeverEnding,
+    ieDetailImageLink,
+    ieDetailGalleryLinks,
+    ieRelatedGroup,
+    ieFullKey,
+    ieLastUpdate,
+    ieFreetext,
+    ieSkypeID,
+    ieSkypeContactOption,
+    ieHighBidder,
+    ieCount
+};
+
+const char* const ItemElementNames[ieCount] = {
+    "Description",     "MarketPlaceID",
+    "MarketPlaceName", "Category",
+    "BuyNow",          "BidCount",
+    "HasPic",          "HasGaleryPic",
+    "PictureFilename", "EndTime",
+    "PriceStandard",   "PriceBuyNow",
+    "ArticleNumber",   "Link",
+    "GaleryLink",      "CurrencyID",
+    "Quantity",        "SideID",
+    "MinimumToBid",    "ShippingAmount",
+    "ShippingTo",      "Stars",
+    "Region",          "Location",
+    "FeedBack",        "PositiveFeedB",
+    "MemberSince",     "QuestionLink",
+    "SellerName",      "Reminded",
+    "RemindType",      "RemindTime",
+    "Priority",        "NeverEnding",
+    "DetailImageLink", "DetailGalleryLinks",
+    "RelatedGroup",    "FullKey",
+    "LastUpdate",      "Freetext",
+    "SkypeID",         "SkypeContactOption",
+    "HighBidder",
+};
+
+// The first child element of each name of one Auction, found in a single pass over its children: looking
+// every name up on its own compares each name with most children. Files hold the elements in table order,
+// so the next name is tried first.
+class TAuctionElements {
+public:
+    explicit TAuctionElements(TXMLNode auction) : FAuction(auction) {
+        int expected = 0;
+        for (pugi::xml_node c = auction.Raw().first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element) continue;
+            const int index = IndexOf(c.name(), expected);
+            if (index < 0) continue;
+            if (!FNodes[index]) FNodes[index] = TXMLNode(c);
+            expected = index + 1;
+        }
+    }
+
+    // An element missing from the Auction is created empty in the loaded document and reads as its default.
+    TXMLNode Get(TItemElement e) {
+        if (!FNodes[e]) FNodes[e] = FAuction.ChildNodes().GetNodeByName(ItemElementNames[e]);
+        return FNodes[e];
+    }
+    // Without creating the element.
+    TXMLNode Find(TItemElement e) const { return FNodes[e]; }
+
+private:
+    static int IndexOf(const char* name, int expected) {
+        if (expected < ieCount && std::strcmp(name, ItemElementNames[expected]) == 0) return expected;
+        for (int i = 0; i < ieCount; ++i)
+            if (std::strcmp(name, ItemElementNames[i]) == 0) return i;
+        return -1;
+    }
+
+    TXMLNode FAuction;
+    TXMLNode FNodes[ieCount];
+};
+
+} // namespace
+
+// TXMLReaderAndWriter
+
+TXMLReaderAndWriter::TXMLReaderAndWriter() : FDocument(std::make_unique<TXMLDocument>()) {
+}
+
+TXMLReaderAndWriter::~TXMLReaderAndWriter() = default;
+
+bool TXMLReaderAndWriter::ReadList(const std::string& path, TResultList&) {
+    if (!FileExists(path)) return false;
+    try {
+        FDocument->LoadFromFile(path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// No empty file is created ahead of the save: the save replaces the file in one step, and a failing one
+// must leave the previous file whole.
+void TXMLReaderAndWriter::WriteList(const std::string&, TResultList&) {
+    auto document = std::make_unique<TXMLDocument>();
+    document->LoadFromXML(EmptyItemFile);
+    FDocument = std::move(document);
+    FRoot = FDocument->DocumentElement();
+}
+
+// TXMLReaderAndWriterRemindList
+
+bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultList& list) {
+    if (!TXMLReaderAndWriter::ReadList(path, list)) return false;
+    TParserBaseXML reader;
+    reader.SetDecimalSeparator(FileDecimalSeparator);
+    reader.ResetFormats();
+    FRoot = FDocument->DocumentElement();
+    // Every sibling after the first Auction is taken as an item, whatever its name.
+    for (TXMLNode node = FRoot.ChildNodes().FindNode(AuctionElement); node; node = node.NextSibling()) {
+        try {
+            auto item = std::make_unique<TSearchResultAuctionDetails>();
+            ReadAuction(reader, node, *item);
+            list.Add(std::move(item));
+        } catch (const std::exception&) {
+            // An item that cannot be read is dropped; the others still count.
+        }
+    }
+    return true;
+}
+
+void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
+                                                TSearchResultAuctionDetails& item) {
+    TAuctionElements a(auction);
+    item.Description = r.ReadText(a.Get(ieDescription));
+    item.MarketPlaceID = r.ReadInteger(a.Get(ieMarketPlaceID), 0);
+    item.MarketPlaceName = r.ReadText(a.Get(ieMarketPlaceName));
+    item.Category = r.ReadInteger(a.Get(ieCategory), 0);
+    item.BuyNow = r.ReadBoolean(a.Get(ieBuyNow));
+    item.BidCount = r.ReadInteger(a.Get(ieBidCount), 0);
+    item.HasPic = r.ReadBoolean(a.Get(ieHasPic));
+    item.HasGaleryPic = r.ReadBoolean(a.Get(ieHasGaleryPic));
+    item.PictureFilename = r.ReadText(a.Get(iePictureFilename));
+    item.EndTime = r.ReadDateTime(a.Get(ieEndTime));
+    item.PriceStandard = ToSingle(r.ReadFloat(a.Get(iePriceStandard), 0));
+    item.PriceBuyNow = ToSingle(r.ReadFloat(a.Get(iePriceBuyNow), 0));
+    item.ArticleNumber = r.ReadText(a.Get(ieArticleNumber));
+    item.Link = r.ReadText(a.Get(ieLink));
+    item.GaleryLink = r.ReadText(a.Get(ieGaleryLink));
+    item.CurrencyID = r.ReadInteger(a.Get(ieCurrencyID), 0);
+    item.Quantity = r.ReadInteger(a.Get(ieQuantity), 0);
+    item.SideID = r.ReadInteger(a.Get(ieSideID), 0);
+    item.MinimumToBid = ToSingle(r.ReadFloat(a.Get(ieMinimumToBid), 0));
+    item.ShippingAmount = ToSingle(r.ReadFloat(a.Get(ieShippingAmount), 0));
+    item.ShippingTo = r.ReadText(a.Get(ieShippingTo));
+    item.Stars = ToSingle(r.ReadFloat(a.Get(ieStars), 0));
+    item.Region = r.ReadText(a.Get(ieRegion));
+    item.Location = r.ReadText(a.Get(ieLocation));
+    item.FeedBack = r.ReadInteger(a.Get(ieFeedBack), 0);
+    item.PositiveFeedB = ToSingle(r.ReadFloat(a.Get(iePositiveFeedB), 0));
+    item.MemberSince = r.ReadDateTime(a.Get(ieMemberSince));
+    item.QuestionLink = r.ReadText(a.Get(ieQuestionLink));
+    item.SellerName = r.ReadText(a.Get(ieSellerName));
+    item.Reminded = r.ReadBoolean(a.Get(ieReminded));
+    const int remindType = r.ReadInteger(a.Get(ieRemindType), 0);
+    item.RemindType =
+        remindType >= 0 && remindType <= MaxRemindType ? static_cast<TRemindType>(remindType) : 0;
+    item.RemindTime = r.ReadDateTime(a.Get(ieRemindTime));
+    // A missing or unreadable priority is 0 here, not the 1 a new item starts with.
+    item.Priority = r.ReadInteger(a.Get(iePriority), 0);
+    item.NeverEnding = r.ReadBoolean(a.Get(ieNeverEnding));
+    item.DetailImageLink = r.ReadText(a.Get(ieDetailImageLink));
+    r.ReadStrings(a.Get(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
+    item.RelatedGroup = r.ReadInt64(a.Get(ieRelatedGroup), 0);
+    item.FullKey = r.ReadText(a.Get(ieFullKey));
+    item.LastUpdate = r.ReadDateTime(a.Get(ieLastUpdate));
+    item.Freetext = r.ReadText(a.Get(ieFreetext));
+    item.SkypeID = r.ReadText(a.Get(ieSkypeID));
+    const int skypeOption = r.ReadInteger(a.Get(ieSkypeContactOption), 0);
+    item.SkypeContactOption = skypeOption >= 0 && skypeOption <= MaxSkypeContactOption
+                                  ? static_cast<TSkypeContactOption>(skypeOption)
+                                  : 0;
+    item.HighBidder = r.ReadText(a.Find(ieHighBidder));
+}
+
+void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultList& list) {
+    auto* details = dynamic_cast<TDetailsList*>(&list);
+    if (!details) throw EInvalidCast("Invalid class typecast");
+    TXMLReaderAndWriter::WriteList(path, list);
+    TWriterBaseXML writer;
+    writer.SetDecimalSeparator(FileDecimalSeparator);
+    writer.ResetFormats();
+    writer.OmitDefaults = false;
+    for (int i = 0; i < details->Count(); ++i) {
+        const TSearchResultAuctionDetails& item = details->GetAuction(i);
+        TXMLNode auction = FRoot.AddChild(AuctionElement);
+        auction.SetAttribute(ArticleIDAttribute, FileText(item.ArticleNumber));
+        WriteAuction(writer, auction, item);
+    }
+    FDocument->SaveToFile(path);
+}
+
+void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
+                                                 const TSearchResultAuctionDetails& item) {
+    auto text = [&](TItemElement e, const std::string& value) {
+        w.WriteString(a, ItemElementNames[e], FileText(value), "");
+    };
+    auto integer = [&](TItemElement e, int value) { w.WriteInteger(a, ItemElementNames[e], value, 0); };
+    auto boolean = [&](TItemElement e, bool value) {
+        w.WriteBoolean(a, ItemElementNames[e], value, true, false);
+    };
+    auto single = [&](TItemElement e, float value) {
+        w.WriteFloat(a, ItemElementNames[e], static_cast<double>(value), 0);
+    };
+    auto dateTime = [&](TItemElement e, TDateTime value) {
+        w.WriteDateTime(a, ItemElementNames[e], value, 0);
+    };
+
+    text(ieDescription, item.Description);
+    integer(ieMarketPlaceID, item.MarketPlaceID);
+    text(ieMarketPlaceName, item.MarketPlaceName);
+    integer(ieCategory, item.Category);
+    boolean(ieBuyNow, item.BuyNow);
+    integer(ieBidCount, item.BidCount);
+    boolean(ieHasPic, item.HasPic);
+    boolean(ieHasGaleryPic, item.HasGaleryPic);
+    text(iePictureFilename, item.PictureFilename);
+    dateTime(ieEndTime, item.EndTime);
+    // The price shown, so that a buy-it-now offer without a standard price keeps its price after a reload.
+    single(iePriceStandard, item.GetCurrentPrice());
+    single(iePriceBuyNow, item.PriceBuyNow);
+    text(ieArticleNumber, item.ArticleNumber);
+    text(ieLink, item.Link);
+    text(ieGaleryLink, item.GaleryLink);
+    integer(ieCurrencyID, item.CurrencyID);
+    integer(ieQuantity, item.Quantity);
+    integer(ieSideID, item.SideID);
+    single(ieMinimumToBid, item.MinimumToBid);
+    single(ieShippingAmount, item.ShippingAmount);
+    text(ieShippingTo, item.ShippingTo);
+    single(ieStars, item.Stars);
+    text(ieRegion, item.Region);
+    text(ieLocation, item.Location);
+    integer(ieFeedBack, item.FeedBack);
+    single(iePositiveFeedB, item.PositiveFeedB);
+    dateTime(ieMemberSince, item.MemberSince);
+    text(ieQuestionLink, item.QuestionLink);
+    text(ieSellerName, item.SellerName);
+    boolean(ieReminded, item.Reminded);
+    integer(ieRemindType, item.RemindType);
+    dateTime(ieRemindTime, item.RemindTime);
+    integer(iePriority, item.Priority);
+    boolean(ieNeverEnding, item.NeverEnding);
+    text(ieDetailImageLink, item.DetailImageLink);
+    text(ieDetailGalleryLinks,
+         StringReplaceAll(Trim(LinesToText(item.DetailGalleryLinks)), "\n", GalleryLinkSeparator));
+    w.WriteInt64(a, ItemElementNames[ieRelatedGroup], item.RelatedGroup, 0);
+    text(ieFullKey, item.FullKey);
+    dateTime(ieLastUpdate, item.LastUpdate);
+    text(ieFreetext, item.Freetext);
+    text(ieSkypeID, item.SkypeID);
+    integer(ieSkypeContactOption, item.SkypeContactOption);
+    text(ieHighBidder, item.HighBidder);
+}

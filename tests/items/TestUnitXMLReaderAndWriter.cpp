@@ -1,0 +1,374 @@
+#include "ItemsTestHelpers.h"
+#include "KovaTestSupport.h"
+#include "items/UnitResultLst.h"
+#include "items/UnitXMLReaderAndWriter.h"
+#include "platform/UnitPlatformFiles.h"
+#include "support/UnitUtils.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+namespace {
+
+const char* const ElementOrder[] = {
+    "Description",     "MarketPlaceID",
+    "MarketPlaceName", "Category",
+    "BuyNow",          "BidCount",
+    "HasPic",          "HasGaleryPic",
+    "PictureFilename", "EndTime",
+    "PriceStandard",   "PriceBuyNow",
+    "ArticleNumber",   "Link",
+    "GaleryLink",      "CurrencyID",
+    "Quantity",        "SideID",
+    "MinimumToBid",    "ShippingAmount",
+    "ShippingTo",      "Stars",
+    "Region",          "Location",
+    "FeedBack",        "PositiveFeedB",
+    "MemberSince",     "QuestionLink",
+    "SellerName",      "Reminded",
+    "RemindType",      "RemindTime",
+    "Priority",        "NeverEnding",
+    "DetailImageLink", "DetailGalleryLinks",
+    "RelatedGroup",    "FullKey",
+    "LastUpdate",      "Freetext",
+    "SkypeID",         "SkypeContactOption",
+    "HighBidder",
+};
+
+int64_t WholeSeconds(TDateTime t) {
+    return DateTimeToMSecs(t) / 1000 * 1000;
+}
+
+// Every stored field survives, except that texts lose surrounding blanks, times their milliseconds, and the
+// standard price becomes the price shown.
+void ExpectStoredFieldsSurvive(const TSearchResultAuctionDetails& w, const TSearchResultAuctionDetails& r) {
+    EXPECT_EQ(r.ArticleNumber, Trim(w.ArticleNumber));
+    EXPECT_EQ(r.BidCount, w.BidCount);
+    EXPECT_EQ(r.BuyNow, w.BuyNow);
+    EXPECT_EQ(r.Category, w.Category);
+    EXPECT_EQ(r.CurrencyID, w.CurrencyID);
+    EXPECT_EQ(r.Description, Trim(w.Description));
+    EXPECT_EQ(DateTimeToMSecs(r.EndTime), WholeSeconds(w.EndTime));
+    EXPECT_EQ(r.GaleryLink, Trim(w.GaleryLink));
+    EXPECT_EQ(r.HasGaleryPic, w.HasGaleryPic);
+    EXPECT_EQ(r.HasPic, w.HasPic);
+    EXPECT_EQ(r.Link, Trim(w.Link));
+    EXPECT_EQ(r.MinimumToBid, w.MinimumToBid);
+    EXPECT_EQ(r.PictureFilename, Trim(w.PictureFilename));
+    EXPECT_EQ(r.PriceBuyNow, w.PriceBuyNow);
+    EXPECT_EQ(r.PriceStandard, w.GetCurrentPrice());
+    EXPECT_EQ(r.Quantity, w.Quantity);
+    EXPECT_EQ(r.SideID, w.SideID);
+    EXPECT_EQ(r.MarketPlaceName, Trim(w.MarketPlaceName));
+    EXPECT_EQ(r.MarketPlaceID, w.MarketPlaceID);
+    EXPECT_EQ(r.NeverEnding, w.NeverEnding);
+    EXPECT_EQ(r.FullKey, Trim(w.FullKey));
+    EXPECT_EQ(r.FeedBack, w.FeedBack);
+    EXPECT_EQ(r.StartTime, 0) << "not stored";
+    EXPECT_EQ(r.PositiveFeedB, w.PositiveFeedB);
+    EXPECT_EQ(r.ShippingAmount, w.ShippingAmount);
+    EXPECT_EQ(r.ListingType, "") << "not stored";
+    EXPECT_EQ(r.Location, Trim(w.Location));
+    EXPECT_EQ(DateTimeToMSecs(r.MemberSince), WholeSeconds(w.MemberSince));
+    EXPECT_EQ(r.Priority, w.Priority);
+    EXPECT_EQ(r.QuestionLink, Trim(w.QuestionLink));
+    EXPECT_EQ(r.Region, Trim(w.Region));
+    EXPECT_EQ(r.Reminded, w.Reminded);
+    EXPECT_EQ(DateTimeToMSecs(r.RemindTime), WholeSeconds(w.RemindTime));
+    EXPECT_EQ(r.RemindType, w.RemindType);
+    EXPECT_EQ(r.SellerName, Trim(w.SellerName));
+    EXPECT_EQ(r.Stars, w.Stars);
+    EXPECT_EQ(DateTimeToMSecs(r.LastUpdate), WholeSeconds(w.LastUpdate));
+    EXPECT_EQ(r.RelatedGroup, w.RelatedGroup);
+    EXPECT_EQ(r.ShippingTo, Trim(w.ShippingTo));
+    EXPECT_EQ(r.Freetext, Trim(w.Freetext));
+    EXPECT_EQ(r.SkypeID, Trim(w.SkypeID));
+    EXPECT_EQ(r.SkypeContactOption, w.SkypeContactOption);
+    EXPECT_EQ(r.HighBidder, Trim(w.HighBidder));
+    EXPECT_EQ(r.DetailImageLink, Trim(w.DetailImageLink));
+    EXPECT_EQ(r.DetailGalleryLinks, w.DetailGalleryLinks);
+}
+
+std::string ElementText(const std::string& file, int auction, const char* name) {
+    pugi::xml_document doc;
+    doc.load_file(file.c_str());
+    pugi::xml_node a = doc.child("Reminder").child("Auction");
+    for (int i = 0; i < auction; ++i)
+        a = a.next_sibling("Auction");
+    return a.child(name).text().get();
+}
+
+std::string Auction(const std::string& children) {
+    return "<Auction>" + children + "</Auction>";
+}
+
+std::string ItemFile(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Reminder>" + body + "</Reminder>";
+}
+
+} // namespace
+
+TEST(XMLReaderAndWriter, ItemsSurviveASaveAndALoad) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TDetailsList written;
+    for (int n = 0; n < 3; ++n)
+        written.Add(MakeFullAuction(n));
+    auto& first = written.GetAuction(0);
+    first.Description = "  \t" + first.Description + "  ";
+    first.DetailGalleryLinks = {"https://i.example.com/a.jpg", "", "https://i.example.com/b.jpg"};
+    first.EndTime = EncodeDateTime(2026, 12, 24, 23, 59, 59, 999);
+    auto& second = written.GetAuction(1);
+    second.PriceStandard = 0;
+    second.BuyNow = true;
+    second.PriceBuyNow = 25;
+    second.RelatedGroup = -1;
+    second.DetailGalleryLinks.clear();
+    written.GetAuction(2).Priority = 0;
+    written.SaveToFile(path);
+
+    TDetailsList read;
+    ASSERT_TRUE(read.LoadFromFile(path));
+    ASSERT_EQ(read.Count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("item " + std::to_string(i));
+        ExpectStoredFieldsSurvive(written.GetAuction(i), read.GetAuction(i));
+    }
+    EXPECT_EQ(read.GetAuction(1).PriceStandard, 25) << "the price shown is stored";
+
+    // Loading appends.
+    ASSERT_TRUE(read.LoadFromFile(path));
+    EXPECT_EQ(read.Count(), 6);
+    EXPECT_EQ(read.GetAuction(3).ArticleNumber, written.GetAuction(0).ArticleNumber);
+}
+
+TEST(XMLReaderAndWriter, StoredFormOfTheValues) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TScopedDecimalSeparator dot('.');
+    TDetailsList list;
+    auto item = MakeFullAuction(1);
+    item->PriceStandard = 12.5f;
+    item->MinimumToBid = 0;
+    item->ShippingAmount = 19.99f;
+    item->EndTime = EncodeDateTime(2009, 12, 24, 18, 30, 0, 456);
+    item->LastUpdate = EncodeDate(2009, 12, 24);
+    item->MemberSince = 0;
+    item->BuyNow = false;
+    item->ArticleNumber = "11<&>";
+    list.Add(std::move(item));
+    list.Add(MakeAuction("2"));
+    list.SaveToFile(path);
+
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    const pugi::xml_node auction = doc.child("Reminder").child("Auction");
+    EXPECT_STREQ(auction.attribute("ArticleID").value(), "11<&>");
+    std::vector<std::string> names;
+    for (pugi::xml_node c = auction.first_child(); c; c = c.next_sibling())
+        names.push_back(c.name());
+    EXPECT_EQ(names, std::vector<std::string>(std::begin(ElementOrder), std::end(ElementOrder)));
+
+    EXPECT_EQ(ElementText(path, 0, "PriceStandard"), "12,5") << "a comma whatever the user's locale";
+    EXPECT_EQ(ElementText(path, 0, "MinimumToBid"), "0");
+    EXPECT_EQ(ElementText(path, 0, "ShippingAmount"), "19,9899997711182") << "the single widened, 15 digits";
+    EXPECT_EQ(ElementText(path, 0, "EndTime"), "24.12.2009 18:30:00");
+    EXPECT_EQ(ElementText(path, 0, "LastUpdate"), "24.12.2009");
+    EXPECT_EQ(ElementText(path, 0, "MemberSince"), "30.12.1899");
+    EXPECT_EQ(ElementText(path, 0, "BuyNow"), "False");
+    EXPECT_EQ(ElementText(path, 0, "HasPic"), "True");
+    EXPECT_EQ(ElementText(path, 0, "DetailGalleryLinks"),
+              "https://i.example.com/1.jpg?https://i.example.com/2.jpg");
+    EXPECT_EQ(ElementText(path, 1, "DetailGalleryLinks"), "");
+    EXPECT_TRUE(auction.next_sibling("Auction").child("DetailGalleryLinks"))
+        << "an empty list still has its element";
+    EXPECT_EQ(ElementText(path, 1, "Priority"), "1");
+
+    // Read back under a locale that uses the comma itself.
+    TScopedDecimalSeparator comma(',');
+    TDetailsList read;
+    ASSERT_TRUE(read.LoadFromFile(path));
+    ASSERT_EQ(read.Count(), 2);
+    EXPECT_EQ(read.GetAuction(0).PriceStandard, 12.5f);
+    EXPECT_EQ(read.GetAuction(0).ShippingAmount, 19.99f);
+    EXPECT_EQ(read.GetAuction(0).ArticleNumber, "11<&>");
+}
+
+TEST(XMLReaderAndWriter, ReadsTheStoredSample) {
+    TDetailsList list;
+    ASSERT_TRUE(list.LoadFromFile(KOVA_TEST_DATA_DIR "/items/watchlist_two_items.dat"));
+    ASSERT_EQ(list.Count(), 2);
+    const auto& a = list.GetAuction(0);
+    EXPECT_EQ(a.Description, "Kupferkessel, 2 l – wie neu");
+    EXPECT_EQ(a.PriceStandard, 12.5f);
+    EXPECT_EQ(a.ShippingAmount, 4.9f);
+    EXPECT_EQ(a.EndTime, EncodeDateTime(2026, 12, 24, 18, 30, 5, 0));
+    EXPECT_EQ(a.LastUpdate, EncodeDate(2026, 12, 1));
+    EXPECT_EQ(a.MemberSince, 0);
+    EXPECT_EQ(a.Link, "https://www.example.com/itm/250123456789?hash=item3a&x=1");
+    EXPECT_EQ(a.DetailGalleryLinks,
+              (TStringLines{"https://i.example.com/1.jpg", "https://i.example.com/2.jpg"}));
+    EXPECT_EQ(a.HighBidder, "k***a");
+    EXPECT_TRUE(a.HasGaleryPic);
+    EXPECT_EQ(a.Priority, 1);
+
+    const auto& b = list.GetAuction(1);
+    EXPECT_EQ(b.ArticleNumber, "250987654321") << "the ArticleID attribute is not read";
+    EXPECT_TRUE(b.BuyNow) << "booleans in any letter case";
+    EXPECT_EQ(b.PriceStandard, 99.95f);
+    EXPECT_EQ(b.RemindType, 0) << "9 is out of range";
+    EXPECT_EQ(b.SkypeContactOption, 0) << "4 is out of range";
+    EXPECT_EQ(b.Priority, 0) << "a missing priority reads 0";
+    EXPECT_EQ(b.RelatedGroup, -9007199254740993LL);
+    EXPECT_EQ(b.HighBidder, "");
+    EXPECT_EQ(b.EndTime, EncodeDate(2027, 1, 1));
+}
+
+TEST(XMLReaderAndWriter, ElementsThatAreNotItems) {
+    TTempDir dir;
+    TDetailsList list;
+    // Every sibling after the first Auction is an item, whatever its name; one that cannot be read is
+    // skipped.
+    const std::string mixed = ItemFile(
+        "<Other/>" + Auction("<ArticleNumber>1</ArticleNumber><Priority>5</Priority>") + "<Other></Other>" +
+        Auction("<ArticleNumber>2</ArticleNumber><Description>a<b/>c</Description>") +
+        Auction("<ArticleNumber>3</ArticleNumber><RemindType>6</RemindType>"
+                "<SkypeContactOption>3</SkypeContactOption>") +
+        "stray text" + Auction("<ArticleNumber>4</ArticleNumber>"));
+    ASSERT_TRUE(list.LoadFromFile(dir.Write("mixed.dat", mixed)));
+    ASSERT_EQ(list.Count(), 4);
+    EXPECT_EQ(list.GetAuction(0).ArticleNumber, "1");
+    EXPECT_EQ(list.GetAuction(0).Priority, 5);
+    const auto& empty = list.GetAuction(1);
+    EXPECT_EQ(empty.ArticleNumber, "");
+    EXPECT_EQ(empty.Priority, 0);
+    EXPECT_EQ(empty.EndTime, 0);
+    EXPECT_TRUE(empty.DetailGalleryLinks.empty());
+    EXPECT_EQ(list.GetAuction(2).ArticleNumber, "3");
+    EXPECT_EQ(list.GetAuction(2).RemindType, 6);
+    EXPECT_EQ(list.GetAuction(2).SkypeContactOption, 3);
+    EXPECT_EQ(list.GetAuction(3).ArticleNumber, "4");
+
+    // Values that do not convert read as their defaults.
+    TDetailsList odd;
+    ASSERT_TRUE(odd.LoadFromFile(dir.Write(
+        "odd.dat",
+        ItemFile(Auction("<Priority>x</Priority><PriceStandard>12.5</PriceStandard><BidCount>1,5</BidCount>"
+                         "<EndTime>2026-12-24</EndTime><RemindType>-1</RemindType><BuyNow>yes</BuyNow>"
+                         "<Stars>1e400</Stars><RelatedGroup>99999999999999999999</RelatedGroup>")))));
+    ASSERT_EQ(odd.Count(), 1);
+    const auto& o = odd.GetAuction(0);
+    EXPECT_EQ(o.Priority, 0);
+    EXPECT_EQ(o.PriceStandard, 0) << "a point is no decimal separator here";
+    EXPECT_EQ(o.BidCount, 0);
+    EXPECT_EQ(o.EndTime, 0);
+    EXPECT_EQ(o.RemindType, 0);
+    EXPECT_FALSE(o.BuyNow);
+    EXPECT_EQ(o.RelatedGroup, 0);
+
+    // Elements in any order; of two with one name the first counts.
+    TDetailsList shuffled;
+    ASSERT_TRUE(shuffled.LoadFromFile(dir.Write(
+        "shuffled.dat", ItemFile(Auction("<HighBidder>h</HighBidder><Priority>7</Priority><Description>first"
+                                         "</Description><Unknown/><Description>second</Description>"
+                                         "<ArticleNumber>9</ArticleNumber><Priority>8</Priority>")))));
+    ASSERT_EQ(shuffled.Count(), 1);
+    EXPECT_EQ(shuffled.GetAuction(0).Priority, 7);
+    EXPECT_EQ(shuffled.GetAuction(0).Description, "first");
+    EXPECT_EQ(shuffled.GetAuction(0).ArticleNumber, "9");
+    EXPECT_EQ(shuffled.GetAuction(0).HighBidder, "h");
+
+    TDetailsList none;
+    EXPECT_TRUE(none.LoadFromFile(dir.Write("none.dat", ItemFile("<Other><Auction/></Other>"))));
+    EXPECT_EQ(none.Count(), 0);
+}
+
+TEST(XMLReaderAndWriter, UnreadableFilesChangeNothing) {
+    TTempDir dir;
+    TDetailsList list;
+    list.Add(MakeAuction("kept"));
+    const std::string good = ItemFile(Auction("<ArticleNumber>1</ArticleNumber>"));
+    const std::string cases[] = {
+        "",
+        "not xml at all",
+        good.substr(0, good.size() - 5),
+        ItemFile(Auction("<ArticleNumber>1</ArticleNumber>")) + "<Second/>",
+        "<?xml version=\"1.0\" "
+        "encoding=\"UTF-8\"?><Reminder><Auction><Description>\xC3(</Description></Auction>"
+        "</Reminder>",
+    };
+    for (const std::string& bytes : cases) {
+        EXPECT_FALSE(list.LoadFromFile(dir.Write("bad.dat", bytes))) << bytes;
+        EXPECT_EQ(list.Count(), 1) << bytes;
+    }
+    EXPECT_FALSE(list.LoadFromFile(dir.File("missing.dat")));
+    EXPECT_FALSE(list.LoadFromFile(dir.Path())) << "a folder is no item file";
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.GetAuction(0).ArticleNumber, "kept");
+}
+
+TEST(XMLReaderAndWriter, EmptyListAndSplitGalleryLinks) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TDetailsList empty;
+    empty.SaveToFile(path);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    EXPECT_FALSE(doc.child("Reminder").first_child());
+    TDetailsList read;
+    EXPECT_TRUE(read.LoadFromFile(path));
+    EXPECT_EQ(read.Count(), 0);
+
+    // The stored form joins the links with "?", so a link holding one comes back in two parts.
+    TDetailsList list;
+    auto item = MakeAuction("1");
+    item->DetailGalleryLinks = {"https://i.example.com/x.jpg?size=big", "https://i.example.com/y.jpg"};
+    list.Add(std::move(item));
+    list.SaveToFile(path);
+    ASSERT_TRUE(read.LoadFromFile(path));
+    EXPECT_EQ(read.GetAuction(0).DetailGalleryLinks,
+              (TStringLines{"https://i.example.com/x.jpg", "size=big", "https://i.example.com/y.jpg"}));
+}
+
+TEST(XMLReaderAndWriter, TextsTheFileCannotHoldStillLeaveAReadableFile) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TDetailsList list;
+    auto item = MakeAuction("1\xFF");
+    item->Description = std::string("Latin-1 \xE9t\xE9 and a zero ") + '\0' + "byte";
+    item->SellerName = "bell\x07tab\there";
+    list.Add(std::move(item));
+    list.Add(MakeAuction("2"));
+    list.SaveToFile(path);
+
+    TDetailsList read;
+    ASSERT_TRUE(read.LoadFromFile(path));
+    ASSERT_EQ(read.Count(), 2);
+    EXPECT_EQ(read.GetAuction(0).ArticleNumber, "1\xEF\xBF\xBD");
+    EXPECT_EQ(read.GetAuction(0).Description, "Latin-1 \xEF\xBF\xBDt\xEF\xBF\xBD and a zero byte");
+    EXPECT_EQ(read.GetAuction(0).SellerName, "bell\x07tab\there");
+}
+
+TEST(XMLReaderAndWriter, AFailedSaveKeepsThePreviousFile) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TDetailsList list;
+    list.Add(MakeFullAuction(1));
+    list.SaveToFile(path);
+    const std::string before = ReadTextFile(path);
+    ASSERT_FALSE(before.empty());
+
+    list.Add(MakeFullAuction(2));
+    SetWriteFaultForTesting([](const std::string&) { return true; });
+    EXPECT_THROW(list.SaveToFile(path), EStreamError);
+    SetWriteFaultForTesting(nullptr);
+    EXPECT_EQ(ReadTextFile(path), before);
+
+    EXPECT_THROW(list.SaveToFile(dir.File("no-such-folder/watchlist.dat")), EStreamError);
+    EXPECT_FALSE(FileExists(dir.File("no-such-folder/watchlist.dat")));
+
+    TResultList plain;
+    TXMLReaderAndWriterRemindList writer;
+    EXPECT_THROW(writer.WriteList(path, plain), EInvalidCast);
+    EXPECT_EQ(ReadTextFile(path), before);
+}
