@@ -1,11 +1,11 @@
 #include "platform/UnitPlatformFiles.h"
 #include "support/SandboxProcess.h"
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -51,6 +51,15 @@ std::string FetchTokenBody(const std::string& userName, const std::string& secre
 THttpsReply Api(TSandboxProcess& sandbox, const std::string& call, const std::string& body,
                 const TKeys& keys = {}) {
     return HttpsExchange({sandbox.ApiUrl(), "POST", body, ApiHeaders(call, keys), sandbox.CAPath()});
+}
+
+// True when text has the shape of pattern, where '9' stands for any digit.
+bool HasShape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+            return false;
+    return true;
 }
 
 // A parsed answer; fails the test when the answer is not a complete eBay response.
@@ -112,8 +121,8 @@ std::string AllPagesWithoutTimes(TSandboxProcess& sandbox, const std::string& us
 
 TEST(Sandbox, PrintsItsUrlAndIsTrustedThroughItsCAUnderBothHostNames) {
     TSandboxProcess sandbox;
-    EXPECT_TRUE(std::regex_match(sandbox.Url(), std::regex(R"(https://127\.0\.0\.1:[0-9]{1,5})")))
-        << sandbox.Url();
+    EXPECT_EQ(sandbox.Url(), "https://127.0.0.1:" + std::to_string(sandbox.Port()));
+    EXPECT_GT(sandbox.Port(), 0);
     EXPECT_TRUE(FileExists(sandbox.CAPath()));
 
     const std::string localhost =
@@ -173,7 +182,6 @@ TEST(Sandbox, GeneratedItemsCoverWhatTheGadgetShows) {
     std::set<std::string> sites, currencies, types;
     int umlauts = 0, ampersands = 0, angles = 0, quotes = 0, gallery = 0, noGallery = 0, bids = 0,
         ownBids = 0, shipping = 0, noShipping = 0, buyItNow = 0, ended = 0, soon = 0, later = 0;
-    const std::regex timeFormat(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
     for (pugi::xml_node item : Items(answer)) {
         const std::string title = item.child_value("Title");
         umlauts += title.find("ö") != std::string::npos || title.find("ä") != std::string::npos;
@@ -195,7 +203,7 @@ TEST(Sandbox, GeneratedItemsCoverWhatTheGadgetShows) {
         buyItNow += item.child("BuyItNowPrice") ? 1 : 0;
         const std::string start = item.first_element_by_path("ListingDetails/StartTime").text().get();
         const std::string end = item.first_element_by_path("ListingDetails/EndTime").text().get();
-        EXPECT_TRUE(std::regex_match(end, timeFormat)) << end;
+        EXPECT_TRUE(HasShape(end, "9999-99-99T99:99:99.999Z")) << end;
         EXPECT_LE(start, now) << "a watched listing has started";
         EXPECT_LT(start, end);
         if (end < now)
