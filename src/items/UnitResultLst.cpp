@@ -4,8 +4,8 @@
 #include "platform/UnitPlatformCollation.h"
 #include "support/UnitUtils.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 

@@ -57,36 +57,33 @@ template <typename T> std::string MessageOf(T&& call) {
 
 } // namespace
 
-TEST(ResultLst, LookUps) {
+TEST(ResultLst, LookUpsAndTheirErrors) {
     TDetailsList list;
-    EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.FindByArticleNumber("1"), nullptr);
     EXPECT_EQ(MessageOf([&] { list.GetAuction(0); }),
               "EListError: Invalid list index: TDetailsList.GetAuction");
-
-    list.Add(MakeAuction(" 123"));
-    list.Add(MakeAuction("123"));
-    list.Add(MakeAuction("123"));
+    for (const char* n : {" 123", "123", "123"})
+        list.Add(MakeAuction(n));
     EXPECT_EQ(list.FindByArticleNumber("123"), &list.GetAuction(1)) << "the first match wins";
-    EXPECT_EQ(list.FindByArticleNumber(" 123"), &list.GetAuction(0));
     EXPECT_EQ(list.FindByArticleNumber("123 "), nullptr);
     EXPECT_EQ(MessageOf([&] { list.GetAuction(3); }),
               "EListError: Invalid list index: TDetailsList.GetAuction");
     EXPECT_EQ(MessageOf([&] { list.GetAuction(-1); }), "EListError: List index out of bounds (-1)");
-    EXPECT_EQ(list.Count(), 3);
-}
 
-TEST(ResultLst, EntriesMustBeAuctionItems) {
-    TDetailsList list;
     EXPECT_EQ(MessageOf([&] { list.Add(nullptr); }), "EListError: TResultList.Add: the item is missing");
-    list.Add(MakeAuction("2"));
-    list.Add(MakeAuction("1"));
     list.Add(std::make_unique<TOtherResult>());
-    EXPECT_EQ(MessageOf([&] { list.GetAuction(2); }), "EInvalidCast: Invalid class typecast");
+    EXPECT_EQ(MessageOf([&] { list.GetAuction(3); }), "EInvalidCast: Invalid class typecast");
     EXPECT_EQ(MessageOf([&] { list.FindByArticleNumber("x"); }), "EInvalidCast: Invalid class typecast");
-    EXPECT_EQ(MessageOf([&] { list.Sort(stArticleNumberAscending); }),
+    EXPECT_EQ(MessageOf([&] { list.Sort(stArticleNumberDescending); }),
               "EInvalidCast: Invalid class typecast");
-    EXPECT_EQ(list.GetAuction(0).ArticleNumber, "2") << "a failed sort moves nothing";
+    EXPECT_EQ(list.GetAuction(0).ArticleNumber, " 123") << "a failed sort moves nothing";
+    EXPECT_EQ(list.Count(), 4);
+
+    std::istringstream in("x");
+    EXPECT_EQ(MessageOf([&] { list.LoadFromStream(in); }), "Exception: not implemented");
+    TResultList plain;
+    EXPECT_EQ(MessageOf([&] { plain.LoadFromFile("/nonexistent"); }), "Exception: not implemented");
+    EXPECT_EQ(MessageOf([&] { plain.LoadFromStream(in); }), "EAbstractError: Abstract Error");
 }
 
 TEST(ResultLst, ItemsAreFreedOnceWithNotice) {
@@ -121,16 +118,6 @@ TEST(ResultLst, ItemsAreFreedOnceWithNotice) {
     raw.Delete(0);
     raw.Delete(0);
     EXPECT_EQ(deleted, std::vector<const TSearchResult*>{second}) << "empty entries raise no notice";
-}
-
-TEST(ResultLst, LoadingOperationsThatNoListHas) {
-    TResultList plain;
-    std::istringstream in("x");
-    EXPECT_EQ(MessageOf([&] { plain.LoadFromFile("/nonexistent"); }), "Exception: not implemented");
-    EXPECT_EQ(MessageOf([&] { plain.LoadFromStream(in); }), "EAbstractError: Abstract Error");
-    plain.SaveToFile("/nonexistent/dir/file");
-    TDetailsList details;
-    EXPECT_EQ(MessageOf([&] { details.LoadFromStream(in); }), "Exception: not implemented");
 }
 
 TEST(ResultLst, NumberSortsInBothDirections) {
@@ -235,49 +222,42 @@ TEST(ResultLst, TolerantComparisonsTreatNearValuesAsEqual) {
 }
 
 TEST(ResultLst, TextSortsAsciiAgainstLocale) {
-    const std::vector<std::string> texts{"b3", "  Äz", "_1", "äa", "A2"};
-    auto sorted = [&](TResultSortType type, void (*set)(TSearchResultAuctionDetails&, const std::string&)) {
+    using TTextSetter = void (*)(TSearchResultAuctionDetails&, const std::string&);
+    // The items carry their original position in Location, as the texts may be item numbers.
+    auto sorted = [](TResultSortType type, TTextSetter set, const std::vector<std::string>& texts) {
         TDetailsList list;
         for (size_t n = 0; n < texts.size(); ++n) {
-            auto item = MakeAuction(std::to_string(n));
+            auto item = MakeAuction("");
+            item->Location = std::to_string(n);
             set(*item, texts[n]);
             list.Add(std::move(item));
         }
         list.Sort(type);
-        return Order(list);
+        std::string order;
+        for (int i = 0; i < list.Count(); ++i)
+            order += (i ? "," : "") + list.GetAuction(i).Location;
+        return order;
     };
-    auto description = [](TSearchResultAuctionDetails& i, const std::string& t) { i.Description = t; };
-    auto freetext = [](TSearchResultAuctionDetails& i, const std::string& t) { i.Freetext = Trim(t); };
-    auto marketPlace = [](TSearchResultAuctionDetails& i, const std::string& t) { i.MarketPlaceName = t; };
+    const std::vector<std::string> texts{"b3", "  Äz", "_1", "äa", "A2"};
+    TTextSetter description = [](auto& i, const std::string& t) { i.Description = t; };
+    TTextSetter freetext = [](auto& i, const std::string& t) { i.Freetext = Trim(t); };
+    TTextSetter marketPlace = [](auto& i, const std::string& t) { i.MarketPlaceName = t; };
+    TTextSetter number = [](auto& i, const std::string& t) { i.ArticleNumber = Trim(t); };
 
-    // Locale text: case-insensitive for every letter, punctuation before letters, blanks trimmed.
-    EXPECT_EQ(sorted(stDescriptionAscending, description), "2,4,0,3,1");
-    EXPECT_EQ(sorted(stDescriptionDescending, description), "1,3,0,4,2");
-    EXPECT_EQ(sorted(stFreetextAscending, freetext), "2,4,0,3,1");
-    EXPECT_EQ(sorted(stFreetextDescending, freetext), "1,3,0,4,2");
-    // ASCII text: only a to z folded, so "_" (after the letters) and the bytes of "Ä" and "ä" keep their
-    // order.
-    EXPECT_EQ(sorted(stMarketPlaceAscending, marketPlace), "4,0,2,1,3");
-    EXPECT_EQ(sorted(stMarketPlaceDescending, marketPlace), "3,1,2,0,4");
-
-    {
-        TDetailsList list;
-        for (const char* n : {"10", "9", "1", "x10", "X1"})
-            list.Add(MakeAuction(n));
-        list.Sort(stArticleNumberAscending);
-        EXPECT_EQ(Order(list), "1,10,9,X1,x10") << "a prefix sorts first";
-        list.Sort(stArticleNumberDescending);
-        EXPECT_EQ(Order(list), "x10,X1,9,10,1");
-    }
-    TDetailsList list;
-    for (const char* n : {"b3", "_1", "A2"})
-        list.Add(MakeAuction(n));
-    list.Sort(stArticleNumberLocaleAscending);
-    EXPECT_EQ(Order(list), "_1,A2,b3");
-    list.Sort(stArticleNumberLocaleDescending);
-    EXPECT_EQ(Order(list), "b3,A2,_1");
-    list.Sort(stArticleNumberAscending);
-    EXPECT_EQ(Order(list), "A2,b3,_1");
+    // Locale text: case-insensitive for every letter, punctuation before letters; the title is trimmed.
+    EXPECT_EQ(sorted(stDescriptionAscending, description, texts), "2,4,0,3,1");
+    EXPECT_EQ(sorted(stDescriptionDescending, description, texts), "1,3,0,4,2");
+    EXPECT_EQ(sorted(stFreetextAscending, freetext, texts), "2,4,0,3,1");
+    EXPECT_EQ(sorted(stFreetextDescending, freetext, texts), "1,3,0,4,2");
+    EXPECT_EQ(sorted(stArticleNumberLocaleAscending, number, texts), "2,4,0,3,1");
+    EXPECT_EQ(sorted(stArticleNumberLocaleDescending, number, texts), "1,3,0,4,2");
+    // ASCII text: only a to z folded, so "_" sorts after the letters and "Ä" before "ä" whatever follows.
+    EXPECT_EQ(sorted(stMarketPlaceAscending, marketPlace, texts), "4,0,2,1,3");
+    EXPECT_EQ(sorted(stMarketPlaceDescending, marketPlace, texts), "3,1,2,0,4");
+    EXPECT_EQ(sorted(stArticleNumberAscending, number, texts), "4,0,2,1,3");
+    EXPECT_EQ(sorted(stArticleNumberAscending, number, {"10", "9", "1", "x10", "X1"}), "2,0,1,4,3")
+        << "a prefix sorts first";
+    EXPECT_EQ(sorted(stArticleNumberDescending, number, {"10", "9", "1", "x10", "X1"}), "3,4,1,0,2");
 }
 
 TEST(ResultLst, SortTypesOfOtherResultsAndUnsupportedOnes) {

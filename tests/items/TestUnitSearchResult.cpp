@@ -9,28 +9,10 @@ namespace {
 constexpr double Minute = 1.0 / 1440;
 }
 
-TEST(SearchResult, NewItemHoldsTheDefaults) {
-    const TSearchResultAuctionDetails i;
-    EXPECT_EQ(i.Priority, 1);
-    EXPECT_FALSE(i.Reminded);
-    EXPECT_EQ(i.RemindType, 0);
-    EXPECT_TRUE(i.DetailGalleryLinks.empty());
-    EXPECT_EQ(i.ArticleNumber + i.Description + i.GaleryLink + i.Link + i.PictureFilename +
-                  i.MarketPlaceName + i.FullKey + i.ListingType + i.Location + i.QuestionLink + i.Region +
-                  i.SellerName + i.ShippingTo + i.Freetext + i.SkypeID + i.HighBidder + i.DetailImageLink,
-              "");
-    EXPECT_EQ(i.BidCount | i.Category | i.CurrencyID | i.Quantity | i.SideID | i.MarketPlaceID | i.FeedBack |
-                  i.SkypeContactOption,
-              0);
-    EXPECT_FALSE(i.BuyNow || i.HasGaleryPic || i.HasPic || i.NeverEnding);
-    EXPECT_EQ(i.MinimumToBid + i.PriceBuyNow + i.PriceStandard + i.PositiveFeedB + i.ShippingAmount + i.Stars,
-              0);
-    EXPECT_EQ(i.EndTime + i.StartTime + i.MemberSince + i.RemindTime + i.LastUpdate, 0);
-    EXPECT_EQ(i.RelatedGroup, 0);
-}
-
 TEST(SearchResult, CurrentAndTotalPrices) {
     TSearchResultAuctionDetails i;
+    EXPECT_EQ(i.Priority, 1);
+    EXPECT_EQ(i.GetCurrentPrice() + i.GetTotalPrice(), 0);
     i.PriceBuyNow = 30;
     i.BuyNow = true;
     i.PriceStandard = 0.00005f;
