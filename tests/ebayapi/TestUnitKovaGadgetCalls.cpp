@@ -190,15 +190,6 @@ TEST_F(KovaGadgetCallsTest, FetchTokenSendsTheUserNameAndSecretAndGetsTheToken) 
     std::string token;
     ASSERT_TRUE(parser.ParseToken(response, token));
     EXPECT_TRUE(token.starts_with("AgAAAA**")) << token;
-
-    // The token now opens the watch list.
-    auto watch = WatchListCall(token);
-    watch->WatchListPageNumber = 1;
-    ASSERT_NE(watch->GetMyeBayBuying(status, mblWatchList), nullptr);
-    TXMLMyEbayWatchListParser watchParser;
-    TDetailsList items;
-    EXPECT_TRUE(watchParser.ParseWatchList(&watch->Response(), items, false));
-    EXPECT_EQ(items.Count(), 100);
 }
 
 TEST_F(KovaGadgetCallsTest, MarkupInCredentialsStaysText) {
@@ -389,14 +380,6 @@ TEST_F(KovaGadgetCallsTest, HttpErrorAnswersAreRaisedAndOddBodiesPassedOn) {
     TDetailsList items;
     EXPECT_FALSE(parser.ParseWatchList(response, items, true));
     EXPECT_EQ(parser.GetResultCode(), TParserResultCode::prDataParseFailed);
-
-    // An expired token is an answer, not a transport failure.
-    Sandbox->Expire(Token);
-    auto expired = WatchListCall(Token);
-    ASSERT_NE(expired->GetMyeBayBuying(status, mblWatchList), nullptr);
-    TXMLMyEbayWatchListParser fresh;
-    EXPECT_FALSE(fresh.ParseWatchList(&expired->Response(), items, true));
-    EXPECT_EQ(fresh.GetResultCode(), TParserResultCode::prTokenExpired);
 }
 
 TEST_F(KovaGadgetCallsTest, TunnelsThroughAProxyWithAndWithoutCredentials) {

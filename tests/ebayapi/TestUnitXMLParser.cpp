@@ -243,6 +243,9 @@ TEST(XMLeBayFetchTokenParser, ReadsTheTokenOrLeavesItAlone) {
         EXPECT_EQ(kept, "kept");
         EXPECT_EQ(failing.GetResultCode(), c.Expected);
     }
+    TXMLeBayFetchTokenParser unused;
+    EXPECT_EQ(unused.GetResultCode(), Code::prUnknownRoot) << "nothing loaded is no known answer";
+
     TXMLeBayFetchTokenParser none;
     std::string kept = "kept";
     EXPECT_FALSE(none.ParseToken(nullptr, kept));
