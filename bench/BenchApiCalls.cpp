@@ -3,9 +3,9 @@
 // - loading a 400-item watch list in four pages through GetMyeBayBuying from the sandbox over HTTPS against
 //   libcurl alone posting the same four bodies with the same headers on one reused handle and discarding the
 //   answers. The call builds a client per page, as designed, so each page pays its own TLS handshake.
-// The bench programs do not link the test helpers, so the sandbox launcher is compiled in here.
+// The bench programs link neither the test helpers nor GoogleTest, so a small launcher of its own starts
+// the sandbox.
 #include "../tests/support/KovaTestSupport.cpp"
-#include "../tests/support/SandboxProcess.cpp"
 #include "ebayapi/UnitCurlSession.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitXMLParser.h"
@@ -13,20 +13,89 @@
 #include "platform/UnitPlatformEnvironment.h"
 
 #include <benchmark/benchmark.h>
+#include <csignal>
 #include <cstdlib>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
 #include <pugixml.hpp>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int Pages = 4;
 
-struct TBenchSandbox {
-    TSandboxProcess Process{{"bench:400"}};
-    std::string Token;
+extern "C" char** environ;
+
+constexpr const char* SandboxDevID = "KovaSandboxDev";
+constexpr const char* SandboxAppID = "KovaSandboxApp";
+constexpr const char* SandboxCertID = "KovaSandboxCert";
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// kova-sandbox with one 400-item account, stopped when the object goes.
+class TBenchSandbox {
+public:
     TBenchSandbox() {
-        setenv(KovaExtraCAFileVariable, Process.CAPath().c_str(), 1);
-        Token = Process.Token("bench");
+        const std::string program = std::string(KOVA_BIN_DIR) + "/kova-sandbox";
+        const std::string account = "bench:400";
+        const char* argv[] = {program.c_str(), "--state-dir",   FDir.Path().c_str(),
+                              "--account",     account.c_str(), nullptr};
+        int output[2];
+        if (pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        const int error =
+            posix_spawn(&FPid, program.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(output[1]);
+        char c;
+        pollfd waiting{output[0], POLLIN, 0};
+        while (error == 0 && poll(&waiting, 1, 30000) > 0 && read(output[0], &c, 1) == 1 && c != '\n')
+            FUrl += c;
+        close(output[0]);
+        if (error != 0 || !FUrl.starts_with("https://127.0.0.1:")) throw std::runtime_error("no sandbox");
+        setenv(KovaExtraCAFileVariable, CAPath().c_str(), 1);
+        Token = nlohmann::json::parse(Post("/sandbox/token", R"({"username":"bench"})")).at("token");
     }
+    ~TBenchSandbox() {
+        kill(FPid, SIGTERM);
+        int status = 0;
+        waitpid(FPid, &status, 0);
+    }
+
+    std::string ApiUrl() const { return FUrl + "/ws/api.dll"; }
+    std::string CAPath() const { return FDir.File("ca.pem"); }
+    std::string Token;
+
+private:
+    std::string Post(const std::string& path, const std::string& body) {
+        std::string answer;
+        const std::string url = FUrl + path, ca = CAPath();
+        CURL* easy = curl_easy_init();
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy, CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+        const CURLcode code = curl_easy_perform(easy);
+        curl_easy_cleanup(easy);
+        if (code != CURLE_OK) throw std::runtime_error("sandbox control failed");
+        return answer;
+    }
+
+    TTempDir FDir;
+    std::string FUrl;
+    pid_t FPid = -1;
 };
 
 // Destroyed at exit, which stops the sandbox process.
@@ -36,7 +105,7 @@ TBenchSandbox& Sandbox() {
 }
 
 std::unique_ptr<TAPICallMyeBayBuying> WatchListCall() {
-    auto call = std::make_unique<TAPICallMyeBayBuying>(Sandbox().Process.ApiUrl());
+    auto call = std::make_unique<TAPICallMyeBayBuying>(Sandbox().ApiUrl());
     call->DevName = SandboxDevID;
     call->AppName = SandboxAppID;
     call->CertName = SandboxCertID;
@@ -126,8 +195,8 @@ void BM_CurlAlone400(benchmark::State& state) {
     }
     CurlGlobalInit();
     CURL* easy = curl_easy_init();
-    const std::string url = Sandbox().Process.ApiUrl();
-    const std::string ca = Sandbox().Process.CAPath();
+    const std::string url = Sandbox().ApiUrl();
+    const std::string ca = Sandbox().CAPath();
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_CAINFO, ca.c_str());
     curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
