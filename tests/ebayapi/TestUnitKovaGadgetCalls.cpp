@@ -91,6 +91,8 @@ const std::string Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>";
 
 TEST_F(KovaGadgetCallsTest, WatchListRequestGoesOutWithItsHeadersAndBody) {
     auto call = WatchListCall(Token);
+    call->UserName = "demo";
+    call->Password = "not sent beside a token";
     call->WatchListPageNumber = 2;
     TInternetStatus status = iyUnknown;
     TMemoryStream* response = call->GetMyeBayBuying(status, mblWatchList);
