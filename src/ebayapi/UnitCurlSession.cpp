@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <curl/curl.h>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -116,6 +117,29 @@ bool AddPemCertificates(X509_STORE* store, const std::string& pem) {
     return added > 0 && !damaged;
 }
 
+// The trust store of every TLS connection: the system's CAs plus the extra CA file's. Parsing the system's
+// bundle costs about 20 ms of CPU, so one store is built per extra CA text and shared (OpenSSL stores are
+// reference counted and safe to share for verification).
+X509_STORE* SharedTrustStore(const std::string& extraPem, std::string& error) {
+    static std::mutex lock;
+    static std::map<std::string, X509_STORE*> stores; // kept for the process's life
+    std::lock_guard guard(lock);
+    if (auto it = stores.find(extraPem); it != stores.end()) return it->second;
+    X509_STORE* store = X509_STORE_new();
+    if (!store || X509_STORE_set_default_paths(store) != 1) {
+        X509_STORE_free(store);
+        error = "The system's CA certificates cannot be loaded";
+        return nullptr;
+    }
+    if (!extraPem.empty() && !AddPemCertificates(store, extraPem)) {
+        X509_STORE_free(store);
+        error = "No usable certificate in the CA file";
+        return nullptr;
+    }
+    stores.emplace(extraPem, store);
+    return store;
+}
+
 } // namespace
 
 struct TCurlClient::TTransfer {
@@ -174,17 +198,18 @@ struct TCurlClient::TTransfer {
 
     static CURLcode SslContext(CURL*, void* sslContext, void* user) {
         auto* t = static_cast<TTransfer*>(user);
-        if (t->ExtraCAFile.empty()) return CURLE_OK;
         std::string pem;
-        if (!TryReadFileBytes(t->ExtraCAFile, pem)) {
+        if (!t->ExtraCAFile.empty() && !TryReadFileBytes(t->ExtraCAFile, pem)) {
             t->SetupError = "Cannot read the CA file " + t->ExtraCAFile;
             return CURLE_SSL_CACERT_BADFILE;
         }
-        X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-        if (!AddPemCertificates(store, pem)) {
-            t->SetupError = "No usable certificate in the CA file " + t->ExtraCAFile;
+        std::string error;
+        X509_STORE* store = SharedTrustStore(pem, error);
+        if (!store) {
+            t->SetupError = error + (t->ExtraCAFile.empty() ? "" : " " + t->ExtraCAFile);
             return CURLE_SSL_CACERT_BADFILE;
         }
+        SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
         return CURLE_OK;
     }
 };
@@ -262,13 +287,13 @@ void TCurlClient::ApplyOptions(TTransfer& t, const std::string& url, const std::
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    // A cached store would keep an extra CA that was added for an earlier exchange.
-    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    // The trust store comes from SslContext, shared between connections; curl loads no bundle of its own.
     t.ExtraCAFile = GetEnvironmentVariable(KovaExtraCAFileVariable).value_or("");
-    if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &TTransfer::SslContext) != CURLE_OK &&
-        !t.ExtraCAFile.empty())
-        Raise(THTTPFailureKind::TLSSetup, "TCurlClient.Perform: the TLS library cannot take an extra CA file",
+    if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &TTransfer::SslContext) != CURLE_OK)
+        Raise(THTTPFailureKind::TLSSetup, "TCurlClient.Perform: the TLS library cannot take a trust store",
               CURLE_NOT_BUILT_IN, -1);
+    curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &t);
 
     // An empty proxy and no-proxy list keep curl from taking a proxy out of the environment: the settings
