@@ -1,0 +1,146 @@
+#include "ebayapi/UnitKovaGadgetCalls.h"
+
+#include "ebayapi/UnitCurlSession.h"
+#include "support/UnitUtils.h"
+
+TAPICallBase::TAPICallBase(std::string serverURL)
+    : FResponse(std::make_unique<TMemoryStream>()), FServerURL(std::move(serverURL)),
+      FProxySettings(std::make_unique<TProxySettings>()) {
+}
+
+TAPICallBase::~TAPICallBase() = default;
+
+void TAPICallBase::SetProxySettings(const TProxySettings& proxySettings) {
+    FProxySettings->Assign(&proxySettings);
+}
+
+void TAPICallBase::WriteElement(const char* name, const std::string& value) {
+    FRequestText += '<';
+    FRequestText += name;
+    FRequestText += '>';
+    FRequestText += XmlEscape(value);
+    FRequestText += "</";
+    FRequestText += name;
+    FRequestText += '>';
+}
+
+void TAPICallBase::BuildHeaders() {
+    FHeaderLines.clear();
+    FHeaderLines.push_back("X-EBAY-API-COMPATIBILITY-LEVEL=" + IntToStr(CompatibilityLevel));
+    FHeaderLines.push_back("X-EBAY-API-SESSION-CERTIFICATE=" + DevName + ";" + AppName + ";" + CertName);
+    FHeaderLines.push_back("X-EBAY-API-DEV-NAME=" + DevName);
+    FHeaderLines.push_back("X-EBAY-API-APP-NAME=" + AppName);
+    FHeaderLines.push_back("X-EBAY-API-CERT-NAME=" + CertName);
+    FHeaderLines.push_back("X-EBAY-API-SITEID=" + IntToStr(SiteID));
+    // eBay's servers have always received this line as a header of its own; it is kept as sent.
+    FHeaderLines.push_back("&Content-Type=text/xml");
+}
+
+void TAPICallBase::BuildRequestBody(const std::string& requestName, const std::string& detailLevel) {
+    FRequestText.clear();
+    Write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>");
+    Write("<" + requestName + " xmlns=\"urn:ebay:apis:eBLBaseComponents\">");
+    if (!Trim(detailLevel).empty()) WriteElement("DetailLevel", detailLevel);
+    Write("<RequesterCredentials>");
+    if (!Token.empty()) {
+        WriteElement("eBayAuthToken", Token);
+    } else {
+        WriteElement("Username", UserName);
+        if (!Password.empty()) WriteElement("Password", Password);
+    }
+    Write("</RequesterCredentials>");
+}
+
+bool TAPICallBase::Execute(TInternetStatus& status) {
+    FAttempt = 0;
+    FSucceeded = false;
+    FPostErrorLog.clear();
+    FResponse->Clear();
+
+    TCurlPostRequest request;
+    request.URL = FServerURL;
+    request.Body = FRequestText;
+    request.HeaderLines = FHeaderLines;
+    request.ContentType = "text/xml";
+    request.ReadTimeout = GetReadTimeout();
+    request.ProxySettings = FProxySettings.get();
+    request.RetryCount = RetryCount;
+    request.CallerClassName = ClassName();
+    request.OnWork = OnWork;
+    request.OnWorkBegin = OnWorkBegin;
+
+    std::string answer;
+    TCurlPostResult result;
+    try {
+        result = CurlExecutePost(request, answer);
+    } catch (const EHTTPClientError& e) {
+        status = ResponseCodeToStatus(static_cast<int>(e.ResponseCode));
+        throw;
+    }
+    FAttempt = result.Attempts > 0 ? result.Attempts - 1 : 0;
+    FPostErrorLog = result.PostErrorLog;
+    status = result.Status;
+    // The core reports a completed post only through its answer: a body arrived, or a usable status that it
+    // would have turned into iyUnknown after a failed attempt.
+    FSucceeded = !answer.empty() || InternetStatusSucceeded(status);
+    if (result.Result) FResponse->ReplaceContent(answer);
+    return result.Result;
+}
+
+// TAPICallMyeBayBuying
+
+void TAPICallMyeBayBuying::BuildHeaders() {
+    TAPICallBase::BuildHeaders();
+    FHeaderLines.push_back("X-EBAY-API-CALL-NAME=GetMyeBayBuying");
+}
+
+void TAPICallMyeBayBuying::WriteList(const char* name, bool withDuration, int entriesPerPage,
+                                     int pageNumber) {
+    Write(std::string("<") + name + ">");
+    if (withDuration) Write("<DurationInDays>" + IntToStr(DurationInDays) + "</DurationInDays>");
+    Write("<Pagination>");
+    Write("<EntriesPerPage>" + IntToStr(entriesPerPage) + "</EntriesPerPage>");
+    Write("<PageNumber>" + IntToStr(pageNumber) + "</PageNumber>");
+    Write("</Pagination>");
+    Write(std::string("</") + name + ">");
+}
+
+void TAPICallMyeBayBuying::BuildRequestBody(const std::string& requestName, const std::string& detailLevel) {
+    TAPICallBase::BuildRequestBody(requestName, detailLevel);
+    Write("<FavoriteSearches><Include>0</Include></FavoriteSearches>");
+    Write("<FavoriteSellers><Include>0</Include></FavoriteSellers>");
+    if (Lists & mblLostList) WriteList("LostList", true, 200, LostListPageNumber);
+    if (Lists & mblWonList) WriteList("WonList", true, 200, WonListPageNumber);
+    if (Lists & mblBidList) WriteList("BidList", false, 200, BidListPageNumber);
+    if (Lists & mblWatchList) WriteList("WatchList", false, 100, WatchListPageNumber);
+    Write("</" + requestName + ">");
+}
+
+TMemoryStream* TAPICallMyeBayBuying::GetMyeBayBuying(TInternetStatus& status, TMyeBayBuyingLists lists) {
+    Lists = lists;
+    BuildRequestBody("GetMyeBayBuyingRequest", "ReturnAll");
+    BuildHeaders();
+    return Execute(status) ? &Response() : nullptr;
+}
+
+// TAPICallFetchToken
+
+void TAPICallFetchToken::BuildHeaders() {
+    TAPICallBase::BuildHeaders();
+    FHeaderLines.push_back("X-EBAY-API-CALL-NAME=FetchToken");
+}
+
+void TAPICallFetchToken::BuildRequestBody(const std::string& requestName, const std::string& detailLevel) {
+    TAPICallBase::BuildRequestBody(requestName, detailLevel);
+    WriteElement("SecretID", SecretID);
+    Write("</" + requestName + ">");
+}
+
+TMemoryStream* TAPICallFetchToken::FetchToken(const std::string& userName, const std::string& secretID,
+                                              TInternetStatus& status) {
+    FFetchUserName = userName;
+    SecretID = secretID;
+    BuildRequestBody("FetchTokenRequest", "");
+    BuildHeaders();
+    return Execute(status) ? &Response() : nullptr;
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The two Trading API calls of the gadget: request headers and XML bodies, and the HTTPS post with retries.
+
+#include "ebayapi/UnitInternet.h"
+#include "storage/UnitProxySettings.h"
+#include "storage/UnitStream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The lists a GetMyeBayBuying call asks for, as one byte of flags.
+using TMyeBayBuyingLists = uint8_t;
+constexpr TMyeBayBuyingLists mblWatchList = 1;
+constexpr TMyeBayBuyingLists mblBidList = 2;
+constexpr TMyeBayBuyingLists mblWonList = 4;
+constexpr TMyeBayBuyingLists mblLostList = 8;
+
+// What both calls share: credentials, header lines, the XML envelope and the post with retries. One object
+// serves one worker-thread run and is used by that thread only.
+class TAPICallBase {
+public:
+    explicit TAPICallBase(std::string serverURL);
+    virtual ~TAPICallBase();
+    TAPICallBase(const TAPICallBase&) = delete;
+    TAPICallBase& operator=(const TAPICallBase&) = delete;
+
+    // Copies all proxy fields into the call's own record.
+    void SetProxySettings(const TProxySettings& proxySettings);
+    const TProxySettings& ProxySettings() const { return *FProxySettings; }
+
+    virtual int GetReadTimeout() const { return 20000; }
+    // Posts the request text with the header lines. True when a post completed with a body of at least one
+    // byte; status then comes from the response code. A time-out gives iyRequestTimeout, refused proxy
+    // credentials iyProxyAuthenticationRequired, a socket or proxy failure iyProxy, and false. An HTTP
+    // error answer (EHTTPProtocolError), a failed TLS handshake (ETLSError) and other client failures are
+    // raised; status is set from the answer's code before.
+    virtual bool Execute(TInternetStatus& status);
+    // Writes the envelope up to and including the credentials block; every inserted value is XML-escaped.
+    virtual void BuildRequestBody(const std::string& requestName, const std::string& detailLevel);
+    virtual void BuildHeaders();
+    // The class name the post error log shows.
+    virtual const char* ClassName() const { return "TAPICallBase"; }
+
+    std::string UserName;
+    // Sent only when not empty.
+    std::string Password;
+    // When not empty it replaces user name and password.
+    std::string Token;
+    int SiteID = 77;
+    std::string CertName;
+    std::string AppName;
+    std::string DevName;
+    int CompatibilityLevel = 0;
+    // Maximum number of post attempts; below 1 means one.
+    int RetryCount = 0;
+    // Progress of the answer; unset by the program's own callers.
+    std::function<void(int64_t count)> OnWork;
+    std::function<void(int64_t total)> OnWorkBegin;
+
+    const std::string& ServerURL() const { return FServerURL; }
+    const std::string& RequestText() const { return FRequestText; }
+    const std::vector<std::string>& HeaderLines() const { return FHeaderLines; }
+    // The body of the last Execute; owned by the call and overwritten by the next one.
+    TMemoryStream& Response() { return *FResponse; }
+    // 0-based number of the last attempt made.
+    int Attempt() const { return FAttempt; }
+    bool Succeeded() const { return FSucceeded; }
+    // Entries "<class>.Post (<attempt>/<max>): <message>" of failed attempts, separated by " | ".
+    const std::string& PostErrorLog() const { return FPostErrorLog; }
+
+protected:
+    void Write(const std::string& piece) { FRequestText += piece; }
+    // "<name>value</name>" with the value XML-escaped.
+    void WriteElement(const char* name, const std::string& value);
+
+    std::vector<std::string> FHeaderLines;
+
+private:
+    std::string FRequestText;
+    std::unique_ptr<TMemoryStream> FResponse;
+    std::string FServerURL;
+    std::unique_ptr<TProxySettings> FProxySettings;
+    int FAttempt = 0;
+    bool FSucceeded = false;
+    std::string FPostErrorLog;
+};
+
+// GetMyeBayBuying: one page of the lists asked for.
+class TAPICallMyeBayBuying : public TAPICallBase {
+public:
+    using TAPICallBase::TAPICallBase;
+
+    // The response stream when Execute returned true, otherwise nullptr.
+    TMemoryStream* GetMyeBayBuying(TInternetStatus& status, TMyeBayBuyingLists lists);
+    void BuildRequestBody(const std::string& requestName, const std::string& detailLevel) override;
+    void BuildHeaders() override;
+    const char* ClassName() const override { return "TAPICallMyeBayBuying"; }
+
+    int DurationInDays = 0;
+    int LostListPageNumber = 0;
+    int WonListPageNumber = 0;
+    int WatchListPageNumber = 0;
+    int BidListPageNumber = 0;
+    TMyeBayBuyingLists Lists = 0;
+
+private:
+    void WriteList(const char* name, bool withDuration, int entriesPerPage, int pageNumber);
+};
+
+// FetchToken: collects the token after the user has signed in with a secret id.
+class TAPICallFetchToken : public TAPICallBase {
+public:
+    using TAPICallBase::TAPICallBase;
+
+    // Sends userName as the request's user name; the response stream when Execute returned true.
+    TMemoryStream* FetchToken(const std::string& userName, const std::string& secretID,
+                              TInternetStatus& status);
+    void BuildRequestBody(const std::string& requestName, const std::string& detailLevel) override;
+    void BuildHeaders() override;
+    const char* ClassName() const override { return "TAPICallFetchToken"; }
+
+    const std::string& FetchUserName() const { return FFetchUserName; }
+    std::string SecretID;
+
+private:
+    std::string FFetchUserName;
+};

@@ -1,0 +1,172 @@
+#include "ebayapi/UnitXMLParser.h"
+
+#include "items/UnitResultLst.h"
+#include "items/UnitSearchResult.h"
+#include "items/UnitSiteCurrencyTables.h"
+#include "platform/UnitPlatformClock.h"
+#include "support/UnitUtils.h"
+
+#include <algorithm>
+
+namespace {
+
+// The whole stream from position 0, without a copy when it is a memory stream.
+std::string_view StreamBytes(TStream& stream, std::string& buffer) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+        memory->SetPosition(memory->Size());
+        return memory->Bytes();
+    }
+    buffer = stream.ReadAllBytes();
+    return buffer;
+}
+
+} // namespace
+
+// TXMLeBayApiResultParser
+
+TXMLeBayApiResultParser::TXMLeBayApiResultParser() : FXMLDoc(std::make_unique<TXMLDocument>()) {
+    FormatSettings->SetDecimalSeparator('.');
+    FormatSettings->SetDateSeparator('-');
+    FormatSettings->SetTimeSeparator(':');
+    FormatSettings->SetShortDateFormat("yyyyy-mm-dd");
+}
+
+TXMLeBayApiResultParser::~TXMLeBayApiResultParser() = default;
+
+void TXMLeBayApiResultParser::StoreResult(TParserResultCode code, const std::string& message) {
+    if (FResultCode != TParserResultCode::prNotEvaluated && !TXMLParserResult::IsSuccess(FResultCode)) return;
+    FResultCode = code;
+    FResultMessage = message;
+}
+
+void TXMLeBayApiResultParser::StoreDataParseFailure() {
+    StoreResult(TParserResultCode::prDataParseFailed,
+                GetParserResultMessage(TParserResultCode::prDataParseFailed));
+}
+
+bool TXMLeBayApiResultParser::LoadResponse(TStream& stream) {
+    FRootNode = TXMLNode();
+    stream.SetPosition(0);
+    std::string buffer;
+    FXMLDoc->LoadFromXML(StreamBytes(stream, buffer));
+    FRootNode = FXMLDoc->DocumentElement();
+
+    TEbayAPIXMLErrorParser errors;
+    errors.ParseErrors(FRootNode);
+    const TParserResultCode code = errors.GetResultCode();
+    StoreResult(code, errors.GetResultMessage());
+    return TXMLParserResult::IsSuccess(code);
+}
+
+TParserResultCode TXMLeBayApiResultParser::GetResultCode() {
+    if (FResultCode == TParserResultCode::prNotEvaluated) {
+        TEbayAPIXMLErrorParser errors;
+        errors.ParseErrors(FRootNode);
+        StoreResult(errors.GetResultCode(), errors.GetResultMessage());
+    }
+    return FResultCode;
+}
+
+TDateTime TXMLeBayApiResultParser::ConvertEbayDateTime(const std::string& text) const {
+    std::string value = StringReplaceAll(StringReplaceAll(text, "T", " "), "Z", "");
+    // The last four characters are the fraction of a second with its point.
+    value.resize(value.size() >= 4 ? value.size() - 4 : 0);
+    TDateTime result = 0;
+    if (!TryStrToDateTime(value, result, FormatSettings->FormatSettings())) return Now();
+    return result;
+}
+
+std::string TXMLeBayApiResultParser::SiteIDToName(int siteID) const {
+    return ::SiteIDToName(siteID);
+}
+
+// TXMLMyEbayWatchListParser
+
+void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item) {
+    item.ArticleNumber = ReadChildText(node, "ItemID");
+    item.Description = ReadChildText(node, "Title");
+
+    if (const TXMLNode details = Child(node, "ListingDetails")) {
+        item.EndTime = ConvertEbayDateTime(ReadChildText(details, "EndTime"));
+        item.StartTime = ConvertEbayDateTime(ReadChildText(details, "StartTime"));
+        item.Link = ReadChildText(details, "ViewItemURL");
+    }
+    item.ListingType = ReadChildText(node, "ListingType");
+    if (const TXMLNode seller = Child(node, "Seller")) item.SellerName = ReadChildText(seller, "UserID");
+
+    if (const TXMLNode status = Child(node, "SellingStatus")) {
+        const TXMLNode price = Child(status, "CurrentPrice");
+        item.PriceStandard = static_cast<float>(ReadFloat(price, 0));
+        item.CurrencyID =
+            TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(ReadAttrText(price, "currencyID"));
+        item.BidCount = ReadChildInteger(status, "BidCount", 0);
+        if (const TXMLNode bidder = Child(status, "HighBidder"))
+            item.HighBidder = ReadChildText(bidder, "UserID");
+    }
+    item.PriceBuyNow = static_cast<float>(ReadChildFloat(node, "BuyItNowPrice", 0));
+
+    // Only the first shipping option counts: eBay lists the cheapest service first.
+    if (const TXMLNode shipping = Child(node, "ShippingDetails"))
+        if (const TXMLNode option = Child(shipping, "ShippingServiceOptions"))
+            item.ShippingAmount = static_cast<float>(ReadChildFloat(option, "ShippingServiceCost", 0));
+
+    item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(ReadChildText(node, "Site"));
+    item.MarketPlaceName = SiteIDToName(item.SideID);
+    item.Quantity = ReadChildInteger(node, "QuantityAvailable", 0);
+    if (const TXMLNode picture = Child(node, "PictureDetails"))
+        item.GaleryLink = ReadChildText(picture, "GalleryURL");
+    item.HasGaleryPic = !item.GaleryLink.empty();
+}
+
+bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& list, bool append) {
+    try {
+        if (!stream) throw EXMLDomError("No response stream");
+        if (!LoadResponse(*stream)) return false;
+        if (!append) list.Clear();
+    } catch (const Exception&) {
+        StoreDataParseFailure();
+        // Unreadable bytes are a failed page, not an empty success: the caller must not show a list for it.
+        return false;
+    }
+
+    try {
+        const TXMLNode watchList = Child(FRootNode, "WatchList");
+        if (!watchList) {
+            StoreDataParseFailure();
+            return false;
+        }
+        const TXMLNode pagination = Child(watchList, "PaginationResult");
+        TotalNumberOfPages = ReadChildInteger(pagination, "TotalNumberOfPages", 0);
+
+        const TXMLNode itemArray = Child(watchList, "ItemArray");
+        if (!itemArray) {
+            StoreDataParseFailure();
+            return false;
+        }
+        for (pugi::xml_node node = Child(itemArray, "Item").Raw(); node; node = node.next_sibling()) {
+            if (node.type() != pugi::node_element) continue;
+            auto item = std::make_unique<TSearchResultAuctionDetails>();
+            ReadItem(TXMLNode(node), *item);
+            list.Add(std::move(item));
+        }
+        return true;
+    } catch (const Exception&) {
+        StoreDataParseFailure();
+        return false;
+    }
+}
+
+// TXMLeBayFetchTokenParser
+
+bool TXMLeBayFetchTokenParser::ParseToken(TStream* stream, std::string& token) {
+    try {
+        if (!stream) throw EXMLDomError("No response stream");
+        if (!LoadResponse(*stream)) return false;
+        token = ReadChildText(FRootNode, "eBayAuthToken");
+        return true;
+    } catch (const Exception&) {
+        // The token thread has no handler of its own: an exception leaving it would end the process.
+        StoreDataParseFailure();
+        return false;
+    }
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The parsers of the Trading API answers: the common loader with its result code, the watch list page
+// parser and the token parser.
+
+#include "ebayapi/UnitNewAPIXMLErrorParser.h"
+#include "items/UnitParserBaseXML.h"
+#include "items/UnitXMLDom.h"
+#include "storage/UnitStream.h"
+#include "support/UnitDateTime.h"
+
+#include <memory>
+#include <string>
+
+class TResultList;
+class TSearchResultAuctionDetails;
+
+// Loads one answer, judges its error block and keeps the result code and message. Numbers are read with
+// "." and dates as year-month-day, whatever the user's locale. One object serves one thread run.
+class TXMLeBayApiResultParser : public TParserBaseXML {
+public:
+    TXMLeBayApiResultParser();
+    ~TXMLeBayApiResultParser() override;
+
+    // Loads the stream from position 0 and evaluates the error block; true when this answer counts as a
+    // success. Raises EXMLDomError for bytes that are not well-formed XML.
+    bool LoadResponse(TStream& stream);
+    // Evaluates the error block of the loaded document first when nothing is stored yet.
+    TParserResultCode GetResultCode();
+    const std::string& ResultMessage() const { return FResultMessage; }
+
+    // eBay's "2009-03-15T18:30:00.000Z" as a date-time in the same GMT; unreadable text gives the current
+    // local time.
+    TDateTime ConvertEbayDateTime(const std::string& text) const;
+    std::string SiteIDToName(int siteID) const;
+
+protected:
+    // A new code replaces the stored one only while that is unset or a success: the first failure of a run
+    // stays.
+    void StoreResult(TParserResultCode code, const std::string& message);
+    // Stores code 3 by the same rule, for answers whose data part could not be read.
+    void StoreDataParseFailure();
+
+    TXMLNode FRootNode;
+
+private:
+    TParserResultCode FResultCode = TParserResultCode::prNotEvaluated;
+    std::string FResultMessage;
+    std::unique_ptr<TXMLDocument> FXMLDoc;
+};
+
+// One page of the GetMyeBayBuying answer into auction items.
+class TXMLMyEbayWatchListParser : public TXMLeBayApiResultParser {
+public:
+    // Appends the page's items to list (emptied first unless append) and reads the page count. False for an
+    // answer judged a failure (list untouched), for one that is no XML or has no readable watch list (code 3
+    // stored); items appended before a damaged item stay.
+    virtual bool ParseWatchList(TStream* stream, TResultList& list, bool append);
+    // The page count of the last parsed page; 0 when it did not say.
+    int TotalNumberOfPages = 0;
+
+protected:
+    void ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item);
+};
+
+// The token of the FetchToken answer.
+class TXMLeBayFetchTokenParser : public TXMLeBayApiResultParser {
+public:
+    // True with token = eBayAuthToken ("" when missing) for a successful answer; false with the token
+    // unchanged for a failed one, a missing stream or bytes that are no XML (code 3 stored then).
+    bool ParseToken(TStream* stream, std::string& token);
+};

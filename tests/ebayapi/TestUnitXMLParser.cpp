@@ -1,0 +1,249 @@
+#include "ebayapi/UnitXMLParser.h"
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformLocale.h"
+#include "support/KovaTestSupport.h"
+#include "support/UnitDateTime.h"
+#include "support/UnitFormatSettings.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Code = TParserResultCode;
+
+TMemoryStream Answer(const std::string& name) {
+    return TMemoryStream(ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/ebayapi/" + name));
+}
+
+TDateTime At(int year, int month, int day, int hour, int minute, int second) {
+    return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, 0);
+}
+
+// A list that already holds one item, to see whether a parse touched it.
+struct TPrefilledList {
+    TDetailsList List;
+    TPrefilledList() {
+        auto item = std::make_unique<TSearchResultAuctionDetails>();
+        item->ArticleNumber = "already there";
+        List.Add(std::move(item));
+    }
+};
+
+// A German user: decimal comma, day-first dates with full stops, while it lives.
+struct TScopedGermanLocale {
+    TScopedGermanLocale() {
+        TPlatformLocale l;
+        l.DecimalSeparator = ',';
+        l.ThousandSeparator = '.';
+        l.DateSeparator = '.';
+        l.ShortDateFormat = "dd.MM.yyyy";
+        SetUserDefaultLocaleForTesting(l);
+        ReloadDefaultFormatSettings();
+    }
+    ~TScopedGermanLocale() {
+        SetUserDefaultLocaleForTesting(std::nullopt);
+        ReloadDefaultFormatSettings();
+    }
+};
+
+} // namespace
+
+TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
+    TManualClock clock(At(2009, 3, 14, 10, 0, 0), At(2009, 3, 14, 9, 0, 0));
+    TXMLMyEbayWatchListParser parser;
+    TDetailsList list;
+    TMemoryStream page = Answer("watchlist_page1_of3.xml");
+    page.SetPosition(page.Size());
+
+    ASSERT_TRUE(parser.ParseWatchList(&page, list, true));
+    EXPECT_EQ(parser.GetResultCode(), Code::prNoError);
+    EXPECT_EQ(parser.TotalNumberOfPages, 3);
+    ASSERT_EQ(list.Count(), 4);
+
+    const TSearchResultAuctionDetails& full = list.GetAuction(0);
+    EXPECT_EQ(full.ArticleNumber, "110039437821");
+    EXPECT_EQ(full.Description, "Leica M6 & Summicron 50mm <mint> – Füße, 日本製");
+    EXPECT_DOUBLE_EQ(full.StartTime, At(2009, 3, 8, 18, 30, 0));
+    EXPECT_DOUBLE_EQ(full.EndTime, At(2009, 3, 15, 18, 30, 0)) << "GMT as sent, no conversion";
+    EXPECT_EQ(full.Link, "http://cgi.ebay.com/ws/eBayISAPI.dll?ViewItem&item=110039437821");
+    EXPECT_EQ(full.ListingType, "Chinese");
+    EXPECT_EQ(full.SellerName, "camera_corner");
+    EXPECT_FLOAT_EQ(full.PriceStandard, 88.0f);
+    EXPECT_EQ(full.CurrencyID, 1);
+    EXPECT_EQ(full.BidCount, 7);
+    EXPECT_EQ(full.HighBidder, "b***r");
+    EXPECT_FLOAT_EQ(full.PriceBuyNow, 149.5f);
+    EXPECT_FLOAT_EQ(full.ShippingAmount, 4.9f) << "first shipping option only";
+    EXPECT_EQ(full.SideID, 0);
+    EXPECT_EQ(full.MarketPlaceName, "eBay (US)");
+    EXPECT_EQ(full.Quantity, 1);
+    EXPECT_EQ(full.GaleryLink, "http://thumbs.ebaystatic.com/pict/110039437821.jpg");
+    EXPECT_TRUE(full.HasGaleryPic);
+
+    // Without its containers an item keeps a new item's values, whatever the item before it had.
+    const TSearchResultAuctionDetails& bare = list.GetAuction(1);
+    EXPECT_EQ(bare.Description, "Bare listing");
+    EXPECT_EQ(bare.EndTime, 0);
+    EXPECT_EQ(bare.Link, "");
+    EXPECT_EQ(bare.SellerName, "");
+    EXPECT_EQ(bare.HighBidder, "");
+    EXPECT_EQ(bare.CurrencyID, 0);
+    EXPECT_EQ(bare.PriceStandard, 0);
+    EXPECT_EQ(bare.ShippingAmount, 0);
+    EXPECT_EQ(bare.SideID, 77) << "a site outside the table";
+    EXPECT_EQ(bare.MarketPlaceName, "eBay (DE)");
+    EXPECT_FALSE(bare.HasGaleryPic);
+
+    const TSearchResultAuctionDetails& uk = list.GetAuction(2);
+    EXPECT_DOUBLE_EQ(uk.StartTime, At(2009, 3, 14, 10, 0, 0)) << "unreadable time: current local time";
+    EXPECT_DOUBLE_EQ(uk.EndTime, At(2009, 12, 24, 23, 59, 59));
+    EXPECT_EQ(uk.SellerName, "tea_&_more");
+    EXPECT_EQ(uk.CurrencyID, 3);
+    EXPECT_EQ(uk.SideID, 3);
+    EXPECT_EQ(uk.MarketPlaceName, "eBay (UK)");
+    EXPECT_EQ(uk.ShippingAmount, 0) << "ShippingDetails without an option";
+    EXPECT_EQ(uk.GaleryLink, "");
+    EXPECT_FALSE(uk.HasGaleryPic);
+    EXPECT_EQ(uk.Quantity, 12);
+
+    const TSearchResultAuctionDetails& odd = list.GetAuction(3);
+    EXPECT_EQ(odd.Description, "Spaces around");
+    EXPECT_EQ(odd.BidCount, 0) << "not a number";
+    EXPECT_EQ(odd.PriceStandard, 0) << "a comma is no decimal separator here";
+    EXPECT_EQ(odd.CurrencyID, 7) << "price without currencyID";
+    EXPECT_EQ(odd.SideID, 211);
+    EXPECT_EQ(odd.MarketPlaceName, "eBay (PH)");
+}
+
+TEST(XMLMyEbayWatchListParser, AppendsOrReplacesAndIgnoresTheUserLocale) {
+    TScopedGermanLocale german;
+    TXMLMyEbayWatchListParser parser;
+    TPrefilledList prefilled;
+    TMemoryStream page = Answer("watchlist_page1_of3.xml");
+    ASSERT_TRUE(parser.ParseWatchList(&page, prefilled.List, true));
+    ASSERT_TRUE(parser.ParseWatchList(&page, prefilled.List, true));
+    EXPECT_EQ(prefilled.List.Count(), 9);
+    EXPECT_EQ(prefilled.List.GetAuction(0).ArticleNumber, "already there");
+    EXPECT_EQ(prefilled.List.GetAuction(5).ArticleNumber, "110039437821");
+
+    ASSERT_TRUE(parser.ParseWatchList(&page, prefilled.List, false));
+    EXPECT_EQ(prefilled.List.Count(), 4);
+    const TSearchResultAuctionDetails& first = prefilled.List.GetAuction(0);
+    EXPECT_EQ(first.ArticleNumber, "110039437821");
+    EXPECT_FLOAT_EQ(first.PriceBuyNow, 149.5f);
+    EXPECT_FLOAT_EQ(first.ShippingAmount, 4.9f);
+    EXPECT_DOUBLE_EQ(first.EndTime, At(2009, 3, 15, 18, 30, 0));
+}
+
+TEST(XMLMyEbayWatchListParser, OutcomeOfEachKindOfAnswer) {
+    struct TCase {
+        const char* File;
+        bool Result;
+        Code Expected;
+        int Added;
+        int Pages;
+    };
+    const TCase cases[] = {
+        {"watchlist_empty.xml", true, Code::prNoError, 0, 0},
+        {"watchlist_warning.xml", true, Code::prApiWarning, 1, 1},
+        {"watchlist_no_itemarray.xml", false, Code::prDataParseFailed, 0, 2},
+        {"fetchtoken_success.xml", false, Code::prDataParseFailed, 0, 0},
+        {"token_invalid.xml", false, Code::prTokenInvalid, 0, 0},
+        {"token_expired.xml", false, Code::prTokenExpired, 0, 0},
+        {"code_17_older_layout.xml", false, Code::prError17, 0, 0},
+        {"code_16110.xml", false, Code::prError16110, 0, 0},
+        {"errors_only_classification.xml", false, Code::prApiError, 0, 0},
+        {"unknown_root.xml", false, Code::prUnknownRoot, 0, 0},
+        {"not_xml.txt", false, Code::prDataParseFailed, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.File);
+        TXMLMyEbayWatchListParser parser;
+        TPrefilledList prefilled;
+        TMemoryStream answer = Answer(c.File);
+        EXPECT_EQ(parser.ParseWatchList(&answer, prefilled.List, true), c.Result);
+        EXPECT_EQ(parser.GetResultCode(), c.Expected);
+        EXPECT_EQ(prefilled.List.Count(), 1 + c.Added);
+        EXPECT_EQ(prefilled.List.GetAuction(0).ArticleNumber, "already there");
+        EXPECT_EQ(parser.TotalNumberOfPages, c.Pages);
+    }
+
+    TXMLMyEbayWatchListParser noStream;
+    TDetailsList list;
+    EXPECT_FALSE(noStream.ParseWatchList(nullptr, list, false));
+    EXPECT_EQ(noStream.GetResultCode(), Code::prDataParseFailed);
+    EXPECT_EQ(noStream.ResultMessage(), "The results could not be parsed.");
+}
+
+TEST(XMLMyEbayWatchListParser, AnItemThatCannotBeReadEndsThePageButKeepsWhatWasRead) {
+    TXMLMyEbayWatchListParser parser;
+    TDetailsList list;
+    TMemoryStream answer = Answer("watchlist_damaged_item.xml");
+    EXPECT_FALSE(parser.ParseWatchList(&answer, list, true));
+    EXPECT_EQ(parser.GetResultCode(), Code::prDataParseFailed);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.GetAuction(0).Description, "Read before the damage");
+}
+
+TEST(XMLMyEbayWatchListParser, TheFirstFailureOfARunStaysStored) {
+    TXMLMyEbayWatchListParser parser;
+    TDetailsList list;
+    auto parse = [&](const char* file) {
+        TMemoryStream answer = Answer(file);
+        return parser.ParseWatchList(&answer, list, true);
+    };
+    EXPECT_TRUE(parse("watchlist_page1_of3.xml"));
+    EXPECT_TRUE(parse("watchlist_warning.xml"));
+    EXPECT_EQ(parser.GetResultCode(), Code::prApiWarning) << "a success replaces a success";
+    EXPECT_EQ(parser.ResultMessage(), "Error on API call (Input data for tag <WatchList.Sort> is invalid.).");
+
+    EXPECT_FALSE(parse("token_expired.xml"));
+    EXPECT_EQ(parser.GetResultCode(), Code::prTokenExpired);
+    EXPECT_TRUE(parse("watchlist_empty.xml")) << "the page's own verdict is returned";
+    EXPECT_FALSE(parse("not_xml.txt"));
+    EXPECT_FALSE(parse("watchlist_no_itemarray.xml"));
+    EXPECT_EQ(parser.GetResultCode(), Code::prTokenExpired);
+    EXPECT_EQ(parser.ResultMessage(), "The token for using the eBay API is no longer valid.");
+    EXPECT_EQ(parser.TotalNumberOfPages, 2) << "each page with a page count overwrites it";
+}
+
+TEST(XMLeBayApiResultParser, ConvertsEbayTimesAsGMTAndFallsBackToNow) {
+    TManualClock clock(At(2020, 1, 2, 3, 4, 5), At(2020, 1, 2, 2, 4, 5));
+    TXMLeBayApiResultParser parser;
+    EXPECT_DOUBLE_EQ(parser.ConvertEbayDateTime("2009-03-15T18:30:00.000Z"), At(2009, 3, 15, 18, 30, 0));
+    EXPECT_DOUBLE_EQ(parser.ConvertEbayDateTime("2000-02-29T00:00:59.999Z"), At(2000, 2, 29, 0, 0, 59));
+    for (const char* bad : {"", "Z", "2009-13-15T18:30:00.000Z", "15.03.2009 18:30:00.000", "soon"})
+        EXPECT_DOUBLE_EQ(parser.ConvertEbayDateTime(bad), At(2020, 1, 2, 3, 4, 5)) << bad;
+    EXPECT_EQ(parser.SiteIDToName(3), "eBay (UK)");
+    EXPECT_EQ(parser.SiteIDToName(1), "eBay");
+}
+
+TEST(XMLeBayFetchTokenParser, ReadsTheTokenOrLeavesItAlone) {
+    TXMLeBayFetchTokenParser parser;
+    std::string token = "before";
+    TMemoryStream good = Answer("fetchtoken_success.xml");
+    ASSERT_TRUE(parser.ParseToken(&good, token));
+    EXPECT_TRUE(token.starts_with("AgAAAA**") && token.ends_with("AAMAAA**p1Jq&x<y")) << token;
+    EXPECT_EQ(parser.GetResultCode(), Code::prNoError);
+
+    struct TCase {
+        const char* File;
+        Code Expected;
+    };
+    for (const TCase& c :
+         {TCase{"token_invalid.xml", Code::prTokenInvalid}, TCase{"code_16110.xml", Code::prError16110},
+          TCase{"not_xml.txt", Code::prDataParseFailed}}) {
+        SCOPED_TRACE(c.File);
+        TXMLeBayFetchTokenParser failing;
+        std::string kept = "kept";
+        TMemoryStream answer = Answer(c.File);
+        EXPECT_FALSE(failing.ParseToken(&answer, kept));
+        EXPECT_EQ(kept, "kept");
+        EXPECT_EQ(failing.GetResultCode(), c.Expected);
+    }
+    TXMLeBayFetchTokenParser none;
+    std::string kept = "kept";
+    EXPECT_FALSE(none.ParseToken(nullptr, kept));
+    EXPECT_EQ(none.GetResultCode(), Code::prDataParseFailed);
+}

@@ -1,0 +1,467 @@
+#include "platform/UnitPlatformFiles.h"
+#include "support/SandboxProcess.h"
+
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+#include <set>
+#include <sstream>
+
+namespace {
+
+struct TKeys {
+    std::string Dev = SandboxDevID, App = SandboxAppID, Cert = SandboxCertID;
+};
+
+// The header lines the gadget's calls send, the odd "&Content-Type" line included.
+std::vector<std::string> ApiHeaders(const std::string& call, const TKeys& keys = {}) {
+    return {"X-EBAY-API-COMPATIBILITY-LEVEL: 527",
+            "X-EBAY-API-SESSION-CERTIFICATE: " + keys.Dev + ";" + keys.App + ";" + keys.Cert,
+            "X-EBAY-API-DEV-NAME: " + keys.Dev,
+            "X-EBAY-API-APP-NAME: " + keys.App,
+            "X-EBAY-API-CERT-NAME: " + keys.Cert,
+            "X-EBAY-API-SITEID: 77",
+            "&Content-Type: text/xml",
+            "X-EBAY-API-CALL-NAME: " + call,
+            "Content-Type: text/xml"};
+}
+
+std::string WatchListBody(const std::string& token, int page, int perPage = 100) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><GetMyeBayBuyingRequest "
+           "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><DetailLevel>ReturnAll</"
+           "DetailLevel><RequesterCredentials>"
+           "<eBayAuthToken>" +
+           token +
+           "</eBayAuthToken></RequesterCredentials><FavoriteSearches><Include>0</Include></FavoriteSearches>"
+           "<FavoriteSellers><Include>0</Include></FavoriteSellers><WatchList><Pagination><EntriesPerPage>" +
+           std::to_string(perPage) + "</EntriesPerPage><PageNumber>" + std::to_string(page) +
+           "</PageNumber></Pagination></WatchList></GetMyeBayBuyingRequest>";
+}
+
+std::string FetchTokenBody(const std::string& userName, const std::string& secretId) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><FetchTokenRequest "
+           "xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
+           "<RequesterCredentials><Username>" +
+           userName + "</Username></RequesterCredentials><SecretID>" + secretId +
+           "</SecretID></FetchTokenRequest>";
+}
+
+THttpsReply Api(TSandboxProcess& sandbox, const std::string& call, const std::string& body,
+                const TKeys& keys = {}) {
+    return HttpsExchange({sandbox.ApiUrl(), "POST", body, ApiHeaders(call, keys), sandbox.CAPath()});
+}
+
+// True when text has the shape of pattern, where '9' stands for any digit.
+bool HasShape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+            return false;
+    return true;
+}
+
+// A parsed answer; fails the test when the answer is not a complete eBay response.
+struct TAnswer {
+    pugi::xml_document Doc;
+    pugi::xml_node Root;
+    std::string Text(const char* path) const { return Root.first_element_by_path(path).text().get(); }
+    int Int(const char* path) const { return Root.first_element_by_path(path).text().as_int(-1); }
+};
+
+void Parse(const THttpsReply& reply, TAnswer& answer) {
+    ASSERT_EQ(reply.Code, CURLE_OK) << reply.Error;
+    ASSERT_EQ(reply.Status, 200);
+    ASSERT_TRUE(answer.Doc.load_string(reply.Body.c_str())) << reply.Body;
+    answer.Root = answer.Doc.document_element();
+    EXPECT_STREQ(answer.Root.attribute("xmlns").value(), "urn:ebay:apis:eBLBaseComponents");
+    for (const char* name : {"Timestamp", "Ack", "Version", "Build"})
+        EXPECT_FALSE(answer.Text(name).empty()) << name << " missing in " << reply.Body;
+}
+
+void ExpectError(const THttpsReply& reply, const std::string& root, int code) {
+    TAnswer answer;
+    Parse(reply, answer);
+    EXPECT_EQ(answer.Root.name(), root);
+    EXPECT_EQ(answer.Text("Ack"), "Failure");
+    EXPECT_EQ(answer.Int("Errors/ErrorCode"), code) << reply.Body;
+    EXPECT_EQ(answer.Text("Errors/SeverityCode"), "Error");
+    EXPECT_FALSE(answer.Text("Errors/ShortMessage").empty());
+    EXPECT_FALSE(answer.Text("Errors/LongMessage").empty());
+    EXPECT_FALSE(answer.Text("Errors/ErrorClassification").empty());
+}
+
+std::vector<pugi::xml_node> Items(const TAnswer& answer) {
+    std::vector<pugi::xml_node> items;
+    for (pugi::xml_node item : answer.Root.first_element_by_path("WatchList/ItemArray").children("Item"))
+        items.push_back(item);
+    return items;
+}
+
+// Every item of an account, page by page.
+std::string AllPagesWithoutTimes(TSandboxProcess& sandbox, const std::string& userName) {
+    const std::string token = sandbox.Token(userName);
+    std::string text;
+    for (int page = 1; page <= 3; ++page) {
+        TAnswer answer;
+        Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, page)), answer);
+        for (pugi::xml_node item : Items(answer)) {
+            item.remove_child("ListingDetails"); // times depend on when each sandbox started
+            item.remove_child("TimeLeft");
+            std::ostringstream out;
+            item.print(out);
+            text += out.str();
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(Sandbox, PrintsItsUrlAndIsTrustedThroughItsCAUnderBothHostNames) {
+    TSandboxProcess sandbox;
+    EXPECT_EQ(sandbox.Url(), "https://127.0.0.1:" + std::to_string(sandbox.Port()));
+    EXPECT_GT(sandbox.Port(), 0);
+    EXPECT_TRUE(FileExists(sandbox.CAPath()));
+
+    const std::string localhost =
+        "https://localhost:" + std::to_string(sandbox.Port()) + "/signin?runame=R&sid=S";
+    for (const std::string& url : {sandbox.Url() + "/signin?runame=R&sid=S", localhost}) {
+        const THttpsReply reply = HttpsExchange({url, "GET", "", {}, sandbox.CAPath()});
+        EXPECT_EQ(reply.Code, CURLE_OK) << url << ": " << reply.Error;
+        EXPECT_EQ(reply.Status, 200) << url;
+    }
+
+    // Another CA does not vouch for it: verification is real.
+    TSandboxProcess stranger;
+    const THttpsReply untrusted =
+        HttpsExchange({sandbox.Url() + "/signin?sid=S", "GET", "", {}, stranger.CAPath()});
+    EXPECT_EQ(untrusted.Code, CURLE_PEER_FAILED_VERIFICATION) << untrusted.Error;
+}
+
+TEST(Sandbox, PagesAWatchListWithTotals) {
+    TSandboxProcess sandbox({"collector:250", "nobody:0"});
+    const std::string token = sandbox.Token("collector");
+    std::set<std::string> ids;
+    const int expectedCounts[] = {100, 100, 50, 0};
+    for (int page = 1; page <= 4; ++page) {
+        TAnswer answer;
+        Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, page)), answer);
+        EXPECT_EQ(answer.Root.name(), std::string("GetMyeBayBuyingResponse"));
+        EXPECT_EQ(answer.Text("Ack"), "Success");
+        EXPECT_EQ(answer.Int("WatchList/PaginationResult/TotalNumberOfPages"), 3) << "page " << page;
+        EXPECT_EQ(answer.Int("WatchList/PaginationResult/TotalNumberOfEntries"), 250) << "page " << page;
+        ASSERT_TRUE(answer.Root.first_element_by_path("WatchList/ItemArray")) << "page " << page;
+        const auto items = Items(answer);
+        EXPECT_EQ(items.size(), static_cast<size_t>(expectedCounts[page - 1])) << "page " << page;
+        for (pugi::xml_node item : items)
+            ids.insert(item.child_value("ItemID"));
+    }
+    EXPECT_EQ(ids.size(), 250u) << "every item once across the pages";
+
+    TAnswer smallPages;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 2, 7)), smallPages);
+    EXPECT_EQ(Items(smallPages).size(), 7u);
+    EXPECT_EQ(smallPages.Int("WatchList/PaginationResult/TotalNumberOfPages"), 36);
+
+    TAnswer empty;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("nobody"), 1)), empty);
+    EXPECT_EQ(empty.Text("Ack"), "Success");
+    EXPECT_TRUE(empty.Root.first_element_by_path("WatchList/ItemArray"));
+    EXPECT_TRUE(Items(empty).empty());
+    EXPECT_EQ(empty.Int("WatchList/PaginationResult/TotalNumberOfPages"), 0);
+    EXPECT_EQ(empty.Int("WatchList/PaginationResult/TotalNumberOfEntries"), 0);
+}
+
+TEST(Sandbox, GeneratedItemsCoverWhatTheGadgetShows) {
+    TSandboxProcess sandbox({"collector:200"});
+    TAnswer answer;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("collector"), 1, 200)), answer);
+    const std::string now = answer.Text("Timestamp");
+    std::set<std::string> sites, currencies, types;
+    int umlauts = 0, ampersands = 0, angles = 0, quotes = 0, gallery = 0, noGallery = 0, bids = 0,
+        ownBids = 0, shipping = 0, noShipping = 0, buyItNow = 0, ended = 0, soon = 0, later = 0;
+    for (pugi::xml_node item : Items(answer)) {
+        const std::string title = item.child_value("Title");
+        umlauts += title.find("ö") != std::string::npos || title.find("ä") != std::string::npos;
+        ampersands += title.find('&') != std::string::npos;
+        angles += title.find('<') != std::string::npos;
+        quotes += title.find('"') != std::string::npos;
+        sites.insert(item.child_value("Site"));
+        currencies.insert(
+            item.first_element_by_path("SellingStatus/CurrentPrice").attribute("currencyID").value());
+        types.insert(item.child_value("ListingType"));
+        const std::string galleryUrl = item.first_element_by_path("PictureDetails/GalleryURL").text().get();
+        (galleryUrl.empty() ? noGallery : gallery)++;
+        bids += item.first_element_by_path("SellingStatus/BidCount").text().as_int() > 0;
+        ownBids += std::string(item.first_element_by_path("SellingStatus/HighBidder/UserID").text().get()) ==
+                   "collector";
+        (item.first_element_by_path("ShippingDetails/ShippingServiceOptions/ShippingServiceCost")
+             ? shipping
+             : noShipping)++;
+        buyItNow += item.child("BuyItNowPrice") ? 1 : 0;
+        const std::string start = item.first_element_by_path("ListingDetails/StartTime").text().get();
+        const std::string end = item.first_element_by_path("ListingDetails/EndTime").text().get();
+        EXPECT_TRUE(HasShape(end, "9999-99-99T99:99:99.999Z")) << end;
+        EXPECT_LE(start, now) << "a watched listing has started";
+        EXPECT_LT(start, end);
+        if (end < now)
+            ++ended;
+        else if (end.substr(0, 13) == now.substr(0, 13))
+            ++soon; // ends within the hour
+        else if (end.substr(0, 10) != now.substr(0, 10))
+            ++later;
+        EXPECT_FALSE(
+            std::string(item.first_element_by_path("ListingDetails/ViewItemURL").text().get()).empty());
+        EXPECT_FALSE(std::string(item.first_element_by_path("Seller/UserID").text().get()).empty());
+    }
+    EXPECT_GT(umlauts, 0);
+    EXPECT_GT(ampersands, 0);
+    EXPECT_GT(angles, 0);
+    EXPECT_GT(quotes, 0);
+    EXPECT_GE(sites.size(), 5u);
+    EXPECT_GE(currencies.size(), 4u);
+    EXPECT_TRUE(types.count("Chinese") && types.count("FixedPriceItem"));
+    EXPECT_GT(gallery, 0);
+    EXPECT_GT(noGallery, 0);
+    EXPECT_GT(bids, 0);
+    EXPECT_GT(ownBids, 0);
+    EXPECT_GT(shipping, 0);
+    EXPECT_GT(noShipping, 0);
+    EXPECT_GT(buyItNow, 0);
+    EXPECT_GT(ended, 0);
+    EXPECT_GT(soon, 0);
+    EXPECT_GT(later, 0);
+}
+
+TEST(Sandbox, TheSameSeedGivesTheSameWatchList) {
+    TSandboxProcess first({"demo:250"}, {"--seed", "42"});
+    TSandboxProcess second({"demo:250"}, {"--seed", "42"});
+    TSandboxProcess other({"demo:250"}, {"--seed", "43"});
+    const std::string items = AllPagesWithoutTimes(first, "demo");
+    EXPECT_FALSE(items.empty());
+    EXPECT_EQ(items, AllPagesWithoutTimes(second, "demo"));
+    EXPECT_NE(items, AllPagesWithoutTimes(other, "demo"));
+}
+
+TEST(Sandbox, AnswersErrorsAsEbayDoes) {
+    TSandboxProcess sandbox({"demo:3"}, {"--app-keys", "MyDev:MyApp:MyCert"});
+    const TKeys keys{"MyDev", "MyApp", "MyCert"};
+    const std::string token = sandbox.Token("demo");
+
+    TAnswer accepted;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1), keys), accepted);
+    EXPECT_EQ(accepted.Text("Ack"), "Success");
+
+    ExpectError(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1)), "GetMyeBayBuyingResponse", 127);
+    ExpectError(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1), {"MyDev", "MyApp", "Wrong"}),
+                "GetMyeBayBuyingResponse", 127);
+    ExpectError(Api(sandbox, "GetSellerList", WatchListBody(token, 1), keys), "GetSellerListResponse", 2);
+    ExpectError(Api(sandbox, "GetMyeBayBuying", WatchListBody("AgAAAA**forged", 1), keys),
+                "GetMyeBayBuyingResponse", 931);
+    ExpectError(Api(sandbox, "GetMyeBayBuying", "<GetMyeBayBuyingRequest><oops>", keys),
+                "GetMyeBayBuyingResponse", 5);
+
+    std::vector<std::string> badSite = ApiHeaders("GetMyeBayBuying", keys);
+    badSite[5] = "X-EBAY-API-SITEID: DE";
+    ExpectError(HttpsExchange({sandbox.ApiUrl(), "POST", WatchListBody(token, 1), badSite, sandbox.CAPath()}),
+                "GetMyeBayBuyingResponse", 10012);
+
+    sandbox.Expire(token);
+    ExpectError(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1), keys), "GetMyeBayBuyingResponse",
+                932);
+    TAnswer fresh;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("demo"), 1), keys), fresh);
+    EXPECT_EQ(fresh.Text("Ack"), "Success") << "expiring one token leaves the others valid";
+}
+
+TEST(Sandbox, SignInPageThenFetchToken) {
+    TSandboxProcess sandbox({"demo:5"});
+    const std::string sid = "8F2C1B7A-1111-4C2D-9E3F-0123456789AB";
+    ExpectError(Api(sandbox, "FetchToken", FetchTokenBody("demo", sid)), "FetchTokenResponse", 21916017);
+
+    const THttpsReply page = HttpsExchange(
+        {sandbox.Url() + "/signin?runame=Kova%3Cb%3E-RuName&sid=" + sid, "GET", "", {}, sandbox.CAPath()});
+    ASSERT_EQ(page.Status, 200);
+    EXPECT_NE(page.Body.find("action=\"/signin\""), std::string::npos);
+    EXPECT_NE(page.Body.find("name=\"username\""), std::string::npos);
+    EXPECT_NE(page.Body.find("I agree"), std::string::npos);
+    EXPECT_NE(page.Body.find("Kova&lt;b&gt;-RuName"), std::string::npos) << "the RuName is echoed, escaped";
+    EXPECT_EQ(page.Body.find("Kova<b>"), std::string::npos);
+
+    const auto post = [&](const std::string& form) {
+        return HttpsExchange({sandbox.Url() + "/signin",
+                              "POST",
+                              form,
+                              {"Content-Type: application/x-www-form-urlencoded"},
+                              sandbox.CAPath()});
+    };
+    const THttpsReply unknown = post("runame=R&sid=" + sid + "&username=mallory&agree=1");
+    EXPECT_EQ(unknown.Status, 403);
+    ExpectError(Api(sandbox, "FetchToken", FetchTokenBody("mallory", sid)), "FetchTokenResponse", 21916017);
+
+    const THttpsReply agreed = post("runame=R&sid=" + sid + "&username=demo&agree=1");
+    EXPECT_EQ(agreed.Status, 200) << agreed.Body;
+    ExpectError(Api(sandbox, "FetchToken", FetchTokenBody("someoneelse", sid)), "FetchTokenResponse",
+                21916017);
+
+    TAnswer fetched;
+    Parse(Api(sandbox, "FetchToken", FetchTokenBody("demo", sid)), fetched);
+    EXPECT_EQ(fetched.Root.name(), std::string("FetchTokenResponse"));
+    EXPECT_EQ(fetched.Text("Ack"), "Success");
+    const std::string token = fetched.Text("eBayAuthToken");
+    EXPECT_GT(token.size(), 100u);
+    EXPECT_FALSE(fetched.Text("HardExpirationTime").empty());
+    TAnswer again;
+    Parse(Api(sandbox, "FetchToken", FetchTokenBody("demo", sid)), again);
+    EXPECT_EQ(again.Text("eBayAuthToken"), token) << "fetching twice gives the same token";
+
+    TAnswer list;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1)), list);
+    EXPECT_EQ(Items(list).size(), 5u);
+
+    sandbox.SignIn("demo", "control-sid");
+    TAnswer viaControl;
+    Parse(Api(sandbox, "FetchToken", FetchTokenBody("demo", "control-sid")), viaControl);
+    EXPECT_FALSE(viaControl.Text("eBayAuthToken").empty());
+}
+
+TEST(Sandbox, InjectsEachFaultKindOnMatchingRequestsOnly) {
+    TSandboxProcess sandbox({"demo:250"});
+    const std::string token = sandbox.Token("demo");
+    const auto page = [&](int number) {
+        return Api(sandbox, "GetMyeBayBuying", WatchListBody(token, number));
+    };
+    const auto expectNormal = [&](int number) {
+        TAnswer answer;
+        Parse(page(number), answer);
+        EXPECT_EQ(answer.Text("Ack"), "Success") << "page " << number;
+    };
+
+    sandbox.Fault(
+        {{"call", "GetMyeBayBuying"}, {"page", 2}, {"times", 2}, {"kind", "status"}, {"status", 503}});
+    expectNormal(1);
+    EXPECT_EQ(page(2).Status, 503);
+    EXPECT_EQ(page(2).Status, 503);
+    expectNormal(2);
+
+    sandbox.Fault({{"call", "FetchToken"}, {"kind", "empty"}});
+    expectNormal(1);
+    const THttpsReply emptyToken = Api(sandbox, "FetchToken", FetchTokenBody("demo", "x"));
+    EXPECT_EQ(emptyToken.Status, 200);
+    EXPECT_TRUE(emptyToken.Body.empty());
+
+    sandbox.Fault({{"kind", "notxml"}});
+    const THttpsReply garbage = page(1);
+    EXPECT_EQ(garbage.Status, 200);
+    EXPECT_FALSE(garbage.Body.empty());
+    EXPECT_FALSE(pugi::xml_document().load_string(garbage.Body.c_str()));
+
+    sandbox.Fault(
+        {{"kind", "xml"}, {"body", "<GetMyeBayBuyingResponse><Ack>Warning</Ack></GetMyeBayBuyingResponse>"}});
+    EXPECT_EQ(page(1).Body, "<GetMyeBayBuyingResponse><Ack>Warning</Ack></GetMyeBayBuyingResponse>");
+
+    sandbox.Fault({{"kind", "truncated"}});
+    const THttpsReply truncated = page(1);
+    EXPECT_EQ(truncated.Code, CURLE_PARTIAL_FILE) << truncated.Error;
+    EXPECT_GT(truncated.Body.size(), 1000u);
+
+    sandbox.Fault({{"kind", "drop"}});
+    const THttpsReply dropped = page(1);
+    EXPECT_NE(dropped.Code, CURLE_OK);
+    EXPECT_EQ(dropped.Status, 0) << "no status line arrives";
+    EXPECT_TRUE(dropped.Body.empty());
+
+    sandbox.Fault({{"kind", "delay"}, {"ms", 700}});
+    const auto before = std::chrono::steady_clock::now();
+    expectNormal(1);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(700));
+    expectNormal(3);
+
+    for (const nlohmann::json& bad :
+         {nlohmann::json{{"kind", "meteor"}}, nlohmann::json{{"kind", "status"}, {"status", 42}},
+          nlohmann::json{{"kind", "xml"}}, nlohmann::json{{"kind", "delay"}, {"times", 0}}}) {
+        const THttpsReply rejected = HttpsExchange({sandbox.Url() + "/sandbox/fault",
+                                                    "POST",
+                                                    bad.dump(),
+                                                    {"Content-Type: application/json"},
+                                                    sandbox.CAPath()});
+        EXPECT_EQ(rejected.Status, 400) << bad.dump();
+    }
+    expectNormal(1);
+}
+
+TEST(Sandbox, LogsApiRequestsInOrderAndResets) {
+    TSandboxProcess sandbox({"demo:3"});
+    const std::string token = sandbox.Token("demo");
+    Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1));
+    Api(sandbox, "FetchToken", FetchTokenBody("demo", "sid-1"));
+
+    const nlohmann::json requests = sandbox.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0]["call"], "GetMyeBayBuying");
+    EXPECT_EQ(requests[0]["page"], 1);
+    EXPECT_EQ(requests[0]["body"], WatchListBody(token, 1));
+    EXPECT_EQ(requests[0]["headers"]["X-EBAY-API-SITEID"], "77");
+    EXPECT_EQ(requests[0]["headers"]["&Content-Type"], "text/xml");
+    EXPECT_EQ(requests[0]["headers"]["X-EBAY-API-SESSION-CERTIFICATE"],
+              std::string(SandboxDevID) + ";" + SandboxAppID + ";" + SandboxCertID);
+    EXPECT_EQ(requests[1]["call"], "FetchToken");
+
+    sandbox.Fault({{"kind", "status"}, {"status", 500}});
+    sandbox.SignIn("demo", "sid-2");
+    sandbox.Reset();
+    EXPECT_TRUE(sandbox.Requests().empty());
+    ExpectError(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1)), "GetMyeBayBuyingResponse", 931);
+    ExpectError(Api(sandbox, "FetchToken", FetchTokenBody("demo", "sid-2")), "FetchTokenResponse", 21916017);
+    TAnswer afterReset;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("demo"), 1)), afterReset);
+    EXPECT_EQ(Items(afterReset).size(), 3u) << "the accounts survive a reset, the fault does not";
+}
+
+TEST(Sandbox, StopsCleanlyOnSignalsEvenWithARequestWaiting) {
+    TSandboxProcess idle({"demo:1"});
+    HttpsExchange({idle.Url() + "/signin?sid=S", "GET", "", {}, idle.CAPath()});
+    kill(idle.Pid(), SIGINT);
+    EXPECT_EQ(idle.Stop(), 0);
+
+    // A request held by a long delay must not keep the sandbox alive.
+    TSandboxProcess busy({"demo:1"});
+    busy.Fault({{"kind", "delay"}, {"ms", 60000}});
+    const std::string body = WatchListBody(busy.Token("demo"), 1);
+    CURL* easy = curl_easy_init();
+    curl_slist* headers = nullptr;
+    for (const std::string& header : ApiHeaders("GetMyeBayBuying"))
+        headers = curl_slist_append(headers, header.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, busy.ApiUrl().c_str());
+    curl_easy_setopt(easy, CURLOPT_CAINFO, busy.CAPath().c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+    CURLM* multi = curl_multi_init();
+    curl_multi_add_handle(multi, easy);
+    int running = 1;
+    const auto sending = std::chrono::steady_clock::now();
+    while (running && std::chrono::steady_clock::now() - sending < std::chrono::milliseconds(500)) {
+        curl_multi_perform(multi, &running);
+        curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+    }
+    EXPECT_EQ(busy.Requests().size(), 1u) << "the request has arrived and waits";
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(busy.Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(10));
+    curl_multi_remove_handle(multi, easy);
+    curl_multi_cleanup(multi);
+    curl_easy_cleanup(easy);
+    curl_slist_free_all(headers);
+}
+
+TEST(Sandbox, RejectsBadArguments) {
+
+    TTempDir dir;
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--account", "demo:1"}), 2) << "no state dir";
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--account", "demo:401"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--account", "demo"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--app-keys", "a:b"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--port", "70000"}), 2);
+}

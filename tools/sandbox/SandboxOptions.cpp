@@ -1,0 +1,67 @@
+#include "SandboxOptions.h"
+
+#include "support/UnitUtils.h"
+
+#include <charconv>
+#include <stdexcept>
+
+namespace {
+
+template <typename T> T ParseNumber(const std::string& text, const std::string& option, T low, T high) {
+    T value{};
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
+        value > high)
+        throw std::invalid_argument(option + " expects a number from " + std::to_string(low) + " to " +
+                                    std::to_string(high) + ", not \"" + text + "\"");
+    return value;
+}
+
+TSandboxAccountSpec ParseAccount(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        throw std::invalid_argument("--account expects NAME:COUNT, not \"" + text + "\"");
+    return {text.substr(0, colon),
+            ParseNumber<int>(text.substr(colon + 1), "--account", 0, SandboxMaxWatchListItems)};
+}
+
+TSandboxAppKeys ParseKeys(const std::string& text) {
+    const size_t first = text.find(':');
+    const size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+        throw std::invalid_argument("--app-keys expects DEV:APP:CERT");
+    TSandboxAppKeys keys{text.substr(0, first), text.substr(first + 1, second - first - 1),
+                         text.substr(second + 1)};
+    if (keys.DevID.empty() || keys.AppID.empty() || keys.CertID.empty())
+        throw std::invalid_argument("--app-keys expects three non-empty keys");
+    return keys;
+}
+
+} // namespace
+
+TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
+    TSandboxOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (i + 1 >= args.size()) throw std::invalid_argument(option + " needs a value");
+        const std::string& value = args[++i];
+        if (option == "--state-dir")
+            options.StateDir = value;
+        else if (option == "--port")
+            options.Port = ParseNumber<int>(value, option, 0, 65535);
+        else if (option == "--seed")
+            options.Seed = ParseNumber<uint64_t>(value, option, 0, UINT64_MAX);
+        else if (option == "--app-keys")
+            options.Keys = ParseKeys(value);
+        else if (option == "--account") {
+            TSandboxAccountSpec account = ParseAccount(value);
+            for (const TSandboxAccountSpec& other : options.Accounts)
+                if (SameText(other.UserName, account.UserName))
+                    throw std::invalid_argument("account \"" + account.UserName + "\" is given twice");
+            options.Accounts.push_back(std::move(account));
+        } else
+            throw std::invalid_argument("unknown option " + option);
+    }
+    if (options.StateDir.empty()) throw std::invalid_argument("--state-dir is required");
+    return options;
+}

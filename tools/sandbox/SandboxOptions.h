@@ -1,0 +1,23 @@
+#pragma once
+// The command line of kova-sandbox.
+
+#include "SandboxService.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TSandboxOptions {
+    std::string StateDir;
+    int Port = 0; // 0: any free port
+    std::vector<TSandboxAccountSpec> Accounts;
+    uint64_t Seed = 1;
+    TSandboxAppKeys Keys = SandboxDefaultAppKeys();
+};
+
+constexpr const char* SandboxUsage =
+    "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
+    "[--app-keys DEV:APP:CERT]";
+
+// Parses the arguments after the program name; raises std::invalid_argument with the reason.
+TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args);

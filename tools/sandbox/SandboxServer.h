@@ -1,0 +1,38 @@
+#pragma once
+// The HTTPS face of the sandbox: the Trading API endpoint, the sign-in page and the control endpoints,
+// on 127.0.0.1 only, with TLS 1.2 or newer.
+
+#include "SandboxCertificates.h"
+#include "SandboxService.h"
+
+#include <atomic>
+#include <memory>
+
+namespace httplib {
+class SSLServer;
+struct Request;
+struct Response;
+} // namespace httplib
+
+class TSandboxServer {
+public:
+    TSandboxServer(TSandboxService& service, const TSandboxCertificates& certificates);
+    ~TSandboxServer();
+
+    // Binds 127.0.0.1:port (0: any free port) and returns the port; raises std::runtime_error on failure.
+    int Bind(int port);
+    // Serves until Stop; call after Bind.
+    void Run();
+    // Callable from any thread; also ends pending delays early.
+    void Stop();
+
+private:
+    void RegisterRoutes();
+    void HandleApi(const httplib::Request& req, httplib::Response& res);
+    void ApplyFault(const TSandboxFault& fault, const std::string& answer, httplib::Response& res);
+    void SleepUnlessStopping(int milliseconds) const;
+
+    TSandboxService& FService;
+    std::unique_ptr<httplib::SSLServer> FServer;
+    std::atomic<bool> FStopping{false};
+};

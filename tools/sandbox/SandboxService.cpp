@@ -1,0 +1,290 @@
+#include "SandboxService.h"
+
+#include "SandboxResponses.h"
+#include "platform/UnitPlatformClock.h"
+#include "support/UnitUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <stdexcept>
+
+namespace {
+
+// About eighteen months, as eBay's tokens live.
+constexpr double TokenLifetimeDays = 540;
+constexpr int DefaultEntriesPerPage = 25;
+constexpr int MaxEntriesPerPage = 200;
+
+const std::map<std::string, TSandboxFaultKind> FaultKinds{
+    {"status", TSandboxFaultKind::Status}, {"empty", TSandboxFaultKind::Empty},
+    {"notxml", TSandboxFaultKind::NotXml}, {"truncated", TSandboxFaultKind::Truncated},
+    {"drop", TSandboxFaultKind::Drop},     {"delay", TSandboxFaultKind::Delay},
+    {"xml", TSandboxFaultKind::Xml}};
+
+bool ParseInt(const std::string& text, int& value) {
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty()) return false;
+    const auto result = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    return result.ec == std::errc() && result.ptr == trimmed.data() + trimmed.size();
+}
+
+std::string Header(const TSandboxHeaders& headers, const std::string& name) {
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+bool IsIdentifier(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isalnum(c); });
+}
+
+// eBay answers with the call's response element; without a usable call name with its generic root.
+std::string ResponseRoot(const std::string& callName) {
+    return IsIdentifier(callName) ? callName + "Response" : "eBay";
+}
+
+std::string ChildText(const pugi::xml_node& node, const char* name) {
+    return Trim(node.child(name).text().get());
+}
+
+int JsonInt(const nlohmann::json& value, const char* name, int fallback) {
+    if (!value.contains(name)) return fallback;
+    const nlohmann::json& field = value.at(name);
+    if (!field.is_number_integer())
+        throw std::invalid_argument(std::string("\"") + name + "\" must be an integer");
+    return field.get<int>();
+}
+
+std::string JsonText(const nlohmann::json& value, const char* name) {
+    if (!value.contains(name)) return {};
+    const nlohmann::json& field = value.at(name);
+    if (!field.is_string()) throw std::invalid_argument(std::string("\"") + name + "\" must be a string");
+    return field.get<std::string>();
+}
+
+} // namespace
+
+TSandboxAppKeys SandboxDefaultAppKeys() {
+    return {"KovaSandboxDev", "KovaSandboxApp", "KovaSandboxCert"};
+}
+
+bool TSandboxCaseLess::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
+}
+
+TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
+    if (!value.is_object()) throw std::invalid_argument("a fault is a JSON object");
+    TSandboxFault fault;
+    const std::string kind = JsonText(value, "kind");
+    auto it = FaultKinds.find(kind);
+    if (it == FaultKinds.end())
+        throw std::invalid_argument(
+            "\"kind\" must be one of status, empty, notxml, truncated, drop, delay, xml");
+    fault.Kind = it->second;
+    fault.Call = JsonText(value, "call");
+    fault.Page = JsonInt(value, "page", 0);
+    fault.Times = JsonInt(value, "times", 1);
+    fault.Status = JsonInt(value, "status", 500);
+    fault.DelayMs = JsonInt(value, "ms", 0);
+    fault.Body = JsonText(value, "body");
+    if (fault.Page < 0) throw std::invalid_argument("\"page\" must not be negative");
+    if (fault.Times < 1) throw std::invalid_argument("\"times\" must be at least 1");
+    if (fault.Status < 100 || fault.Status > 599)
+        throw std::invalid_argument("\"status\" must be 100 to 599");
+    if (fault.DelayMs < 0 || fault.DelayMs > 600000)
+        throw std::invalid_argument("\"ms\" must be 0 to 600000");
+    if (fault.Kind == TSandboxFaultKind::Xml && !value.contains("body"))
+        throw std::invalid_argument("an xml fault needs a \"body\"");
+    return fault;
+}
+
+TSandboxService::TSandboxService(const std::vector<TSandboxAccountSpec>& accounts, uint64_t seed,
+                                 TSandboxAppKeys keys, TDateTime start)
+    : FKeys(std::move(keys)), FStart(start) {
+    for (const TSandboxAccountSpec& spec : accounts)
+        FAccounts.push_back(GenerateSandboxAccount(spec.UserName, spec.Count, seed, FStart));
+}
+
+int TSandboxService::RequestedPage(const std::string& callName, const std::string& body) {
+    if (callName != "GetMyeBayBuying") return 0;
+    pugi::xml_document doc;
+    if (!doc.load_buffer(body.data(), body.size())) return 1;
+    int page = 1;
+    if (!ParseInt(
+            doc.document_element().child("WatchList").child("Pagination").child("PageNumber").text().get(),
+            page))
+        return 1;
+    return std::max(page, 1);
+}
+
+std::optional<TSandboxFault> TSandboxService::ReceiveApiRequest(const std::string& callName,
+                                                                const TSandboxHeaders& headers,
+                                                                const std::string& body) {
+    const int page = RequestedPage(callName, body);
+    nlohmann::json entry{
+        {"call", callName}, {"page", page}, {"headers", nlohmann::json::object()}, {"body", body}};
+    for (const auto& [name, value] : headers)
+        entry["headers"][name] = value;
+
+    std::lock_guard lock(FLock);
+    FRequests.push_back(std::move(entry));
+    for (auto it = FFaults.begin(); it != FFaults.end(); ++it) {
+        if (!it->Call.empty() && it->Call != callName) continue;
+        if (it->Page != 0 && it->Page != page) continue;
+        TSandboxFault fault = *it;
+        if (--it->Times == 0) FFaults.erase(it);
+        return fault;
+    }
+    return std::nullopt;
+}
+
+std::string TSandboxService::AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
+                                              const std::string& body) {
+    const TDateTime now = NowUTC();
+    const std::string root = ResponseRoot(callName);
+    int number = 0;
+    for (const char* name : {"X-EBAY-API-COMPATIBILITY-LEVEL", "X-EBAY-API-SITEID"}) {
+        const std::string value = Header(headers, name);
+        if (!ParseInt(value, number) || number < 0)
+            return BuildErrorResponse(root, SandboxErrors::InvalidHeader(name, value), now);
+    }
+    const std::string appName = Header(headers, "X-EBAY-API-APP-NAME");
+    const bool keysMatch = Header(headers, "X-EBAY-API-DEV-NAME") == FKeys.DevID && appName == FKeys.AppID &&
+                           Header(headers, "X-EBAY-API-CERT-NAME") == FKeys.CertID;
+    auto certificate = headers.find("X-EBAY-API-SESSION-CERTIFICATE");
+    const bool certificateMatches =
+        certificate == headers.end() ||
+        certificate->second == FKeys.DevID + ";" + FKeys.AppID + ";" + FKeys.CertID;
+    if (!keysMatch || !certificateMatches)
+        return BuildErrorResponse(root, SandboxErrors::InvalidApplication(appName), now);
+    if (callName != "GetMyeBayBuying" && callName != "FetchToken")
+        return BuildErrorResponse(root, SandboxErrors::UnsupportedCall(callName), now);
+
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_buffer(body.data(), body.size());
+    if (!parsed) return BuildErrorResponse(root, SandboxErrors::XmlParseError(parsed.description()), now);
+    const pugi::xml_node request = doc.document_element();
+    if (std::string(request.name()) != callName + "Request")
+        return BuildErrorResponse(root,
+                                  SandboxErrors::XmlParseError("The root element <" +
+                                                               std::string(request.name()) +
+                                                               "> does not match the call " + callName),
+                                  now);
+    return callName == "FetchToken" ? AnswerFetchToken(root, request, now)
+                                    : AnswerGetMyeBayBuying(root, request, now);
+}
+
+std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request,
+                                                   TDateTime now) {
+    const std::string token = ChildText(request.child("RequesterCredentials"), "eBayAuthToken");
+    std::string userName;
+    {
+        std::lock_guard lock(FLock);
+        auto it = FTokens.find(token);
+        if (it == FTokens.end()) return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
+        if (it->second.Expired) return BuildErrorResponse(root, SandboxErrors::ExpiredToken(), now);
+        userName = it->second.UserName;
+    }
+    const TSandboxAccount* account = FindAccount(userName);
+    if (!account) return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
+
+    const pugi::xml_node pagination = request.child("WatchList").child("Pagination");
+    int entries = DefaultEntriesPerPage, page = 1;
+    const std::string entriesText = ChildText(pagination, "EntriesPerPage");
+    const std::string pageText = ChildText(pagination, "PageNumber");
+    if (!entriesText.empty() && !ParseInt(entriesText, entries))
+        return BuildErrorResponse(root, SandboxErrors::InvalidInput("EntriesPerPage"), now);
+    if (!pageText.empty() && !ParseInt(pageText, page))
+        return BuildErrorResponse(root, SandboxErrors::InvalidInput("PageNumber"), now);
+    // eBay clamps the page size and starts at page 1 rather than failing.
+    entries = std::clamp(entries, 1, MaxEntriesPerPage);
+    page = std::max(page, 1);
+    return BuildWatchListResponse(*account, entries, page, now);
+}
+
+std::string TSandboxService::AnswerFetchToken(const std::string& root, const pugi::xml_node& request,
+                                              TDateTime now) {
+    const std::string userName = ChildText(request.child("RequesterCredentials"), "Username");
+    const std::string secretId = ChildText(request, "SecretID");
+    if (userName.empty()) return BuildErrorResponse(root, SandboxErrors::InvalidInput("Username"), now);
+    if (secretId.empty()) return BuildErrorResponse(root, SandboxErrors::InvalidInput("SecretID"), now);
+
+    std::lock_guard lock(FLock);
+    auto session = FSessions.find(secretId);
+    if (session == FSessions.end() || !SameText(session->second.UserName, userName))
+        return BuildErrorResponse(root, SandboxErrors::SignInNotCompleted(), now);
+    auto known = FTokens.find(session->second.Token);
+    if (known == FTokens.end() || known->second.Expired)
+        session->second.Token = NewTokenLocked(session->second.UserName);
+    return BuildFetchTokenResponse(session->second.Token, now + TokenLifetimeDays, now);
+}
+
+const TSandboxAccount* TSandboxService::FindAccount(const std::string& userName) const {
+    for (const TSandboxAccount& account : FAccounts)
+        if (SameText(account.UserName, userName)) return &account;
+    return nullptr;
+}
+
+bool TSandboxService::HasAccount(const std::string& userName) const {
+    return FindAccount(userName) != nullptr;
+}
+
+std::string TSandboxService::NewTokenLocked(const std::string& userName) {
+    unsigned char random[96];
+    if (RAND_bytes(random, sizeof(random)) != 1) throw std::runtime_error("RAND_bytes failed");
+    std::string encoded(4 * ((sizeof(random) + 2) / 3) + 1, '\0');
+    const int length =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), random, sizeof(random));
+    encoded.resize(static_cast<size_t>(length));
+    // The prefix and separators of eBay's tokens, so that anything that looks at their shape sees the usual.
+    const std::string token = "AgAAAA**AQAAAA**aAAAAA**" + encoded.substr(0, 64) + "**" + encoded.substr(64);
+    FTokens[token] = {userName, false};
+    return token;
+}
+
+bool TSandboxService::SignIn(const std::string& userName, const std::string& secretId) {
+    const TSandboxAccount* account = FindAccount(userName);
+    if (!account || Trim(secretId).empty()) return false;
+    std::lock_guard lock(FLock);
+    TSession& session = FSessions[Trim(secretId)];
+    if (!SameText(session.UserName, account->UserName)) session = {account->UserName, {}};
+    return true;
+}
+
+std::optional<std::string> TSandboxService::IssueToken(const std::string& userName) {
+    const TSandboxAccount* account = FindAccount(userName);
+    if (!account) return std::nullopt;
+    std::lock_guard lock(FLock);
+    return NewTokenLocked(account->UserName);
+}
+
+bool TSandboxService::ExpireToken(const std::string& token) {
+    std::lock_guard lock(FLock);
+    auto it = FTokens.find(token);
+    if (it == FTokens.end()) return false;
+    it->second.Expired = true;
+    return true;
+}
+
+void TSandboxService::AddFault(const TSandboxFault& fault) {
+    std::lock_guard lock(FLock);
+    FFaults.push_back(fault);
+}
+
+nlohmann::json TSandboxService::RequestLog() const {
+    std::lock_guard lock(FLock);
+    return FRequests;
+}
+
+void TSandboxService::Reset() {
+    std::lock_guard lock(FLock);
+    FTokens.clear();
+    FSessions.clear();
+    FFaults.clear();
+    FRequests = nlohmann::json::array();
+}

@@ -1,0 +1,108 @@
+#pragma once
+// The sandbox's state and the Trading API behind the HTTP layer: accounts, sign-in sessions, tokens,
+// queued faults and the log of received requests. Every member may be called from any server thread.
+
+#include "SandboxAccounts.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+struct TSandboxAppKeys {
+    std::string DevID, AppID, CertID;
+};
+
+// The keys a sandbox accepts unless --app-keys names others.
+TSandboxAppKeys SandboxDefaultAppKeys();
+
+// What a queued fault does to the request it matches.
+enum class TSandboxFaultKind {
+    Status,    // answer with Status and Body (default: a short text)
+    Empty,     // 200 with an empty body
+    NotXml,    // 200 with bytes that are not XML
+    Truncated, // the normal answer's headers and first half, then the connection is closed
+    Drop,      // the connection is closed without an answer
+    Delay,     // the normal answer after DelayMs milliseconds
+    Xml        // 200 with Body as the answer
+};
+
+struct TSandboxFault {
+    std::string Call; // empty: any call
+    int Page = 0;     // 0: any page
+    int Times = 1;    // how many matching requests it affects
+    TSandboxFaultKind Kind = TSandboxFaultKind::Status;
+    int Status = 500;
+    int DelayMs = 0;
+    std::string Body;
+};
+
+// Reads a fault from the control endpoint's JSON; raises std::invalid_argument with the reason.
+TSandboxFault ParseSandboxFault(const nlohmann::json& value);
+
+// Header lookup without regard to letter case, as HTTP names them.
+struct TSandboxCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+using TSandboxHeaders = std::map<std::string, std::string, TSandboxCaseLess>;
+
+struct TSandboxAccountSpec {
+    std::string UserName;
+    int Count = 0;
+};
+
+class TSandboxService {
+public:
+    TSandboxService(const std::vector<TSandboxAccountSpec>& accounts, uint64_t seed, TSandboxAppKeys keys,
+                    TDateTime start);
+
+    // The WatchList page number a GetMyeBayBuying body asks for (1 when absent), 0 for other calls.
+    static int RequestedPage(const std::string& callName, const std::string& body);
+
+    // Logs the request and takes the first queued fault that matches it, if any.
+    std::optional<TSandboxFault> ReceiveApiRequest(const std::string& callName,
+                                                   const TSandboxHeaders& headers, const std::string& body);
+    // The XML answer of an API request; errors are answers too, as eBay gives them.
+    std::string AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
+                                 const std::string& body);
+
+    bool HasAccount(const std::string& userName) const;
+    // Marks the secret id as signed in by the user; false when there is no such account or no secret id.
+    bool SignIn(const std::string& userName, const std::string& secretId);
+    // A new valid token for the user, or nullopt without such an account.
+    std::optional<std::string> IssueToken(const std::string& userName);
+    // Makes a token hard-expired; false when the token is unknown.
+    bool ExpireToken(const std::string& token);
+    void AddFault(const TSandboxFault& fault);
+    nlohmann::json RequestLog() const;
+    // Back to the state after start: no sessions, tokens, faults or logged requests.
+    void Reset();
+
+private:
+    struct TTokenInfo {
+        std::string UserName;
+        bool Expired = false;
+    };
+    struct TSession {
+        std::string UserName;
+        std::string Token; // issued on the first successful FetchToken
+    };
+
+    std::string AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    std::string AnswerFetchToken(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    const TSandboxAccount* FindAccount(const std::string& userName) const;
+    std::string NewTokenLocked(const std::string& userName);
+
+    const TSandboxAppKeys FKeys;
+    const TDateTime FStart;
+    std::vector<TSandboxAccount> FAccounts; // generated once; never changed afterwards
+    mutable std::mutex FLock;
+    std::map<std::string, TTokenInfo> FTokens;
+    std::map<std::string, TSession> FSessions; // by secret id
+    std::vector<TSandboxFault> FFaults;
+    nlohmann::json FRequests = nlohmann::json::array();
+};

@@ -1,0 +1,53 @@
+// kova-sandbox: a local stand-in for the eBay Trading API and sign-in page, for tests and the demo.
+
+#include "SandboxCertificates.h"
+#include "SandboxOptions.h"
+#include "SandboxServer.h"
+#include "SandboxService.h"
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformFiles.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <pthread.h>
+#include <thread>
+
+int main(int argc, char** argv) {
+    TSandboxOptions options;
+    try {
+        options = ParseSandboxOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        std::cerr << "kova-sandbox: " << e.what() << "\n" << SandboxUsage << "\n";
+        return 2;
+    }
+
+    // The signals are taken by sigwait below; every thread started from here on inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN); // a client that hangs up must not end the server
+
+    try {
+        std::filesystem::create_directories(options.StateDir);
+        const TSandboxCertificates certificates = TSandboxCertificates::Generate();
+        WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
+        TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC());
+        TSandboxServer server(service, certificates);
+        const int port = server.Bind(options.Port);
+        std::thread serving([&server] { server.Run(); });
+        std::cout << "https://127.0.0.1:" << port << std::endl;
+
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        server.Stop();
+        serving.join();
+    } catch (const std::exception& e) {
+        std::cerr << "kova-sandbox: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
