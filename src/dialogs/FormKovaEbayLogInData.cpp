@@ -1,5 +1,6 @@
 #include "dialogs/FormKovaEbayLogInData.h"
 
+#include "storage/UnitKovaeBayLogin.h"
 #include "support/UnitUtils.h"
 
 namespace {
@@ -82,4 +83,8 @@ bool TfrmEbayLogInData::Execute(std::string& userName, std::string& password, in
     password = form.edtEbayPassword.Text;
     saveChoice = form.cmbxEbayLoginDataAction.ItemIndex;
     return true;
+}
+
+void InstallLogInDataPrompt() {
+    SetLogInDataPrompt(&TfrmEbayLogInData::Execute);
 }

@@ -26,3 +26,6 @@ public:
     TComponent& btnOk;
     TComponent& btnCancel;
 };
+
+// Makes the login data check of the login data store ask through this dialog; called at start-up.
+void InstallLogInDataPrompt();

@@ -1,14 +1,36 @@
 #include "storage/UnitKovaIniFile.h"
 
+#include "platform/UnitPlatformFileOps.h"
+#include "platform/UnitPlatformFiles.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "storage/UnitProxyDat.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+
 #include <atomic>
 #include <climits>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 std::string WithTrailingDelimiter(const std::string& directory) {
     if (directory.empty() || directory.back() == '/') return directory;
     return directory + '/';
+}
+
+// The part of a side-file name before its last path delimiter; a part of blanks counts as none.
+std::string DirectoryPart(const std::string& name) {
+    const size_t slash = name.find_last_of('/');
+    if (slash == std::string::npos) return "";
+    std::string part = name.substr(0, slash);
+    return Trim(part).empty() ? "" : part;
+}
+
+// Side files named without a folder, or not found where their name points, live in the gadget directory.
+std::string SideFilePathForReading(const std::string& name, const std::string& homeDirectory) {
+    if (DirectoryPart(name).empty() || !FileExists(name)) return homeDirectory + name;
+    return name;
 }
 
 } // namespace
@@ -52,6 +74,149 @@ std::string TIniFileSectionProxySettings::ProxyDat() const {
     return ReadString("ProxyDat", "proxy.dat");
 }
 
+TIniFileSectionProxySettings::~TIniFileSectionProxySettings() {
+    DiscardUndo(FUndo);
+}
+
+std::string TIniFileSectionProxySettings::CredentialsPathForReading() const {
+    return SideFilePathForReading(ProxyDat(), FHomeDirectory);
+}
+
+std::string TIniFileSectionProxySettings::CredentialsPathForWriting() const {
+    const std::string name = ProxyDat();
+    const std::string directory = DirectoryPart(name);
+    if (directory.empty() || !DirectoryExists(directory)) return FHomeDirectory + name;
+    return name;
+}
+
+void TIniFileSectionProxySettings::LoadProxyCredentials(std::string& userName, std::string& password) {
+    const std::string path = CredentialsPathForReading();
+    if (!FileExists(path)) {
+        userName.clear();
+        password.clear();
+        return;
+    }
+    TProxyDat dat;
+    dat.LoadFromFile(path);
+    userName = dat.UserName();
+    password = dat.Password();
+}
+
+void TIniFileSectionProxySettings::SaveCredentialsTo(const std::string& path, const std::string& userName,
+                                                     const std::string& password) {
+    TProxyDat dat;
+    dat.SetUserName(userName);
+    dat.SetPassword(password);
+    dat.SaveToFile(path);
+}
+
+void TIniFileSectionProxySettings::SaveProxyCredentials(const std::string& userName,
+                                                        const std::string& password) {
+    std::lock_guard lock(FStoreLock);
+    DiscardUndo(FUndo);
+    SaveCredentialsTo(CredentialsPathForWriting(), userName, password);
+}
+
+void TIniFileSectionProxySettings::StoreProxyUserName(const std::string& userName) {
+    std::lock_guard lock(FStoreLock);
+    DiscardUndo(FUndo);
+    std::string oldUserName, oldPassword;
+    LoadProxyCredentials(oldUserName, oldPassword);
+    const std::string path = CredentialsPathForWriting();
+    TCredentialsUndo undo = KeepForUndo(path);
+    try {
+        SaveCredentialsTo(path, userName, oldPassword);
+    } catch (...) {
+        DiscardUndo(undo);
+        throw;
+    }
+    FUndo = std::move(undo);
+}
+
+void TIniFileSectionProxySettings::StoreProxyPassword(const std::string& password) {
+    std::lock_guard lock(FStoreLock);
+    TCredentialsUndo undo = std::exchange(FUndo, TCredentialsUndo());
+    try {
+        std::string oldUserName, oldPassword;
+        LoadProxyCredentials(oldUserName, oldPassword);
+        SaveCredentialsTo(CredentialsPathForWriting(), oldUserName, password);
+    } catch (...) {
+        RestoreUndo(undo);
+        throw;
+    }
+    DiscardUndo(undo);
+}
+
+std::string TIniFileSectionProxySettings::ProxyUserName() {
+    std::string userName, password;
+    LoadProxyCredentials(userName, password);
+    return userName;
+}
+
+std::string TIniFileSectionProxySettings::ProxyPassword() {
+    std::string userName, password;
+    LoadProxyCredentials(userName, password);
+    return password;
+}
+
+TProxySettings TIniFileSectionProxySettings::GetProxySettings() {
+    TProxySettings record;
+    record.UsesProxy = UsesProxy();
+    record.Port = Port();
+    record.Server = Server();
+    record.NeedsAuthentication = NeedsAuthentication();
+    LoadProxyCredentials(record.UserName, record.Password);
+    std::lock_guard lock(FRecordLock);
+    FProxySettings.Assign(&record);
+    return FProxySettings;
+}
+
+TIniFileSectionProxySettings::TCredentialsUndo
+TIniFileSectionProxySettings::KeepForUndo(const std::string& path) {
+    TCredentialsUndo undo;
+    undo.Path = path;
+    undo.Existed = FileExists(path);
+    if (!undo.Existed) {
+        undo.Active = true;
+        return undo;
+    }
+    // A second name keeps the previous file without writing anything, so it can be put back even on a
+    // full disk; its bytes in memory are the fallback where links are not possible.
+    undo.Active = TryReadFileBytes(path, undo.KeptBytes);
+    const std::string link = path + ".undo";
+    if (CreateHardLink(path, link)) {
+        undo.KeptLink = link;
+        undo.Active = true;
+    }
+    return undo;
+}
+
+void TIniFileSectionProxySettings::DiscardUndo(TCredentialsUndo& undo) {
+    if (!undo.KeptLink.empty()) DeleteFile(undo.KeptLink);
+    undo = TCredentialsUndo();
+}
+
+void TIniFileSectionProxySettings::RestoreUndo(TCredentialsUndo& undo) {
+    if (!undo.Active) return;
+    bool restored;
+    if (!undo.Existed) {
+        restored = DeleteFile(undo.Path);
+    } else if (!undo.KeptLink.empty() && RenameFile(undo.KeptLink, undo.Path)) {
+        undo.KeptLink.clear();
+        restored = true;
+    } else {
+        try {
+            WriteFileAtomic(undo.Path, undo.KeptBytes, TFileAccess::OwnerOnly);
+            restored = true;
+        } catch (const std::exception& e) {
+            LogException(e, "TIniFileSectionProxySettings.StoreProxyPassword");
+            restored = false;
+        }
+    }
+    if (!restored) LogFmt("Proxy credentials file %s could not be put back", {undo.Path}, lmkError);
+    DiscardUndo(undo);
+}
+
 bool TIniFileSectionWatchlist::AuctionsAutomaticRefresh() const {
     return ReadBool("AuctionsAutomaticRefresh", false);
 }
@@ -79,6 +244,70 @@ void TIniFileSectionWatchlist::SetAuctionsMarkHighbidder(bool value) {
 
 std::string TIniFileSectionEbayLoginData::EbayDat() const {
     return ReadString("EbayDat", "ebtmp.dat");
+}
+
+std::string TIniFileSectionEbayLoginData::LogInDataPath() const {
+    return SideFilePathForReading(EbayDat(), FHomeDirectory);
+}
+
+void TIniFileSectionEbayLoginData::LoadLogInData(std::string& userName, std::string& password,
+                                                 std::string& token) {
+    const std::string path = LogInDataPath();
+    if (!FileExists(path)) {
+        userName.clear();
+        password.clear();
+        token.clear();
+        return;
+    }
+    TEbayLoginDataDat dat;
+    dat.LoadFromFile(path);
+    userName = dat.UserName();
+    password = dat.Password();
+    token = dat.Token();
+}
+
+void TIniFileSectionEbayLoginData::SaveLogInData(const std::string& userName, const std::string& password,
+                                                 const std::string& token) {
+    TEbayLoginDataDat dat;
+    dat.SetUserName(userName);
+    dat.SetPassword(password);
+    dat.SetToken(token);
+    dat.SaveToFile(LogInDataPath());
+}
+
+void TIniFileSectionEbayLoginData::StoreUserName(const std::string& userName) {
+    std::string oldUserName, password, token;
+    LoadLogInData(oldUserName, password, token);
+    SaveLogInData(userName, password, token);
+}
+
+void TIniFileSectionEbayLoginData::StorePassword(const std::string& password) {
+    std::string userName, oldPassword, token;
+    LoadLogInData(userName, oldPassword, token);
+    SaveLogInData(userName, password, token);
+}
+
+void TIniFileSectionEbayLoginData::StoreToken(const std::string& token) {
+    std::string userName, password, oldToken;
+    LoadLogInData(userName, password, oldToken);
+    SaveLogInData(userName, password, token);
+}
+
+void TIniFileSectionEbayLoginData::DeleteLogInData() {
+    const std::string path = LogInDataPath();
+    if (FileExists(path)) DeleteFile(path);
+}
+
+std::string TIniFileSectionEbayLoginData::StoredUserName() {
+    std::string userName, password, token;
+    LoadLogInData(userName, password, token);
+    return userName;
+}
+
+std::string TIniFileSectionEbayLoginData::StoredPassword() {
+    std::string userName, password, token;
+    LoadLogInData(userName, password, token);
+    return password;
 }
 
 TIniFileManager::TIniFileManager(const std::string& fileName, const std::string& directory)

@@ -7,6 +7,7 @@
 #include "storage/UnitProxySettings.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 // A section of the gadget's own file; knows the gadget directory, against which side-file names resolve.
@@ -37,12 +38,52 @@ public:
     // File name of the proxy credentials file; never written.
     std::string ProxyDat() const;
 
-    // To come with the proxy credentials file: LoadProxyCredentials, StoreProxyUserName, StoreProxyPassword
-    // (virtual, in that order), SaveProxyCredentials, ProxyUserName, ProxyPassword, and GetProxySettings,
-    // which refills FProxySettings from the four keys above and the credentials.
+    ~TIniFileSectionProxySettings() override;
+
+    // The two strings of the credentials file, or two empty strings when there is none; the file's read
+    // errors propagate.
+    virtual void LoadProxyCredentials(std::string& userName, std::string& password);
+    // Each rewrites the whole file with one new value and the other as stored. When StoreProxyPassword
+    // fails right after a StoreProxyUserName, the file is put back as it was before that call, so the pair
+    // never leaves only one of the new values behind.
+    virtual void StoreProxyUserName(const std::string& userName);
+    virtual void StoreProxyPassword(const std::string& password);
+    // Writes a new credentials file (atomically, owner-only) with both values.
+    void SaveProxyCredentials(const std::string& userName, const std::string& password);
+    std::string ProxyUserName();
+    std::string ProxyPassword();
+    // Refills the section's record from the four keys and the credentials and returns a copy of it, so that
+    // a worker thread and the main thread may both call it.
+    TProxySettings GetProxySettings();
+
+    // Where the credentials file is read from: the named file when its name has a folder part and it
+    // exists, otherwise the name in the gadget directory.
+    std::string CredentialsPathForReading() const;
+    // Where it is written: the named file when its name has a folder part that exists, otherwise the name
+    // in the gadget directory.
+    std::string CredentialsPathForWriting() const;
 
 protected:
     TProxySettings FProxySettings;
+
+private:
+    // What StoreProxyPassword needs to put the file back after a failure that follows a
+    // StoreProxyUserName.
+    struct TCredentialsUndo {
+        bool Active = false;
+        std::string Path;
+        bool Existed = false;
+        std::string KeptLink; // a second name of the previous file, or "" when none could be made
+        std::string KeptBytes;
+    };
+    TCredentialsUndo KeepForUndo(const std::string& path);
+    void DiscardUndo(TCredentialsUndo& undo);
+    void RestoreUndo(TCredentialsUndo& undo);
+    void SaveCredentialsTo(const std::string& path, const std::string& userName, const std::string& password);
+
+    std::mutex FRecordLock;
+    std::mutex FStoreLock;
+    TCredentialsUndo FUndo;
 };
 
 // Section "Watchlist": how and when the watch list reloads and whether high bids are marked.
@@ -69,8 +110,24 @@ public:
     // File name of the login data file; never written.
     std::string EbayDat() const;
 
-    // To come with the login data file: LoadLogInData, SaveLogInData, StoreUserName, StorePassword,
-    // StoreToken (virtual, in that order), DeleteLogInData, StoredUserName and StoredPassword.
+    // The three strings of the login data file, or three empty strings when there is none; the file's
+    // read errors propagate.
+    virtual void LoadLogInData(std::string& userName, std::string& password, std::string& token);
+    // Writes a new login data file (atomically, owner-only) with the three values.
+    virtual void SaveLogInData(const std::string& userName, const std::string& password,
+                               const std::string& token);
+    // Each rewrites the file with one new value and the other two as stored.
+    virtual void StoreUserName(const std::string& userName);
+    virtual void StorePassword(const std::string& password);
+    virtual void StoreToken(const std::string& token);
+    // Deletes the file if there is one; a failed deletion is ignored.
+    void DeleteLogInData();
+    std::string StoredUserName();
+    std::string StoredPassword();
+
+    // The named file when its name has a folder part and it exists, otherwise the name in the gadget
+    // directory; the same for reading and writing.
+    std::string LogInDataPath() const;
 };
 
 // Owns the open ini file and its three sections. Holds no cached values: every read goes to the file.
@@ -87,7 +144,8 @@ public:
     TIniFile& IniFile() const { return *FIniFile; }
     const std::string& HomeDirectory() const { return FHomeDirectory; }
 
-    // To come with the proxy credentials file: GetProxySettings, handing on that of the "Proxy" section.
+    // The proxy settings of the "Proxy" section.
+    TProxySettings GetProxySettings() const { return FProxySettings->GetProxySettings(); }
 
 private:
     // Declared before the sections, which refer to it, so that it is freed after them.

@@ -1,0 +1,137 @@
+#include "storage/UnitKovaeBayLogin.h"
+
+#include "storage/UnitKovaIniFile.h"
+#include "support/UnitUtils.h"
+
+#include <mutex>
+
+void TEncryptStreamEbayLoginData::WriteFieldValues(TValueWriter& writer) {
+    writer.WriteString(UserName);
+    writer.WriteString(Password);
+    writer.WriteString(Token);
+}
+
+void TEncryptStreamEbayLoginData::ReadFieldValues(TValueReader& reader) {
+    UserName = reader.ReadString();
+    Password = reader.ReadString();
+    Token = reader.ReadString();
+}
+
+TEbayLoginDataDat::TEbayLoginDataDat() : FStream(std::make_unique<TEncryptStreamEbayLoginData>()) {
+}
+
+TEbayLoginDataDat::~TEbayLoginDataDat() = default;
+
+std::string TEbayLoginDataDat::Password() const {
+    return FStream->Password;
+}
+
+std::string TEbayLoginDataDat::UserName() const {
+    return FStream->UserName;
+}
+
+void TEbayLoginDataDat::SetPassword(const std::string& value) {
+    FStream->Password = value;
+}
+
+void TEbayLoginDataDat::SetUserName(const std::string& value) {
+    FStream->UserName = value;
+}
+
+std::string TEbayLoginDataDat::Token() const {
+    return FStream->Token;
+}
+
+void TEbayLoginDataDat::SetToken(const std::string& value) {
+    FStream->Token = value;
+}
+
+void TEbayLoginDataDat::LoadFromFile(const std::string& path) {
+    if (!FileExists(path)) throw EFOpenError(Format("File \"%s\" could not be found", {path}));
+    FStream->LoadFromFileEncrypted(path);
+}
+
+void TEbayLoginDataDat::SaveToFile(const std::string& path) {
+    FStream->SaveToFileEncrypted(path, TFileAccess::OwnerOnly);
+}
+
+void TEbayLoginDataDat::LoadFromStream(TStream& source) {
+    FStream->LoadFromStreamEncrypted(source);
+}
+
+void TEbayLoginDataDat::SaveToStream(TStream& target) {
+    FStream->SaveToStreamEncrypted(target);
+}
+
+namespace {
+
+std::mutex GPromptLock;
+TLogInDataPrompt GPrompt;
+
+bool RunLogInDataPrompt(std::string& userName, std::string& password, int& saveChoice) {
+    TLogInDataPrompt prompt;
+    {
+        std::lock_guard lock(GPromptLock);
+        prompt = GPrompt;
+    }
+    return prompt && prompt(userName, password, saveChoice);
+}
+
+// The login data file is reached through the settings; without them nothing can be loaded or saved, and
+// answering "no stored data" would let a save choice go unheeded.
+TIniFileSectionEbayLoginData& LoginSection(const char* location) {
+    TIniFileManager* manager = IniFileManager();
+    if (!manager) throw Exception(std::string(location) + ": the settings are not initialised");
+    return manager->EbayLoginData();
+}
+
+bool BothGiven(const std::string& userName, const std::string& password) {
+    return !Trim(userName).empty() && !Trim(password).empty();
+}
+
+} // namespace
+
+TLogInDataPrompt SetLogInDataPrompt(TLogInDataPrompt prompt) {
+    std::lock_guard lock(GPromptLock);
+    std::swap(GPrompt, prompt);
+    return prompt;
+}
+
+void TEbayLogInInfo::Clear() {
+    Token.clear();
+    UserName.clear();
+    Password.clear();
+    LoginSection("TEbayLogInInfo.Clear").DeleteLogInData();
+}
+
+bool TEbayLogInInfo::CheckLogInData() {
+    TIniFileSectionEbayLoginData& section = LoginSection("TEbayLogInInfo.CheckLogInData");
+    std::string storedUserName, storedPassword, storedToken;
+    section.LoadLogInData(storedUserName, storedPassword, storedToken);
+    if (BothGiven(storedUserName, storedPassword)) {
+        UserName = storedUserName;
+        Password = storedPassword;
+        Token = storedToken;
+        return true;
+    }
+    if (BothGiven(UserName, Password)) return true;
+
+    std::string userName = UserName, password = Password;
+    int saveChoice = 0;
+    if (!RunLogInDataPrompt(userName, password, saveChoice)) return false;
+    UserName = userName;
+    Password = password;
+    if (saveChoice == 0)
+        section.DeleteLogInData();
+    else if (saveChoice == 1)
+        section.SaveLogInData(UserName, Password, "");
+    return true;
+}
+
+void SaveTokenIfStored(const TEbayLogInInfo& logInInfo) {
+    TIniFileSectionEbayLoginData& section = LoginSection("SaveTokenIfStored");
+    std::string userName, password, token;
+    section.LoadLogInData(userName, password, token);
+    if (BothGiven(userName, password))
+        section.SaveLogInData(logInInfo.UserName, logInInfo.Password, logInInfo.Token);
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The user's eBay login data: in memory for the control's lifetime, and on request in the encrypted login
+// data file.
+
+#include "storage/UnitEncryptStream.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// Field container of the login data file: user name, password, token.
+class TEncryptStreamEbayLoginData : public TEncryptStreamBase {
+public:
+    std::string ClassName() const override { return "TEncryptStreamEbayLoginData"; }
+    void WriteFieldValues(TValueWriter& writer) override;
+    void ReadFieldValues(TValueReader& reader) override;
+
+    std::string UserName;
+    std::string Password;
+    std::string Token;
+};
+
+// The login data file, held for one load or one save.
+class TEbayLoginDataDat {
+public:
+    TEbayLoginDataDat();
+    virtual ~TEbayLoginDataDat();
+    TEbayLoginDataDat(const TEbayLoginDataDat&) = delete;
+    TEbayLoginDataDat& operator=(const TEbayLoginDataDat&) = delete;
+
+    virtual std::string Password() const;
+    virtual std::string UserName() const;
+    virtual void SetPassword(const std::string& value);
+    virtual void SetUserName(const std::string& value);
+    std::string Token() const;
+    void SetToken(const std::string& value);
+
+    // Raises EFOpenError "File "%s" could not be found" when there is no file at path; the container's
+    // read errors otherwise.
+    void LoadFromFile(const std::string& path);
+    // Replaces the file atomically, readable by its owner only: a failed save leaves the old file whole.
+    void SaveToFile(const std::string& path);
+    void LoadFromStream(TStream& source);
+    void SaveToStream(TStream& target);
+
+private:
+    std::unique_ptr<TEncryptStreamEbayLoginData> FStream;
+};
+
+// The control's eBay user name, password and token. Main thread only.
+class TEbayLogInInfo {
+public:
+    TEbayLogInInfo() = default;
+    virtual ~TEbayLogInInfo() = default;
+    TEbayLogInInfo(const TEbayLogInInfo&) = delete;
+    TEbayLogInInfo& operator=(const TEbayLogInInfo&) = delete;
+
+    // Empties the three values and deletes the login data file.
+    virtual void Clear();
+    // True when login data are at hand: from the file, from memory, or typed into the login data prompt.
+    // The file's read errors propagate.
+    bool CheckLogInData();
+
+    std::string Token;
+    std::string UserName;
+    std::string Password;
+};
+
+// When the file holds a user name and a password beyond blanks, rewrites it with the login info's values,
+// so that the token is kept; otherwise the token stays in memory only.
+void SaveTokenIfStored(const TEbayLogInInfo& logInInfo);
+
+// Asks the user for login data: user name in and out, password out, save choice in and out (0 discard when
+// the application closes, 1 save encrypted). True when the user confirmed.
+using TLogInDataPrompt = std::function<bool(std::string& userName, std::string& password, int& saveChoice)>;
+// The dialogs install the login data dialog at start-up; without a prompt every request is cancelled.
+// Returns the previous prompt.
+TLogInDataPrompt SetLogInDataPrompt(TLogInDataPrompt prompt);
