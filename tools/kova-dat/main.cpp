@@ -1,6 +1,8 @@
-// kova-dat: packs an XML file into the application data file "KovaDat.dat" and unpacks one for inspection.
+// kova-dat: packs an XML file into the application data file "KovaDat.dat", unpacks one for inspection and
+// shows the values the gadget reads from one.
 // Each command is one function and one row of the table below.
 
+#include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaDatFile.h"
 #include "support/UnitExceptions.h"
 
@@ -30,10 +32,21 @@ int Pack(const TArguments& arguments) {
     return 0;
 }
 
-int Unpack(const TArguments& arguments) {
-    const std::string payload = UnpackKovaDatFile(arguments.Files[0], arguments.PassPhrase);
-    if (std::fwrite(payload.data(), 1, payload.size(), stdout) != payload.size() || std::fflush(stdout) != 0)
+void WriteToOutput(const std::string& bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
         throw EWriteError("Cannot write to standard output");
+}
+
+int Unpack(const TArguments& arguments) {
+    WriteToOutput(UnpackKovaDatFile(arguments.Files[0], arguments.PassPhrase));
+    return 0;
+}
+
+int Show(const TArguments& arguments) {
+    LoadGadgetDat("", arguments.Files[0], arguments.PassPhrase);
+    const std::string lines = GadgetDatLines(*GadgetDat());
+    FreeGadgetDat();
+    WriteToOutput(lines);
     return 0;
 }
 
@@ -47,6 +60,13 @@ const TCommand Commands[] = {
      "Decrypts IN.dat, checks its digest, inflates it and writes the payload to standard output byte for "
      "byte.",
      Unpack},
+    {"show", 1, "show IN.dat [--passphrase TEXT]",
+     "Loads IN.dat as the gadget does and prints every value of COMMON, then of EBAYAPI, one NAME=value "
+     "line\n"
+     "    each; booleans read true or false, control characters in a value show as \\n, \\r, \\t or "
+     "\\xHH.\n"
+     "    A blank pass phrase reads IN.dat as plain XML.",
+     Show},
 };
 
 void PrintHelp(std::FILE* to) {

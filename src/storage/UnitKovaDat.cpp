@@ -1,0 +1,185 @@
+#include "storage/UnitKovaDat.h"
+
+#include "platform/UnitPlatformFiles.h"
+#include "storage/UnitEncryptStream.h"
+#include "support/UnitExceptions.h"
+#include "support/UnitFileUtils.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+const char* const SFileNotFound = "File \"%s\" could not be found";
+
+// Worker threads read the pointer while preparing their calls; the main thread sets it only while none
+// runs, and publishing it atomically keeps even a misplaced read from seeing half an object.
+std::unique_ptr<TKovaGadgetDat> GGadgetDatOwner;
+std::atomic<const TKovaGadgetDat*> GGadgetDat{nullptr};
+
+std::string BoolText(bool value) {
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+// TDatCommon
+
+void TDatCommon::SetDefaults() {
+    LINKFETCHTOKENSIGNIN.clear();
+    TRACKER.clear();
+    UPDATESERVER.clear();
+    USETRACKER = false;
+    LINKONLINEHELP.clear();
+    LINKHOME.clear();
+    LINKDOWNLOADPAGE.clear();
+    FILENAMEPRIVACYSTATEMENT.clear();
+    FILENAMELICENCEAGREEMENT.clear();
+}
+
+void TDatCommon::ReadFrom(const TXMLNode& section) {
+    UPDATESERVER = ReadChildText(section, "UPDATESERVER");
+    USETRACKER = ReadChildBoolean(section, "USETRACKER");
+    LINKONLINEHELP = ReadChildText(section, "LINKONLINEHELP");
+    LINKHOME = ReadChildText(section, "LINKHOME");
+    LINKDOWNLOADPAGE = ReadChildText(section, "LINKDOWNLOADPAGE");
+    LINKFETCHTOKENSIGNIN = ReadChildText(section, "LINKFETCHTOKENSIGNIN");
+    FILENAMEPRIVACYSTATEMENT = ReadChildText(section, "FILENAMEPRIVACYSTATEMENT");
+    FILENAMELICENCEAGREEMENT = ReadChildText(section, "FILENAMELICENCEAGREEMENT");
+    TRACKER = ReadChildText(section, "TRACKER");
+}
+
+TDatFieldList TDatCommon::Fields() const {
+    return {{"LINKFETCHTOKENSIGNIN", LINKFETCHTOKENSIGNIN},
+            {"TRACKER", TRACKER},
+            {"UPDATESERVER", UPDATESERVER},
+            {"USETRACKER", BoolText(USETRACKER)},
+            {"LINKONLINEHELP", LINKONLINEHELP},
+            {"LINKHOME", LINKHOME},
+            {"LINKDOWNLOADPAGE", LINKDOWNLOADPAGE},
+            {"FILENAMEPRIVACYSTATEMENT", FILENAMEPRIVACYSTATEMENT},
+            {"FILENAMELICENCEAGREEMENT", FILENAMELICENCEAGREEMENT}};
+}
+
+// TDatEbayAPI
+
+void TDatEbayAPI::SetDefaults() {
+    APIActive = true;
+    APICountRetryPostOnFail = 3;
+    APIServerSandbox.clear();
+    APISiteID = 77;
+    APIAuthorizationToken.clear();
+    APICertID.clear();
+    APIAppID.clear();
+    APIDevID.clear();
+    APIServerProduction.clear();
+}
+
+// Present but empty keys read as 0 and false, not as the defaults above: a file that names the section is
+// taken to say everything it means.
+void TDatEbayAPI::ReadFrom(const TXMLNode& section) {
+    APIAuthorizationToken = ReadChildText(section, "APIAuthorizationToken");
+    APICertID = ReadChildText(section, "APICertID");
+    APIAppID = ReadChildText(section, "APIAppID");
+    APIDevID = ReadChildText(section, "APIDevID");
+    APIServerProduction = ReadChildText(section, "APIServerProduction");
+    APIServerSandbox = ReadChildText(section, "APIServerSandbox");
+    APICountRetryPostOnFail = ReadChildInteger(section, "APICountRetryPostOnFail", 0);
+    APIActive = ReadChildBoolean(section, "APIActive");
+    APISiteID = ReadChildInteger(section, "APISiteID", 0);
+}
+
+TDatFieldList TDatEbayAPI::Fields() const {
+    return {{"APIActive", BoolText(APIActive)},
+            {"APICountRetryPostOnFail", IntToStr(APICountRetryPostOnFail)},
+            {"APIServerSandbox", APIServerSandbox},
+            {"APISiteID", IntToStr(APISiteID)},
+            {"APIAuthorizationToken", APIAuthorizationToken},
+            {"APICertID", APICertID},
+            {"APIAppID", APIAppID},
+            {"APIDevID", APIDevID},
+            {"APIServerProduction", APIServerProduction}};
+}
+
+// TKovaGadgetDat
+
+void TKovaGadgetDat::LoadFromBytes(std::string bytes, std::string_view passPhrase) {
+    FCommon.SetDefaults();
+    FEbayAPI.SetDefaults();
+    TMemoryStream stream(std::move(bytes));
+    if (!Trim(passPhrase).empty()) TKryptCompressionUtils::DecryptAndDecompressStream(stream, passPhrase);
+
+    TXMLDocument doc;
+    doc.LoadFromXML(stream.Bytes());
+    FCommon.SetDefaults();
+    FEbayAPI.SetDefaults();
+    const TXMLNode root = doc.DocumentElement();
+    if (const TXMLNode common = TParserBaseXML::Child(root, "COMMON")) FCommon.ReadFrom(common);
+    if (const TXMLNode api = TParserBaseXML::Child(root, "EBAYAPI")) FEbayAPI.ReadFrom(api);
+}
+
+void TKovaGadgetDat::LoadFromFile(const std::string& path, std::string_view passPhrase) {
+    LoadFromBytes(ReadFileBytes(path), passPhrase);
+}
+
+TDatFieldList TKovaGadgetDat::Fields() const {
+    TDatFieldList fields = FCommon.Fields();
+    for (auto& field : FEbayAPI.Fields())
+        fields.push_back(std::move(field));
+    return fields;
+}
+
+// The process-wide object
+
+void LoadGadgetDat(const std::string& directory, const std::string& fileName, std::string_view passPhrase) {
+    FreeGadgetDat();
+    // Init passes the directory with its delimiter; one without it must not silently name another file.
+    const std::string path = !Trim(fileName).empty() ? fileName
+                             : directory.empty()
+                                 ? std::string(TKovaGadgetDat::DefaultFileName)
+                                 : IncludeTrailingPathDelimiter(directory) + TKovaGadgetDat::DefaultFileName;
+    if (!FileExists(path)) {
+        const std::string message = Format(SFileNotFound, {path});
+        Log(message, lmkError);
+        throw EFOpenError(message);
+    }
+    auto dat = std::make_unique<TKovaGadgetDat>(directory);
+    dat->LoadFromFile(path, passPhrase);
+    GGadgetDatOwner = std::move(dat);
+    GGadgetDat.store(GGadgetDatOwner.get(), std::memory_order_release);
+}
+
+const TKovaGadgetDat* GadgetDat() {
+    return GGadgetDat.load(std::memory_order_acquire);
+}
+
+void FreeGadgetDat() {
+    GGadgetDat.store(nullptr, std::memory_order_release);
+    GGadgetDatOwner.reset();
+}
+
+std::string GadgetDatLines(const TKovaGadgetDat& dat) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string text;
+    for (const auto& [name, value] : dat.Fields()) {
+        text += name;
+        text += '=';
+        for (const char c : value) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (c == '\n')
+                text += "\\n";
+            else if (c == '\r')
+                text += "\\r";
+            else if (c == '\t')
+                text += "\\t";
+            else if (byte < 0x20 || byte == 0x7F)
+                text += {'\\', 'x', hex[byte >> 4], hex[byte & 15]};
+            else
+                text += c;
+        }
+        text += '\n';
+    }
+    return text;
+}
