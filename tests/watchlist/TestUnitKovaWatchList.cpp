@@ -11,7 +11,7 @@
 
 namespace {
 
-struct TItemSpec {
+struct TItemFields {
     std::string ArticleNumber;
     std::string Title = "Item";
     std::string HighBidder;
@@ -21,25 +21,25 @@ struct TItemSpec {
     double RemindTime = 0;
 };
 
-TItemSpec Plain(const std::string& articleNumber) {
-    TItemSpec spec;
-    spec.ArticleNumber = articleNumber;
-    return spec;
+TItemFields Plain(const std::string& articleNumber) {
+    TItemFields f;
+    f.ArticleNumber = articleNumber;
+    return f;
 }
 
-std::unique_ptr<TSearchResultAuctionDetails> MakeItem(const TItemSpec& spec) {
+std::unique_ptr<TSearchResultAuctionDetails> MakeItem(const TItemFields& f) {
     auto item = std::make_unique<TSearchResultAuctionDetails>();
-    item->ArticleNumber = spec.ArticleNumber;
-    item->Description = spec.Title;
-    item->Link = "https://www.example/itm/" + spec.ArticleNumber + "?a=1&b=2";
-    item->HighBidder = spec.HighBidder;
-    item->BuyNow = spec.BuyNow;
-    item->PriceStandard = spec.BuyNow ? 0 : 12.5f;
-    item->PriceBuyNow = spec.BuyNow ? 30 : 0;
+    item->ArticleNumber = f.ArticleNumber;
+    item->Description = f.Title;
+    item->Link = "https://www.example/itm/" + f.ArticleNumber + "?a=1&b=2";
+    item->HighBidder = f.HighBidder;
+    item->BuyNow = f.BuyNow;
+    item->PriceStandard = f.BuyNow ? 0 : 12.5f;
+    item->PriceBuyNow = f.BuyNow ? 30 : 0;
     item->BidCount = 3;
-    item->HasGaleryPic = spec.HasGaleryPic;
-    item->GaleryLink = spec.GaleryLink;
-    item->RemindTime = spec.RemindTime;
+    item->HasGaleryPic = f.HasGaleryPic;
+    item->GaleryLink = f.GaleryLink;
+    item->RemindTime = f.RemindTime;
     item->SellerName = "seller<1>";
     item->EndTime = 46000;
     return item;
@@ -118,20 +118,20 @@ protected:
     }
 
     // Puts the items into the local item file and loads them as the control does at start.
-    void Fill(const std::vector<TItemSpec>& specs) {
+    void Fill(const std::vector<TItemFields>& fields) {
         TDetailsList items;
-        for (const auto& spec : specs)
-            items.Add(MakeItem(spec));
+        for (const auto& f : fields)
+            items.Add(MakeItem(f));
         items.SaveToFile(Home + "watchlist.dat");
         const int before = List.ItemCount();
         List.LoadLocalItems(); // appends, as the item list does
-        ASSERT_EQ(List.ItemCount(), before + static_cast<int>(specs.size()));
+        ASSERT_EQ(List.ItemCount(), before + static_cast<int>(fields.size()));
     }
     void FillPlain(int count) {
-        std::vector<TItemSpec> specs;
+        std::vector<TItemFields> fields;
         for (int i = 0; i < count; ++i)
-            specs.push_back(Plain(std::to_string(1000 + i)));
-        Fill(specs);
+            fields.push_back(Plain(std::to_string(1000 + i)));
+        Fill(fields);
     }
     std::string Result() const { return ReadTextFile(Home + "result.txt"); }
 
@@ -142,12 +142,12 @@ protected:
 };
 
 TEST_F(WatchListTest, ThirdPageOfTwelveShowsItsItemsEscapedWithMarksAndNavigation) {
-    std::vector<TItemSpec> specs;
+    std::vector<TItemFields> fields;
     for (int i = 0; i < 10; ++i)
-        specs.push_back(Plain(std::to_string(2000 + i)));
-    specs.push_back({"2010", "Lamp \"%PRICE%\" <script>&", "Kim", false, false, "", 1000});
-    specs.push_back({"2011", "Radio", "kim", true, true, "https://pics.example/a.jpg?x=1&y=2", 3600000});
-    Fill(specs);
+        fields.push_back(Plain(std::to_string(2000 + i)));
+    fields.push_back({"2010", "Lamp \"%PRICE%\" <script>&", "Kim", false, false, "", 1000});
+    fields.push_back({"2011", "Radio", "kim", true, true, "https://pics.example/a.jpg?x=1&y=2", 3600000});
+    Fill(fields);
     List.SetUserName("Kim");
     List.LastPage();
     ASSERT_EQ(List.PageIndex(), 2);
