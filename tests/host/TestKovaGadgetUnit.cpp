@@ -136,6 +136,18 @@ TEST_F(GadgetTest, LoadsInPagesThenPagesThroughTheItemsWithoutTheNetwork) {
     EXPECT_EQ(saved.Count(), 250);
 }
 
+TEST_F(GadgetTest, ALoadThatShrinksTheListShowsItsLastPage) {
+    Start("demo");
+    Load();
+    Gadget.LastPage();
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "50/50");
+    Dir.SaveLogInData("seven", "secret", Sandbox->Token("seven")); // another user signs in
+    Load();
+    const TShownPage page = ShownPage(Result());
+    EXPECT_EQ(page.Counters, Range(5, 6));
+    EXPECT_EQ(page.PageNumber, "2/2");
+}
+
 TEST_F(GadgetTest, LoadsTheLargestWatchListInFourPages) {
     Start("big");
     Load();
