@@ -161,6 +161,8 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
         LogException(e, "TKovaGetWatchList.Execute");
     }
     FBusy = false;
+    // A main thread that waits for the end of the load notices it at once.
+    MainThreadQueue().Wake();
 }
 
 void TKovaWatchList::WaitWhileBusy() {
