@@ -4,6 +4,7 @@
 #include "storage/UnitProxySettings.h"
 #include "support/UnitExceptions.h"
 #include "support/UnitUtils.h"
+#include "time/UnitTimeUtils.h"
 
 #include <utility>
 
@@ -214,4 +215,14 @@ void TInternetIndy::GetURLText(const TProxySettings* proxySettings, const std::s
         status = iyUnknown;
     }
     if (client) FreeHTTPClient(client);
+}
+
+void InstallTimeRequestFetcher() {
+    SetTimeRequestFetcher([](const TProxySettings* proxy, const std::string& url, std::string& text,
+                             TTimeRequestStatus& status) {
+        TInternetIndy indy;
+        TInternetStatus result = iyUnknown;
+        indy.GetURLText(proxy, url, text, result);
+        status = static_cast<TTimeRequestStatus>(result);
+    });
 }

@@ -119,3 +119,7 @@ private:
     std::string FAcceptEncoding;
     int FReadTimeout;
 };
+
+// Lets the time module's time request fetch its URL through TInternetIndy (the time module sits below the
+// transport and takes the fetch as a function). Called once at start-up by the control.
+void InstallTimeRequestFetcher();

@@ -58,33 +58,9 @@ bool IsOneOf(const std::string& name, std::initializer_list<const char*> names) 
 // Offset of the first byte that breaks UTF-8 (overlong forms, surrogates and values above U+10FFFF
 // included), or npos.
 size_t InvalidUtf8At(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        unsigned cp;
-        if (c >= 0xC2 && c <= 0xDF)
-            len = 2, cp = c & 0x1F;
-        else if (c >= 0xE0 && c <= 0xEF)
-            len = 3, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4)
-            len = 4, cp = c & 0x07;
-        else
-            return i;
-        if (i + len > n) return i;
-        for (size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return i;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return i;
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = Utf8SequenceLength(s, i);
+        if (len == 0) return i;
         i += len;
     }
     return std::string_view::npos;

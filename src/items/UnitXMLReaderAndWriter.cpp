@@ -27,30 +27,9 @@ float ToSingle(double value) {
     return static_cast<float>(value);
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0.
+// Length of the valid UTF-8 sequence at s[i], or 0; a zero byte is not valid in the file.
 size_t Utf8SequenceAt(std::string_view s, size_t i) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const unsigned char c = p[i];
-    size_t len;
-    unsigned cp;
-    if (c < 0x80) return c == 0 ? 0 : 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF)
-        len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4)
-        len = 4, cp = c & 0x07;
-    else
-        return 0;
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((p[i + k] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-        return 0;
-    return len;
+    return s[i] == '\0' ? 0 : Utf8SequenceLength(s, i);
 }
 
 // Text as the file can hold it. A byte that is no UTF-8 would make the whole file unreadable on the next

@@ -69,6 +69,7 @@ struct TKeyLocation {
     TLine KeyLine;         // valid when KeyFound
     size_t ValueBegin = 0; // offset of the text after "=" when KeyFound
     size_t AppendAt = 0;   // where a new key of the section goes: after its last non-blank line
+    // The line before AppendAt lacks its '\n' (the file's last line; a lone '\r' does not end a line).
     bool AppendNeedsBreak = false;
 };
 
@@ -84,14 +85,14 @@ TKeyLocation Locate(std::string_view text, std::string_view section, std::string
             if (SameText(*header, section)) {
                 inSection = loc.SectionFound = true;
                 loc.AppendAt = line.Next;
-                loc.AppendNeedsBreak = line.Next == line.End;
+                loc.AppendNeedsBreak = text[line.Next - 1] != '\n';
             }
             continue;
         }
         if (!inSection) continue;
         if (!TrimBlanks(lineText).empty()) {
             loc.AppendAt = line.Next;
-            loc.AppendNeedsBreak = line.Next == line.End;
+            loc.AppendNeedsBreak = text[line.Next - 1] != '\n';
         }
         const size_t eq = lineText.find('=');
         if (eq == std::string_view::npos) continue;

@@ -197,7 +197,35 @@ std::string SysErrorMessage(int errorCode) {
     return strerror_r(errorCode, buf, sizeof buf);
 }
 
-std::string HtmlEscape(std::string_view s) {
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned char c = p[i];
+    if (c < 0x80) return 1;
+    size_t len;
+    unsigned cp;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, cp = c & 0x07;
+    else
+        return 0;
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return len;
+}
+
+namespace {
+
+// HTML and XML differ only in how they spell the apostrophe.
+std::string EscapeMarkup(std::string_view s, const char* apostrophe) {
     std::string out;
     out.reserve(s.size() + s.size() / 8);
     for (char c : s) {
@@ -215,7 +243,7 @@ std::string HtmlEscape(std::string_view s) {
             out += "&quot;";
             break;
         case '\'':
-            out += "&#39;";
+            out += apostrophe;
             break;
         default:
             out += c;
@@ -224,29 +252,12 @@ std::string HtmlEscape(std::string_view s) {
     return out;
 }
 
+} // namespace
+
+std::string HtmlEscape(std::string_view s) {
+    return EscapeMarkup(s, "&#39;");
+}
+
 std::string XmlEscape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + s.size() / 8);
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    return EscapeMarkup(s, "&apos;");
 }

@@ -42,6 +42,10 @@ long long StrToInt64Def(std::string_view s, long long def);
 bool TryStrToInt64(std::string_view s, long long& value);
 std::string SysErrorMessage(int errorCode);
 
+// Length of the well-formed UTF-8 sequence that starts at s[i] (overlong forms, surrogates and values above
+// U+10FFFF are not well-formed), or 0. A zero byte counts as a sequence of length 1.
+size_t Utf8SequenceLength(std::string_view s, size_t i);
+
 // Text made safe for HTML element content and attribute values.
 std::string HtmlEscape(std::string_view s);
 // Text made safe for XML element content and attribute values.

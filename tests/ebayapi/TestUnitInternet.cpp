@@ -4,6 +4,7 @@
 #include "storage/UnitProxySettings.h"
 #include "support/LoopbackServer.h"
 #include "support/TinyProxy.h"
+#include "time/UnitTimeUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -270,4 +271,22 @@ TEST_F(InternetTest, ReportsProgressToAnObserver) {
     EXPECT_EQ(recorder.Caption, "list.txt");
     EXPECT_EQ(recorder.LastBeforeEnd, 5000);
     EXPECT_EQ(recorder.Position, 100);
+}
+
+TEST(InternetTimeRequest, TheTimeRequestFetchesThroughTheTransport) {
+    TLoopbackServer web;
+    web.Server.Get("/time", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("12-07-2026 10:11:12", "text/plain");
+    });
+    web.Start();
+    InstallTimeRequestFetcher();
+    TTessarynTimeRequest request(web.URL("/time"));
+    EXPECT_EQ(request.ParseServerTime("12-07-2026 10:11:12"), EncodeDateTime(2026, 12, 7, 10, 11, 12, 0));
+    EXPECT_NE(request.GetServerTime(), 0);
+    EXPECT_EQ(request.LastStatus(), iyOK);
+
+    TTessarynTimeRequest nowhere(web.URL("/missing"));
+    EXPECT_EQ(nowhere.GetServerTime(), 0);
+    EXPECT_EQ(nowhere.LastStatus(), iyNotFound);
+    SetTimeRequestFetcher({});
 }

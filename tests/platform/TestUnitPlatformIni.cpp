@@ -45,6 +45,13 @@ TEST(UnitPlatformIni, AddsSectionsAtTheEndAndKeysAtTheEndOfTheirSection) {
     crlf.WriteString("Watchlist", "AuctionsRefreshTime", "7");
     EXPECT_EQ(ReadTextFile(crlf.FileName()),
               "[Proxy]\r\nPort=1\r\nServer=s\r\n[Watchlist]\r\nAuctionsRefreshTime=7\r\n");
+    // A last line ending in a lone CR has no line break: the new key must not be glued to it.
+    for (const char* text : {"[Proxy]\nPort=1\r", "[Proxy]\r"}) {
+        TIniFile cr(dir.Write("c.ini", text));
+        cr.WriteString("Proxy", "Server", "s");
+        EXPECT_EQ(cr.ReadString("Proxy", "Server", "d"), "s") << text;
+        EXPECT_EQ(ReadTextFile(cr.FileName()), std::string(text) + "\nServer=s\n");
+    }
 }
 
 TEST(UnitPlatformIni, ReadsBackExactlyWhatWasWrittenUpTo2047Bytes) {

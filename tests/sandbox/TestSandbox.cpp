@@ -441,12 +441,16 @@ TEST(Sandbox, StopsCleanlyOnSignalsEvenWithARequestWaiting) {
     CURLM* multi = curl_multi_init();
     curl_multi_add_handle(multi, easy);
     int running = 1;
+    // Pump the transfer until the sandbox has logged the request (it then sits in the delay).
     const auto sending = std::chrono::steady_clock::now();
-    while (running && std::chrono::steady_clock::now() - sending < std::chrono::milliseconds(500)) {
+    bool arrived = false;
+    while (running && !arrived && std::chrono::steady_clock::now() - sending < std::chrono::seconds(10)) {
         curl_multi_perform(multi, &running);
         curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+        arrived = busy.Requests().size() == 1;
     }
-    EXPECT_EQ(busy.Requests().size(), 1u) << "the request has arrived and waits";
+    EXPECT_TRUE(arrived) << "the request has arrived and waits";
+    EXPECT_EQ(running, 1);
     const auto stopping = std::chrono::steady_clock::now();
     EXPECT_EQ(busy.Stop(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(10));

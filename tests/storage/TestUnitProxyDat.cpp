@@ -60,24 +60,13 @@ TEST(UnitProxyDat, ContainerHoldsUserNameThenPassword) {
     TKryptUtils::DecryptStreamWithKey(cipher, TEncryptStreamProxy().GetKey());
     EXPECT_EQ(cipher.Bytes(), std::string("\x01\x06\x04user\x06\x02pw\x00", 12));
 
-    const std::string longName(300, 'n'), umlauts = "K\xC3\xB6nig";
-    dat.SetUserName(longName);
-    dat.SetPassword(umlauts);
-    TMemoryStream again;
-    dat.SaveToStream(again);
-    again.SetPosition(0);
-    TProxyDat loaded;
-    loaded.LoadFromStream(again);
-    EXPECT_EQ(loaded.UserName(), longName);
-    EXPECT_EQ(loaded.Password(), umlauts);
-
     TTempDir dir;
-    EXPECT_EQ(ErrorOf([&] { loaded.LoadFromFile(dir.File("none.dat")); }),
+    EXPECT_EQ(ErrorOf([&] { dat.LoadFromFile(dir.File("none.dat")); }),
               "File " + dir.File("none.dat") + " not found");
     // A login data file is a container of another shape: its third string stands where the list ends.
     TEbayLoginDataDat login;
     login.SaveToFile(dir.File("three.dat"));
-    EXPECT_NE(ErrorOf([&] { loaded.LoadFromFile(dir.File("three.dat")); }), "no error");
+    EXPECT_NE(ErrorOf([&] { dat.LoadFromFile(dir.File("three.dat")); }), "no error");
 }
 
 TEST_F(ProxyCredentials, StoreOperationsRewriteTheWholeOwnerOnlyFile) {

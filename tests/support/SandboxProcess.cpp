@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -118,7 +119,8 @@ TSandboxProcess::TSandboxProcess(const std::vector<std::string>& accounts,
 }
 
 TSandboxProcess::~TSandboxProcess() {
-    Stop();
+    // A sandbox that crashed or leaked (under the sanitizers) fails the test that ran it.
+    if (const int code = Stop(); code != 0) ADD_FAILURE() << "kova-sandbox exited with " << code;
 }
 
 int TSandboxProcess::Port() const {

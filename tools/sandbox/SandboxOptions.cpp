@@ -17,7 +17,7 @@ template <typename T> T ParseNumber(const std::string& text, const std::string& 
     return value;
 }
 
-TSandboxAccountSpec ParseAccount(const std::string& text) {
+TSandboxAccountOption ParseAccount(const std::string& text) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0)
         throw std::invalid_argument("--account expects NAME:COUNT, not \"" + text + "\"");
@@ -54,8 +54,8 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
         else if (option == "--app-keys")
             options.Keys = ParseKeys(value);
         else if (option == "--account") {
-            TSandboxAccountSpec account = ParseAccount(value);
-            for (const TSandboxAccountSpec& other : options.Accounts)
+            TSandboxAccountOption account = ParseAccount(value);
+            for (const TSandboxAccountOption& other : options.Accounts)
                 if (SameText(other.UserName, account.UserName))
                     throw std::invalid_argument("account \"" + account.UserName + "\" is given twice");
             options.Accounts.push_back(std::move(account));

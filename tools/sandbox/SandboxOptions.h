@@ -10,7 +10,7 @@
 struct TSandboxOptions {
     std::string StateDir;
     int Port = 0; // 0: any free port
-    std::vector<TSandboxAccountSpec> Accounts;
+    std::vector<TSandboxAccountOption> Accounts;
     uint64_t Seed = 1;
     TSandboxAppKeys Keys = SandboxDefaultAppKeys();
 };

@@ -1,12 +1,11 @@
 #include "SandboxServer.h"
 
+#include "platform/UnitPlatformClock.h"
 #include "support/UnitUtils.h"
 
-#include <chrono>
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -116,17 +115,25 @@ int TSandboxServer::Bind(int port) {
 
 void TSandboxServer::Run() {
     FServer->listen_after_bind();
+    FRunReturned = true;
+}
+
+void TSandboxServer::WaitUntilServing() const {
+    while (!FServer->is_running() && !FRunReturned)
+        SleepMs(1);
 }
 
 void TSandboxServer::Stop() {
     FStopping = true;
+    // cpp-httplib ignores a stop that comes before its accept loop has started.
+    WaitUntilServing();
     FServer->stop();
 }
 
 void TSandboxServer::SleepUnlessStopping(int milliseconds) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!FStopping && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const uint64_t until = GetTickCount64() + static_cast<uint64_t>(milliseconds);
+    while (!FStopping && GetTickCount64() < until)
+        SleepMs(10);
 }
 
 void TSandboxServer::HandleApi(const httplib::Request& req, httplib::Response& res) {

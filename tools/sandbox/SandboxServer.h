@@ -23,6 +23,8 @@ public:
     int Bind(int port);
     // Serves until Stop; call after Bind.
     void Run();
+    // Blocks until Run accepts connections (or has given up).
+    void WaitUntilServing() const;
     // Callable from any thread; also ends pending delays early.
     void Stop();
 
@@ -35,4 +37,5 @@ private:
     TSandboxService& FService;
     std::unique_ptr<httplib::SSLServer> FServer;
     std::atomic<bool> FStopping{false};
+    std::atomic<bool> FRunReturned{false};
 };

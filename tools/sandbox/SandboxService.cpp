@@ -17,6 +17,7 @@ namespace {
 constexpr double TokenLifetimeDays = 540;
 constexpr int DefaultEntriesPerPage = 25;
 constexpr int MaxEntriesPerPage = 200;
+constexpr size_t MaxLoggedRequests = 10000;
 
 const std::map<std::string, TSandboxFaultKind> FaultKinds{
     {"status", TSandboxFaultKind::Status}, {"empty", TSandboxFaultKind::Empty},
@@ -103,11 +104,11 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
     return fault;
 }
 
-TSandboxService::TSandboxService(const std::vector<TSandboxAccountSpec>& accounts, uint64_t seed,
+TSandboxService::TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed,
                                  TSandboxAppKeys keys, TDateTime start)
     : FKeys(std::move(keys)), FStart(start) {
-    for (const TSandboxAccountSpec& spec : accounts)
-        FAccounts.push_back(GenerateSandboxAccount(spec.UserName, spec.Count, seed, FStart));
+    for (const TSandboxAccountOption& account : accounts)
+        FAccounts.push_back(GenerateSandboxAccount(account.UserName, account.Count, seed, FStart));
 }
 
 int TSandboxService::RequestedPage(const std::string& callName, const std::string& body) {
@@ -132,6 +133,8 @@ std::optional<TSandboxFault> TSandboxService::ReceiveApiRequest(const std::strin
         entry["headers"][name] = value;
 
     std::lock_guard lock(FLock);
+    // A demo may run for days; the oldest entries make room rather than memory growing without end.
+    if (FRequests.size() >= MaxLoggedRequests) FRequests.erase(FRequests.begin());
     FRequests.push_back(std::move(entry));
     for (auto it = FFaults.begin(); it != FFaults.end(); ++it) {
         if (!it->Call.empty() && it->Call != callName) continue;

@@ -50,14 +50,14 @@ struct TSandboxCaseLess {
 };
 using TSandboxHeaders = std::map<std::string, std::string, TSandboxCaseLess>;
 
-struct TSandboxAccountSpec {
+struct TSandboxAccountOption {
     std::string UserName;
     int Count = 0;
 };
 
 class TSandboxService {
 public:
-    TSandboxService(const std::vector<TSandboxAccountSpec>& accounts, uint64_t seed, TSandboxAppKeys keys,
+    TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed, TSandboxAppKeys keys,
                     TDateTime start);
 
     // The WatchList page number a GetMyeBayBuying body asks for (1 when absent), 0 for other calls.

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
         TSandboxServer server(service, certificates);
         const int port = server.Bind(options.Port);
         std::thread serving([&server] { server.Run(); });
+        server.WaitUntilServing();
         std::cout << "https://127.0.0.1:" << port << std::endl;
 
         int received = 0;
