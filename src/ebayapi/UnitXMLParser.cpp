@@ -6,7 +6,8 @@
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitUtils.h"
 
-#include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -18,6 +19,12 @@ std::string_view StreamBytes(TStream& stream, std::string& buffer) {
     }
     buffer = stream.ReadAllBytes();
     return buffer;
+}
+
+// A price as the items keep it; a number beyond single precision counts as unreadable, like any other.
+float ToSingle(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) return 0;
+    return static_cast<float>(value);
 }
 
 } // namespace
@@ -96,19 +103,19 @@ void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuct
 
     if (const TXMLNode status = Child(node, "SellingStatus")) {
         const TXMLNode price = Child(status, "CurrentPrice");
-        item.PriceStandard = static_cast<float>(ReadFloat(price, 0));
+        item.PriceStandard = ToSingle(ReadFloat(price, 0));
         item.CurrencyID =
             TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(ReadAttrText(price, "currencyID"));
         item.BidCount = ReadChildInteger(status, "BidCount", 0);
         if (const TXMLNode bidder = Child(status, "HighBidder"))
             item.HighBidder = ReadChildText(bidder, "UserID");
     }
-    item.PriceBuyNow = static_cast<float>(ReadChildFloat(node, "BuyItNowPrice", 0));
+    item.PriceBuyNow = ToSingle(ReadChildFloat(node, "BuyItNowPrice", 0));
 
     // Only the first shipping option counts: eBay lists the cheapest service first.
     if (const TXMLNode shipping = Child(node, "ShippingDetails"))
         if (const TXMLNode option = Child(shipping, "ShippingServiceOptions"))
-            item.ShippingAmount = static_cast<float>(ReadChildFloat(option, "ShippingServiceCost", 0));
+            item.ShippingAmount = ToSingle(ReadChildFloat(option, "ShippingServiceCost", 0));
 
     item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(ReadChildText(node, "Site"));
     item.MarketPlaceName = SiteIDToName(item.SideID);

@@ -112,6 +112,7 @@ TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
     EXPECT_EQ(odd.BidCount, 0) << "not a number";
     EXPECT_EQ(odd.PriceStandard, 0) << "a comma is no decimal separator here";
     EXPECT_EQ(odd.CurrencyID, 7) << "price without currencyID";
+    EXPECT_EQ(odd.PriceBuyNow, 0) << "beyond single precision";
     EXPECT_EQ(odd.SideID, 211);
     EXPECT_EQ(odd.MarketPlaceName, "eBay (PH)");
 }
