@@ -19,6 +19,13 @@ const char* const SFileNotFound = "File \"%s\" could not be found";
 std::unique_ptr<TKovaGadgetDat> GGadgetDatOwner;
 std::atomic<const TKovaGadgetDat*> GGadgetDat{nullptr};
 
+std::string DataFilePath(const std::string& directory, const std::string& fileName) {
+    if (!Trim(fileName).empty()) return fileName;
+    if (directory.empty()) return TKovaGadgetDat::DefaultFileName;
+    // Init passes the directory with its delimiter; one without it must not silently name another file.
+    return IncludeTrailingPathDelimiter(directory) + TKovaGadgetDat::DefaultFileName;
+}
+
 std::string BoolText(bool value) {
     return value ? "true" : "false";
 }
@@ -135,11 +142,7 @@ TDatFieldList TKovaGadgetDat::Fields() const {
 
 void LoadGadgetDat(const std::string& directory, const std::string& fileName, std::string_view passPhrase) {
     FreeGadgetDat();
-    // Init passes the directory with its delimiter; one without it must not silently name another file.
-    const std::string path = !Trim(fileName).empty() ? fileName
-                             : directory.empty()
-                                 ? std::string(TKovaGadgetDat::DefaultFileName)
-                                 : IncludeTrailingPathDelimiter(directory) + TKovaGadgetDat::DefaultFileName;
+    const std::string path = DataFilePath(directory, fileName);
     if (!FileExists(path)) {
         const std::string message = Format(SFileNotFound, {path});
         Log(message, lmkError);
