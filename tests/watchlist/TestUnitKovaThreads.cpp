@@ -3,9 +3,11 @@
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
+#include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/SandboxProcess.h"
 #include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -117,6 +119,23 @@ TEST_F(WorkerThreadTest, WithoutApplicationDataTheLoadStillEndsAsAFailure) {
     EXPECT_FALSE(outcome.CallSucceeded);
     EXPECT_EQ(outcome.ErrorCode, iyUnknown);
     EXPECT_TRUE(Sandbox->Requests().empty());
+
+    // The manager ends busy and the page says so, keeping the items it had.
+    Gadget.Dir().Write("watchlist.dat", ReadTextFile(KOVA_TEST_DATA_DIR "/items/watchlist_two_items.dat"));
+    TKovaWatchList list;
+    list.SetHomeDirectory(Gadget.Home());
+    list.SetResultFileName(Gadget.File("result.txt"));
+    list.LoadLocalItems();
+    const int items = list.ItemCount();
+    ASSERT_EQ(items, 2);
+    TEbayLogInInfo login;
+    login.UserName = "few";
+    login.Token = "any";
+    list.StartLoading(login);
+    ASSERT_TRUE(MainThreadQueue().RunUntil([&] { return !list.IsBusy(); }, 30000));
+    EXPECT_NE(ReadTextFile(Gadget.File("result.txt")).find("Error loading Watchlist: Internet error!"),
+              std::string::npos);
+    EXPECT_EQ(list.ItemCount(), items);
 }
 
 TEST_F(WorkerThreadTest, TokenFetchReportsOnTheMainThreadAfterItsEnd) {
