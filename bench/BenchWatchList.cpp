@@ -1,0 +1,140 @@
+// A whole 400-item load through the control (LoadWatchlist until IsWorking turns false, with the result file
+// written) against the four raw posts of the same pages through libcurl alone, both against the sandbox
+// over HTTPS; the call object alone in between; and the time to render and save one result page.
+#include <iostream>
+// The launcher reports an abnormal sandbox exit to the test that ran it; a benchmark has no test, so the
+// report goes to standard error instead of into GoogleTest, which benchmarks do not link.
+#include <gtest/gtest.h>
+#undef ADD_FAILURE
+#define ADD_FAILURE() std::cerr << "\n"
+#include "../tests/support/GadgetTestDirectory.cpp"
+#include "../tests/support/KovaTestSupport.cpp"
+#include "../tests/support/SandboxProcess.cpp"
+#undef ADD_FAILURE
+#include "ebayapi/UnitKovaGadgetCalls.h"
+#include "ebayapi/UnitXMLParser.h"
+#include "host/KovaGadgetUnit.h"
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+
+namespace {
+
+constexpr int Items = 400;
+constexpr int Pages = 4;
+
+struct TBenchWorld {
+    TSandboxProcess Sandbox{{"bench:" + std::to_string(Items)}};
+    TGadgetTestDirectory Dir{SandboxGadget(Sandbox)};
+    TKovaGadget Gadget;
+    std::string Token;
+
+    TBenchWorld() {
+        setenv("KOVA_EXTRA_CA_FILE", Sandbox.CAPath().c_str(), 1);
+        SetMainThread();
+        Token = Sandbox.Token("bench");
+        Dir.SaveLogInData("bench", "secret", Token);
+        Gadget.Init(Dir.Home());
+    }
+};
+
+TBenchWorld& World() {
+    // Left to the end of the process on purpose; only the sandbox process must not outlive it.
+    static TBenchWorld* world = [] {
+        auto* w = new TBenchWorld;
+        std::atexit([] { World().Sandbox.Stop(); });
+        return w;
+    }();
+    return *world;
+}
+
+std::string WatchListBody(const std::string& token, int page) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><GetMyeBayBuyingRequest "
+           "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><DetailLevel>ReturnAll</"
+           "DetailLevel><RequesterCredentials>"
+           "<eBayAuthToken>" +
+           token +
+           "</eBayAuthToken></RequesterCredentials><FavoriteSearches><Include>0</Include></FavoriteSearches>"
+           "<FavoriteSellers><Include>0</Include></FavoriteSellers><WatchList><Pagination><EntriesPerPage>100"
+           "</EntriesPerPage><PageNumber>" +
+           std::to_string(page) + "</PageNumber></Pagination></WatchList></GetMyeBayBuyingRequest>";
+}
+
+void BM_ControlLoad400(benchmark::State& state) {
+    TBenchWorld& world = World();
+    for (auto _ : state) {
+        world.Gadget.LoadWatchlist();
+        if (!MainThreadQueue().RunUntil([&] { return !world.Gadget.IsWorking(); }, 60000))
+            state.SkipWithError("load did not end");
+    }
+    if (world.Gadget.WatchList()->ItemCount() != Items) state.SkipWithError("load incomplete");
+}
+BENCHMARK(BM_ControlLoad400)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(15)->Repetitions(3);
+
+void BM_RawPosts400(benchmark::State& state) {
+    TBenchWorld& world = World();
+    const std::vector<std::string> headers{"X-EBAY-API-COMPATIBILITY-LEVEL: 527",
+                                           std::string("X-EBAY-API-DEV-NAME: ") + SandboxDevID,
+                                           std::string("X-EBAY-API-APP-NAME: ") + SandboxAppID,
+                                           std::string("X-EBAY-API-CERT-NAME: ") + SandboxCertID,
+                                           "X-EBAY-API-SITEID: 77",
+                                           "X-EBAY-API-CALL-NAME: GetMyeBayBuying",
+                                           "Content-Type: text/xml"};
+    for (auto _ : state) {
+        for (int page = 1; page <= Pages; ++page) {
+            const THttpsReply reply =
+                HttpsExchange({world.Sandbox.ApiUrl(), "POST", WatchListBody(world.Token, page), headers,
+                               world.Sandbox.CAPath()});
+            if (reply.Status != 200) state.SkipWithError("post failed");
+            benchmark::DoNotOptimize(reply.Body.data());
+        }
+    }
+}
+BENCHMARK(BM_RawPosts400)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(15)->Repetitions(3);
+
+// The same four pages through the system's call object, without (0) and with (1) parsing: splits the
+// control's time into transport, parsing and the rest.
+void BM_CallObjectPosts400(benchmark::State& state) {
+    TBenchWorld& world = World();
+    for (auto _ : state) {
+        TAPICallMyeBayBuying call(world.Sandbox.ApiUrl());
+        call.Token = world.Token;
+        call.DevName = SandboxDevID;
+        call.AppName = SandboxAppID;
+        call.CertName = SandboxCertID;
+        call.CompatibilityLevel = 527;
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        for (int page = 1; page <= Pages; ++page) {
+            call.WatchListPageNumber = page;
+            TInternetStatus status = iyOK;
+            TMemoryStream* response = call.GetMyeBayBuying(status, mblWatchList);
+            if (!response) state.SkipWithError("post failed");
+            if (state.range(0)) parser.ParseWatchList(response, list, true);
+        }
+    }
+}
+BENCHMARK(BM_CallObjectPosts400)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(15)
+    ->Repetitions(3);
+
+void BM_RenderResultPage(benchmark::State& state) {
+    TBenchWorld& world = World();
+    TKovaWatchList& list = *world.Gadget.WatchList();
+    if (list.ItemCount() == 0) {
+        world.Gadget.LoadWatchlist();
+        MainThreadQueue().RunUntil([&] { return !world.Gadget.IsWorking(); }, 60000);
+    }
+    for (auto _ : state)
+        list.WriteResultFile("");
+}
+BENCHMARK(BM_RenderResultPage)->Unit(benchmark::kMicrosecond)->Repetitions(3);
+
+} // namespace

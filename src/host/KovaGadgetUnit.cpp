@@ -1,0 +1,366 @@
+#include "host/KovaGadgetUnit.h"
+
+#include "dialogs/FormKovaEbayLogInData.h"
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "storage/UnitKovaDat.h"
+#include "storage/UnitKovaIniFile.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+namespace {
+
+constexpr const char* SSLLibraryFileName = "ssleay32.dll";
+constexpr int TerminateGraceMs = 1000;
+
+TIniFileManager& RequireSettings(const char* location) {
+    TIniFileManager* settings = IniFileManager();
+    if (!settings) throw Exception(std::string(location) + ": the settings are not loaded; call Init first");
+    return *settings;
+}
+
+// Clears the flag when LoadWatchlist ends, however it ends.
+struct TFlagScope {
+    std::atomic<bool>& Flag;
+    explicit TFlagScope(std::atomic<bool>& flag) : Flag(flag) { Flag = true; }
+    ~TFlagScope() { Flag = false; }
+};
+
+} // namespace
+
+bool TDLLHelperClass::SetSSLDllDirectory(const std::string& /*fileName*/, const std::string& /*directory*/,
+                                         bool /*reset*/) {
+    return true;
+}
+
+TKovaGadget::TKovaGadget() {
+    InstallLogInDataPrompt();
+}
+
+TKovaGadget::~TKovaGadget() = default;
+
+TKovaWatchList& TKovaGadget::RequireWatchList(const char* location) const {
+    if (!FWatchList)
+        throw Exception(std::string(location) + ": the control is not initialised; call Init first");
+    return *FWatchList;
+}
+
+void TKovaGadget::Init(const std::string& iGadgetPath) {
+    try {
+        FHomeDirectory = iGadgetPath;
+        if (FHomeDirectory.empty() || FHomeDirectory.back() != '/') FHomeDirectory += '/';
+        try {
+            StartLogging(lgWarningsAndErrors, lgtrgtToFile, "");
+            Log("Logging initialised.", lmkInfo);
+        } catch (...) {
+        }
+        LogFmt("HomeDirectory: %s", {FHomeDirectory}, lmkInfo);
+        FLogInInfo = std::make_unique<TEbayLogInInfo>();
+        LoadGadgetDat(FHomeDirectory, "");
+        InitIniFileManager("KovaGadget.ini", FHomeDirectory);
+        FWatchList = std::make_unique<TKovaWatchList>();
+        FWatchList->SetHomeDirectory(FHomeDirectory);
+        FWatchList->SetResultFileName(FHomeDirectory + "result.txt");
+        FWatchList->LoadLocalItems();
+        if (!TDLLHelperClass::SetSSLDllDirectory(SSLLibraryFileName, FHomeDirectory, false))
+            Log("Error setting directory for SSL-DLL.", lmkError);
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadget.Init");
+    }
+}
+
+void TKovaGadget::NextPage() {
+    RequireWatchList("TKovaGadget.NextPage").NextPage();
+}
+
+void TKovaGadget::PrevPage() {
+    RequireWatchList("TKovaGadget.PrevPage").PrevPage();
+}
+
+void TKovaGadget::FirstPage() {
+    RequireWatchList("TKovaGadget.FirstPage").FirstPage();
+}
+
+void TKovaGadget::LastPage() {
+    RequireWatchList("TKovaGadget.LastPage").LastPage();
+}
+
+void TKovaGadget::LoadWatchlist() {
+    TKovaWatchList& watchList = RequireWatchList("TKovaGadget.LoadWatchlist");
+    if (watchList.IsBusy()) return;
+    // A call that arrives while an earlier one still shows a dialog would start a second load.
+    if (FLoading) return;
+    TFlagScope loading(FLoading);
+    try {
+        watchList.SetResultFileName(FHomeDirectory + "result.txt");
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadget.LoadWatchlist");
+        return;
+    }
+    try {
+        if (!FLogInInfo->CheckLogInData()) return;
+        if (!Authorise()) return;
+        SaveTokenIfStored(*FLogInInfo);
+        watchList.StartLoading(*FLogInInfo);
+    } catch (const std::exception& e) {
+        // The page shows nothing for these; the log at least says why no load started.
+        LogException(e, "TKovaGadget.LoadWatchlist");
+    }
+}
+
+bool TKovaGadget::Authorise() {
+    return !FLogInInfo->Token.empty();
+}
+
+void TKovaGadget::ShowOptions() {
+    RequireWatchList("TKovaGadget.ShowOptions");
+    throw Exception("TKovaGadget.ShowOptions: the options dialog is not available in this version");
+}
+
+void TKovaGadget::Terminate() {
+    try {
+        if (FWatchList) {
+            FWatchList->WaitWhileBusy();
+            FWatchList->SaveLocalItems();
+        }
+    } catch (...) {
+    }
+    try {
+        FWatchList.reset();
+        FLogInInfo.reset();
+        FreeIniFileManager();
+        FreeGadgetDat();
+        StopLogging(true);
+        TDLLHelperClass::SetSSLDllDirectory(SSLLibraryFileName, FHomeDirectory, true);
+        // The grace time lets the logging thread and the finished worker end; the main queue keeps running
+        // meanwhile so that their end-of-thread notifications can free them.
+        if (IsMainThread())
+            MainThreadQueue().RunUntil([] { return false; }, TerminateGraceMs);
+        else
+            SleepMs(TerminateGraceMs);
+    } catch (...) {
+    }
+}
+
+std::string TKovaGadget::LinkDownloadPage() const {
+    const TKovaGadgetDat* dat = GadgetDat();
+    if (!dat) throw Exception("TKovaGadget.LinkDownloadPage: the application data are not loaded");
+    return dat->Common().LINKDOWNLOADPAGE;
+}
+
+bool TKovaGadget::RefreshAuctionsAtStart() const {
+    return RequireSettings("TKovaGadget.RefreshAuctionsAtStart").Watchlist().AuctionsRefreshOnStart();
+}
+
+int TKovaGadget::RefreshIntervalInMinutes() const {
+    return RequireSettings("TKovaGadget.RefreshIntervalInMinutes").Watchlist().AuctionsRefreshTime();
+}
+
+bool TKovaGadget::RefreshAuctionsAutomatically() const {
+    return RequireSettings("TKovaGadget.RefreshAuctionsAutomatically").Watchlist().AuctionsAutomaticRefresh();
+}
+
+bool TKovaGadget::BuildDetailsFileFor(const std::string& iArticleNr) {
+    return RequireWatchList("TKovaGadget.BuildDetailsFileFor").BuildDetailsFile(iArticleNr);
+}
+
+bool TKovaGadget::IsWorking() const {
+    return RequireWatchList("TKovaGadget.IsWorking").IsBusy() || FLoading;
+}
+
+// Dispatch
+
+const char* KovaVariantKindName(const TKovaVariant& value) {
+    static const char* const Names[] = {"empty", "bool", "int", "string"};
+    return Names[value.index()];
+}
+
+namespace {
+
+std::string MemberText(const TDispMember& member) {
+    return Format("IKovaGadget.%s (%s)", {member.Name, DispKindName(member.Kind)});
+}
+
+// The variant kind a type library type travels as, or empty for types this host cannot carry.
+const char* ExpectedKind(TVarType type) {
+    switch (type) {
+    case TVarType::Bool:
+        return "bool";
+    case TVarType::I2:
+    case TVarType::I4:
+    case TVarType::Color:
+    case TVarType::TxActiveFormBorderStyle:
+    case TVarType::TxPrintScale:
+        return "int";
+    case TVarType::BStr:
+        return "string";
+    case TVarType::Empty:
+    case TVarType::Font:
+        break;
+    }
+    return "";
+}
+
+int EnumLimit(TVarType type) {
+    switch (type) {
+    case TVarType::TxActiveFormBorderStyle:
+        return 3;
+    case TVarType::TxPrintScale:
+        return 2;
+    case TVarType::I2:
+        return 32767;
+    default:
+        return -1;
+    }
+}
+
+void CheckArguments(const TDispMember& member, const std::vector<TKovaVariant>& args) {
+    if (args.size() != member.Params.size())
+        throw EKovaDispatchError(Format(
+            "%s takes %d argument(s), %d given",
+            {MemberText(member), static_cast<int>(member.Params.size()), static_cast<int>(args.size())}));
+    for (size_t i = 0; i < args.size(); ++i) {
+        const TDispParam& param = member.Params[i];
+        const char* expected = ExpectedKind(param.Type);
+        if (!*expected)
+            throw EKovaDispatchError(Format("%s: argument %s of type %s cannot be passed through this host",
+                                            {MemberText(member), param.Name, VarTypeName(param.Type)}));
+        if (std::string(expected) != KovaVariantKindName(args[i]))
+            throw EKovaDispatchError(
+                Format("%s: argument %d (%s) must be %s (%s), not %s",
+                       {MemberText(member), static_cast<int>(i + 1), param.Name, VarTypeName(param.Type),
+                        expected, KovaVariantKindName(args[i])}));
+        const int limit = EnumLimit(param.Type);
+        if (limit >= 0) {
+            const int value = std::get<int>(args[i]);
+            const int low = param.Type == TVarType::I2 ? -32768 : 0;
+            if (value < low || value > limit)
+                throw EKovaDispatchError(
+                    Format("%s: argument %d (%s) is %d, outside %d to %d",
+                           {MemberText(member), static_cast<int>(i + 1), param.Name, value, low, limit}));
+        }
+    }
+}
+
+TKovaVariant DefaultWindowValue(const TDispMember& member) {
+    switch (member.DispID) {
+    case 201:  // Visible
+    case 208:  // Scaled
+    case -514: // Enabled
+        return true;
+    case 206: // PixelsPerInch
+        return 96;
+    default:
+        break;
+    }
+    const std::string kind = ExpectedKind(member.Result);
+    if (kind == "bool") return false;
+    if (kind == "int") return 0;
+    return std::string();
+}
+
+} // namespace
+
+TKovaGadgetDispatch::TKovaGadgetDispatch(TKovaGadget& gadget) : FGadget(gadget) {
+}
+
+TKovaDispResult TKovaGadgetDispatch::Invoke(const std::string& name, TDispKind kind,
+                                            const std::vector<TKovaVariant>& args) {
+    return Call(FindDispMember(name, kind), "\"" + name + "\"", kind, args);
+}
+
+TKovaDispResult TKovaGadgetDispatch::Invoke(int dispID, TDispKind kind,
+                                            const std::vector<TKovaVariant>& args) {
+    return Call(FindDispMember(dispID, kind), "DISPID " + IntToStr(dispID), kind, args);
+}
+
+TKovaDispResult TKovaGadgetDispatch::Call(const TDispMember* member, const std::string& requested,
+                                          TDispKind kind, const std::vector<TKovaVariant>& args) {
+    TKovaDispResult result;
+    try {
+        if (!member)
+            throw EKovaDispatchError(
+                Format("IKovaGadget has no %s member %s", {DispKindName(kind), requested}));
+        CheckArguments(*member, args);
+        result.Value = CallChecked(*member, args);
+    } catch (const std::exception& e) {
+        result.Succeeded = false;
+        result.ErrorMessage = e.what();
+    } catch (...) {
+        result.Succeeded = false;
+        result.ErrorMessage = "IKovaGadget: unknown failure";
+    }
+    return result;
+}
+
+TKovaVariant TKovaGadgetDispatch::CallChecked(const TDispMember& member,
+                                              const std::vector<TKovaVariant>& args) {
+    const bool put = member.Kind == TDispKind::PropertyPut;
+    switch (member.DispID) {
+    case 217:
+        FGadget.Init(std::get<std::string>(args[0]));
+        return {};
+    case 218:
+        if (put) {
+            FGadget.SetUndocked(std::get<bool>(args[0]));
+            return {};
+        }
+        return FGadget.Undocked();
+    case 219:
+        FGadget.NextPage();
+        return {};
+    case 220:
+        FGadget.PrevPage();
+        return {};
+    case 221:
+        FGadget.LoadWatchlist();
+        return {};
+    case 222:
+        FGadget.ShowOptions();
+        return {};
+    case 223:
+        FGadget.Terminate();
+        return {};
+    case 224:
+        FGadget.FirstPage();
+        return {};
+    case 225:
+        FGadget.LastPage();
+        return {};
+    case 226:
+        if (put) {
+            FGadget.SetUpdatesAvailable(std::get<bool>(args[0]));
+            return {};
+        }
+        return FGadget.UpdatesAvailable();
+    case 227:
+        return FGadget.LinkDownloadPage();
+    case 228:
+        return FGadget.RefreshAuctionsAtStart();
+    case 229:
+        return FGadget.RefreshIntervalInMinutes();
+    case 230:
+        return FGadget.RefreshAuctionsAutomatically();
+    case 231:
+        return FGadget.BuildDetailsFileFor(std::get<std::string>(args[0]));
+    case 232:
+        return FGadget.IsWorking();
+    default:
+        return WindowProperty(member, args);
+    }
+}
+
+TKovaVariant TKovaGadgetDispatch::WindowProperty(const TDispMember& member,
+                                                 const std::vector<TKovaVariant>& args) {
+    if (member.Kind == TDispKind::PropertyPut) {
+        FWindowProperties[member.DispID] = args[0];
+        return {};
+    }
+    if (!*ExpectedKind(member.Result))
+        throw EKovaDispatchError(Format("%s: a value of type %s cannot be passed through this host",
+                                        {MemberText(member), VarTypeName(member.Result)}));
+    const auto found = FWindowProperties.find(member.DispID);
+    return found != FWindowProperties.end() ? found->second : DefaultWindowValue(member);
+}

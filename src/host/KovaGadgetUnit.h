@@ -1,0 +1,110 @@
+#pragma once
+// The gadget control: the object the host page creates and calls, and the dispatch through which a host
+// binding calls its members by name or DISPID.
+
+#include "host/KovaGadgetProject.h"
+#include "support/UnitExceptions.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+class TEbayLogInInfo;
+class TKovaWatchList;
+
+KOVA_DECLARE_EXCEPTION(EKovaDispatchError, Exception);
+
+// Points the library search at the gadget directory for the TLS library.
+class TDLLHelperClass {
+public:
+    // Only Windows of the NT family has a DLL search directory; everywhere else this does nothing and
+    // reports success.
+    static bool SetSSLDllDirectory(const std::string& fileName, const std::string& directory, bool reset);
+};
+
+// The control. Every member runs on the main thread; LoadWatchlist continues on a worker thread, whose end
+// IsWorking reports.
+class TKovaGadget {
+public:
+    TKovaGadget();
+    ~TKovaGadget();
+    TKovaGadget(const TKovaGadget&) = delete;
+    TKovaGadget& operator=(const TKovaGadget&) = delete;
+
+    void Init(const std::string& iGadgetPath);
+    bool Undocked() const { return FUndocked; }
+    void SetUndocked(bool value) { FUndocked = value; }
+    void NextPage();
+    void PrevPage();
+    void LoadWatchlist();
+    void ShowOptions();
+    void Terminate();
+    void FirstPage();
+    void LastPage();
+    bool UpdatesAvailable() const { return FUpdatesAvailable; }
+    void SetUpdatesAvailable(bool value) { FUpdatesAvailable = value; }
+    std::string LinkDownloadPage() const;
+    bool RefreshAuctionsAtStart() const;
+    int RefreshIntervalInMinutes() const;
+    bool RefreshAuctionsAutomatically() const;
+    bool BuildDetailsFileFor(const std::string& iArticleNr);
+    bool IsWorking() const;
+
+    const std::string& HomeDirectory() const { return FHomeDirectory; }
+    const std::string& AuthErrorText() const { return FAuthErrorText; }
+    // Null before Init and after Terminate.
+    TKovaWatchList* WatchList() const { return FWatchList.get(); }
+    TEbayLogInInfo* LogInInfo() const { return FLogInInfo.get(); }
+
+private:
+    TKovaWatchList& RequireWatchList(const char* location) const;
+    // Makes sure a token exists. The authorisation wizard takes this over; until then a missing token ends
+    // the load without a dialog.
+    bool Authorise();
+
+    std::unique_ptr<TEbayLogInInfo> FLogInInfo;
+    std::string FHomeDirectory;
+    bool FUpdatesAvailable = false;
+    std::unique_ptr<TKovaWatchList> FWatchList;
+    bool FUndocked = false;
+    std::string FAuthErrorText;
+    std::atomic<bool> FLoading{false};
+};
+
+// A value crossing the dispatch: empty, boolean, 32-bit integer or text.
+using TKovaVariant = std::variant<std::monostate, bool, int, std::string>;
+
+// The outcome of one dispatched call: a failed call carries the message of what went wrong.
+struct TKovaDispResult {
+    bool Succeeded = true;
+    TKovaVariant Value;
+    std::string ErrorMessage;
+};
+
+// The control's members as the interface lists them, with the stock window properties kept as plain values.
+class TKovaGadgetDispatch {
+public:
+    explicit TKovaGadgetDispatch(TKovaGadget& gadget);
+
+    // Calls the member of that name (case-insensitive) or DISPID and kind with the arguments, after checking
+    // their number and types against the type library. Never raises.
+    TKovaDispResult Invoke(const std::string& name, TDispKind kind, const std::vector<TKovaVariant>& args);
+    TKovaDispResult Invoke(int dispID, TDispKind kind, const std::vector<TKovaVariant>& args);
+
+    TKovaGadget& Gadget() const { return FGadget; }
+
+private:
+    TKovaDispResult Call(const TDispMember* member, const std::string& requested, TDispKind kind,
+                         const std::vector<TKovaVariant>& args);
+    TKovaVariant CallChecked(const TDispMember& member, const std::vector<TKovaVariant>& args);
+    TKovaVariant WindowProperty(const TDispMember& member, const std::vector<TKovaVariant>& args);
+
+    TKovaGadget& FGadget;
+    std::map<int, TKovaVariant> FWindowProperties;
+};
+
+// The name of the variant's kind as messages show it: "empty", "bool", "int" or "string".
+const char* KovaVariantKindName(const TKovaVariant& value);

@@ -1,0 +1,87 @@
+#pragma once
+// The worker threads of the two Trading API calls: the watch list load and the token fetch.
+
+#include "ebayapi/UnitInternet.h"
+#include "ebayapi/UnitNewAPIXMLErrorParser.h"
+#include "platform/UnitPlatformThread.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TAPICallMyeBayBuying;
+class TAPICallFetchToken;
+class TXMLMyEbayWatchListParser;
+class TXMLeBayFetchTokenParser;
+class TDetailsList;
+
+// A worker created suspended that holds the outcome its starter reads when it has finished.
+class TThreadBase : public TThread {
+public:
+    TThreadBase();
+    ~TThreadBase() override;
+
+    // Worker threads alive in the process; a host waits for none to be left before it ends.
+    static int LiveCount();
+
+    bool FParseSucceeded = false;
+    TInternetStatus FErrorCode = iyOK;
+    bool FCallSucceeded = false;
+    TParserResultCode FParserResult = TParserResultCode::prNotEvaluated;
+
+private:
+    static std::atomic<int> FLiveCount;
+};
+
+// Loads every page of the user's watch list into a list of its own and hands it over at the end.
+class TThreadGetMyEbayWatchlist : public TThreadBase {
+public:
+    using TFinishedEvent = std::function<void(TThreadGetMyEbayWatchlist& thread)>;
+
+    TThreadGetMyEbayWatchlist();
+    ~TThreadGetMyEbayWatchlist() override;
+
+    std::string FToken;
+    // Called on this thread as the last step of Execute, whatever happened.
+    TFinishedEvent FOnFinished;
+
+    // True once the list was cleared for the first page: only then does the list describe this load.
+    bool RequestLoopStarted() const { return FRequestLoopStarted; }
+    int PagesRequested() const { return FPagesRequested; }
+    // The items this load produced; the thread keeps an empty list.
+    std::unique_ptr<TDetailsList> TakeItems();
+
+protected:
+    void Execute() override;
+    bool PrepareCall();
+
+private:
+    void RequestPages();
+
+    std::unique_ptr<TAPICallMyeBayBuying> FAPICall;
+    std::unique_ptr<TXMLMyEbayWatchListParser> FParser;
+    std::unique_ptr<TDetailsList> FItems;
+    bool FRequestLoopStarted = false;
+    int FPagesRequested = 0;
+};
+
+// Collects the token after the user has signed in on eBay's page; the starter reads FToken in its
+// end-of-thread notification.
+class TThreadFetchToken : public TThreadBase {
+public:
+    TThreadFetchToken();
+    ~TThreadFetchToken() override;
+
+    std::string FUserName;
+    std::string FToken;
+    std::string FSecretID;
+
+protected:
+    void Execute() override;
+    bool PrepareCall();
+
+private:
+    std::unique_ptr<TAPICallFetchToken> FAPICall;
+    std::unique_ptr<TXMLeBayFetchTokenParser> FParser;
+};

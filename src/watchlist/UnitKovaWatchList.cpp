@@ -1,0 +1,393 @@
+#include "watchlist/UnitKovaWatchList.h"
+
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "storage/UnitKovaDat.h"
+#include "storage/UnitKovaIniFile.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/UnitExceptions.h"
+#include "support/UnitFormatSettings.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+#include "watchlist/UnitHtmlTemplate.h"
+#include "watchlist/UnitKovaThreads.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* ItemPiece1 =
+    R"HTML(<div id="result%COUNTER%" class=result style="background-image:url('images/%BACKGROUNDIMG%');" )HTML"
+    R"HTML(onMouseOver="onLink('result%COUNTER%', '%ARTICLENR%', '%ISHIGHBIDDER%');" )HTML"
+    R"HTML(onMouseOut="outLink('result%COUNTER%', '%ISHIGHBIDDER%');"><table cellpadding=0 cellspacing=0 )HTML"
+    R"HTML(width="120"><tr><td rowspan=3 width=31>)HTML";
+constexpr const char* ItemPiece2 =
+    R"HTML(<img src="%IMAGEURL%" width=21 height=21 alt="%DESCRIPTION%" hspace=5>)HTML";
+constexpr const char* ItemPiece3 =
+    R"HTML(</td><td valign=bottom colspan=2><div style="width:89px; height:12px; text-overflow:ellipsis;)HTML"
+    R"HTML(overflow:hidden; white-space:nowrap;"><a href="%URL%" >%DESCRIPTION%</a></div></td></tr><tr><td>)HTML"
+    R"HTML(%PRICE%</td><td align="right" rowspan=2><a href="javascript:onOpenDetails('%ARTICLENR%');"> )HTML"
+    R"HTML(<img src="images/infoIcon.png" width=12 height=12 alt="Details"></a>  </td></tr><tr><td )HTML"
+    R"HTML(%CLASSENDTIME%>%ENDTIME%</td></tr></table></div>)HTML";
+
+constexpr const char* MessageLine = R"HTML(<div id="Message" class=message>%MessageText%</div>)HTML";
+constexpr const char* NoAuctionsMessage = "<B> No auctions available</B>";
+constexpr const char* LoadErrorMessage = "<B>Error loading Watchlist: %s</B>";
+
+constexpr const char* NavigationLines[] = {
+    R"HTML(<div id=navi>)HTML",
+    R"HTML(<div id=beginDiv><img src="images/begin.png" width=15 height=15 onclick="firstPage();" )HTML"
+    R"HTML(onMouseOver="onImg('begin');" onMouseOut="outImg('begin');" id=begin></div>)HTML",
+    R"HTML(<div id=backDiv><img src="images/back.png" width=15 height=15 onclick="prevPage();" )HTML"
+    R"HTML(onMouseOver="onImg('back');" onMouseOut="outImg('back');" id=back></div>)HTML",
+    R"HTML(<div id=nextDiv><img src="images/next.png" width=15 height=15 onclick="nextPage();" )HTML"
+    R"HTML(onMouseOver="onImg('next');" onMouseOut="outImg('next');" id=next></div>)HTML",
+    R"HTML(<div id=endDiv><img src="images/end.png" width=15 height=15 onclick="lastPage();" )HTML"
+    R"HTML(onMouseOver="onImg('end');" onMouseOut="outImg('end');" id=end></div>)HTML",
+    R"HTML(<div id=pageNumber>)HTML",
+};
+
+// Reminder times below this number mark the end time red.
+constexpr double RedEndTimeLimit = 3600000;
+
+bool MarkHighBidderSetting() {
+    TIniFileManager* settings = IniFileManager();
+    return settings ? settings->Watchlist().AuctionsMarkHighbidder() : true;
+}
+
+std::string ReminderTimeText(double remindTime) {
+    try {
+        return FormatDateTime("c", remindTime, DefaultFormatSettings());
+    } catch (const std::exception&) {
+        return FloatToStr(remindTime, DefaultFormatSettings());
+    }
+}
+
+std::string NonBlankOr(const std::string& value, const char* fallback) {
+    return Trim(value).empty() ? std::string(fallback) : value;
+}
+
+} // namespace
+
+std::string TrackedLink(const std::string& link) {
+    const TKovaGadgetDat* dat = GadgetDat();
+    return dat ? dat->Common().TRACKER + link : link;
+}
+
+TKovaWatchList::TKovaWatchList() : FItems(std::make_unique<TDetailsList>()) {
+}
+
+TKovaWatchList::~TKovaWatchList() {
+    WaitWhileBusy();
+}
+
+std::string TKovaWatchList::InternetStatusMessage(TInternetStatus status) {
+    return ::InternetStatusMessage(status);
+}
+
+void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
+    if (FBusy) return;
+    try {
+        auto thread = std::make_unique<TThreadGetMyEbayWatchlist>();
+        FBusy = true;
+        SetUserName(Trim(logInInfo.UserName));
+        thread->FreeOnTerminate = true;
+        thread->FToken = logInInfo.Token;
+        thread->FOnFinished = [this](TThreadGetMyEbayWatchlist& finished) { ThreadFinished(finished); };
+        thread->Start();
+        // From here on the thread frees itself.
+        thread.release();
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGetWatchList.Execute");
+        // No thread will ever end this load: end it here, and let the page say it failed.
+        if (FBusy) {
+            try {
+                std::lock_guard lock(FLock);
+                WriteResultFileLocked(
+                    Format(LoadErrorMessage, {HtmlEscape(InternetStatusMessage(iyUnknown))}));
+            } catch (const std::exception& inner) {
+                LogException(inner, "TKovaGetWatchList.Execute");
+            }
+            FBusy = false;
+        }
+    }
+}
+
+void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
+    try {
+        bool succeeded = false;
+        if (thread.FCallSucceeded) {
+            if (thread.FParseSucceeded) {
+                succeeded = true;
+            } else {
+                Log("XMLParser.GetWatchList() not successful", lmkError);
+                switch (static_cast<int>(thread.FParserResult)) {
+                case 1:
+                    Log("No error message from parser", lmkWarning);
+                    break;
+                case 5:
+                    Log("ErrorNodes not completely parsed", lmkWarning);
+                    break;
+                case 8:
+                    Log("Token is no longer valid. Member must repeat the autorization process.", lmkError);
+                    break;
+                case 2:
+                case 3:
+                case 4:
+                case 6:
+                case 7:
+                case 9:
+                case 10:
+                    Log("Unknown Parsing Error", lmkError);
+                    break;
+                default:
+                    break;
+                }
+            }
+        }
+        std::lock_guard lock(FLock);
+        if (thread.RequestLoopStarted()) FItems = thread.TakeItems();
+        if (succeeded) {
+            WriteResultFileLocked("");
+        } else {
+            const std::string text = InternetStatusMessage(thread.FErrorCode);
+            WriteResultFileLocked(text.empty() ? std::string()
+                                               : Format(LoadErrorMessage, {HtmlEscape(text)}));
+            Log("Error loading watchlist. " + text, lmkInfo);
+        }
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGetWatchList.Execute");
+    }
+    FBusy = false;
+    // A main thread that waits for the end of the load notices it at once.
+    MainThreadQueue().Wake();
+}
+
+void TKovaWatchList::WaitWhileBusy() {
+    try {
+        if (IsMainThread()) {
+            MainThreadQueue().RunUntil([this] { return !FBusy; });
+            return;
+        }
+        while (FBusy)
+            SleepMs(100);
+    } catch (...) {
+    }
+}
+
+int TKovaWatchList::LastPageIndexLocked() const {
+    const int count = FItems->Count();
+    if (count % PageSize == 0) return std::max(0, count / PageSize - 1);
+    return count / PageSize;
+}
+
+int TKovaWatchList::LastPageIndex() const {
+    std::lock_guard lock(FLock);
+    return LastPageIndexLocked();
+}
+
+template <typename TStep> void TKovaWatchList::Page(const char* location, TStep step) {
+    try {
+        std::lock_guard lock(FLock);
+        if (step()) WriteResultFileLocked("");
+    } catch (const std::exception& e) {
+        LogException(e, location);
+    }
+}
+
+void TKovaWatchList::NextPage() {
+    Page("TKovaGetWatchList.NextPage", [this] {
+        const int last = LastPageIndexLocked();
+        if (last == FPageIndex) return false;
+        FPageIndex = std::min(FPageIndex + 1, last);
+        return true;
+    });
+}
+
+void TKovaWatchList::PrevPage() {
+    Page("TKovaGetWatchList.PrevPage", [this] {
+        if (FPageIndex == 0) return false;
+        FPageIndex = std::max(FPageIndex - 1, 0);
+        return true;
+    });
+}
+
+void TKovaWatchList::FirstPage() {
+    Page("TKovaGetWatchList.FirstPage", [this] {
+        if (FPageIndex == 0) return false;
+        FPageIndex = 0;
+        return true;
+    });
+}
+
+void TKovaWatchList::LastPage() {
+    Page("TKovaGetWatchList.LastPage", [this] {
+        const int last = LastPageIndexLocked();
+        if (last == FPageIndex) return false;
+        FPageIndex = last;
+        return true;
+    });
+}
+
+void TKovaWatchList::WriteResultFile(const std::string& message) {
+    std::lock_guard lock(FLock);
+    WriteResultFileLocked(message);
+}
+
+void TKovaWatchList::WriteResultFileLocked(const std::string& message) {
+    std::vector<std::string> lines;
+    std::string firstMessage = FItems->Count() == 0 ? NoAuctionsMessage : "";
+    std::string secondMessage;
+    if (!message.empty()) {
+        if (!firstMessage.empty())
+            secondMessage = message;
+        else
+            firstMessage = message;
+    }
+    RenderResults(lines, firstMessage, secondMessage);
+    WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines));
+}
+
+void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::string& firstMessage,
+                                   const std::string& secondMessage) {
+    FPageIndex = std::min(FPageIndex, LastPageIndexLocked());
+    lines.emplace_back("<div id=results>");
+    int itemLines = 0;
+    if (!firstMessage.empty()) {
+        // The messages are the system's own markup, built from escaped values.
+        lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", firstMessage}}));
+        if (!secondMessage.empty())
+            lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", secondMessage}}));
+    } else {
+        const bool markHighBidder = MarkHighBidderSetting();
+        const int end = std::min(FPageIndex * PageSize + PageSize, FItems->Count());
+        for (int index = FPageIndex * PageSize; index < end; ++index) {
+            lines.push_back(RenderItem(index, markHighBidder));
+            ++itemLines;
+        }
+    }
+    lines.emplace_back("</div>");
+    if (itemLines > 0) RenderNavigation(lines);
+}
+
+std::string TKovaWatchList::RenderItem(int index, bool markHighBidder) const {
+    const TSearchResultAuctionDetails& item = FItems->GetAuction(index);
+    const bool highBidder = markHighBidder && !FUserName.empty() && item.HighBidder == FUserName;
+    std::string classEndTime;
+    const double remindTime = item.RemindTime;
+    if (remindTime > 0 && remindTime < RedEndTimeLimit) {
+        classEndTime = "class=red";
+        Log(ReminderTimeText(remindTime), lmkInfo);
+        Log("ReminderTime < 1 Stunde", lmkInfo);
+    } else {
+        Log("ReminderTime > 1 Stunde", lmkInfo);
+    }
+    const std::string articleNumber = HtmlEscape(ScriptStringText(item.ArticleNumber));
+    const std::string pieces = std::string(ItemPiece1) + ItemPiece2 + ItemPiece3;
+    return FillTemplate(
+        pieces, {
+                    {"%IMAGEURL%", HtmlEscape(item.HasGaleryPic ? item.GaleryLink : "images/blind.gif")},
+                    {"%DESCRIPTION%", HtmlEscape(item.Description)},
+                    {"%ENDTIME%", HtmlEscape(item.GetRemainingTimeText(true))},
+                    {"%PRICE%", HtmlEscape(item.BuyNow ? item.GetBuyNowPriceText() : item.GetPriceText())},
+                    {"%ARTICLENR%", articleNumber},
+                    {"%URL%", HtmlEscape(TrackedLink(item.Link))},
+                    {"%COUNTER%", IntToStr(index)},
+                    {"%ISHIGHBIDDER%", highBidder ? "true" : "false"},
+                    {"%BACKGROUNDIMG%", highBidder ? "resultWinner.png" : "result.png"},
+                    {"%CLASSENDTIME%", classEndTime},
+                });
+}
+
+void TKovaWatchList::RenderNavigation(std::vector<std::string>& lines) const {
+    lines.insert(lines.end(), std::begin(NavigationLines), std::end(NavigationLines));
+    lines.push_back(IntToStr(FPageIndex + 1) + "/" + IntToStr(LastPageIndexLocked() + 1));
+    lines.emplace_back("</div>");
+    lines.emplace_back("</div>");
+}
+
+bool TKovaWatchList::BuildDetailsFile(const std::string& articleNumber) {
+    std::lock_guard lock(FLock);
+    if (FItems->Count() == 0) return false;
+    const TSearchResultAuctionDetails* item = FItems->FindByArticleNumber(articleNumber);
+    if (!item) return false;
+    const std::string templateText =
+        JoinLinesCRLF(SplitLines(ReadFileBytes(FHomeDirectory + "detailsTemp.html")));
+    const std::string filled = FillTemplate(
+        templateText, {
+                          {"%URL%", HtmlEscape(TrackedLink(item->Link))},
+                          {"%TITLE%", HtmlEscape(item->Description)},
+                          {"%IMAGEURL%", HtmlEscape(NonBlankOr(item->GaleryLink, "../images/blind.gif"))},
+                          {"%PRICE%", HtmlEscape(item->GetPriceText())},
+                          {"%BIDS%", HtmlEscape(item->GetBidCountText())},
+                          {"%PRICEBUYNOW%", HtmlEscape(item->GetBuyNowPriceText())},
+                          {"%SHIPPINGCOSTS%", HtmlEscape(item->GetShippingCostsText())},
+                          {"%HIGHBIDDER%", HtmlEscape(NonBlankOr(item->HighBidder, "-"))},
+                          {"%SELLER%", HtmlEscape(item->SellerName)},
+                          {"%REMAININGTIME%", HtmlEscape(item->GetRemainingTimeText(true))},
+                          {"%BIDORBUY%", item->BuyNow ? "buy" : "bid"},
+                      });
+    WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)));
+    return true;
+}
+
+void TKovaWatchList::LoadLocalItems() {
+    try {
+        std::lock_guard lock(FLock);
+        const std::string path = FHomeDirectory + "watchlist.dat";
+        if (FItems && FileExists(path)) FItems->LoadFromFile(path);
+    } catch (const std::exception&) {
+        Log("Error loading local auctions.", lmkError);
+    }
+}
+
+void TKovaWatchList::SaveLocalItems() {
+    try {
+        std::lock_guard lock(FLock);
+        if (FItems) FItems->SaveToFile(FHomeDirectory + "watchlist.dat");
+    } catch (const std::exception&) {
+        Log("Error saving auctions to local partition.", lmkError);
+    }
+}
+
+std::string TKovaWatchList::HomeDirectory() const {
+    std::lock_guard lock(FLock);
+    return FHomeDirectory;
+}
+
+void TKovaWatchList::SetHomeDirectory(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FHomeDirectory = value;
+}
+
+std::string TKovaWatchList::ResultFileName() const {
+    std::lock_guard lock(FLock);
+    return FResultFileName;
+}
+
+void TKovaWatchList::SetResultFileName(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FResultFileName = value;
+}
+
+std::string TKovaWatchList::UserName() const {
+    std::lock_guard lock(FLock);
+    return FUserName;
+}
+
+void TKovaWatchList::SetUserName(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FUserName = value;
+}
+
+int TKovaWatchList::PageIndex() const {
+    std::lock_guard lock(FLock);
+    return FPageIndex;
+}
+
+int TKovaWatchList::ItemCount() const {
+    std::lock_guard lock(FLock);
+    return FItems->Count();
+}

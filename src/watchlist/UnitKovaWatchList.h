@@ -1,0 +1,84 @@
+#pragma once
+// The watch list manager: the items in memory with their paging state, the load on a worker thread and its
+// completion, the result and details files, and the local item file.
+
+#include "ebayapi/UnitInternet.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TDetailsList;
+class TEbayLogInInfo;
+class TThreadGetMyEbayWatchlist;
+
+// The application data's tracker in front of an item link.
+std::string TrackedLink(const std::string& link);
+
+// Owns the user's watch list. Every operation but ThreadFinished runs on the main thread; ThreadFinished
+// runs on the worker, which fills a list of its own that replaces the manager's list there. One lock keeps
+// the list, the page index and the user name consistent between the two.
+class TKovaWatchList {
+public:
+    static constexpr int PageSize = 5;
+
+    TKovaWatchList();
+    // Waits for a running load first: its completion handler refers to this object.
+    ~TKovaWatchList();
+    TKovaWatchList(const TKovaWatchList&) = delete;
+    TKovaWatchList& operator=(const TKovaWatchList&) = delete;
+
+    // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
+    void StartLoading(const TEbayLogInInfo& logInInfo);
+    // The completion handler; runs on the finished worker thread and clears the busy flag last.
+    void ThreadFinished(TThreadGetMyEbayWatchlist& thread);
+    bool IsBusy() const { return FBusy; }
+    // Returns when no load runs; on the main thread it keeps the main queue answered meanwhile.
+    void WaitWhileBusy();
+
+    int LastPageIndex() const;
+    void NextPage();
+    void PrevPage();
+    void FirstPage();
+    void LastPage();
+
+    // Renders the current page, or the messages, into the result file. Raises when the file cannot be
+    // written; the previous file then stays whole.
+    void WriteResultFile(const std::string& message);
+    // Writes "details.html" from "detailsTemp.html" for the item; false when it is not in the list. Raises
+    // when the template cannot be read or the file cannot be written.
+    bool BuildDetailsFile(const std::string& articleNumber);
+    void LoadLocalItems();
+    void SaveLocalItems();
+
+    static std::string InternetStatusMessage(TInternetStatus status);
+
+    std::string HomeDirectory() const;
+    void SetHomeDirectory(const std::string& value);
+    std::string ResultFileName() const;
+    void SetResultFileName(const std::string& value);
+    std::string UserName() const;
+    void SetUserName(const std::string& value);
+    int PageIndex() const;
+    int ItemCount() const;
+
+private:
+    int LastPageIndexLocked() const;
+    void WriteResultFileLocked(const std::string& message);
+    void RenderResults(std::vector<std::string>& lines, const std::string& firstMessage,
+                       const std::string& secondMessage);
+    void RenderNavigation(std::vector<std::string>& lines) const;
+    std::string RenderItem(int index, bool markHighBidder) const;
+    // Runs a paging step under the lock and writes the page when it moved; logs failures under location.
+    template <typename TStep> void Page(const char* location, TStep step);
+
+    mutable std::mutex FLock;
+    std::unique_ptr<TDetailsList> FItems;
+    int FPageIndex = 0;
+    std::string FResultFileName;
+    std::string FHomeDirectory;
+    std::string FUserName;
+    std::atomic<bool> FBusy{false};
+};

@@ -1,0 +1,380 @@
+// ctest-labels: threaded
+#include "dialogs/UnitFormModel.h"
+#include "host/KovaGadgetUnit.h"
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/GadgetTestDirectory.h"
+#include "support/SandboxProcess.h"
+#include "support/ScriptedFormHost.h"
+#include "support/UnitUtils.h"
+#include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* NoAuctionsLine =
+    "<div id=\"Message\" class=message><B> No auctions available</B></div>";
+
+std::string ErrorLine(const std::string& statusText) {
+    return "<div id=\"Message\" class=message><B>Error loading Watchlist: " + statusText + "</B></div>";
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
+    return lines;
+}
+
+// The counters of the item lines and the page number text of a result file.
+struct TShownPage {
+    std::vector<int> Counters;
+    std::string PageNumber;
+};
+
+TShownPage ShownPage(const std::string& text) {
+    TShownPage page;
+    const auto lines = Lines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.rfind("<div id=\"result", 0) == 0) {
+            page.Counters.push_back(std::stoi(line.substr(15)));
+            EXPECT_NE(line.find("</td></tr></table></div>"), std::string::npos) << line;
+            const bool winner = line.find("resultWinner.png") != std::string::npos;
+            EXPECT_EQ(line.find("'true');\" onMouseOut") != std::string::npos, winner) << line;
+        }
+        if (line == "<div id=pageNumber>" && i + 1 < lines.size()) page.PageNumber = lines[i + 1];
+    }
+    return page;
+}
+
+std::vector<int> Range(int first, int last) {
+    std::vector<int> values;
+    for (int i = first; i <= last; ++i)
+        values.push_back(i);
+    return values;
+}
+
+class GadgetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Sandbox = new TSandboxProcess({"demo:250", "big:400", "nobody:0", "seven:7"});
+        setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        delete Sandbox;
+        Sandbox = nullptr;
+        unsetenv("KOVA_EXTRA_CA_FILE");
+    }
+    void SetUp() override {
+        SetMainThread();
+        Sandbox->Reset();
+    }
+    void TearDown() override {
+        if (Gadget.WatchList()) Gadget.Terminate();
+        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
+    }
+
+    // Saves login data with a fresh token for the account, then starts the control.
+    void Start(const std::string& account) {
+        Dir.SaveLogInData(account, "secret", Sandbox->Token(account));
+        Gadget.Init(Dir.Dir().Path());
+        ASSERT_NE(Gadget.WatchList(), nullptr);
+    }
+    void WaitIdle() {
+        ASSERT_TRUE(MainThreadQueue().RunUntil([this] { return !Gadget.IsWorking(); }, 60000));
+    }
+    void Load() {
+        Gadget.LoadWatchlist();
+        WaitIdle();
+    }
+    std::string Result() const { return ReadTextFile(Dir.File("result.txt")); }
+    int WatchListRequests() const {
+        int count = 0;
+        for (const auto& request : Sandbox->Requests())
+            count += request["call"] == "GetMyeBayBuying";
+        return count;
+    }
+
+    static TSandboxProcess* Sandbox;
+    TGadgetTestDirectory Dir{SandboxGadget(*Sandbox)};
+    TKovaGadget Gadget;
+};
+
+TSandboxProcess* GadgetTest::Sandbox = nullptr;
+
+TEST_F(GadgetTest, LoadsInPagesThenPagesThroughTheItemsWithoutTheNetwork) {
+    Start("demo");
+    EXPECT_EQ(Gadget.HomeDirectory(), Dir.Home());
+    Gadget.LoadWatchlist();
+    EXPECT_TRUE(Gadget.IsWorking());
+    WaitIdle();
+    EXPECT_EQ(WatchListRequests(), 3);
+    TShownPage page = ShownPage(Result());
+    EXPECT_EQ(page.Counters, Range(0, 4));
+    EXPECT_EQ(page.PageNumber, "1/50");
+
+    Gadget.LastPage();
+    page = ShownPage(Result());
+    EXPECT_EQ(page.Counters, Range(245, 249));
+    EXPECT_EQ(page.PageNumber, "50/50");
+    Gadget.PrevPage();
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "49/50");
+    Gadget.FirstPage();
+    EXPECT_EQ(ShownPage(Result()).Counters, Range(0, 4));
+    EXPECT_EQ(WatchListRequests(), 3) << "paging renders from memory";
+
+    Gadget.Terminate();
+    TDetailsList saved;
+    ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
+    EXPECT_EQ(saved.Count(), 250);
+}
+
+TEST_F(GadgetTest, ALoadThatShrinksTheListShowsItsLastPage) {
+    Start("demo");
+    Load();
+    Gadget.LastPage();
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "50/50");
+    Dir.SaveLogInData("seven", "secret", Sandbox->Token("seven")); // another user signs in
+    Load();
+    const TShownPage page = ShownPage(Result());
+    EXPECT_EQ(page.Counters, Range(5, 6));
+    EXPECT_EQ(page.PageNumber, "2/2");
+}
+
+TEST_F(GadgetTest, LoadsTheLargestWatchListInFourPages) {
+    Start("big");
+    Load();
+    EXPECT_EQ(WatchListRequests(), 4);
+    EXPECT_EQ(Gadget.WatchList()->ItemCount(), 400);
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "1/80");
+}
+
+TEST_F(GadgetTest, AnEmptyWatchListShowsOnlyTheNoAuctionsBlock) {
+    Start("nobody");
+    Load();
+    EXPECT_EQ(Lines(Result()), (std::vector<std::string>{"<div id=results>", NoAuctionsLine, "</div>"}));
+}
+
+TEST_F(GadgetTest, TransportFailuresShowTheirMessage) {
+    Start("demo");
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"page", 1}, {"kind", "status"}, {"status", 401}});
+    Load();
+    EXPECT_EQ(Lines(Result()),
+              (std::vector<std::string>{"<div id=results>", NoAuctionsLine,
+                                        ErrorLine("Internet error! Message: &quot;Unauthorized&quot;."),
+                                        "</div>"}));
+
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"page", 2}, {"kind", "status"}, {"status", 503}});
+    Load();
+    EXPECT_EQ(WatchListRequests(), 4) << "page 3 is still asked for";
+    EXPECT_EQ(Lines(Result()),
+              (std::vector<std::string>{
+                  "<div id=results>", ErrorLine("Internet error! Message: &quot;Service unavailable&quot;."),
+                  "</div>"}));
+    // The next good load shows the list again.
+    Load();
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "1/50");
+}
+
+TEST_F(GadgetTest, AnExpiredTokenShowsNoAuctionsAndIsKeptForTheNextLoad) {
+    Start("seven");
+    const std::string token = Sandbox->Token("seven");
+    Dir.SaveLogInData("seven", "secret", token);
+    Sandbox->Expire(token);
+    Load();
+    EXPECT_EQ(Lines(Result()), (std::vector<std::string>{"<div id=results>", NoAuctionsLine, "</div>"}));
+    EXPECT_EQ(Gadget.LogInInfo()->Token, token);
+    Load();
+    EXPECT_EQ(WatchListRequests(), 2) << "the same token is tried again, no wizard in between";
+}
+
+TEST_F(GadgetTest, AnAnswerThatIsNoXmlShowsWhatTheLoadProduced) {
+    Start("seven");
+    Load();
+    EXPECT_EQ(ShownPage(Result()).PageNumber, "1/2");
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "notxml"}});
+    Load();
+    EXPECT_EQ(Lines(Result()), (std::vector<std::string>{"<div id=results>", NoAuctionsLine, "</div>"}));
+}
+
+TEST_F(GadgetTest, ASecondLoadWhileBusyStartsNothing) {
+    Start("seven");
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 800}});
+    Gadget.LoadWatchlist();
+    Gadget.LoadWatchlist();
+    EXPECT_TRUE(Gadget.IsWorking());
+    WaitIdle();
+    EXPECT_EQ(WatchListRequests(), 1);
+    EXPECT_EQ(ShownPage(Result()).Counters, Range(0, 4));
+}
+
+TEST_F(GadgetTest, TerminateWaitsForTheLoadAndARestartShowsTheSavedItemsAfterPaging) {
+    Start("seven");
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 800}});
+    Gadget.LoadWatchlist();
+    Gadget.Terminate();
+    EXPECT_EQ(Gadget.WatchList(), nullptr);
+    TDetailsList saved;
+    ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
+    EXPECT_EQ(saved.Count(), 7);
+    const std::string lastResult = Result();
+
+    TKovaGadget restarted;
+    restarted.Init(Dir.Home());
+    EXPECT_EQ(restarted.HomeDirectory(), Dir.Home()) << "no second delimiter";
+    EXPECT_EQ(Result(), lastResult) << "Init leaves the page alone";
+    restarted.NextPage();
+    const TShownPage page = ShownPage(Result());
+    EXPECT_EQ(page.Counters, Range(5, 6));
+    EXPECT_EQ(page.PageNumber, "2/2");
+    EXPECT_EQ(WatchListRequests(), 1);
+    restarted.Terminate();
+}
+
+TEST_F(GadgetTest, DetailsOfALoadedItem) {
+    Start("demo");
+    Load();
+    Gadget.WatchList()->SaveLocalItems();
+    TDetailsList items;
+    ASSERT_TRUE(items.LoadFromFile(Dir.File("watchlist.dat")));
+    const TSearchResultAuctionDetails* buyNow = nullptr;
+    for (int i = 0; i < items.Count() && !buyNow; ++i)
+        if (items.GetAuction(i).PriceBuyNow > 0) buyNow = &items.GetAuction(i);
+    ASSERT_NE(buyNow, nullptr) << "the demo account has buy-it-now offers";
+
+    ASSERT_TRUE(Gadget.BuildDetailsFileFor(buyNow->ArticleNumber));
+    const std::string details = ReadTextFile(Dir.File("details.html"));
+    EXPECT_NE(details.find("<title>" + HtmlEscape(buyNow->Description) + "</title>"), std::string::npos);
+    // The answer's buy-it-now price does not make the item a buy-it-now item: the loader leaves that flag.
+    EXPECT_NE(details.find("and bid on eBay"), std::string::npos);
+    EXPECT_NE(details.find("<td>" + HtmlEscape(buyNow->GetPriceText()) + "</td>"), std::string::npos);
+    for (const char* name : {"%URL%", "%TITLE%", "%IMAGEURL%", "%PRICE%", "%BIDS%", "%PRICEBUYNOW%",
+                             "%SHIPPINGCOSTS%", "%HIGHBIDDER%", "%SELLER%", "%REMAININGTIME%", "%BIDORBUY%"})
+        EXPECT_EQ(details.find(name), std::string::npos) << name << " left in the page's template";
+    EXPECT_EQ(details.find("\n"), details.find("\r\n") + 1);
+
+    EXPECT_FALSE(Gadget.BuildDetailsFileFor("no-such-item"));
+    EXPECT_EQ(ReadTextFile(Dir.File("details.html")), details);
+}
+
+TEST_F(GadgetTest, WithoutLoginDataTheDialogAsksAndASecondCallMeanwhileStartsNothing) {
+    Gadget.Init(Dir.Home());
+    TScriptedFormHost host;
+    bool workingMeanwhile = false;
+    host.Then([&](TForm&) {
+        workingMeanwhile = Gadget.IsWorking();
+        Gadget.LoadWatchlist(); // the page's timer firing while the dialog is open
+    });
+    Gadget.LoadWatchlist();
+    EXPECT_EQ(host.Shown.size(), 1u) << "one dialog, and no second one from the nested call";
+    EXPECT_TRUE(workingMeanwhile);
+    EXPECT_FALSE(Gadget.IsWorking());
+    EXPECT_EQ(WatchListRequests(), 0);
+
+    // Login data without a token: no wizard yet, so nothing starts.
+    Dir.SaveLogInData("seven", "secret", "");
+    Gadget.LoadWatchlist();
+    EXPECT_FALSE(Gadget.IsWorking());
+    EXPECT_EQ(WatchListRequests(), 0);
+}
+
+TEST_F(GadgetTest, PagingAndDetailsRaceALoadAndTerminate) {
+    Start("demo");
+    Load();
+    for (int round = 0; round < 2; ++round) {
+        Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 150}, {"times", 3}});
+        Gadget.LoadWatchlist();
+        while (Gadget.IsWorking()) {
+            Gadget.NextPage();
+            Gadget.LastPage();
+            Gadget.PrevPage();
+            Gadget.BuildDetailsFileFor("x");
+            Gadget.WatchList()->WriteResultFile("");
+            MainThreadQueue().ProcessPending();
+        }
+        EXPECT_EQ(ShownPage(Result()).Counters.size(), 5u);
+    }
+    Gadget.LoadWatchlist();
+    Gadget.NextPage();
+    Gadget.Terminate();
+    TDetailsList saved;
+    ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
+    EXPECT_EQ(saved.Count(), 250);
+}
+
+TEST(GadgetDispatchTest, CallsMembersByNameOrDispIdAndChecksTheirArguments) {
+    SetMainThread();
+    TGadgetTestDirectory dir{TGadgetDirectoryOptions{}};
+    TKovaGadget gadget;
+    TKovaGadgetDispatch dispatch(gadget);
+    using K = TDispKind;
+
+    TKovaDispResult r = dispatch.Invoke("IsWorking", K::PropertyGet, {});
+    EXPECT_FALSE(r.Succeeded);
+    EXPECT_NE(r.ErrorMessage.find("call Init first"), std::string::npos) << r.ErrorMessage;
+
+    r = dispatch.Invoke(217, K::Method, {});
+    EXPECT_EQ(r.ErrorMessage, "IKovaGadget.Init (method) takes 1 argument(s), 0 given");
+    r = dispatch.Invoke("init", K::Method, {TKovaVariant{5}});
+    EXPECT_EQ(r.ErrorMessage,
+              "IKovaGadget.Init (method): argument 1 (iGadgetPath) must be BSTR (string), not int");
+    ASSERT_TRUE(dispatch.Invoke(217, K::Method, {TKovaVariant{dir.Dir().Path()}}).Succeeded);
+
+    EXPECT_EQ(dispatch.Invoke("RefreshIntervalInMinutes", K::PropertyGet, {}).Value, TKovaVariant{0});
+    EXPECT_EQ(dispatch.Invoke(228, K::PropertyGet, {}).Value, TKovaVariant{true});
+    EXPECT_EQ(dispatch.Invoke("RefreshAuctionsAutomatically", K::PropertyGet, {}).Value, TKovaVariant{false});
+    EXPECT_EQ(dispatch.Invoke("LinkDownloadPage", K::PropertyGet, {}).Value,
+              TKovaVariant{std::string("https://download.example/kova")});
+    EXPECT_EQ(dispatch.Invoke("IsWorking", K::PropertyGet, {}).Value, TKovaVariant{false});
+
+    EXPECT_TRUE(dispatch.Invoke("UNDOCKED", K::PropertyPut, {TKovaVariant{true}}).Succeeded);
+    EXPECT_EQ(dispatch.Invoke(218, K::PropertyGet, {}).Value, TKovaVariant{true});
+    EXPECT_FALSE(dispatch.Invoke(226, K::PropertyPut, {TKovaVariant{1}}).Succeeded)
+        << "booleans are not ints";
+
+    r = dispatch.Invoke("BuildDetailsFileFor", K::Method, {TKovaVariant{std::string("1")}});
+    EXPECT_TRUE(r.Succeeded);
+    EXPECT_EQ(r.Value, TKovaVariant{false});
+    r = dispatch.Invoke(231, K::Method, {TKovaVariant{std::string("1")}, TKovaVariant{}});
+    EXPECT_FALSE(r.Succeeded);
+
+    r = dispatch.Invoke("ShowOptions", K::Method, {});
+    EXPECT_FALSE(r.Succeeded);
+    EXPECT_NE(r.ErrorMessage.find("options dialog"), std::string::npos);
+    EXPECT_EQ(dispatch.Invoke("Reload", K::Method, {}).ErrorMessage,
+              "IKovaGadget has no method member \"Reload\"");
+    EXPECT_EQ(dispatch.Invoke(232, K::PropertyPut, {TKovaVariant{true}}).ErrorMessage,
+              "IKovaGadget has no propput member DISPID 232");
+
+    // Stock window properties keep their values; enumerations stay in range.
+    EXPECT_EQ(dispatch.Invoke(-514, K::PropertyGet, {}).Value, TKovaVariant{true});
+    EXPECT_TRUE(dispatch.Invoke("Caption", K::PropertyPut, {TKovaVariant{std::string("Kova")}}).Succeeded);
+    EXPECT_EQ(dispatch.Invoke(-518, K::PropertyGet, {}).Value, TKovaVariant{std::string("Kova")});
+    EXPECT_FALSE(dispatch.Invoke("AxBorderStyle", K::PropertyPut, {TKovaVariant{4}}).Succeeded);
+    EXPECT_TRUE(dispatch.Invoke("AxBorderStyle", K::PropertyPut, {TKovaVariant{3}}).Succeeded);
+    EXPECT_EQ(dispatch.Invoke(204, K::PropertyGet, {}).Value, TKovaVariant{3});
+    EXPECT_FALSE(dispatch.Invoke("Font", K::PropertyGet, {}).Succeeded);
+
+    EXPECT_TRUE(dispatch.Invoke("Terminate", K::Method, {}).Succeeded);
+    EXPECT_FALSE(dispatch.Invoke("NextPage", K::Method, {}).Succeeded) << "nothing works after Terminate";
+}
+
+TEST(GadgetInitTest, WithoutApplicationDataInitSucceedsAndLaterCallsFail) {
+    SetMainThread();
+    TTempDir dir;
+    TKovaGadget gadget;
+    TKovaGadgetDispatch dispatch(gadget);
+    EXPECT_TRUE(dispatch.Invoke("Init", TDispKind::Method, {TKovaVariant{dir.Path() + "/"}}).Succeeded);
+    EXPECT_FALSE(dispatch.Invoke("LoadWatchlist", TDispKind::Method, {}).Succeeded);
+    EXPECT_FALSE(dispatch.Invoke("LinkDownloadPage", TDispKind::PropertyGet, {}).Succeeded);
+    EXPECT_TRUE(dispatch.Invoke("Terminate", TDispKind::Method, {}).Succeeded);
+}
+
+} // namespace

@@ -1,0 +1,31 @@
+#include "GadgetTestDirectory.h"
+
+#include "SandboxProcess.h"
+#include "platform/UnitPlatformFiles.h"
+#include "storage/UnitKovaDatFile.h"
+#include "storage/UnitKovaIniFile.h"
+#include "support/UnitUtils.h"
+
+TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox) {
+    TGadgetDirectoryOptions options;
+    options.ApiUrl = sandbox.ApiUrl();
+    return options;
+}
+
+TGadgetTestDirectory::TGadgetTestDirectory(const TGadgetDirectoryOptions& options) {
+    const std::string xml =
+        "<KOVADAT><COMMON><TRACKER>" + XmlEscape(options.Tracker) + "</TRACKER><LINKDOWNLOADPAGE>" +
+        XmlEscape(options.LinkDownloadPage) + "</LINKDOWNLOADPAGE></COMMON><EBAYAPI><APIServerProduction>" +
+        XmlEscape(options.ApiUrl) + "</APIServerProduction><APIDevID>" + SandboxDevID +
+        "</APIDevID><APIAppID>" + SandboxAppID + "</APIAppID><APICertID>" + SandboxCertID +
+        "</APICertID><APISiteID>77</APISiteID><APICountRetryPostOnFail>" +
+        std::to_string(options.RetryCount) + "</APICountRetryPostOnFail></EBAYAPI></KOVADAT>";
+    FDir.Write("KovaDat.dat", PackKovaDat(xml));
+    FDir.Write("detailsTemp.html", ReadFileBytes(KOVA_SOURCE_DIR "/gadget/detailsTemp.html"));
+}
+
+void TGadgetTestDirectory::SaveLogInData(const std::string& userName, const std::string& password,
+                                         const std::string& token) const {
+    TIniFileManager settings("KovaGadget.ini", Home());
+    settings.EbayLoginData().SaveLogInData(userName, password, token);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// A gadget directory for control tests: application data that point at a sandbox, the details template of
+// the page, and login data saved through the login data store.
+
+#include "KovaTestSupport.h"
+
+#include <string>
+
+struct TGadgetDirectoryOptions {
+    std::string ApiUrl;  // "APIServerProduction"
+    std::string Tracker; // "TRACKER"
+    std::string LinkDownloadPage = "https://download.example/kova";
+    int RetryCount = 1; // "APICountRetryPostOnFail"
+};
+
+class TSandboxProcess;
+// Options for a gadget that talks to the sandbox.
+TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox);
+
+class TGadgetTestDirectory {
+public:
+    explicit TGadgetTestDirectory(const TGadgetDirectoryOptions& options);
+    // The folder with its trailing delimiter, as the control keeps it.
+    std::string Home() const { return FDir.Path() + "/"; }
+    const TTempDir& Dir() const { return FDir; }
+    std::string File(const std::string& name) const { return FDir.File(name); }
+    // Saves user name, password and token as a user who keeps login data would have them.
+    void SaveLogInData(const std::string& userName, const std::string& password,
+                       const std::string& token) const;
+
+private:
+    TTempDir FDir;
+};

@@ -1,0 +1,172 @@
+// ctest-labels: threaded
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "storage/UnitKovaDat.h"
+#include "storage/UnitKovaIniFile.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/GadgetTestDirectory.h"
+#include "support/SandboxProcess.h"
+#include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+std::string Header(const nlohmann::json& request, const std::string& name) {
+    for (const auto& [key, value] : request["headers"].items())
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) return value.get<std::string>();
+    return "";
+}
+
+std::vector<int> WatchListPages(TSandboxProcess& sandbox) {
+    std::vector<int> pages;
+    for (const auto& request : sandbox.Requests())
+        if (request["call"] == "GetMyeBayBuying") pages.push_back(request["page"].get<int>());
+    return pages;
+}
+
+// What the completion callback saw on the worker thread.
+struct TOutcome {
+    bool Called = false;
+    bool OnWorker = false;
+    bool CallSucceeded = false, ParseSucceeded = false, LoopStarted = false;
+    TInternetStatus ErrorCode = iyOK;
+    TParserResultCode ParserResult = TParserResultCode::prNotEvaluated;
+    int Items = -1;
+};
+
+class WorkerThreadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Sandbox = new TSandboxProcess({"demo:250", "few:3"});
+        setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        delete Sandbox;
+        Sandbox = nullptr;
+        unsetenv("KOVA_EXTRA_CA_FILE");
+    }
+    void SetUp() override {
+        SetMainThread();
+        Sandbox->Reset();
+        LoadGadgetDat(Gadget.Home(), "");
+        InitIniFileManager("KovaGadget.ini", Gadget.Home());
+    }
+    void TearDown() override {
+        FreeIniFileManager();
+        FreeGadgetDat();
+    }
+
+    TOutcome LoadWatchList(const std::string& token) {
+        TOutcome outcome;
+        const auto mainId = std::this_thread::get_id();
+        auto* thread = new TThreadGetMyEbayWatchlist();
+        thread->FreeOnTerminate = true;
+        thread->FToken = token;
+        thread->FOnFinished = [&outcome, mainId](TThreadGetMyEbayWatchlist& t) {
+            outcome.Called = true;
+            outcome.OnWorker = std::this_thread::get_id() != mainId;
+            outcome.CallSucceeded = t.FCallSucceeded;
+            outcome.ParseSucceeded = t.FParseSucceeded;
+            outcome.LoopStarted = t.RequestLoopStarted();
+            outcome.ErrorCode = t.FErrorCode;
+            outcome.ParserResult = t.FParserResult;
+            outcome.Items = t.TakeItems()->Count();
+        };
+        thread->Start();
+        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 60000))
+            << "the thread must end and free itself through the main queue";
+        return outcome;
+    }
+
+    static TSandboxProcess* Sandbox;
+    TGadgetTestDirectory Gadget{SandboxGadget(*Sandbox)};
+};
+
+TSandboxProcess* WorkerThreadTest::Sandbox = nullptr;
+
+TEST_F(WorkerThreadTest, WatchListArrivesPageByPageAndIsHandedBackOnTheWorker) {
+    const TOutcome outcome = LoadWatchList(Sandbox->Token("demo"));
+    EXPECT_TRUE(outcome.Called);
+    EXPECT_TRUE(outcome.OnWorker);
+    EXPECT_TRUE(outcome.CallSucceeded);
+    EXPECT_TRUE(outcome.ParseSucceeded);
+    EXPECT_EQ(outcome.Items, 250);
+    EXPECT_EQ(WatchListPages(*Sandbox), (std::vector<int>{1, 2, 3}));
+    const auto requests = Sandbox->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(Header(requests[0], "X-EBAY-API-COMPATIBILITY-LEVEL"), "527");
+    EXPECT_EQ(Header(requests[0], "X-EBAY-API-SITEID"), "77");
+}
+
+TEST_F(WorkerThreadTest, AFailedPageFailsTheLoadEvenWhenLaterPagesSucceed) {
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"page", 2}, {"kind", "status"}, {"status", 503}});
+    const TOutcome outcome = LoadWatchList(Sandbox->Token("demo"));
+    EXPECT_EQ(WatchListPages(*Sandbox), (std::vector<int>{1, 2, 3}))
+        << "a failed page does not stop the loop";
+    EXPECT_FALSE(outcome.CallSucceeded);
+    EXPECT_EQ(outcome.ErrorCode, iyServiceUnavailable);
+    EXPECT_EQ(outcome.Items, 150) << "pages 1 and 3 of 100, 100 and 50 items";
+}
+
+TEST_F(WorkerThreadTest, WithoutApplicationDataTheLoadStillEndsAsAFailure) {
+    FreeGadgetDat();
+    const TOutcome outcome = LoadWatchList("any");
+    EXPECT_TRUE(outcome.Called);
+    EXPECT_FALSE(outcome.LoopStarted);
+    EXPECT_FALSE(outcome.CallSucceeded);
+    EXPECT_EQ(outcome.ErrorCode, iyUnknown);
+    EXPECT_TRUE(Sandbox->Requests().empty());
+
+    // The manager ends busy and the page says so, keeping the items it had.
+    Gadget.Dir().Write("watchlist.dat", ReadTextFile(KOVA_TEST_DATA_DIR "/items/watchlist_two_items.dat"));
+    TKovaWatchList list;
+    list.SetHomeDirectory(Gadget.Home());
+    list.SetResultFileName(Gadget.File("result.txt"));
+    list.LoadLocalItems();
+    const int items = list.ItemCount();
+    ASSERT_EQ(items, 2);
+    TEbayLogInInfo login;
+    login.UserName = "few";
+    login.Token = "any";
+    list.StartLoading(login);
+    ASSERT_TRUE(MainThreadQueue().RunUntil([&] { return !list.IsBusy(); }, 30000));
+    EXPECT_NE(ReadTextFile(Gadget.File("result.txt")).find("Error loading Watchlist: Internet error!"),
+              std::string::npos);
+    EXPECT_EQ(list.ItemCount(), items);
+}
+
+TEST_F(WorkerThreadTest, TokenFetchReportsOnTheMainThreadAfterItsEnd) {
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "server error" : "signed in");
+        Sandbox->Reset();
+        Sandbox->SignIn("few", "secret-1");
+        if (fail) Sandbox->Fault({{"call", "FetchToken"}, {"kind", "status"}, {"status", 500}});
+        bool notified = false;
+        auto* thread = new TThreadFetchToken();
+        thread->FreeOnTerminate = true;
+        thread->FUserName = "few";
+        thread->FSecretID = "secret-1";
+        thread->OnTerminate = [&](TThread& t) {
+            auto& finished = static_cast<TThreadFetchToken&>(t);
+            notified = true;
+            EXPECT_TRUE(IsMainThread());
+            EXPECT_TRUE(finished.Finished());
+            EXPECT_EQ(finished.FCallSucceeded, !fail);
+            EXPECT_EQ(finished.FParseSucceeded, !fail);
+            EXPECT_EQ(finished.FErrorCode, fail ? iyInternalServerError : iyOK);
+            EXPECT_EQ(finished.FToken.empty(), fail);
+        };
+        thread->Start();
+        ASSERT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 60000));
+        EXPECT_TRUE(notified);
+        const auto requests = Sandbox->Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(Header(requests[0], "X-EBAY-API-COMPATIBILITY-LEVEL"), "459");
+        EXPECT_NE(requests[0]["body"].get<std::string>().find("<Username>few</Username>"), std::string::npos);
+    }
+}
+
+} // namespace
