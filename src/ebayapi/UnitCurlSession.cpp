@@ -9,6 +9,7 @@
 #include <curl/curl.h>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -121,23 +122,22 @@ bool AddPemCertificates(X509_STORE* store, const std::string& pem) {
 // bundle costs about 20 ms of CPU, so one store is built per extra CA text and shared (OpenSSL stores are
 // reference counted and safe to share for verification).
 X509_STORE* SharedTrustStore(const std::string& extraPem, std::string& error) {
+    using TStore = std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)>;
     static std::mutex lock;
-    static std::map<std::string, X509_STORE*> stores; // kept for the process's life
+    // Built after OpenSSL's own start-up, so freed at exit before OpenSSL cleans up.
+    static std::map<std::string, TStore> stores;
     std::lock_guard guard(lock);
-    if (auto it = stores.find(extraPem); it != stores.end()) return it->second;
-    X509_STORE* store = X509_STORE_new();
-    if (!store || X509_STORE_set_default_paths(store) != 1) {
-        X509_STORE_free(store);
+    if (auto it = stores.find(extraPem); it != stores.end()) return it->second.get();
+    TStore store(X509_STORE_new(), &X509_STORE_free);
+    if (!store || X509_STORE_set_default_paths(store.get()) != 1) {
         error = "The system's CA certificates cannot be loaded";
         return nullptr;
     }
-    if (!extraPem.empty() && !AddPemCertificates(store, extraPem)) {
-        X509_STORE_free(store);
+    if (!extraPem.empty() && !AddPemCertificates(store.get(), extraPem)) {
         error = "No usable certificate in the CA file";
         return nullptr;
     }
-    stores.emplace(extraPem, store);
-    return store;
+    return stores.emplace(extraPem, std::move(store)).first->second.get();
 }
 
 } // namespace

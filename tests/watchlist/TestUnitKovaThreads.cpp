@@ -55,6 +55,8 @@ protected:
         InitIniFileManager("KovaGadget.ini", Gadget.Home());
     }
     void TearDown() override {
+        // Workers free themselves through the main thread's queue once they have ended.
+        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
         FreeIniFileManager();
         FreeGadgetDat();
     }
