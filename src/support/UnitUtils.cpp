@@ -13,15 +13,15 @@ namespace {
     throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
 }
 
-std::string FormatOne(const std::string& spec, char conv, const TFormatArg& arg, std::string_view format) {
+std::string FormatOne(const std::string& directive, char conv, const TFormatArg& arg, std::string_view format) {
     char buf[512];
     int n = -1;
-    const std::string f = spec + conv;
+    const std::string f = directive + conv;
     switch (conv) {
     case 's': {
         auto* s = std::get_if<std::string>(&arg.Value);
         if (!s) RaiseFormatError(format);
-        if (spec == "%") return *s;
+        if (directive == "%") return *s;
         n = std::snprintf(buf, sizeof buf, f.c_str(), s->c_str());
         if (n >= static_cast<int>(sizeof buf)) {
             std::string big(static_cast<size_t>(n) + 1, '\0');
@@ -42,7 +42,7 @@ std::string FormatOne(const std::string& spec, char conv, const TFormatArg& arg,
             v = static_cast<long long>(*u);
         else
             RaiseFormatError(format);
-        const std::string ff = spec + "ll" + (conv == 'd' ? 'd' : conv);
+        const std::string ff = directive + "ll" + (conv == 'd' ? 'd' : conv);
         n = std::snprintf(buf, sizeof buf, ff.c_str(), v);
         break;
     }
