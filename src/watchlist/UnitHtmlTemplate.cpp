@@ -1,5 +1,7 @@
 #include "watchlist/UnitHtmlTemplate.h"
 
+#include "items/UnitParserBaseXML.h"
+
 std::string FillTemplate(std::string_view text, const TTemplateValues& values) {
     std::string out;
     out.reserve(text.size() + text.size() / 2);
@@ -52,18 +54,7 @@ std::string ScriptStringText(std::string_view value) {
     return out;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') continue;
-        lines.emplace_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
-    return lines;
-}
+std::vector<std::string> SplitLines(std::string_view text) { return TextToLines(text); }
 
 std::string JoinLinesCRLF(const std::vector<std::string>& lines) {
     size_t size = 0;
