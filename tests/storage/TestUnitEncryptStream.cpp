@@ -47,15 +47,6 @@ std::string Plaintext(const std::string& file) {
     return cipher.Bytes();
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 std::string Frame(const std::string& lengthTag) {
     return "\x01" + lengthTag;
 }

@@ -27,23 +27,6 @@ std::string PlaintextOf(const std::string& path) {
     return cipher.Bytes();
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-// Every write fails as on a full disk while it lives.
-struct TFullDisk {
-    TFullDisk() {
-        SetWriteFaultForTesting([](const std::string&) { return true; });
-    }
-    ~TFullDisk() { SetWriteFaultForTesting(nullptr); }
-};
-
 // A dialog script: checks what the dialog shows, types the values, picks the choice and clicks OK.
 TScriptedFormHost::TScript TypeAndOk(std::string userName, std::string password, int choice,
                                      std::string shownUserName = "") {

@@ -12,23 +12,6 @@
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-// Fails every write as on a full disk while it lives.
-struct TFullDisk {
-    TFullDisk() {
-        SetWriteFaultForTesting([](const std::string&) { return true; });
-    }
-    ~TFullDisk() { SetWriteFaultForTesting(nullptr); }
-};
-
 size_t FilesIn(const std::string& folder) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }

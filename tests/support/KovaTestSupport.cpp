@@ -1,6 +1,8 @@
 #include "KovaTestSupport.h"
 
+#include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMessageBox.h"
+#include "support/UnitExceptions.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -81,4 +83,21 @@ std::string ReadTextFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TFullDisk::TFullDisk() {
+    SetWriteFaultForTesting([](const std::string&) { return true; });
+}
+
+TFullDisk::~TFullDisk() {
+    SetWriteFaultForTesting(nullptr);
 }

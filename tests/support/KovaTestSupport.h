@@ -4,6 +4,7 @@
 #include "platform/UnitPlatformClock.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -62,3 +63,12 @@ private:
 
 // Reads a whole file, or "" when it does not exist.
 std::string ReadTextFile(const std::string& path);
+
+// The message of the system's exception that the action raises, or "no error".
+std::string ErrorOf(const std::function<void()>& action);
+
+// Every write through the platform's file functions fails as on a full disk while it lives.
+struct TFullDisk {
+    TFullDisk();
+    ~TFullDisk();
+};
