@@ -86,6 +86,8 @@ public:
     TColor BarBackColor = clDefault;
     std::string Cursor;                   // "" or "hand"
     int ModalResult = mrNone;             // buttons: the result they close the form with
+    bool Default = false;                 // buttons: pressed by Enter
+    bool Cancel = false;                  // buttons: pressed by Escape
     int Min = 0, Max = 100, Position = 0; // progress bars
     int Interval = 0;                     // timers, in ms; Enabled starts and stops them
     bool DoubleBuffered = false;
