@@ -1,0 +1,377 @@
+// Draws the host's open forms at their designed bounds and reports what the user does with them. The form
+// model decides everything: this module only mirrors its data and sends clicks, typing, selections, keys
+// and the close box back.
+
+import {formAction} from './host.mjs';
+
+const layer = () => document.getElementById('forms');
+const drawn = new Map(); // form id -> drawn form
+
+// Actions go out one after the other, so the host plays them in the order the user made them.
+let outgoing = Promise.resolve();
+function send(id, action, name = '', value = null, element = null) {
+    if (element) element.kovaPending = (element.kovaPending || 0) + 1;
+    outgoing = outgoing
+        .then(() => formAction(id, action, name, value))
+        .catch((e) => console.warn(`form action ${action} on ${name}: ${e.message}`))
+        .finally(() => {
+            if (element) element.kovaPending -= 1;
+        });
+    return outgoing;
+}
+
+const fontFamilies = {
+    'ms sans serif': '"MS Sans Serif", "Microsoft Sans Serif", Tahoma, "Liberation Sans", Arial, sans-serif',
+    'tahoma': 'Tahoma, "Liberation Sans", Arial, sans-serif',
+    'arial': 'Arial, "Liberation Sans", sans-serif',
+    'verdana': 'Verdana, "DejaVu Sans", sans-serif',
+    'courier new': '"Courier New", "Liberation Mono", monospace',
+};
+
+function applyFont(style, font) {
+    if (!font) return;
+    const family = fontFamilies[(font.name || '').toLowerCase()];
+    style.fontFamily = family || `"${font.name}", "Liberation Sans", Arial, sans-serif`;
+    // Points as the design measured them: 96 pixels to the inch.
+    style.fontSize = `${((font.size || 8) * 96) / 72}px`;
+    style.fontWeight = font.bold ? 'bold' : 'normal';
+    style.textDecoration = font.underline ? 'underline' : 'none';
+    style.color = font.color || '';
+}
+
+// "&Close" draws as "Close" with its access key underlined; "&&" is a plain ampersand.
+function setCaption(element, caption) {
+    element.replaceChildren();
+    const text = caption || '';
+    let plain = '';
+    for (let i = 0; i < text.length; i++) {
+        if (text[i] === '&' && i + 1 < text.length) {
+            i++;
+            if (text[i] !== '&') {
+                if (plain) element.append(plain);
+                plain = '';
+                const key = document.createElement('u');
+                key.textContent = text[i];
+                element.append(key);
+                continue;
+            }
+        }
+        plain += text[i];
+    }
+    if (plain) element.append(plain);
+}
+
+function create(tag, className) {
+    const element = document.createElement(tag);
+    if (className) element.className = className;
+    return element;
+}
+
+// Builds the element of one component and wires the user's actions on it.
+function createComponent(d, c) {
+    const id = d.id;
+    const entry = {latest: c};
+    let outer;
+    let focusable = null;
+    switch (c.kind) {
+    case 'label':
+        outer = create('span', 'c-label');
+        outer.addEventListener('click', () => send(id, 'click', c.name));
+        break;
+    case 'edit':
+        outer = create('input', 'c-edit');
+        outer.autocomplete = 'off';
+        outer.spellcheck = false;
+        outer.addEventListener('input', () => send(id, 'text', c.name, outer.value, outer));
+        focusable = outer;
+        break;
+    case 'button':
+        outer = create('button', 'c-button');
+        outer.type = 'button';
+        outer.addEventListener('click', () => send(id, 'click', c.name));
+        focusable = outer;
+        break;
+    case 'checkbox': {
+        outer = create('label', 'c-check');
+        const box = create('input');
+        box.type = 'checkbox';
+        outer.append(box, create('span', 'c-check-caption'));
+        box.addEventListener('click', () => send(id, 'click', c.name));
+        focusable = box;
+        break;
+    }
+    case 'combobox':
+        if (c.style === 'dropDown') {
+            outer = create('span', 'c-combo editable');
+            const input = create('input');
+            const list = create('datalist');
+            list.id = `form${id}-${c.name}-items`;
+            input.setAttribute('list', list.id);
+            input.autocomplete = 'off';
+            outer.append(input, list);
+            input.addEventListener('input', () => {
+                const index = (entry.latest.items || []).indexOf(input.value);
+                if (index >= 0) send(id, 'select', c.name, index, input);
+                else send(id, 'text', c.name, input.value, input);
+            });
+            focusable = input;
+        } else {
+            outer = create('select', 'c-combo');
+            outer.addEventListener('change', () => send(id, 'select', c.name, outer.selectedIndex, outer));
+            focusable = outer;
+        }
+        break;
+    case 'groupbox':
+        outer = create('div', 'c-group');
+        outer.append(create('span', 'c-group-caption'));
+        break;
+    case 'panel':
+        outer = create('div', 'c-panel');
+        outer.append(create('span', 'c-panel-caption'));
+        break;
+    case 'treeview':
+        outer = create('ul', 'c-tree');
+        outer.setAttribute('role', 'tree');
+        outer.tabIndex = 0;
+        outer.addEventListener('keydown', (event) => {
+            const step = {ArrowDown: 1, ArrowUp: -1}[event.key];
+            if (!step) return;
+            event.preventDefault();
+            const count = (entry.latest.nodes || []).length;
+            const next = Math.min(count - 1, Math.max(0, (entry.latest.itemIndex ?? -1) + step));
+            if (next !== entry.latest.itemIndex) send(id, 'select', c.name, next);
+        });
+        focusable = outer;
+        break;
+    case 'progressbar':
+        outer = create('div', 'c-progress');
+        outer.setAttribute('role', 'progressbar');
+        outer.append(create('div', 'c-progress-bar'));
+        break;
+    default:
+        outer = create('div', 'c-unknown');
+    }
+    outer.dataset.name = c.name;
+    outer.dataset.kind = c.kind;
+    if (focusable) {
+        focusable.addEventListener('focus', () => {
+            if (!d.focusingByHost) send(id, 'focus', c.name);
+        });
+    }
+    return Object.assign(entry, {outer, focusable});
+}
+
+function effective(d, c, property) {
+    for (let current = c; current; current = d.components.get(current.parent)?.latest) {
+        if (!current[property]) return false;
+        if (!current.parent) break;
+    }
+    return true;
+}
+
+function updateComponent(d, entry, c) {
+    const {outer, focusable} = entry;
+    entry.latest = c;
+    const style = outer.style;
+    style.left = `${c.left}px`;
+    style.top = `${c.top}px`;
+    style.width = c.width > 0 ? `${c.width}px` : '';
+    style.height = c.height > 0 ? `${c.height}px` : '';
+    style.display = c.visible ? '' : 'none';
+    applyFont(style, c.font);
+    if (c.kind !== 'progressbar') style.backgroundColor = c.color || '';
+    outer.classList.toggle('hand', c.cursor === 'hand');
+    const enabled = effective(d, c, 'enabled');
+    outer.classList.toggle('disabled', !enabled);
+    if (focusable) {
+        focusable.disabled = !enabled;
+        focusable.tabIndex = c.tabOrder >= 0 ? c.tabOrder + 1 : -1;
+    }
+    const idle = (element) => document.activeElement !== element || !element.kovaPending;
+    switch (c.kind) {
+    case 'label':
+        setCaption(outer, c.caption);
+        break;
+    case 'edit':
+        outer.type = c.passwordChar ? 'password' : 'text';
+        if (outer.value !== (c.text ?? '') && idle(outer)) outer.value = c.text ?? '';
+        break;
+    case 'button':
+        setCaption(outer, c.caption);
+        outer.classList.toggle('default', Boolean(c.default));
+        break;
+    case 'checkbox':
+        setCaption(outer.querySelector('.c-check-caption'), c.caption);
+        focusable.checked = Boolean(c.checked);
+        break;
+    case 'combobox': {
+        const items = c.items || [];
+        if (c.style === 'dropDown') {
+            const list = outer.querySelector('datalist');
+            if (list.children.length !== items.length || [...list.children].some((o, i) => o.value !== items[i])) {
+                list.replaceChildren(...items.map((text) => Object.assign(create('option'), {value: text})));
+            }
+            if (focusable.value !== (c.text ?? '') && idle(focusable)) focusable.value = c.text ?? '';
+        } else {
+            const texts = [...outer.options].map((o) => o.text);
+            if (texts.length !== items.length || texts.some((t, i) => t !== items[i])) {
+                outer.replaceChildren(...items.map((text) => Object.assign(create('option'), {text})));
+            }
+            if (idle(outer)) outer.selectedIndex = c.itemIndex ?? -1;
+        }
+        break;
+    }
+    case 'groupbox':
+        setCaption(outer.querySelector('.c-group-caption'), c.caption);
+        break;
+    case 'panel':
+        setCaption(outer.querySelector('.c-panel-caption'), c.caption);
+        break;
+    case 'treeview':
+        outer.replaceChildren(
+            ...(c.nodes || []).map((node, index) => {
+                const item = create('li', 'c-tree-node');
+                item.setAttribute('role', 'treeitem');
+                item.textContent = node.text;
+                item.style.paddingLeft = `${4 + (node.level || 0) * 16}px`;
+                const selected = index === c.itemIndex;
+                item.classList.toggle('selected', selected);
+                item.setAttribute('aria-selected', String(selected));
+                item.addEventListener('click', () => send(d.id, 'select', c.name, index));
+                return item;
+            }),
+        );
+        break;
+    case 'progressbar': {
+        const range = (c.max ?? 100) - (c.min ?? 0);
+        const share = range > 0 ? ((c.position ?? 0) - (c.min ?? 0)) / range : 0;
+        const bar = outer.querySelector('.c-progress-bar');
+        bar.style.width = `${Math.max(0, Math.min(1, share)) * 100}%`;
+        bar.style.backgroundColor = c.barColor || '';
+        style.backgroundColor = c.barBackColor || c.color || '';
+        outer.setAttribute('aria-valuenow', String(c.position ?? 0));
+        break;
+    }
+    }
+}
+
+function createForm(form) {
+    const d = {id: form.id, components: new Map(), focusingByHost: false, focused: null};
+    d.root = create('div', 'form-layer');
+    d.root.dataset.formId = String(form.id);
+    d.root.dataset.formName = form.name;
+    d.window = create('div', 'form-window');
+    d.window.setAttribute('role', 'dialog');
+    d.window.setAttribute('aria-modal', 'true');
+    const title = create('div', 'form-title');
+    d.caption = create('span', 'form-caption');
+    d.caption.id = `form${form.id}-caption`;
+    d.window.setAttribute('aria-labelledby', d.caption.id);
+    const close = create('button', 'form-close');
+    close.type = 'button';
+    close.tabIndex = -1;
+    close.setAttribute('aria-label', 'Close');
+    close.textContent = '\u00d7';
+    close.addEventListener('click', () => send(form.id, 'close'));
+    title.append(d.caption, close);
+    d.client = create('div', 'form-client');
+    d.window.append(title, d.client);
+    d.root.append(d.window);
+    d.window.addEventListener('keydown', (event) => {
+        if (event.key === 'Escape') {
+            event.preventDefault();
+            send(form.id, 'key', '', 'Escape');
+        } else if (event.key === 'Enter' && event.target.tagName !== 'BUTTON') {
+            // A focused button takes Enter itself, as a click; everywhere else it is the default button's.
+            event.preventDefault();
+            send(form.id, 'key', '', 'Enter');
+        }
+    });
+    layer().append(d.root);
+    return d;
+}
+
+function placeWindow(d, form) {
+    d.window.style.width = '';
+    const width = d.window.offsetWidth;
+    const height = d.window.offsetHeight;
+    const fits = form.left + width <= innerWidth && form.top + height <= innerHeight;
+    const designed = form.position === 'designed' && form.left >= 0 && form.top >= 0 && fits;
+    const left = designed ? form.left : Math.max(0, (innerWidth - width) / 2);
+    const top = designed ? form.top : Math.max(0, (innerHeight - height) / 3);
+    d.window.style.left = `${Math.round(left)}px`;
+    d.window.style.top = `${Math.round(top)}px`;
+}
+
+function updateForm(d, form, onTop) {
+    d.caption.textContent = form.caption;
+    d.root.classList.toggle('message-box', form.name === 'MessageBox');
+    d.client.style.width = `${form.clientWidth}px`;
+    d.client.style.height = `${form.clientHeight}px`;
+    applyFont(d.client.style, form.font);
+    const seen = new Set();
+    for (const c of form.components || []) {
+        seen.add(c.name);
+        let entry = d.components.get(c.name);
+        if (!entry) {
+            entry = createComponent(d, c);
+            d.components.set(c.name, entry);
+            const parent = c.parent ? d.components.get(c.parent)?.outer : null;
+            (parent || d.client).append(entry.outer);
+        }
+    }
+    for (const [name, entry] of d.components) {
+        if (!seen.has(name)) {
+            entry.outer.remove();
+            d.components.delete(name);
+        }
+    }
+    for (const c of form.components || []) updateComponent(d, d.components.get(c.name), c);
+    if (!d.placed) {
+        placeWindow(d, form);
+        d.placed = true;
+    }
+    d.root.inert = !onTop;
+    d.root.classList.toggle('covered', !onTop);
+    if (onTop && form.activeControl !== d.focused) {
+        d.focused = form.activeControl;
+        focusComponent(d, form.activeControl);
+    } else if (onTop && !d.root.contains(document.activeElement)) {
+        focusComponent(d, d.focused);
+    }
+}
+
+function focusComponent(d, name) {
+    const target = d.components.get(name)?.focusable;
+    const fallback = d.window.querySelector('input:not([disabled]), select:not([disabled]), button.default');
+    const element = target && !target.disabled ? target : fallback;
+    if (!element) return;
+    d.focusingByHost = true;
+    try {
+        element.focus();
+    } finally {
+        d.focusingByHost = false;
+    }
+}
+
+// Mirrors the host's stack of open forms, the bottom one first; an empty list closes every form.
+export function showForms(forms) {
+    const open = new Set(forms.map((form) => form.id));
+    for (const [id, d] of drawn) {
+        if (!open.has(id)) {
+            d.root.remove();
+            drawn.delete(id);
+        }
+    }
+    forms.forEach((form, index) => {
+        let d = drawn.get(form.id);
+        if (!d) {
+            d = createForm(form);
+            drawn.set(form.id, d);
+        }
+        updateForm(d, form, index === forms.length - 1);
+    });
+    document.body.classList.toggle('dialog-open', forms.length > 0);
+    const gadget = document.getElementById('gadget');
+    if (gadget) gadget.inert = forms.length > 0;
+}

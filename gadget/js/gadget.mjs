@@ -1,0 +1,339 @@
+// Runs the gadget: starts the control in the gadget directory, drives loads at start and on the refresh
+// timer, shows "result.txt" and "details.html", pages through the list and ends the control with the page.
+
+import {call, callOnLeave, events, hasSecret, info, readFile} from './host.mjs';
+import {showForms} from './forms.mjs';
+
+const $ = (id) => document.getElementById(id);
+const state = {started: false, loading: false, timer: null, automatic: false, minutes: 0, updated: null};
+const pollMs = 250;
+
+function setProblem(text) {
+    $('problem').textContent = text || '';
+}
+
+function setBusy(busy) {
+    $('gadget').setAttribute('aria-busy', String(busy));
+    $('refresh').disabled = busy;
+    if (busy) $('status').textContent = 'Loading\u2026';
+    else showStatus();
+}
+
+function clock(date) {
+    return date.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
+}
+
+function showStatus() {
+    const parts = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet'];
+    if (state.automatic && state.minutes > 0) parts.push(`every ${state.minutes} min`);
+    $('status').textContent = parts.join(' \u00b7 ');
+}
+
+// --- The fragments' calls ---------------------------------------------------------------------------------
+// The fragments name these functions in event attributes and javascript: links. The page never runs that
+// text: it reads each call (a known name with quoted string arguments) and binds it as a listener.
+
+function onLink(blockId) {
+    $(blockId)?.classList.add('hover');
+}
+function outLink(blockId) {
+    $(blockId)?.classList.remove('hover');
+}
+function onImg(name) {
+    $(name)?.classList.add('hover');
+}
+function outImg(name) {
+    $(name)?.classList.remove('hover');
+}
+function firstPage() {
+    return page('FirstPage');
+}
+function prevPage() {
+    return page('PrevPage');
+}
+function nextPage() {
+    return page('NextPage');
+}
+function lastPage() {
+    return page('LastPage');
+}
+
+const fragmentCalls = {onLink, outLink, onOpenDetails, firstPage, prevPage, nextPage, lastPage, onImg, outImg};
+Object.assign(window, fragmentCalls);
+
+const callPattern = /^\s*(?:javascript:)?\s*([A-Za-z]\w*)\s*\(([^()]*)\)\s*;?\s*$/i;
+const argumentsPattern = /^\s*(?:'[^'\\]*'\s*(?:,\s*'[^'\\]*'\s*)*)?$/;
+
+// "onLink('result3', '123', 'true');" -> {name: "onLink", args: ["result3", "123", "true"]}, or null for
+// anything else.
+export function parseFragmentCall(text) {
+    const match = callPattern.exec(text || '');
+    if (!match || !Object.hasOwn(fragmentCalls, match[1]) || !argumentsPattern.test(match[2])) return null;
+    return {name: match[1], args: [...match[2].matchAll(/'([^']*)'/g)].map((m) => m[1])};
+}
+
+const boundEvents = {onmouseover: 'mouseenter', onmouseout: 'mouseleave', onclick: 'click'};
+
+// Turns a fragment into inert nodes of this page: event attributes become listeners of the known calls,
+// inline styles go through the style object, outside links open in a new tab, and nothing else runs.
+function adoptFragment(html) {
+    const doc = new DOMParser().parseFromString(html, 'text/html');
+    doc.querySelectorAll('script, iframe, object, embed, form, base, meta, link').forEach((e) => e.remove());
+    const bindings = [];
+    for (const element of doc.body.querySelectorAll('*')) {
+        for (const attribute of [...element.attributes]) {
+            const name = attribute.name.toLowerCase();
+            const value = attribute.value;
+            if (name.startsWith('on')) {
+                element.removeAttribute(attribute.name);
+                const parsed = parseFragmentCall(value);
+                if (parsed && boundEvents[name]) bindings.push({element, event: boundEvents[name], ...parsed});
+            } else if (name === 'style') {
+                element.removeAttribute(attribute.name);
+                bindings.push({element, style: value});
+            } else if (name === 'href' || name === 'src') {
+                if (/^\s*javascript:/i.test(value)) {
+                    element.setAttribute(name, name === 'href' ? '#' : '');
+                    const parsed = parseFragmentCall(value);
+                    if (parsed) bindings.push({element, event: 'click', prevent: true, ...parsed});
+                } else if (name === 'href' && /^\s*https?:/i.test(value)) {
+                    element.setAttribute('target', '_blank');
+                    element.setAttribute('rel', 'noopener noreferrer');
+                } else if (name === 'href' && !value.startsWith('#')) {
+                    element.removeAttribute(attribute.name);
+                }
+            }
+        }
+    }
+    for (const binding of bindings) {
+        const {element} = binding;
+        if (binding.style !== undefined) {
+            element.style.cssText = binding.style;
+            continue;
+        }
+        if (binding.name === 'onLink') {
+            element.dataset.article = binding.args[1] ?? '';
+            if (binding.args[2] === 'true') element.classList.add('winner');
+        }
+        element.addEventListener(binding.event, (event) => {
+            if (binding.prevent) event.preventDefault();
+            fragmentCalls[binding.name](...binding.args);
+        });
+    }
+    return [...doc.body.childNodes];
+}
+
+// --- Loading and paging -----------------------------------------------------------------------------------
+
+async function waitWhileWorking() {
+    for (;;) {
+        let working;
+        try {
+            working = await call('IsWorking', 'get');
+        } catch (e) {
+            if (e.busy) working = true;
+            else throw e;
+        }
+        if (!working) return;
+        await new Promise((resolve) => setTimeout(resolve, pollMs));
+    }
+}
+
+async function showResultFile() {
+    let html;
+    try {
+        html = await readFile('result.txt');
+    } catch (e) {
+        if (e.status === 404) {
+            $('list').replaceChildren();
+            return false;
+        }
+        throw e;
+    }
+    const open = $('details').hidden ? null : $('details').dataset.article;
+    $('list').replaceChildren(...adoptFragment(html));
+    markOpenItem(open);
+    return true;
+}
+
+async function load() {
+    if (state.loading || !state.started) return;
+    state.loading = true;
+    setBusy(true);
+    try {
+        await call('LoadWatchlist');
+        await waitWhileWorking();
+        await showResultFile();
+        state.updated = new Date();
+        setProblem('');
+    } catch (e) {
+        if (!e.busy) setProblem(e.message);
+    } finally {
+        state.loading = false;
+        setBusy(false);
+    }
+}
+
+async function page(member) {
+    try {
+        await call(member);
+        await waitWhileWorking();
+        await showResultFile();
+    } catch (e) {
+        if (!e.busy) setProblem(e.message);
+    }
+}
+
+async function readRefreshSettings() {
+    const [atStart, automatic, minutes] = await Promise.all([
+        call('RefreshAuctionsAtStart', 'get'),
+        call('RefreshAuctionsAutomatically', 'get'),
+        call('RefreshIntervalInMinutes', 'get'),
+    ]);
+    state.automatic = Boolean(automatic);
+    state.minutes = Number(minutes) || 0;
+    clearInterval(state.timer);
+    state.timer = null;
+    if (state.automatic && state.minutes > 0) state.timer = setInterval(load, state.minutes * 60000);
+    showStatus();
+    return Boolean(atStart);
+}
+
+async function showOptions() {
+    try {
+        await call('ShowOptions');
+        await readRefreshSettings();
+        await waitWhileWorking();
+        await showResultFile();
+    } catch (e) {
+        if (!e.busy) setProblem(e.message);
+    }
+}
+
+// --- Details flyout ---------------------------------------------------------------------------------------
+
+function markOpenItem(article) {
+    for (const block of document.querySelectorAll('.result.open')) block.classList.remove('open');
+    if (!article) return;
+    for (const block of document.querySelectorAll('.result')) {
+        if (block.dataset.article === article) block.classList.add('open');
+    }
+}
+
+function closeDetails() {
+    $('details').hidden = true;
+    delete $('details').dataset.article;
+    markOpenItem(null);
+}
+
+// The details file is a whole document with its own style sheet: it is drawn in a shadow root, its rules
+// moved from "body" to the root's wrapper, so that neither its styles nor the page's leak across.
+function showDetailsDocument(html) {
+    const doc = new DOMParser().parseFromString(html, 'text/html');
+    const host = $('detailsBody');
+    const root = host.shadowRoot || host.attachShadow({mode: 'open'});
+    const sheets = [];
+    for (const style of doc.querySelectorAll('style')) {
+        const sheet = new CSSStyleSheet();
+        sheet.replaceSync(style.textContent.replace(/\bbody\b/g, '.details-body').replace(/\bhtml\b/g, ':host'));
+        sheets.push(sheet);
+    }
+    root.adoptedStyleSheets = sheets;
+    const wrapper = document.createElement('div');
+    wrapper.className = `details-body ${doc.body.className}`.trim();
+    wrapper.append(...adoptFragment(doc.body.innerHTML));
+    root.replaceChildren(wrapper);
+}
+
+async function onOpenDetails(article) {
+    const details = $('details');
+    if (!details.hidden && details.dataset.article === article) {
+        closeDetails();
+        return;
+    }
+    try {
+        const built = await call('BuildDetailsFileFor', 'method', [article]);
+        if (!built) {
+            closeDetails();
+            return;
+        }
+        showDetailsDocument(await readFile('details.html'));
+        details.dataset.article = article;
+        details.hidden = false;
+        markOpenItem(article);
+    } catch (e) {
+        if (!e.busy) setProblem(e.message);
+    }
+}
+
+// --- Host events ------------------------------------------------------------------------------------------
+
+function showToast(content, ms = 8000) {
+    const toast = $('toast');
+    toast.replaceChildren(...content);
+    toast.hidden = false;
+    clearTimeout(showToast.timer);
+    showToast.timer = setTimeout(() => (toast.hidden = true), ms);
+}
+
+function openUrl(url) {
+    if (!/^https?:\/\//i.test(url || '')) return;
+    const opened = window.open(url, '_blank');
+    if (opened) {
+        opened.opener = null;
+        return;
+    }
+    // A blocked pop-up still leaves the user one click away from the address.
+    const link = Object.assign(document.createElement('a'), {href: url, target: '_blank', rel: 'noopener'});
+    link.textContent = 'Open the page the gadget asked for';
+    showToast([link], 30000);
+}
+
+// --- Start and end ----------------------------------------------------------------------------------------
+
+async function start() {
+    if (!hasSecret()) {
+        setProblem('Open the gadget through the address kova-gadget prints: it carries the key for this page.');
+        $('status').textContent = 'Not connected';
+        return;
+    }
+    state.events ??= events(
+        {forms: (data) => showForms(data.forms || []), openurl: (data) => openUrl(data.url)},
+        (connected) => {
+            if (!connected && state.started) setProblem('The connection to the gadget host was lost.');
+        },
+    );
+    try {
+        const {gadgetDir} = await info();
+        await call('Init', 'method', [gadgetDir]);
+        state.started = true;
+        setProblem('');
+        // What the last run left is shown at once; a load started below replaces it.
+        await showResultFile();
+        const atStart = await readRefreshSettings();
+        if (atStart) await load();
+    } catch (e) {
+        setProblem(e.message);
+        $('status').textContent = 'Not started';
+    }
+}
+
+function stop() {
+    if (!state.started) return;
+    state.started = false;
+    clearInterval(state.timer);
+    callOnLeave('Terminate');
+}
+
+$('refresh').addEventListener('click', () => load());
+$('settings').addEventListener('click', () => showOptions());
+$('detailsClose').addEventListener('click', closeDetails);
+addEventListener('keydown', (event) => {
+    if (event.key === 'Escape' && !$('details').hidden && !document.body.classList.contains('dialog-open'))
+        closeDetails();
+});
+addEventListener('pagehide', stop);
+addEventListener('pageshow', (event) => {
+    if (event.persisted) start();
+});
+start();

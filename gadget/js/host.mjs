@@ -1,0 +1,90 @@
+// The door to the gadget host: the per-run secret from the page address, control calls and form actions as
+// JSON over POST, and the host's event stream.
+
+const secret = decodeURIComponent(location.hash.replace(/^#/, ''));
+
+// A failed call: the host's error text, its HTTP status, and whether a dialog made the host refuse it.
+export class HostError extends Error {
+    constructor(message, status, busy) {
+        super(message);
+        this.status = status;
+        this.busy = Boolean(busy);
+    }
+}
+
+export function hasSecret() {
+    return secret !== '';
+}
+
+async function post(path, body, options = {}) {
+    let answer;
+    try {
+        answer = await fetch(path, {
+            method: 'POST',
+            headers: {'Content-Type': 'application/json', 'X-Kova-Secret': secret},
+            body: JSON.stringify(body),
+            cache: 'no-store',
+            ...options,
+        });
+    } catch (e) {
+        throw new HostError('The gadget host does not answer: is kova-gadget still running?', 0, false);
+    }
+    let json = {};
+    try {
+        json = await answer.json();
+    } catch (e) {
+        json = {error: `The gadget host answered ${answer.status} without a readable body`};
+    }
+    if (!answer.ok) throw new HostError(json.error || `HTTP ${answer.status}`, answer.status, json.busy);
+    return json.result;
+}
+
+// Calls a member of the control: kind is "method", "get" or "put".
+export function call(member, kind = 'method', args = []) {
+    return post('/api/call', {member, kind, args});
+}
+
+// The same call, sent so that it still reaches the host while the page goes away.
+export function callOnLeave(member) {
+    return post('/api/call', {member, kind: 'method', args: []}, {keepalive: true}).catch(() => undefined);
+}
+
+// Plays one user action on an open form.
+export function formAction(id, action, name = '', value = null) {
+    return post('/api/form', {id, action, name, value});
+}
+
+// Facts about this host run, such as the gadget directory.
+export async function info() {
+    const answer = await fetch('/api/info', {headers: {'X-Kova-Secret': secret}, cache: 'no-store'});
+    const json = await answer.json().catch(() => ({}));
+    if (!answer.ok) throw new HostError(json.error || `HTTP ${answer.status}`, answer.status, false);
+    return json;
+}
+
+// Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached.
+export async function readFile(name) {
+    const answer = await fetch(name, {cache: 'no-store'});
+    if (!answer.ok) throw new HostError(`${name}: HTTP ${answer.status}`, answer.status, false);
+    return answer.text();
+}
+
+// Opens the event stream; handlers maps event names ("forms", "openurl", "control") to functions taking
+// the parsed data. onState(true|false) reports whether the stream is connected.
+export function events(handlers, onState = () => {}) {
+    const source = new EventSource(`/api/events?s=${encodeURIComponent(secret)}`);
+    for (const [name, handler] of Object.entries(handlers)) {
+        source.addEventListener(name, (event) => {
+            let data;
+            try {
+                data = JSON.parse(event.data);
+            } catch (e) {
+                return;
+            }
+            handler(data);
+        });
+    }
+    source.addEventListener('open', () => onState(true));
+    source.addEventListener('error', () => onState(false));
+    return source;
+}
