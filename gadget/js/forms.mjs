@@ -42,7 +42,7 @@ function applyFont(style, font) {
 // "&Close" draws as "Close" with its access key underlined; "&&" is a plain ampersand.
 function setCaption(element, caption) {
     element.replaceChildren();
-    const text = caption || '';
+    const text = (caption || '').replace(/\r\n?/g, '\n');
     let plain = '';
     for (let i = 0; i < text.length; i++) {
         if (text[i] === '&' && i + 1 < text.length) {
@@ -270,7 +270,7 @@ function createForm(form) {
     const close = create('button', 'form-close');
     close.type = 'button';
     close.tabIndex = -1;
-    close.setAttribute('aria-label', 'Close');
+    close.setAttribute('aria-label', 'Close window');
     close.textContent = '\u00d7';
     close.addEventListener('click', () => send(form.id, 'close'));
     title.append(d.caption, close);

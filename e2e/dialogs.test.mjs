@@ -1,0 +1,78 @@
+// The dialogs drawn in the page: a new user's first run through the login data dialog, the authorisation
+// wizard and the sandbox's sign-in page; the options dialog changing how the list refreshes and marks bids.
+
+import {after, afterEach, test} from 'node:test';
+import assert from 'node:assert/strict';
+import path from 'node:path';
+import {cleanUp, closeBrowser, listedItems, openGadget, sourceDir, startAll} from './support.mjs';
+
+afterEach(cleanUp);
+after(closeBrowser);
+
+const form = (page, name) => page.locator(`.form-layer[data-form-name=${name}]`);
+const component = (page, formName, name) => form(page, formName).locator(`[data-name=${name}]`);
+
+test('a new user signs in through the login data dialog, the wizard and the sign-in page, then sees the list', async () => {
+    const {gadget} = await startAll({accounts: ['demo:6'], seedUser: null});
+    const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+
+    const login = form(page, 'frmEbayLogInData');
+    await login.waitFor();
+    assert.match(await login.locator('.form-caption').innerText(), /My eBay - LogIn Data/);
+    const ok = login.getByRole('button', {name: 'OK', exact: true});
+    assert.ok(await ok.isDisabled(), 'OK waits for a user name and a password');
+    await component(page, 'frmEbayLogInData', 'edteBayUsername').fill('demo');
+    await component(page, 'frmEbayLogInData', 'edtEbayPassword').fill('my password');
+    assert.equal(await component(page, 'frmEbayLogInData', 'edtEbayPassword').getAttribute('type'), 'password');
+    await component(page, 'frmEbayLogInData', 'cmbxEbayLoginDataAction').selectOption('Save data (encrypted)');
+    await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=btnOk]').disabled);
+    if (process.env.KOVA_UPDATE_SCREENSHOTS) await page.screenshot({path: path.join(sourceDir, 'docs/gadget-login.png')});
+    await ok.click();
+    await login.waitFor({state: 'detached'});
+
+    const wizard = form(page, 'frmKovaGadgetAuthorize');
+    await wizard.waitFor();
+    const signInTab = context.waitForEvent('page');
+    await wizard.getByRole('button', {name: 'Authorize on eBay'}).click();
+    const signIn = await signInTab;
+    await signIn.waitForLoadState();
+    assert.match(signIn.url(), /\/signin\?/);
+    await signIn.locator('#username').fill('demo');
+    await signIn.getByRole('button', {name: 'I agree'}).click();
+    await signIn.getByText('You have signed in as').waitFor();
+    await signIn.close();
+
+    await wizard.getByRole('button', {name: 'Verify Now'}).click();
+    await wizard.getByText('Authorization of the program was completed successfully.').waitFor();
+    await wizard.getByRole('button', {name: 'Close', exact: true}).click();
+    await wizard.waitFor({state: 'detached'});
+
+    await page.locator('#pageNumber', {hasText: /^1\/2$/}).waitFor({timeout: 20000});
+    assert.equal((await listedItems(page)).length, 5);
+});
+
+test('the options dialog changes the refresh interval and the high-bidder marks', async () => {
+    const {gadget} = await startAll({accounts: ['demo:8']});
+    const {page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    await page.locator('#pageNumber', {hasText: /^1\/2$/}).waitFor();
+    assert.match(await page.locator('#result3').getAttribute('class'), /\bwinner\b/);
+    assert.doesNotMatch(await page.locator('#status').innerText(), /every/);
+
+    await page.getByRole('button', {name: 'Settings'}).click();
+    const options = form(page, 'frmKovaGadgetOptions');
+    await options.waitFor();
+    assert.equal(await options.locator('.form-caption').innerText(), 'Settings Lumetra');
+    await component(page, 'frmKovaGadgetOptions', 'chckbxAutoRefresh').locator('input').check();
+    const interval = component(page, 'frmKovaGadgetOptions', 'cmbxRefreshTime').locator('input');
+    await page.waitForFunction(
+        () => !document.querySelector('[data-form-name=frmKovaGadgetOptions] [data-name=cmbxRefreshTime] input').disabled,
+    );
+    await interval.fill('20');
+    await component(page, 'frmKovaGadgetOptions', 'chckbxMarkHighbidder').locator('input').uncheck();
+    await options.getByRole('button', {name: 'OK', exact: true}).click();
+    await options.waitFor({state: 'detached'});
+
+    await page.locator('#status', {hasText: 'every 20 min'}).waitFor();
+    await page.waitForFunction(() => document.querySelectorAll('#results .result.winner').length === 0);
+    assert.match(await page.locator('#result3').evaluate((e) => e.style.backgroundImage), /result\.png/);
+});
