@@ -77,10 +77,13 @@ const boundEvents = {onmouseover: 'mouseenter', onmouseout: 'mouseleave', onclic
 // Turns a fragment into inert nodes of this page: event attributes become listeners of the known calls,
 // inline styles go through the style object, outside links open in a new tab, and nothing else runs.
 function adoptFragment(html) {
-    const doc = new DOMParser().parseFromString(html, 'text/html');
-    doc.querySelectorAll('script, iframe, object, embed, form, base, meta, link').forEach((e) => e.remove());
+    // A template's content lives in an inert document: nothing in it loads or runs while it is read.
+    const template = document.createElement('template');
+    template.innerHTML = html;
+    const content = template.content;
+    content.querySelectorAll('script, iframe, object, embed, form, base, meta, link, style').forEach((e) => e.remove());
     const bindings = [];
-    for (const element of doc.body.querySelectorAll('*')) {
+    for (const element of content.querySelectorAll('*')) {
         for (const attribute of [...element.attributes]) {
             const name = attribute.name.toLowerCase();
             const value = attribute.value;
@@ -120,7 +123,7 @@ function adoptFragment(html) {
             fragmentCalls[binding.name](...binding.args);
         });
     }
-    return [...doc.body.childNodes];
+    return [...content.childNodes];
 }
 
 // --- Loading and paging -----------------------------------------------------------------------------------
@@ -229,7 +232,8 @@ function closeDetails() {
 // The details file is a whole document with its own style sheet: it is drawn in a shadow root, its rules
 // moved from "body" to the root's wrapper, so that neither its styles nor the page's leak across.
 function showDetailsDocument(html) {
-    const doc = new DOMParser().parseFromString(html, 'text/html');
+    const doc = document.implementation.createHTMLDocument('');
+    doc.documentElement.innerHTML = html.replace(/^\s*<!DOCTYPE[^>]*>/i, '');
     const host = $('detailsBody');
     const root = host.shadowRoot || host.attachShadow({mode: 'open'});
     const sheets = [];
