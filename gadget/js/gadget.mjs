@@ -2,6 +2,7 @@
 // timer, shows "result.txt" and "details.html", pages through the list and ends the control with the page.
 
 import {call, callOnLeave, events, hasSecret, info, readFile} from './host.mjs';
+import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -30,8 +31,6 @@ function showStatus() {
 }
 
 // --- The fragments' calls ---------------------------------------------------------------------------------
-// The fragments name these functions in event attributes and javascript: links. The page never runs that
-// text: it reads each call (a known name with quoted string arguments) and binds it as a listener.
 
 function onLink(blockId) {
     $(blockId)?.classList.add('hover');
@@ -60,71 +59,7 @@ function lastPage() {
 
 const fragmentCalls = {onLink, outLink, onOpenDetails, firstPage, prevPage, nextPage, lastPage, onImg, outImg};
 Object.assign(window, fragmentCalls);
-
-const callPattern = /^\s*(?:javascript:)?\s*([A-Za-z]\w*)\s*\(([^()]*)\)\s*;?\s*$/i;
-const argumentsPattern = /^\s*(?:'[^'\\]*'\s*(?:,\s*'[^'\\]*'\s*)*)?$/;
-
-// "onLink('result3', '123', 'true');" -> {name: "onLink", args: ["result3", "123", "true"]}, or null for
-// anything else.
-export function parseFragmentCall(text) {
-    const match = callPattern.exec(text || '');
-    if (!match || !Object.hasOwn(fragmentCalls, match[1]) || !argumentsPattern.test(match[2])) return null;
-    return {name: match[1], args: [...match[2].matchAll(/'([^']*)'/g)].map((m) => m[1])};
-}
-
-const boundEvents = {onmouseover: 'mouseenter', onmouseout: 'mouseleave', onclick: 'click'};
-
-// Turns a fragment into inert nodes of this page: event attributes become listeners of the known calls,
-// inline styles go through the style object, outside links open in a new tab, and nothing else runs.
-function adoptFragment(html) {
-    // A template's content lives in an inert document: nothing in it loads or runs while it is read.
-    const template = document.createElement('template');
-    template.innerHTML = html;
-    const content = template.content;
-    content.querySelectorAll('script, iframe, object, embed, form, base, meta, link, style').forEach((e) => e.remove());
-    const bindings = [];
-    for (const element of content.querySelectorAll('*')) {
-        for (const attribute of [...element.attributes]) {
-            const name = attribute.name.toLowerCase();
-            const value = attribute.value;
-            if (name.startsWith('on')) {
-                element.removeAttribute(attribute.name);
-                const parsed = parseFragmentCall(value);
-                if (parsed && boundEvents[name]) bindings.push({element, event: boundEvents[name], ...parsed});
-            } else if (name === 'style') {
-                element.removeAttribute(attribute.name);
-                bindings.push({element, style: value});
-            } else if (name === 'href' || name === 'src') {
-                if (/^\s*javascript:/i.test(value)) {
-                    element.setAttribute(name, name === 'href' ? '#' : '');
-                    const parsed = parseFragmentCall(value);
-                    if (parsed) bindings.push({element, event: 'click', prevent: true, ...parsed});
-                } else if (name === 'href' && /^\s*https?:/i.test(value)) {
-                    element.setAttribute('target', '_blank');
-                    element.setAttribute('rel', 'noopener noreferrer');
-                } else if (name === 'href' && !value.startsWith('#')) {
-                    element.removeAttribute(attribute.name);
-                }
-            }
-        }
-    }
-    for (const binding of bindings) {
-        const {element} = binding;
-        if (binding.style !== undefined) {
-            element.style.cssText = binding.style;
-            continue;
-        }
-        if (binding.name === 'onLink') {
-            element.dataset.article = binding.args[1] ?? '';
-            if (binding.args[2] === 'true') element.classList.add('winner');
-        }
-        element.addEventListener(binding.event, (event) => {
-            if (binding.prevent) event.preventDefault();
-            fragmentCalls[binding.name](...binding.args);
-        });
-    }
-    return [...content.childNodes];
-}
+const adopt = (html) => adoptFragment(html, fragmentCalls);
 
 // --- Loading and paging -----------------------------------------------------------------------------------
 
@@ -154,7 +89,7 @@ async function showResultFile() {
         throw e;
     }
     const open = $('details').hidden ? null : $('details').dataset.article;
-    $('list').replaceChildren(...adoptFragment(html));
+    $('list').replaceChildren(...adopt(html));
     markOpenItem(open);
     return true;
 }
@@ -245,7 +180,7 @@ function showDetailsDocument(html) {
     root.adoptedStyleSheets = sheets;
     const wrapper = document.createElement('div');
     wrapper.className = `details-body ${doc.body.className}`.trim();
-    wrapper.append(...adoptFragment(doc.body.innerHTML));
+    wrapper.append(...adopt(doc.body.innerHTML));
     root.replaceChildren(wrapper);
 }
 
