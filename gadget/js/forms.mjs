@@ -41,8 +41,11 @@ function applyFont(style, font) {
 
 // "&Close" draws as "Close" with its access key underlined; "&&" is a plain ampersand.
 function setCaption(element, caption) {
-    element.replaceChildren();
     const text = (caption || '').replace(/\r\n?/g, '\n');
+    // The wizard's timer redraws its form ten times a second: unchanged captions stay as they are.
+    if (element.kovaCaption === text) return;
+    element.kovaCaption = text;
+    element.replaceChildren();
     let plain = '';
     for (let i = 0; i < text.length; i++) {
         if (text[i] === '&' && i + 1 < text.length) {
@@ -372,6 +375,8 @@ export function showForms(forms) {
         updateForm(d, form, index === forms.length - 1);
     });
     document.body.classList.toggle('dialog-open', forms.length > 0);
-    const gadget = document.getElementById('gadget');
-    if (gadget) gadget.inert = forms.length > 0;
+    for (const id of ['gadget', 'details']) {
+        const element = document.getElementById(id);
+        if (element) element.inert = forms.length > 0;
+    }
 }
