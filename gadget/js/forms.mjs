@@ -230,7 +230,10 @@ function updateComponent(d, entry, c) {
     case 'panel':
         setCaption(outer.querySelector('.c-panel-caption'), c.caption);
         break;
-    case 'treeview':
+    case 'treeview': {
+        const signature = JSON.stringify([c.nodes, c.itemIndex]);
+        if (outer.kovaSignature === signature) break;
+        outer.kovaSignature = signature;
         outer.replaceChildren(
             ...(c.nodes || []).map((node, index) => {
                 const item = create('li', 'c-tree-node');
@@ -245,6 +248,7 @@ function updateComponent(d, entry, c) {
             }),
         );
         break;
+    }
     case 'progressbar': {
         const range = (c.max ?? 100) - (c.min ?? 0);
         const share = range > 0 ? ((c.position ?? 0) - (c.min ?? 0)) / range : 0;
