@@ -16,6 +16,7 @@ namespace {
 
 std::mutex GLock;
 std::string GProgram = "xdg-open";
+TShellOpenHandler GHandler;
 constexpr auto VerdictWait = std::chrono::milliseconds(3000);
 
 std::string OpenerExitText(int status) {
@@ -38,10 +39,13 @@ std::string OpenerExitText(int status) {
 
 TShellOpenResult ShellOpen(const std::string& address) {
     std::string program;
+    TShellOpenHandler handler;
     {
         std::lock_guard lock(GLock);
         program = GProgram;
+        handler = GHandler;
     }
+    if (handler) return handler(address);
     TShellOpenResult result;
     pid_t pid = 0;
     char* argv[] = {program.data(), const_cast<char*>(address.c_str()), nullptr};
@@ -83,4 +87,10 @@ TShellOpenResult ShellOpen(const std::string& address) {
 void SetShellOpenProgramForTesting(const std::string& program) {
     std::lock_guard lock(GLock);
     GProgram = program.empty() ? "xdg-open" : program;
+}
+
+TShellOpenHandler SetShellOpenHandler(TShellOpenHandler handler) {
+    std::lock_guard lock(GLock);
+    std::swap(GHandler, handler);
+    return handler;
 }

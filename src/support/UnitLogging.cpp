@@ -188,6 +188,17 @@ TLogging& Logging() {
 void StartLogging(TLoggingLevel defaultLevel, TLoggingTargets defaultTargets,
                   const std::string& logFilePath) {
     if (GStartCalled.exchange(true)) return;
+    // A thread stopped away from the main thread may still be ending: it must be gone before its TLogging
+    // is replaced.
+    TThreadLogging* previous;
+    {
+        std::lock_guard lock(GQueueLock);
+        previous = GLoggingThread;
+    }
+    if (previous && IsMainThread()) {
+        previous->WaitFor();
+        previous->DeliverTermination();
+    }
     TLogging::CreateProcessWide(LoggingLevelFromCmdLine(defaultLevel),
                                 logFilePath.empty() ? DefaultLogFilePath() : logFilePath,
                                 LoggingTargetsFromCmdLine(defaultTargets));
@@ -208,7 +219,10 @@ void StopLogging(bool wait) {
         std::lock_guard lock(GQueueLock);
         thread = GLoggingThread;
     }
-    if (!thread) return;
+    if (!thread) {
+        GStartCalled = false;
+        return;
+    }
     if (wait) {
         for (;;) {
             {
@@ -228,6 +242,8 @@ void StopLogging(bool wait) {
         thread->WaitFor();
         thread->DeliverTermination();
     }
+    // A control built after this one's Terminate starts logging anew.
+    GStartCalled = false;
 }
 
 void Log(const std::string& text, TLogMessageKind kind) {

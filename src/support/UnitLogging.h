@@ -78,9 +78,10 @@ private:
     std::deque<std::string> FEntries;
 };
 
-// Only the first call in a process acts.
+// Only the first call acts until StopLogging; after it, the next call starts logging again.
 void StartLogging(TLoggingLevel defaultLevel, TLoggingTargets defaultTargets, const std::string& logFilePath);
-// Waits (when asked) until the queue is empty, then ends the logging thread; later Log calls are dropped.
+// Waits (when asked) until the queue is empty, then ends the logging thread; later Log calls are dropped
+// until StartLogging runs again.
 void StopLogging(bool wait);
 // Never raises; may be called from any thread.
 void Log(const std::string& text, TLogMessageKind kind = lmkInfo);

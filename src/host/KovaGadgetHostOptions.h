@@ -1,0 +1,33 @@
+#pragma once
+// The command line of kova-gadget and the gadget directory it serves: where it lies and how a first run
+// fills it from the copy the program ships with.
+
+#include "support/UnitExceptions.h"
+
+#include <string>
+#include <vector>
+
+KOVA_DECLARE_EXCEPTION(EKovaOptionsError, Exception);
+
+struct TKovaGadgetHostOptions {
+    int Port = 0;          // 0: any free port
+    std::string GadgetDir; // empty: DefaultGadgetDirectory()
+    bool NoBrowser = false;
+    bool Help = false;
+};
+
+extern const char* const KovaGadgetUsage;
+
+// Parses the arguments after the program name; raises EKovaOptionsError with the reason.
+TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>& args);
+
+// $XDG_DATA_HOME/kova-gadget, else ~/.local/share/kova-gadget; raises when neither variable is set.
+std::string DefaultGadgetDirectory();
+
+// The copy of the gadget beside the executable: the build's "../gadget", else the installed
+// "../share/kova-gadget"; empty when neither is a folder.
+std::string ShippedGadgetDirectory(const std::string& executablePath);
+
+// Creates the folder and copies into it every file and folder of source that it lacks; files that exist are
+// never overwritten. Returns how many files were copied; raises EInOutError when the folder cannot be made.
+int FillGadgetDirectory(const std::string& folder, const std::string& source);

@@ -1,0 +1,302 @@
+#include "host/UnitWebFormHost.h"
+
+#include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformMessageBox.h"
+#include "support/UnitLogging.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <future>
+
+namespace {
+
+const char* PositionName(TFormPosition position) {
+    switch (position) {
+    case TFormPosition::Designed:
+        return "designed";
+    case TFormPosition::ScreenCenter:
+        return "screenCenter";
+    case TFormPosition::DesktopCenter:
+        return "desktopCenter";
+    }
+    return "designed";
+}
+
+nlohmann::json FontToJson(const TFont& font) {
+    return {{"name", font.Name},
+            {"size", font.Size},
+            {"bold", font.Bold},
+            {"underline", font.Underline},
+            {"color", ColorToJson(font.Color)}};
+}
+
+nlohmann::json ComponentToJson(const TComponent& c) {
+    nlohmann::json nodes = nlohmann::json::array();
+    for (const TTreeNode& node : c.Nodes)
+        nodes.push_back({{"text", node.Text}, {"data", node.Data}, {"level", node.Level}});
+    return {{"kind", ComponentKindName(c.Kind)},
+            {"name", c.Name},
+            {"parent", c.Parent},
+            {"left", c.Bounds.Left},
+            {"top", c.Bounds.Top},
+            {"width", c.Bounds.Width},
+            {"height", c.Bounds.Height},
+            {"caption", c.Caption},
+            {"text", c.Text},
+            {"enabled", c.Enabled},
+            {"visible", c.Visible},
+            {"items", c.Items},
+            {"itemIndex", c.ItemIndex},
+            {"style", c.Style == TComboBoxStyle::DropDown ? "dropDown" : "dropDownList"},
+            {"nodes", std::move(nodes)},
+            {"checked", c.Checked},
+            {"passwordChar", c.PasswordChar ? std::string(1, c.PasswordChar) : std::string()},
+            {"tabOrder", c.TabOrder},
+            {"tag", c.Tag},
+            {"font", FontToJson(c.Font)},
+            {"color", ColorToJson(c.Color)},
+            {"barColor", ColorToJson(c.BarColor)},
+            {"barBackColor", ColorToJson(c.BarBackColor)},
+            {"cursor", c.Cursor},
+            {"modalResult", c.ModalResult},
+            {"default", c.Default},
+            {"cancel", c.Cancel},
+            {"min", c.Min},
+            {"max", c.Max},
+            {"position", c.Position}};
+}
+
+// Presses the form's button marked by the flag, as the keyboard would.
+bool PressMarkedButton(TForm& form, bool TComponent::*mark) {
+    for (const auto& c : form.Components())
+        if (c->Kind == TComponentKind::Button && (*c).*mark) return form.Click(c->Name);
+    return false;
+}
+
+struct TAnswer {
+    const char* Name;
+    const char* Caption;
+    int Id;
+};
+
+std::vector<TAnswer> AnswersFor(unsigned flags) {
+    switch (flags & 0xF) {
+    case MB_OKCANCEL:
+        return {{"btnOK", "OK", IDOK}, {"btnCancel", "Cancel", IDCANCEL}};
+    case 0x3: // MB_YESNOCANCEL
+        return {{"btnYes", "&Yes", IDYES}, {"btnNo", "&No", IDNO}, {"btnCancel", "Cancel", IDCANCEL}};
+    case MB_YESNO:
+        return {{"btnYes", "&Yes", IDYES}, {"btnNo", "&No", IDNO}};
+    default:
+        return {{"btnOK", "OK", IDOK}};
+    }
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n' || text[i] == '\r')
+            lines.emplace_back();
+        else
+            lines.back() += text[i];
+    }
+    return lines;
+}
+
+} // namespace
+
+nlohmann::json ColorToJson(TColor color) {
+    if (color < 0) return nullptr;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", color & 0xFF, (color >> 8) & 0xFF,
+                  (color >> 16) & 0xFF);
+    return text;
+}
+
+nlohmann::json FormToJson(const TForm& form, int id) {
+    nlohmann::json components = nlohmann::json::array();
+    for (const auto& c : form.Components())
+        if (c->Kind != TComponentKind::Timer) components.push_back(ComponentToJson(*c));
+    return {{"id", id},
+            {"name", form.Name},
+            {"caption", form.Caption},
+            {"clientWidth", form.ClientWidth},
+            {"clientHeight", form.ClientHeight},
+            {"position", PositionName(form.Position)},
+            {"left", form.Left},
+            {"top", form.Top},
+            {"font", FontToJson(form.Font)},
+            {"activeControl", form.ActiveControl},
+            {"components", std::move(components)}};
+}
+
+TWebFormHost::TWebFormHost(TPublisher publish) : FPublish(std::move(publish)) {
+}
+
+TWebFormHost::~TWebFormHost() = default;
+
+nlohmann::json TWebFormHost::FormsJson() const {
+    nlohmann::json forms = nlohmann::json::array();
+    for (const TOpenForm& open : FStack)
+        forms.push_back(FormToJson(*open.Form, open.Id));
+    return {{"forms", std::move(forms)}};
+}
+
+bool TWebFormHost::ChangedSincePublished() const {
+    return std::any_of(FStack.begin(), FStack.end(),
+                       [](const TOpenForm& open) { return open.Form->Version() != open.PublishedVersion; });
+}
+
+void TWebFormHost::Publish() {
+    for (TOpenForm& open : FStack)
+        open.PublishedVersion = open.Form->Version();
+    if (FPublish) FPublish(FormsJson());
+}
+
+void TWebFormHost::RunTimers() {
+    // A timer's handler may close a form or show another: each form is looked up again before its turn.
+    std::vector<int> ids;
+    for (const TOpenForm& open : FStack)
+        ids.push_back(open.Id);
+    for (int id : ids) {
+        auto found =
+            std::find_if(FStack.begin(), FStack.end(), [id](const TOpenForm& o) { return o.Id == id; });
+        if (found == FStack.end()) continue;
+        try {
+            found->Form->ProcessTimers();
+        } catch (const std::exception& e) {
+            LogException(e, "TWebFormHost.ShowModal");
+        }
+    }
+}
+
+void TWebFormHost::ShowModal(TForm& form) {
+    if (FStopping) {
+        form.Close();
+        return;
+    }
+    const int id = FNextId++;
+    FStack.push_back({id, &form, form.Version()});
+    Publish();
+    struct TPop {
+        TWebFormHost& Host;
+        int Id;
+        ~TPop() {
+            auto& stack = Host.FStack;
+            stack.erase(
+                std::remove_if(stack.begin(), stack.end(), [this](const TOpenForm& o) { return o.Id == Id; }),
+                stack.end());
+            try {
+                Host.Publish();
+            } catch (...) {
+            }
+        }
+    } pop{*this, id};
+    while (form.ModalResult == mrNone) {
+        if (FStopping) {
+            form.Close();
+            break;
+        }
+        MainThreadQueue().RunUntil(
+            [&] { return form.ModalResult != mrNone || FStopping || ChangedSincePublished(); }, TimerSliceMs);
+        RunTimers();
+        if (ChangedSincePublished()) Publish();
+    }
+}
+
+std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const std::string& name,
+                                        const nlohmann::json& value) {
+    auto found = std::find_if(FStack.begin(), FStack.end(), [id](const TOpenForm& o) { return o.Id == id; });
+    if (found == FStack.end()) return std::nullopt;
+    TForm& form = *found->Form;
+    // Only the top-most form takes input, as a modal window disables those below it.
+    const bool topMost = found + 1 == FStack.end();
+    bool result = false;
+    if (action == "click") {
+        result = topMost && form.Click(name);
+    } else if (action == "text") {
+        if (!value.is_string()) throw EFormActionError("\"text\" takes a string value");
+        result = topMost && form.SetText(name, value.get<std::string>());
+    } else if (action == "select") {
+        if (!value.is_number_integer()) throw EFormActionError("\"select\" takes an integer value");
+        const auto index = value.get<int64_t>();
+        result =
+            topMost && index >= -1 && index <= INT32_MAX && form.SelectItem(name, static_cast<int>(index));
+    } else if (action == "focus") {
+        result = topMost && form.Focus(name);
+    } else if (action == "key") {
+        if (value != "Enter" && value != "Escape")
+            throw EFormActionError("\"key\" takes \"Enter\" or \"Escape\"");
+        result =
+            topMost && PressMarkedButton(form, value == "Enter" ? &TComponent::Default : &TComponent::Cancel);
+    } else if (action == "close") {
+        if (topMost) {
+            form.Close();
+            result = true;
+        }
+    } else {
+        throw EFormActionError("unknown form action \"" + action + "\"");
+    }
+    if (ChangedSincePublished()) Publish();
+    return result;
+}
+
+void TWebFormHost::Stop() {
+    FStopping = true;
+    for (TOpenForm& open : FStack)
+        open.Form->Close();
+    MainThreadQueue().Wake();
+}
+
+int TWebFormHost::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
+    if (!IsMainThread()) {
+        // Forms live on the main thread: a worker's message waits there for its answer.
+        auto answer = std::make_shared<std::promise<int>>();
+        std::future<int> result = answer->get_future();
+        MainThreadQueue().Post([this, answer, text, caption, flags] {
+            try {
+                answer->set_value(ShowMessage(text, caption, flags));
+            } catch (...) {
+                answer->set_exception(std::current_exception());
+            }
+        });
+        return result.get();
+    }
+    const std::vector<std::string> lines = Lines(text);
+    size_t widest = 0;
+    for (const std::string& line : lines)
+        widest = std::max(widest, line.size());
+    const std::vector<TAnswer> answers = AnswersFor(flags);
+    constexpr int ButtonWidth = 75, ButtonHeight = 25, Gap = 8, Margin = 16, LineHeight = 16;
+    const int buttonsWidth = static_cast<int>(answers.size()) * (ButtonWidth + Gap) - Gap;
+    const int width = std::clamp(static_cast<int>(widest) * 7 + 2 * Margin, buttonsWidth + 2 * Margin, 480);
+    const int textHeight = static_cast<int>(lines.size()) * LineHeight;
+    const int height = Margin + textHeight + Margin + ButtonHeight + 12;
+
+    const bool hasCancel =
+        std::any_of(answers.begin(), answers.end(), [](const TAnswer& a) { return a.Id == IDCANCEL; });
+
+    TForm form("MessageBox", caption, width, height);
+    form.Position = TFormPosition::ScreenCenter;
+    TComponent& label =
+        form.Add(TComponentKind::Label, "lblText", "", {Margin, Margin, width - 2 * Margin, 0});
+    label.Caption = text;
+    int left = (width - buttonsWidth) / 2;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        TComponent& button = form.Add(TComponentKind::Button, answers[i].Name, "",
+                                      {left, Margin + textHeight + Margin, ButtonWidth, ButtonHeight});
+        button.Caption = answers[i].Caption;
+        button.ModalResult = answers[i].Id;
+        button.TabOrder = static_cast<int>(i);
+        button.Default = i == 0;
+        // Escape answers Cancel where there is one, else the safe last answer ("No", or the only "OK").
+        button.Cancel = hasCancel ? answers[i].Id == IDCANCEL : i + 1 == answers.size();
+        left += ButtonWidth + Gap;
+    }
+    form.ActiveControl = answers.front().Name;
+    const int result = form.ShowModal();
+    // The close box of a box without Cancel gives its safe answer, as Escape does.
+    if (result == mrCancel && !hasCancel) return answers.back().Id;
+    return result;
+}
