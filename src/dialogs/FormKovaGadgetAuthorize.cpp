@@ -9,6 +9,7 @@
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 
+#include <cctype>
 #include <mutex>
 #include <uuid/uuid.h>
 
@@ -60,6 +61,22 @@ constexpr int BottomHeight = 41;
 
 std::mutex GRuNameLock;
 std::string GRuName = KovaGadgetRuName;
+
+// A value as a query carries it; letters, digits and "-._~" (all of a GUID) stay as they are.
+std::string QueryValue(const std::string& value) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const unsigned char c : value) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += Hex[c >> 4];
+            encoded += Hex[c & 15];
+        }
+    }
+    return encoded;
+}
 
 TComponent& Captioned(TComponent& c, const char* caption) {
     c.Caption = caption;
@@ -218,7 +235,7 @@ std::string TfrmKovaGadgetAuthorize::BuildSignInLink(const std::string& redirect
     const TKovaGadgetDat* dat = GadgetDat();
     if (!dat) throw Exception("TfrmKovaGadgetAuthorize.BuildSignInLink: the application data are not loaded");
     return StringReplaceAll(StringReplaceAll(dat->Common().LINKFETCHTOKENSIGNIN, "MYRUNAME", redirectName),
-                            "USERSID", FSecretID);
+                            "USERSID", QueryValue(FSecretID));
 }
 
 void TfrmKovaGadgetAuthorize::btnAuthorizeClick() {

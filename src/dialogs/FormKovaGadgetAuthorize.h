@@ -37,7 +37,7 @@ public:
     // A new GUID as 36 upper-case characters without braces; empty when none could be made.
     static std::string NewSecretID();
     // "LINKFETCHTOKENSIGNIN" with every "MYRUNAME" replaced by the redirect name, then every "USERSID" by
-    // FSecretID.
+    // FSecretID (escaped for a query where it needs to be; a GUID never does).
     std::string BuildSignInLink(const std::string& redirectName) const;
 
     void btnAuthorizeClick();
