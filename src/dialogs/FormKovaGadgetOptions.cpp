@@ -368,8 +368,9 @@ void TfrmKovaGadgetOptions::SaveSettings() {
     proxy.SetPort(StrToIntDef(Trim(edtProxyPort.Text), 0));
     proxy.SetServer(edtProxyServer.Text);
     proxy.SetNeedsAuthentication(chckbxProxyAuthentication.Checked);
-    proxy.StoreProxyUserName(edtProxyUser.Text);
-    proxy.StoreProxyPassword(edtProxyPassword.Text);
+    // Both values in one new file: storing them one by one reads the old file first, and a damaged one would
+    // then refuse every OK.
+    proxy.SaveProxyCredentials(edtProxyUser.Text, edtProxyPassword.Text);
 
     TIniFileSectionWatchlist& watchlist = settings.Watchlist();
     watchlist.SetAuctionsRefreshTime(
