@@ -131,6 +131,15 @@ void TAPICallFetchToken::BuildHeaders() {
 }
 
 void TAPICallFetchToken::BuildRequestBody(const std::string& requestName, const std::string& detailLevel) {
+    if (!SessionID.empty()) {
+        // A session of eBay's own names the user that signed in: no credentials of ours go with it.
+        ClearRequestText();
+        Write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>");
+        Write("<" + requestName + " xmlns=\"urn:ebay:apis:eBLBaseComponents\">");
+        WriteElement("SessionID", SessionID);
+        Write("</" + requestName + ">");
+        return;
+    }
     TAPICallBase::BuildRequestBody(requestName, detailLevel);
     WriteElement("SecretID", SecretID);
     Write("</" + requestName + ">");
@@ -141,6 +150,29 @@ TMemoryStream* TAPICallFetchToken::FetchToken(const std::string& userName, const
     FFetchUserName = userName;
     SecretID = secretID;
     BuildRequestBody("FetchTokenRequest", "");
+    BuildHeaders();
+    return Execute(status) ? &Response() : nullptr;
+}
+
+// TAPICallGetSessionID
+
+void TAPICallGetSessionID::BuildHeaders() {
+    TAPICallBase::BuildHeaders();
+    FHeaderLines.push_back("X-EBAY-API-CALL-NAME=GetSessionID");
+}
+
+void TAPICallGetSessionID::BuildRequestBody(const std::string& requestName,
+                                            const std::string& /*detailLevel*/) {
+    ClearRequestText();
+    Write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>");
+    Write("<" + requestName + " xmlns=\"urn:ebay:apis:eBLBaseComponents\">");
+    WriteElement("RuName", RuName);
+    Write("</" + requestName + ">");
+}
+
+TMemoryStream* TAPICallGetSessionID::GetSessionID(const std::string& ruName, TInternetStatus& status) {
+    RuName = ruName;
+    BuildRequestBody("GetSessionIDRequest", "");
     BuildHeaders();
     return Execute(status) ? &Response() : nullptr;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The two Trading API calls of the gadget: request headers and XML bodies, and the HTTPS post with retries.
+// The Trading API calls of the gadget: request headers and XML bodies, and the HTTPS post with retries.
 
 #include "ebayapi/UnitInternet.h"
 #include "storage/UnitProxySettings.h"
@@ -73,6 +73,7 @@ public:
 
 protected:
     void Write(const std::string& piece) { FRequestText += piece; }
+    void ClearRequestText() { FRequestText.clear(); }
     // "<name>value</name>" with the value XML-escaped.
     void WriteElement(const char* name, const std::string& value);
 
@@ -124,7 +125,25 @@ public:
 
     const std::string& FetchUserName() const { return FFetchUserName; }
     std::string SecretID;
+    // A session id from GetSessionID; when set it is sent instead of the secret id and the user name, as
+    // eBay's sign-in with a session of its own expects.
+    std::string SessionID;
 
 private:
     std::string FFetchUserName;
+};
+
+// GetSessionID: eBay hands out the id of a sign-in session for the application's redirect name.
+class TAPICallGetSessionID : public TAPICallBase {
+public:
+    using TAPICallBase::TAPICallBase;
+
+    // The response stream when Execute returned true.
+    TMemoryStream* GetSessionID(const std::string& ruName, TInternetStatus& status);
+    // The call carries no user credentials: the application keys in the headers identify it.
+    void BuildRequestBody(const std::string& requestName, const std::string& detailLevel) override;
+    void BuildHeaders() override;
+    const char* ClassName() const override { return "TAPICallGetSessionID"; }
+
+    std::string RuName;
 };

@@ -24,7 +24,8 @@ const char* const KnownRoots[] = {"ebay",
                                   "FetchTokenResponse",
                                   "GetAllBiddersResponse",
                                   "GetUserResponse",
-                                  "GetRuNameResponse"};
+                                  "GetRuNameResponse",
+                                  "GetSessionIDResponse"};
 
 TEbayErrorSeverity SeverityFromText(const std::string& text) {
     if (text == "Warning" || text == "2") return TEbayErrorSeverity::esWarning;

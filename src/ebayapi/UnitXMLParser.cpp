@@ -177,3 +177,23 @@ bool TXMLeBayFetchTokenParser::ParseToken(TStream* stream, std::string& token) {
         return false;
     }
 }
+
+// TXMLeBaySessionIDParser
+
+bool TXMLeBaySessionIDParser::ParseSessionID(TStream* stream, std::string& sessionID) {
+    try {
+        if (!stream) throw EXMLDomError("No response stream");
+        if (!LoadResponse(*stream)) return false;
+        const std::string value = Trim(ReadChildText(FRootNode, "SessionID"));
+        // Without an id there is no session to sign in to: the caller falls back to a secret id of its own.
+        if (value.empty()) {
+            StoreDataParseFailure();
+            return false;
+        }
+        sessionID = value;
+        return true;
+    } catch (const Exception&) {
+        StoreDataParseFailure();
+        return false;
+    }
+}

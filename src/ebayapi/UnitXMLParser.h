@@ -69,3 +69,11 @@ public:
     // unchanged for a failed one, a missing stream or bytes that are no XML (code 3 stored then).
     bool ParseToken(TStream* stream, std::string& token);
 };
+
+// The session id of the GetSessionID answer.
+class TXMLeBaySessionIDParser : public TXMLeBayApiResultParser {
+public:
+    // True with sessionID = SessionID for a successful answer that carries one; false with sessionID
+    // unchanged otherwise (code 3 stored for bytes that are no XML or an answer without a session id).
+    bool ParseSessionID(TStream* stream, std::string& sessionID);
+};

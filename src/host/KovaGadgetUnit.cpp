@@ -1,6 +1,8 @@
 #include "host/KovaGadgetUnit.h"
 
 #include "dialogs/FormKovaEbayLogInData.h"
+#include "dialogs/FormKovaGadgetAuthorize.h"
+#include "dialogs/FormKovaGadgetOptions.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
@@ -8,12 +10,18 @@
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
+#include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 
 namespace {
 
 constexpr const char* SSLLibraryFileName = "ssleay32.dll";
 constexpr int TerminateGraceMs = 1000;
+// A token or session thread of a closed wizard ends within its transfer deadline; Terminate waits that long
+// at most before it frees the application data those threads read.
+constexpr int WorkerWaitMs = 60000;
+const char* const SLogInDataUnreadable =
+    "<B>The saved login data could not be read and will be asked for again.</B>";
 
 TIniFileManager& RequireSettings(const char* location) {
     TIniFileManager* settings = IniFileManager();
@@ -61,6 +69,10 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
         LoadGadgetDat(FHomeDirectory, "");
         InitIniFileManager("KovaGadget.ini", FHomeDirectory);
         FWatchList = std::make_unique<TKovaWatchList>();
+        FWatchList->SetOnTokenRejected([this](const std::string& token) {
+            std::lock_guard lock(FRejectedLock);
+            FRejectedToken = token;
+        });
         FWatchList->SetHomeDirectory(FHomeDirectory);
         FWatchList->SetResultFileName(FHomeDirectory + "result.txt");
         FWatchList->LoadLocalItems();
@@ -100,9 +112,22 @@ void TKovaGadget::LoadWatchlist() {
         return;
     }
     try {
-        if (!FLogInInfo->CheckLogInData()) return;
+        ForgetRejectedToken();
+        std::string readError;
+        const bool haveLogInData = FLogInInfo->CheckLogInData(readError);
+        if (!readError.empty()) {
+            // A damaged file must not block every load: say so, and ask for the data again.
+            Log("Error reading the saved login data: " + readError, lmkError);
+            ShowMessage(SLogInDataUnreadable, "TKovaGadget.LoadWatchlist");
+        }
+        if (!haveLogInData) return;
         if (!Authorise()) return;
-        SaveTokenIfStored(*FLogInInfo);
+        try {
+            SaveTokenIfStored(*FLogInInfo);
+        } catch (const std::exception& e) {
+            // The token still serves this session from memory.
+            LogException(e, "TKovaGadget.LoadWatchlist");
+        }
         watchList.StartLoading(*FLogInInfo);
     } catch (const std::exception& e) {
         // The page shows nothing for these; the log at least says why no load started.
@@ -111,12 +136,41 @@ void TKovaGadget::LoadWatchlist() {
 }
 
 bool TKovaGadget::Authorise() {
-    return !FLogInInfo->Token.empty();
+    return TfrmKovaGadgetAuthorize::Authorise(
+        FLogInInfo.get(), [this](const std::string& message) { FAuthErrorText = message; });
+}
+
+void TKovaGadget::ForgetRejectedToken() {
+    std::string rejected;
+    {
+        std::lock_guard lock(FRejectedLock);
+        std::swap(rejected, FRejectedToken);
+    }
+    if (rejected.empty() || !FLogInInfo || FLogInInfo->Token != rejected) return;
+    FLogInInfo->Token.clear();
+    try {
+        SaveTokenIfStored(*FLogInInfo);
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadget.ForgetRejectedToken");
+    }
+}
+
+void TKovaGadget::ShowMessage(const std::string& text, const char* location) {
+    try {
+        if (FWatchList) FWatchList->WriteResultFile(text);
+    } catch (const std::exception& e) {
+        LogException(e, location);
+    }
 }
 
 void TKovaGadget::ShowOptions() {
-    RequireWatchList("TKovaGadget.ShowOptions");
-    throw Exception("TKovaGadget.ShowOptions: the options dialog is not available in this version");
+    TKovaWatchList& watchList = RequireWatchList("TKovaGadget.ShowOptions");
+    ForgetRejectedToken();
+    if (!TfrmKovaGadgetOptions::ExecuteOptions(TfrmKovaGadgetOptions::WatchlistPage, FUpdatesAvailable,
+                                               FLogInInfo.get()))
+        return;
+    watchList.SetUserName(FLogInInfo->UserName);
+    watchList.WriteResultFile("");
 }
 
 void TKovaGadget::Terminate() {
@@ -125,6 +179,10 @@ void TKovaGadget::Terminate() {
             FWatchList->WaitWhileBusy();
             FWatchList->SaveLocalItems();
         }
+        ForgetRejectedToken();
+        // The threads of a closed wizard read the application data and settings freed below.
+        if (IsMainThread())
+            MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, WorkerWaitMs);
     } catch (...) {
     }
     try {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
@@ -61,9 +62,12 @@ public:
 
 private:
     TKovaWatchList& RequireWatchList(const char* location) const;
-    // Makes sure a token exists. The authorisation wizard takes this over; until then a missing token ends
-    // the load without a dialog.
+    // Makes sure a token exists: runs the authorisation wizard when there is none, keeping its error text.
     bool Authorise();
+    // Clears a token that eBay refused, in memory and in the saved login data (main thread).
+    void ForgetRejectedToken();
+    // Writes a message block into the result file; a failure is logged under location.
+    void ShowMessage(const std::string& text, const char* location);
 
     std::unique_ptr<TEbayLogInInfo> FLogInInfo;
     std::string FHomeDirectory;
@@ -72,6 +76,9 @@ private:
     bool FUndocked = false;
     std::string FAuthErrorText;
     std::atomic<bool> FLoading{false};
+    // The token the last load found refused; set on the load's worker thread.
+    std::mutex FRejectedLock;
+    std::string FRejectedToken;
 };
 
 // A value crossing the dispatch: empty, boolean, 32-bit integer or text.

@@ -105,9 +105,26 @@ void TEbayLogInInfo::Clear() {
 }
 
 bool TEbayLogInInfo::CheckLogInData() {
+    return CheckLogInData(nullptr);
+}
+
+bool TEbayLogInInfo::CheckLogInData(std::string& readError) {
+    readError.clear();
+    return CheckLogInData(&readError);
+}
+
+bool TEbayLogInInfo::CheckLogInData(std::string* readError) {
     TIniFileSectionEbayLoginData& section = LoginSection("TEbayLogInInfo.CheckLogInData");
     std::string storedUserName, storedPassword, storedToken;
-    section.LoadLogInData(storedUserName, storedPassword, storedToken);
+    try {
+        section.LoadLogInData(storedUserName, storedPassword, storedToken);
+    } catch (const std::exception& e) {
+        if (!readError) throw;
+        *readError = e.what();
+        storedUserName.clear();
+        storedPassword.clear();
+        storedToken.clear();
+    }
     if (BothGiven(storedUserName, storedPassword)) {
         UserName = storedUserName;
         Password = storedPassword;
@@ -119,6 +136,7 @@ bool TEbayLogInInfo::CheckLogInData() {
     std::string userName = UserName, password = Password;
     int saveChoice = 0;
     if (!RunLogInDataPrompt(userName, password, saveChoice)) return false;
+    if (!SameText(Trim(userName), Trim(UserName))) Token.clear();
     UserName = userName;
     Password = password;
     if (saveChoice == 0)

@@ -58,12 +58,19 @@ public:
     // Empties the three values and deletes the login data file.
     virtual void Clear();
     // True when login data are at hand: from the file, from memory, or typed into the login data prompt.
-    // The file's read errors propagate.
+    // The file's read errors propagate. A user name typed into the prompt that names another account than
+    // before clears the token, which belongs to the old one.
     bool CheckLogInData();
+    // The same, except that a file that cannot be read counts as none: its error message goes to readError
+    // and the prompt's choice replaces or deletes the file.
+    bool CheckLogInData(std::string& readError);
 
     std::string Token;
     std::string UserName;
     std::string Password;
+
+private:
+    bool CheckLogInData(std::string* readError);
 };
 
 // When the file holds a user name and a password beyond blanks, rewrites it with the login info's values,

@@ -190,6 +190,7 @@ void TThreadFetchToken::Execute() {
     TInternetStatus status = iyOK;
     TMemoryStream* response = nullptr;
     try {
+        FAPICall->SessionID = FSessionID;
         response = FAPICall->FetchToken(FUserName, FSecretID, status);
     } catch (const std::exception& e) {
         LogException(e, "TThreadFetchToken.Execute");
@@ -198,6 +199,70 @@ void TThreadFetchToken::Execute() {
     FCallSucceeded = InternetStatusSucceeded(status);
     if (FCallSucceeded) {
         FParseSucceeded = FParser->ParseToken(response, FToken);
+        FParserResult = FParser->GetResultCode();
+    } else {
+        FErrorCode = status;
+    }
+}
+
+// TThreadGetSessionID
+
+TThreadGetSessionID::TThreadGetSessionID() = default;
+
+TThreadGetSessionID::~TThreadGetSessionID() {
+    TerminateAndWait();
+}
+
+bool TThreadGetSessionID::PrepareCall() {
+    try {
+        const TDatEbayAPI& api = RequireGadgetDat("TThreadGetSessionID.PrepareCall").EbayAPI();
+        FillCredentials(*FAPICall, api, "TThreadGetSessionID.PrepareCall");
+        // The same level as FetchToken, whose flow this call begins.
+        FAPICall->CompatibilityLevel = 459;
+        FAPICall->RetryCount = api.APICountRetryPostOnFail;
+        return true;
+    } catch (const std::exception& e) {
+        LogException(e, "TThreadGetSessionID.PrepareCall");
+        return false;
+    }
+}
+
+void TThreadGetSessionID::Execute() {
+    if (Terminated()) return;
+    struct TFreeCall {
+        TThreadGetSessionID& Thread;
+        ~TFreeCall() {
+            Thread.FAPICall.reset();
+            Thread.FParser.reset();
+            Thread.Terminate();
+        }
+    } freeCall{*this};
+    FCallSucceeded = false;
+    try {
+        FAPICall = std::make_unique<TAPICallGetSessionID>(
+            RequireGadgetDat("TThreadGetSessionID.Execute").EbayAPI().APIServerProduction);
+    } catch (const std::exception& e) {
+        LogException(e, "TThreadGetSessionID.Execute");
+        FErrorCode = iyUnknown;
+        return;
+    }
+    FParser = std::make_unique<TXMLeBaySessionIDParser>();
+    if (!PrepareCall()) {
+        FErrorCode = iyUnknown;
+        return;
+    }
+    FParseSucceeded = false;
+    TInternetStatus status = iyOK;
+    TMemoryStream* response = nullptr;
+    try {
+        response = FAPICall->GetSessionID(FRuName, status);
+    } catch (const std::exception& e) {
+        LogException(e, "TThreadGetSessionID.Execute");
+        status = FailedStatus(status);
+    }
+    FCallSucceeded = InternetStatusSucceeded(status);
+    if (FCallSucceeded) {
+        FParseSucceeded = FParser->ParseSessionID(response, FSessionID);
         FParserResult = FParser->GetResultCode();
     } else {
         FErrorCode = status;

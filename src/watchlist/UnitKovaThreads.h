@@ -1,5 +1,5 @@
 #pragma once
-// The worker threads of the two Trading API calls: the watch list load and the token fetch.
+// The worker threads of the Trading API calls: the watch list load, the token fetch and the sign-in session.
 
 #include "ebayapi/UnitInternet.h"
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
@@ -12,8 +12,10 @@
 
 class TAPICallMyeBayBuying;
 class TAPICallFetchToken;
+class TAPICallGetSessionID;
 class TXMLMyEbayWatchListParser;
 class TXMLeBayFetchTokenParser;
+class TXMLeBaySessionIDParser;
 class TDetailsList;
 
 // A worker created suspended that holds the outcome its starter reads when it has finished.
@@ -76,6 +78,8 @@ public:
     std::string FUserName;
     std::string FToken;
     std::string FSecretID;
+    // Set when the sign-in ran in a session that GetSessionID handed out; it then replaces the secret id.
+    std::string FSessionID;
 
 protected:
     void Execute() override;
@@ -84,4 +88,23 @@ protected:
 private:
     std::unique_ptr<TAPICallFetchToken> FAPICall;
     std::unique_ptr<TXMLeBayFetchTokenParser> FParser;
+};
+
+// Asks eBay for a sign-in session id for the redirect name; the starter reads FSessionID in its
+// end-of-thread notification.
+class TThreadGetSessionID : public TThreadBase {
+public:
+    TThreadGetSessionID();
+    ~TThreadGetSessionID() override;
+
+    std::string FRuName;
+    std::string FSessionID;
+
+protected:
+    void Execute() override;
+    bool PrepareCall();
+
+private:
+    std::unique_ptr<TAPICallGetSessionID> FAPICall;
+    std::unique_ptr<TXMLeBaySessionIDParser> FParser;
 };

@@ -52,6 +52,17 @@ constexpr const char* NavigationLines[] = {
 // Reminder times below this number mark the end time red.
 constexpr double RedEndTimeLimit = 3600000;
 
+// eBay's answers for a token that is invalid (931), expired (932) or revoked (16110).
+bool IsTokenRejection(TParserResultCode code) {
+    return code == TParserResultCode::prTokenInvalid || code == TParserResultCode::prTokenExpired ||
+           code == TParserResultCode::prError16110;
+}
+
+std::string TokenRejectedMessage(TParserResultCode code) {
+    const std::string text = GetParserResultMessage(code);
+    return text.empty() ? GetParserResultMessage(TParserResultCode::prTokenExpired) : text;
+}
+
 bool MarkHighBidderSetting() {
     TIniFileManager* settings = IniFileManager();
     return settings ? settings->Watchlist().AuctionsMarkHighbidder() : true;
@@ -118,11 +129,13 @@ void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
 void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
     try {
         bool succeeded = false;
+        bool tokenRejected = false;
         if (thread.FCallSucceeded) {
             if (thread.FParseSucceeded) {
                 succeeded = true;
             } else {
                 Log("XMLParser.GetWatchList() not successful", lmkError);
+                tokenRejected = IsTokenRejection(thread.FParserResult);
                 switch (static_cast<int>(thread.FParserResult)) {
                 case 1:
                     Log("No error message from parser", lmkWarning);
@@ -152,11 +165,14 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
         if (succeeded) {
             WriteResultFileLocked("");
         } else {
-            const std::string text = InternetStatusMessage(thread.FErrorCode);
+            // A refused token leaves no transport message; the page must still say why nothing loaded.
+            const std::string text = tokenRejected ? TokenRejectedMessage(thread.FParserResult)
+                                                   : InternetStatusMessage(thread.FErrorCode);
             WriteResultFileLocked(text.empty() ? std::string()
                                                : Format(LoadErrorMessage, {HtmlEscape(text)}));
             Log("Error loading watchlist. " + text, lmkInfo);
         }
+        if (tokenRejected && FOnTokenRejected) FOnTokenRejected(thread.FToken);
     } catch (const std::exception& e) {
         LogException(e, "TKovaGetWatchList.Execute");
     }

@@ -5,6 +5,7 @@
 #include "ebayapi/UnitInternet.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,12 @@ public:
     ~TKovaWatchList();
     TKovaWatchList(const TKovaWatchList&) = delete;
     TKovaWatchList& operator=(const TKovaWatchList&) = delete;
+
+    // Told on the worker thread, before the busy flag clears, that eBay refused a token as invalid,
+    // expired or revoked.
+    using TTokenRejectedEvent = std::function<void(const std::string& token)>;
+    // Set before the first load; the callback must outlive the manager's loads.
+    void SetOnTokenRejected(TTokenRejectedEvent event) { FOnTokenRejected = std::move(event); }
 
     // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
     void StartLoading(const TEbayLogInInfo& logInInfo);
@@ -81,4 +88,5 @@ private:
     std::string FHomeDirectory;
     std::string FUserName;
     std::atomic<bool> FBusy{false};
+    TTokenRejectedEvent FOnTokenRejected;
 };

@@ -9,12 +9,14 @@
 TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox) {
     TGadgetDirectoryOptions options;
     options.ApiUrl = sandbox.ApiUrl();
+    options.LinkFetchTokenSignIn = sandbox.Url() + "/signin?runame=MYRUNAME&SessID=USERSID";
     return options;
 }
 
 TGadgetTestDirectory::TGadgetTestDirectory(const TGadgetDirectoryOptions& options) {
     const std::string xml =
-        "<KOVADAT><COMMON><TRACKER>" + XmlEscape(options.Tracker) + "</TRACKER><LINKDOWNLOADPAGE>" +
+        "<KOVADAT><COMMON><LINKFETCHTOKENSIGNIN>" + XmlEscape(options.LinkFetchTokenSignIn) +
+        "</LINKFETCHTOKENSIGNIN><TRACKER>" + XmlEscape(options.Tracker) + "</TRACKER><LINKDOWNLOADPAGE>" +
         XmlEscape(options.LinkDownloadPage) + "</LINKDOWNLOADPAGE></COMMON><EBAYAPI><APIServerProduction>" +
         XmlEscape(options.ApiUrl) + "</APIServerProduction><APIDevID>" + SandboxDevID +
         "</APIDevID><APIAppID>" + SandboxAppID + "</APIAppID><APICertID>" + SandboxCertID +

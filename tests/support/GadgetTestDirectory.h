@@ -10,6 +10,7 @@ struct TGadgetDirectoryOptions {
     std::string ApiUrl;  // "APIServerProduction"
     std::string Tracker; // "TRACKER"
     std::string LinkDownloadPage = "https://download.example/kova";
+    std::string LinkFetchTokenSignIn; // "LINKFETCHTOKENSIGNIN"
     int RetryCount = 1; // "APICountRetryPostOnFail"
 };
 

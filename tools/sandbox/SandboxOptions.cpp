@@ -43,6 +43,10 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
     TSandboxOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == "--help" || option == "-h") {
+            options.Help = true;
+            return options;
+        }
         if (i + 1 >= args.size()) throw std::invalid_argument(option + " needs a value");
         const std::string& value = args[++i];
         if (option == "--state-dir")
@@ -53,7 +57,10 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
             options.Seed = ParseNumber<uint64_t>(value, option, 0, UINT64_MAX);
         else if (option == "--app-keys")
             options.Keys = ParseKeys(value);
-        else if (option == "--account") {
+        else if (option == "--runame") {
+            if (Trim(value).empty()) throw std::invalid_argument("--runame expects a non-empty name");
+            options.RuName = Trim(value);
+        } else if (option == "--account") {
             TSandboxAccountOption account = ParseAccount(value);
             for (const TSandboxAccountOption& other : options.Accounts)
                 if (SameText(other.UserName, account.UserName))

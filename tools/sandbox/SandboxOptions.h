@@ -13,11 +13,14 @@ struct TSandboxOptions {
     std::vector<TSandboxAccountOption> Accounts;
     uint64_t Seed = 1;
     TSandboxAppKeys Keys = SandboxDefaultAppKeys();
+    std::string RuName = SandboxDefaultRuName;
+    bool Help = false; // --help: print the usage and exit 0
 };
 
 constexpr const char* SandboxUsage =
     "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
-    "[--app-keys DEV:APP:CERT]";
+    "[--app-keys DEV:APP:CERT] [--runame NAME]\n"
+    "       kova-sandbox --help";
 
 // Parses the arguments after the program name; raises std::invalid_argument with the reason.
 TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args);

@@ -189,3 +189,11 @@ std::string BuildFetchTokenResponse(const std::string& token, TDateTime hardExpi
     AddText(root, "HardExpirationTime", SandboxTimeText(hardExpiration));
     return Save(doc);
 }
+
+std::string BuildGetSessionIDResponse(const std::string& sessionID, TDateTime now) {
+    pugi::xml_document doc;
+    pugi::xml_node root = StartResponse(doc, "GetSessionIDResponse", "Success", now);
+    AddVersion(root);
+    AddText(root, "SessionID", sessionID);
+    return Save(doc);
+}

@@ -34,3 +34,4 @@ std::string BuildErrorResponse(const std::string& rootName, const TSandboxApiErr
 std::string BuildWatchListResponse(const TSandboxAccount& account, int entriesPerPage, int pageNumber,
                                    TDateTime now);
 std::string BuildFetchTokenResponse(const std::string& token, TDateTime hardExpiration, TDateTime now);
+std::string BuildGetSessionIDResponse(const std::string& sessionID, TDateTime now);

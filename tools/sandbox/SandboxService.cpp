@@ -105,8 +105,8 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
 }
 
 TSandboxService::TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed,
-                                 TSandboxAppKeys keys, TDateTime start)
-    : FKeys(std::move(keys)), FStart(start) {
+                                 TSandboxAppKeys keys, TDateTime start, std::string ruName)
+    : FKeys(std::move(keys)), FRuName(std::move(ruName)), FStart(start) {
     for (const TSandboxAccountOption& account : accounts)
         FAccounts.push_back(GenerateSandboxAccount(account.UserName, account.Count, seed, FStart));
 }
@@ -165,7 +165,7 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
         certificate->second == FKeys.DevID + ";" + FKeys.AppID + ";" + FKeys.CertID;
     if (!keysMatch || !certificateMatches)
         return BuildErrorResponse(root, SandboxErrors::InvalidApplication(appName), now);
-    if (callName != "GetMyeBayBuying" && callName != "FetchToken")
+    if (callName != "GetMyeBayBuying" && callName != "FetchToken" && callName != "GetSessionID")
         return BuildErrorResponse(root, SandboxErrors::UnsupportedCall(callName), now);
 
     pugi::xml_document doc;
@@ -178,8 +178,9 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
                                                                std::string(request.name()) +
                                                                "> does not match the call " + callName),
                                   now);
-    return callName == "FetchToken" ? AnswerFetchToken(root, request, now)
-                                    : AnswerGetMyeBayBuying(root, request, now);
+    if (callName == "FetchToken") return AnswerFetchToken(root, request, now);
+    if (callName == "GetSessionID") return AnswerGetSessionID(root, request, now);
+    return AnswerGetMyeBayBuying(root, request, now);
 }
 
 std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request,
@@ -212,6 +213,18 @@ std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, cons
 
 std::string TSandboxService::AnswerFetchToken(const std::string& root, const pugi::xml_node& request,
                                               TDateTime now) {
+    const std::string sessionId = ChildText(request, "SessionID");
+    if (!sessionId.empty()) {
+        // eBay's own session names the user that signed in; no credentials come with it.
+        std::lock_guard lock(FLock);
+        auto session = FSessions.find(sessionId);
+        if (session == FSessions.end() || session->second.UserName.empty())
+            return BuildErrorResponse(root, SandboxErrors::SignInNotCompleted(), now);
+        auto known = FTokens.find(session->second.Token);
+        if (known == FTokens.end() || known->second.Expired)
+            session->second.Token = NewTokenLocked(session->second.UserName);
+        return BuildFetchTokenResponse(session->second.Token, now + TokenLifetimeDays, now);
+    }
     const std::string userName = ChildText(request.child("RequesterCredentials"), "Username");
     const std::string secretId = ChildText(request, "SecretID");
     if (userName.empty()) return BuildErrorResponse(root, SandboxErrors::InvalidInput("Username"), now);
@@ -227,6 +240,19 @@ std::string TSandboxService::AnswerFetchToken(const std::string& root, const pug
     return BuildFetchTokenResponse(session->second.Token, now + TokenLifetimeDays, now);
 }
 
+std::string TSandboxService::AnswerGetSessionID(const std::string& root, const pugi::xml_node& request,
+                                                TDateTime now) {
+    const std::string ruName = ChildText(request, "RuName");
+    if (ruName != FRuName) return BuildErrorResponse(root, SandboxErrors::InvalidInput("RuName"), now);
+    // eBay's session ids travel in the sign-in link: this one needs no escaping there.
+    std::string sessionId = RandomText(30);
+    std::replace(sessionId.begin(), sessionId.end(), '+', '-');
+    std::replace(sessionId.begin(), sessionId.end(), '/', '_');
+    std::lock_guard lock(FLock);
+    FSessions[sessionId] = {};
+    return BuildGetSessionIDResponse(sessionId, now);
+}
+
 const TSandboxAccount* TSandboxService::FindAccount(const std::string& userName) const {
     for (const TSandboxAccount& account : FAccounts)
         if (SameText(account.UserName, userName)) return &account;
@@ -237,13 +263,19 @@ bool TSandboxService::HasAccount(const std::string& userName) const {
     return FindAccount(userName) != nullptr;
 }
 
-std::string TSandboxService::NewTokenLocked(const std::string& userName) {
-    unsigned char random[96];
-    if (RAND_bytes(random, sizeof(random)) != 1) throw std::runtime_error("RAND_bytes failed");
-    std::string encoded(4 * ((sizeof(random) + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), random, sizeof(random));
+std::string TSandboxService::RandomText(size_t bytes) {
+    std::vector<unsigned char> random(bytes);
+    if (RAND_bytes(random.data(), static_cast<int>(bytes)) != 1)
+        throw std::runtime_error("RAND_bytes failed");
+    std::string encoded(4 * ((bytes + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), random.data(),
+                                       static_cast<int>(bytes));
     encoded.resize(static_cast<size_t>(length));
+    return encoded;
+}
+
+std::string TSandboxService::NewTokenLocked(const std::string& userName) {
+    const std::string encoded = RandomText(96);
     // The prefix and separators of eBay's tokens, so that anything that looks at their shape sees the usual.
     const std::string token = "AgAAAA**AQAAAA**aAAAAA**" + encoded.substr(0, 64) + "**" + encoded.substr(64);
     FTokens[token] = {userName, false};

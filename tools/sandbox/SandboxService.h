@@ -20,6 +20,9 @@ struct TSandboxAppKeys {
 // The keys a sandbox accepts unless --app-keys names others.
 TSandboxAppKeys SandboxDefaultAppKeys();
 
+// The redirect name (RuName) a sandbox accepts unless --runame names another: the gadget's own.
+constexpr const char* SandboxDefaultRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
+
 // What a queued fault does to the request it matches.
 enum class TSandboxFaultKind {
     Status,    // answer with Status and Body (default: a short text)
@@ -58,7 +61,7 @@ struct TSandboxAccountOption {
 class TSandboxService {
 public:
     TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed, TSandboxAppKeys keys,
-                    TDateTime start);
+                    TDateTime start, std::string ruName = SandboxDefaultRuName);
 
     // The WatchList page number a GetMyeBayBuying body asks for (1 when absent), 0 for other calls.
     static int RequestedPage(const std::string& callName, const std::string& body);
@@ -71,6 +74,7 @@ public:
                                  const std::string& body);
 
     bool HasAccount(const std::string& userName) const;
+    const std::string& RuName() const { return FRuName; }
     // Marks the secret id as signed in by the user; false when there is no such account or no secret id.
     bool SignIn(const std::string& userName, const std::string& secretId);
     // A new valid token for the user, or nullopt without such an account.
@@ -87,6 +91,7 @@ private:
         std::string UserName;
         bool Expired = false;
     };
+    // A sign-in by secret id (ours) or by session id (GetSessionID's); UserName is empty until signed in.
     struct TSession {
         std::string UserName;
         std::string Token; // issued on the first successful FetchToken
@@ -94,10 +99,14 @@ private:
 
     std::string AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request, TDateTime now);
     std::string AnswerFetchToken(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    std::string AnswerGetSessionID(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    // A random text of eBay's alphabet, for tokens and session ids.
+    static std::string RandomText(size_t bytes);
     const TSandboxAccount* FindAccount(const std::string& userName) const;
     std::string NewTokenLocked(const std::string& userName);
 
     const TSandboxAppKeys FKeys;
+    const std::string FRuName;
     const TDateTime FStart;
     std::vector<TSandboxAccount> FAccounts; // generated once; never changed afterwards
     mutable std::mutex FLock;

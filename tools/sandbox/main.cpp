@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
         std::cerr << "kova-sandbox: " << e.what() << "\n" << SandboxUsage << "\n";
         return 2;
     }
+    if (options.Help) {
+        std::cout << SandboxUsage << "\n";
+        return 0;
+    }
 
     // The signals are taken by sigwait below; every thread started from here on inherits the mask.
     sigset_t stopSignals;
@@ -35,7 +39,7 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(options.StateDir);
         const TSandboxCertificates certificates = TSandboxCertificates::Generate();
         WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
-        TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC());
+        TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC(), options.RuName);
         TSandboxServer server(service, certificates);
         const int port = server.Bind(options.Port);
         std::thread serving([&server] { server.Run(); });

@@ -1,0 +1,375 @@
+#include "dialogs/FormKovaGadgetAuthorize.h"
+
+#include "storage/UnitKovaDat.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/UnitExceptions.h"
+#include "support/UnitKovaOpenURL.h"
+#include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
+#include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+#include <cctype>
+#include <mutex>
+#include <uuid/uuid.h>
+
+namespace {
+
+const char* const SCaption = "Authorise Gadget on eBay";
+const char* const SNote = "Note:";
+const char* const SFirstStepTitle = "1st Step";
+const char* const SFirstStepText =
+    "In order to retrieve your \"My eBay\" data, it is necessary to login at eBay and authorize the program "
+    "in accoradance with its Terms and Conditions of Use and with its Data Privacy Protection.";
+const char* const SRevokeText =
+    "This authorization can be revoked at any time on the eBay homepage under \"My "
+    "eBay | My Account | Preferences | General Preferences | Third-party "
+    "authorizations\".";
+const char* const SNoteImportText = "Choosing not to authorize the program will disable the function for "
+                                    "importing the \"My eBay\" watchlist.";
+const char* const SNoteExpireText = "If you don't save your eBay access information to hard disk, the eBay "
+                                    "authorization will also expire  for security reasons.";
+const char* const SSecondStepTitle = "2nd Step";
+const char* const SSecondStepText =
+    "The eBay login page should now have been opened in the designated browser. Please login using your data "
+    "and confirm that the program is authorized.";
+const char* const SSecondStepHint =
+    "Once you have completed authorizing the program on eBay click on \"Test now\".";
+const char* const SEndedTitle = "Ended";
+const char* const SEndedResult =
+    "The operation was completed successfully. It is now possible to operate the "
+    "program using your access data.";
+const char* const SErrorHintText =
+    "If continued attempts to authorise the program fail, it may be necessary to explicitly authourize the "
+    "program. This is done on the eBay homepage under \"My eBay | My Account | Preferences | General "
+    "Preferences | Third-party authorizations\". Here, the program should be listed and must be explicitly "
+    "authorized.";
+const char* const SSucceededResult = "Authorization of the program was completed successfully.";
+const char* const SSucceededTitle = "Process succeeded.";
+const char* const SFailedResult = "The program was not properly authorized.\r\n\r\nPlease execute the "
+                                  "process again by pressing \"Repeat\".";
+const char* const SFailedTitle = "Authorization not completed.";
+const char* const SCancel = "Cancel";
+const char* const SClose = "&Close";
+const char* const SAuthorize = "Authorize on eBay";
+const char* const SVerify = "Verify Now";
+const char* const SRetry = "Retry";
+
+constexpr int FormWidth = 480;
+constexpr int PageHeight = 279;
+constexpr int BottomHeight = 41;
+
+std::mutex GRuNameLock;
+std::string GRuName = KovaGadgetRuName;
+
+// A value as a query carries it; letters, digits and "-._~" (all of a GUID) stay as they are.
+std::string QueryValue(const std::string& value) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const unsigned char c : value) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += Hex[c >> 4];
+            encoded += Hex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+TComponent& Captioned(TComponent& c, const char* caption) {
+    c.Caption = caption;
+    return c;
+}
+
+TComponent& Title(TComponent& c, const char* caption) {
+    c.Caption = caption;
+    c.Font.Size = 12;
+    c.Font.Bold = true;
+    return c;
+}
+
+TComponent& Note(TComponent& c) {
+    c.Caption = SNote;
+    c.Font.Bold = true;
+    return c;
+}
+
+} // namespace
+
+std::string RuName() {
+    std::lock_guard lock(GRuNameLock);
+    return GRuName;
+}
+
+void SetRuName(const std::string& ruName) {
+    std::lock_guard lock(GRuNameLock);
+    GRuName = Trim(ruName).empty() ? std::string(KovaGadgetRuName) : Trim(ruName);
+}
+
+TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
+    : TForm("frmKovaGadgetAuthorize", SCaption, FormWidth, PageHeight + BottomHeight),
+      pnlFirstStep(Add(TComponentKind::Panel, "pnlFirstStep", "", {0, 0, FormWidth, PageHeight})),
+      lblFirstStepTitle(Title(Add(TComponentKind::Label, "lblFirstStepTitle", "pnlFirstStep", {16, 12, 0, 0}),
+                              SFirstStepTitle)),
+      lblFirstStepText(Captioned(
+          Add(TComponentKind::Label, "lblFirstStepText", "pnlFirstStep", {16, 44, 448, 52}), SFirstStepText)),
+      lblRevokeText(Captioned(Add(TComponentKind::Label, "lblRevokeText", "pnlFirstStep", {16, 104, 448, 40}),
+                              SRevokeText)),
+      lblNoteImport(Note(Add(TComponentKind::Label, "lblNoteImport", "pnlFirstStep", {16, 156, 0, 0}))),
+      lblNoteImportText(
+          Captioned(Add(TComponentKind::Label, "lblNoteImportText", "pnlFirstStep", {64, 156, 400, 40}),
+                    SNoteImportText)),
+      lblNoteExpire(Note(Add(TComponentKind::Label, "lblNoteExpire", "pnlFirstStep", {16, 208, 0, 0}))),
+      lblNoteExpireText(
+          Captioned(Add(TComponentKind::Label, "lblNoteExpireText", "pnlFirstStep", {64, 208, 400, 40}),
+                    SNoteExpireText)),
+      pnlSecondStep(Add(TComponentKind::Panel, "pnlSecondStep", "", {0, 0, FormWidth, PageHeight})),
+      lblSecondStepTitle(
+          Title(Add(TComponentKind::Label, "lblSecondStepTitle", "pnlSecondStep", {16, 12, 0, 0}),
+                SSecondStepTitle)),
+      lblSecondStepText(
+          Captioned(Add(TComponentKind::Label, "lblSecondStepText", "pnlSecondStep", {16, 44, 448, 52}),
+                    SSecondStepText)),
+      lblSecondStepHint(
+          Captioned(Add(TComponentKind::Label, "lblSecondStepHint", "pnlSecondStep", {16, 104, 448, 40}),
+                    SSecondStepHint)),
+      pnlSecondStepInner(
+          Add(TComponentKind::Panel, "pnlSecondStepInner", "pnlSecondStep", {16, 152, 448, 100})),
+      pnlFinished(Add(TComponentKind::Panel, "pnlFinished", "", {0, 0, FormWidth, PageHeight})),
+      lblFinishedTitle(
+          Title(Add(TComponentKind::Label, "lblFinishedTitle", "pnlFinished", {16, 12, 0, 0}), SEndedTitle)),
+      lblFinishedResult(Captioned(
+          Add(TComponentKind::Label, "lblFinishedResult", "pnlFinished", {16, 44, 448, 64}), SEndedResult)),
+      lblErrorHint(Note(Add(TComponentKind::Label, "lblErrorHint", "pnlFinished", {16, 124, 0, 0}))),
+      lblErrorHintText(Captioned(
+          Add(TComponentKind::Label, "lblErrorHintText", "pnlFinished", {64, 124, 400, 92}), SErrorHintText)),
+      pnlBottom(Add(TComponentKind::Panel, "pnlBottom", "", {0, PageHeight, FormWidth, BottomHeight})),
+      btnCancel(Captioned(Add(TComponentKind::Button, "btnCancel", "pnlBottom", {397, 8, 75, 25}), SCancel)),
+      btnAuthorize(
+          Captioned(Add(TComponentKind::Button, "btnAuthorize", "pnlBottom", {249, 8, 140, 25}), SAuthorize)),
+      btnVerify(Captioned(Add(TComponentKind::Button, "btnVerify", "pnlBottom", {289, 8, 100, 25}), SVerify)),
+      btnRetry(Captioned(Add(TComponentKind::Button, "btnRetry", "pnlBottom", {289, 8, 100, 25}), SRetry)),
+      tmrProgress(Add(TComponentKind::Timer, "tmrProgress", "", {})), FLink(std::make_shared<TLink>()) {
+    Position = TFormPosition::DesktopCenter;
+    FLink->Form = this;
+    pnlSecondStep.Visible = false;
+    pnlSecondStepInner.Visible = false;
+    pnlFinished.Visible = false;
+    lblErrorHint.Visible = false;
+    lblErrorHintText.Visible = false;
+    btnVerify.Visible = false;
+    btnRetry.Visible = false;
+    btnCancel.ModalResult = mrCancel;
+    btnCancel.TabOrder = 2;
+    btnAuthorize.TabOrder = 0;
+    btnVerify.TabOrder = 0;
+    btnRetry.TabOrder = 1;
+    btnAuthorize.OnClick = [this] { btnAuthorizeClick(); };
+    btnVerify.OnClick = [this] { btnVerifyClick(); };
+    btnRetry.OnClick = [this] { btnVerifyClick(); };
+    tmrProgress.Interval = 100;
+    tmrProgress.OnTimer = [this] { tmrProgressTimer(); };
+    ActiveControl = btnAuthorize.Name;
+    CreateProgressBar();
+}
+
+TfrmKovaGadgetAuthorize::~TfrmKovaGadgetAuthorize() {
+    // Notifications run on the main thread, as this destructor does: after this line none reaches the form.
+    FLink->Form = nullptr;
+}
+
+void TfrmKovaGadgetAuthorize::CreateProgressBar() {
+    TComponent& bar = Add(TComponentKind::ProgressBar, "FProgressBar", pnlBottom.Name,
+                          {8, btnVerify.Bounds.Top + 5,
+                           pnlBottom.Bounds.Width - btnCancel.Bounds.Width - btnRetry.Bounds.Width - 30,
+                           btnVerify.Bounds.Height - 10});
+    bar.Visible = false;
+    bar.BarColor = RGBColor(250, 166, 25);
+    bar.BarBackColor = RGBColor(213, 219, 228);
+    bar.Color = clDefault; // the system's button face
+    bar.Min = 0;
+    bar.Max = 100;
+    bar.Position = 0;
+    FProgressBar = &bar;
+}
+
+void TfrmKovaGadgetAuthorize::StartProgress() {
+    if (tmrProgress.Enabled) return;
+    FProgressBar->Position = 0;
+    FProgressStep = 10;
+    tmrProgress.Enabled = true;
+    FProgressBar->Visible = true;
+    Changed();
+}
+
+void TfrmKovaGadgetAuthorize::StopProgress() {
+    tmrProgress.Enabled = false;
+    FProgressBar->Visible = false;
+    Changed();
+}
+
+void TfrmKovaGadgetAuthorize::tmrProgressTimer() {
+    TComponent& bar = *FProgressBar;
+    bar.Position += FProgressStep;
+    if (bar.Position >= bar.Max) {
+        bar.Position = bar.Max;
+        FProgressStep = -10;
+    } else if (bar.Position <= bar.Min) {
+        bar.Position = bar.Min;
+        FProgressStep = 10;
+    }
+    Changed();
+}
+
+std::string TfrmKovaGadgetAuthorize::NewSecretID() {
+    uuid_t id;
+    uuid_generate(id);
+    char text[37] = {};
+    uuid_unparse_upper(id, text);
+    return StringReplaceAll(StringReplaceAll(text, "{", ""), "}", "");
+}
+
+std::string TfrmKovaGadgetAuthorize::BuildSignInLink(const std::string& redirectName) const {
+    const TKovaGadgetDat* dat = GadgetDat();
+    if (!dat) throw Exception("TfrmKovaGadgetAuthorize.BuildSignInLink: the application data are not loaded");
+    return StringReplaceAll(StringReplaceAll(dat->Common().LINKFETCHTOKENSIGNIN, "MYRUNAME", redirectName),
+                            "USERSID", QueryValue(FSecretID));
+}
+
+void TfrmKovaGadgetAuthorize::btnAuthorizeClick() {
+    if (FAskingSession) return;
+    // eBay hands out the sign-in session itself today; a GUID of ours remains the way when it will not.
+    try {
+        auto thread = std::make_unique<TThreadGetSessionID>();
+        thread->FRuName = RuName();
+        thread->FreeOnTerminate = true;
+        thread->OnTerminate = [link = FLink](TThread& finished) {
+            if (link->Form) link->Form->OnThreadFinishSession(static_cast<TThreadGetSessionID&>(finished));
+        };
+        thread->Start();
+        thread.release();
+        FAskingSession = true;
+        btnAuthorize.Enabled = false;
+        StartProgress();
+    } catch (const std::exception& e) {
+        LogException(e, "TfrmKovaGadgetAuthorize.btnAuthorizeClick");
+        FSecretID = NewSecretID();
+        FSessionFlow = false;
+        OpenSignIn();
+    }
+}
+
+void TfrmKovaGadgetAuthorize::OnThreadFinishSession(TThreadGetSessionID& thread) {
+    FAskingSession = false;
+    btnAuthorize.Enabled = true;
+    StopProgress();
+    if (thread.FCallSucceeded && thread.FParseSucceeded && !thread.FSessionID.empty()) {
+        FSecretID = thread.FSessionID;
+        FSessionFlow = true;
+    } else {
+        Log("GetSessionID not successful; signing in with a secret id of our own", lmkWarning);
+        FSecretID = NewSecretID();
+        FSessionFlow = false;
+    }
+    OpenSignIn();
+}
+
+void TfrmKovaGadgetAuthorize::OpenSignIn() {
+    try {
+        OpenURL(BuildSignInLink(RuName()));
+    } catch (const std::exception& e) {
+        LogException(e, "TfrmKovaGadgetAuthorize.btnAuthorizeClick");
+    }
+    pnlFirstStep.Visible = false;
+    btnAuthorize.Visible = false;
+    btnVerify.Visible = true;
+    pnlSecondStep.Visible = true;
+    ActiveControl = btnVerify.Name;
+    Changed();
+}
+
+void TfrmKovaGadgetAuthorize::btnVerifyClick() {
+    // One fetch at a time: a second click meanwhile would only race the first one's answer.
+    if (FFetching) return;
+    btnVerify.Visible = false;
+    StartProgress();
+    FetchToken();
+}
+
+void TfrmKovaGadgetAuthorize::FetchToken() {
+    try {
+        auto thread = std::make_unique<TThreadFetchToken>();
+        thread->FreeOnTerminate = true;
+        thread->FUserName = FLogInInfo ? FLogInInfo->UserName : std::string();
+        thread->FSecretID = FSecretID;
+        if (FSessionFlow) thread->FSessionID = FSecretID;
+        thread->OnTerminate = [link = FLink](TThread& finished) {
+            if (link->Form) link->Form->OnThreadFinishSearch(static_cast<TThreadFetchToken&>(finished));
+        };
+        thread->Start();
+        thread.release();
+        FFetching = true;
+    } catch (...) {
+        // The bar keeps running; the user can still cancel.
+    }
+}
+
+void TfrmKovaGadgetAuthorize::OnThreadFinishSearch(TThreadFetchToken& thread) {
+    FFetching = false;
+    bool success = false;
+    if (thread.FCallSucceeded && thread.FParseSucceeded) {
+        success = true;
+    } else if (thread.FCallSucceeded) {
+        Log("XMLParser.GetToken() not successful", lmkWarning);
+        const int code = static_cast<int>(thread.FParserResult);
+        if (code == 1)
+            Log("No error message from parser", lmkWarning);
+        else if (code == 5)
+            Log("ErrorNodes not completely parsed", lmkWarning);
+        else if (code >= 2 && code <= 10)
+            Log("Unknown Parsing Error", lmkError);
+    }
+    if (success) {
+        if (FLogInInfo) FLogInInfo->Token = thread.FToken;
+    } else if (FOnError) {
+        FOnError(thread.FCallSucceeded ? std::string()
+                                       : TKovaWatchList::InternetStatusMessage(thread.FErrorCode));
+    }
+    ShowPanelFinished(success);
+}
+
+void TfrmKovaGadgetAuthorize::ShowPanelFinished(bool success) {
+    lblErrorHint.Visible = false;
+    lblErrorHintText.Visible = false;
+    pnlSecondStep.Visible = false;
+    btnVerify.Visible = false;
+    pnlFinished.Visible = true;
+    StopProgress();
+    if (success) {
+        lblFinishedResult.Caption = SSucceededResult;
+        lblFinishedTitle.Caption = SSucceededTitle;
+        btnRetry.Visible = false;
+        btnCancel.Caption = SClose;
+        btnCancel.ModalResult = mrOk;
+        ActiveControl = btnCancel.Name;
+    } else {
+        lblFinishedResult.Caption = SFailedResult;
+        lblErrorHint.Visible = true;
+        lblErrorHintText.Visible = true;
+        lblFinishedTitle.Caption = SFailedTitle;
+        btnRetry.Visible = true;
+        ActiveControl = btnRetry.Name;
+    }
+    Changed();
+}
+
+bool TfrmKovaGadgetAuthorize::Authorise(TEbayLogInInfo* logInInfo, TErrorCallback onError) {
+    if (!logInInfo) return false;
+    if (!logInInfo->Token.empty()) return true;
+    TfrmKovaGadgetAuthorize form;
+    form.FLogInInfo = logInInfo;
+    form.FOnError = std::move(onError);
+    return form.ShowModal() == mrOk;
+}

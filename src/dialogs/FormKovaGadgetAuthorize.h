@@ -1,0 +1,102 @@
+#pragma once
+// The authorisation wizard: opens eBay's sign-in page for the application's redirect name, then fetches the
+// token on a worker thread and puts it into the login info.
+
+#include "dialogs/UnitFormModel.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class TEbayLogInInfo;
+class TThread;
+class TThreadFetchToken;
+class TThreadGetSessionID;
+
+// The redirect name (RuName) registered for the gadget's own application keys; the demo's sandbox accepts
+// it. A user with application keys of their own has their own redirect name and sets it with SetRuName.
+constexpr const char* KovaGadgetRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
+// The redirect name the wizard signs in with; KovaGadgetRuName until SetRuName names another.
+std::string RuName();
+// An empty name restores KovaGadgetRuName.
+void SetRuName(const std::string& ruName);
+
+class TfrmKovaGadgetAuthorize : public TForm {
+public:
+    // Told the failure text when a token fetch fails.
+    using TErrorCallback = std::function<void(const std::string& message)>;
+
+    TfrmKovaGadgetAuthorize();
+    // A token thread still running never reaches this wizard afterwards: its notification is detached.
+    ~TfrmKovaGadgetAuthorize() override;
+
+    // False without login info; true at once when it holds a token; otherwise runs the wizard and returns
+    // whether it closed with OK.
+    static bool Authorise(TEbayLogInInfo* logInInfo, TErrorCallback onError);
+
+    // A new GUID as 36 upper-case characters without braces; empty when none could be made.
+    static std::string NewSecretID();
+    // "LINKFETCHTOKENSIGNIN" with every "MYRUNAME" replaced by the redirect name, then every "USERSID" by
+    // FSecretID (escaped for a query where it needs to be; a GUID never does).
+    std::string BuildSignInLink(const std::string& redirectName) const;
+
+    void btnAuthorizeClick();
+    // "Verify Now" and "Retry".
+    void btnVerifyClick();
+    void FetchToken();
+    void OnThreadFinishSearch(TThreadFetchToken& thread);
+    void ShowPanelFinished(bool success);
+    void StartProgress();
+    void StopProgress();
+    void tmrProgressTimer();
+
+    TEbayLogInInfo* FLogInInfo = nullptr;
+    // The id of the current sign-in: eBay's session id when GetSessionID gave one, else a GUID of ours.
+    std::string FSecretID;
+    // Whether FSecretID came from GetSessionID, so that FetchToken sends it as the session id.
+    bool FSessionFlow = false;
+    TErrorCallback FOnError;
+
+    TComponent& pnlFirstStep;
+    TComponent& lblFirstStepTitle;
+    TComponent& lblFirstStepText;
+    TComponent& lblRevokeText;
+    TComponent& lblNoteImport;
+    TComponent& lblNoteImportText;
+    TComponent& lblNoteExpire;
+    TComponent& lblNoteExpireText;
+    TComponent& pnlSecondStep;
+    TComponent& lblSecondStepTitle;
+    TComponent& lblSecondStepText;
+    TComponent& lblSecondStepHint;
+    TComponent& pnlSecondStepInner;
+    TComponent& pnlFinished;
+    TComponent& lblFinishedTitle;
+    TComponent& lblFinishedResult;
+    TComponent& lblErrorHint;
+    TComponent& lblErrorHintText;
+    TComponent& pnlBottom;
+    TComponent& btnCancel;
+    TComponent& btnAuthorize;
+    TComponent& btnVerify;
+    TComponent& btnRetry;
+    TComponent& tmrProgress;
+    // Made by CreateProgressBar when the wizard is created.
+    TComponent* FProgressBar = nullptr;
+
+private:
+    // The notifications of the wizard's threads go through this link, which the destructor cuts.
+    struct TLink {
+        TfrmKovaGadgetAuthorize* Form = nullptr;
+    };
+
+    void CreateProgressBar();
+    void OnThreadFinishSession(TThreadGetSessionID& thread);
+    // Opens the sign-in page with FSecretID and moves to the second step.
+    void OpenSignIn();
+
+    std::shared_ptr<TLink> FLink;
+    int FProgressStep = 10;
+    bool FAskingSession = false;
+    bool FFetching = false;
+};
