@@ -1,7 +1,7 @@
 // Runs the gadget: starts the control in the gadget directory, drives loads at start and on the refresh
 // timer, shows "result.txt" and "details.html", pages through the list and ends the control with the page.
 
-import {call, callOnLeave, events, hasSecret, info, readFile} from './host.mjs';
+import {call, callOnLeave, events, hasSecret, readFile} from './host.mjs';
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 
@@ -243,8 +243,8 @@ async function start() {
         },
     );
     try {
-        const {gadgetDir} = await info();
-        await call('Init', 'method', [gadgetDir]);
+        // The host serves one gadget directory and runs the control there: "" names that directory.
+        await call('Init', 'method', ['']);
         state.started = true;
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.

@@ -54,14 +54,6 @@ export function formAction(id, action, name = '', value = null) {
     return post('/api/form', {id, action, name, value});
 }
 
-// Facts about this host run, such as the gadget directory.
-export async function info() {
-    const answer = await fetch('/api/info', {headers: {'X-Kova-Secret': secret}, cache: 'no-store'});
-    const json = await answer.json().catch(() => ({}));
-    if (!answer.ok) throw new HostError(json.error || `HTTP ${answer.status}`, answer.status, false);
-    return json;
-}
-
 // Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached.
 export async function readFile(name) {
     const answer = await fetch(name, {cache: 'no-store'});
