@@ -47,14 +47,14 @@ test('a new user signs in through the login data dialog, the wizard and the sign
     await wizard.getByRole('button', {name: 'Close', exact: true}).click();
     await wizard.waitFor({state: 'detached'});
 
-    await page.locator('#pageNumber', {hasText: /^1\/2$/}).waitFor({timeout: 20000});
+    await page.waitForFunction(() => document.getElementById('pageNumber')?.textContent.trim() === '1/2');
     assert.equal((await listedItems(page)).length, 5);
 });
 
 test('the options dialog changes the refresh interval and the high-bidder marks', async () => {
     const {gadget} = await startAll({accounts: ['demo:8']});
     const {page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
-    await page.locator('#pageNumber', {hasText: /^1\/2$/}).waitFor();
+    await page.waitForFunction(() => document.getElementById('pageNumber')?.textContent.trim() === '1/2');
     assert.match(await page.locator('#result3').getAttribute('class'), /\bwinner\b/);
     assert.doesNotMatch(await page.locator('#status').innerText(), /every/);
 

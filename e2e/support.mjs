@@ -46,11 +46,12 @@ async function startProgram(program, args, env = {}) {
     child.stderr.on('data', (chunk) => (stderr += chunk));
     const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve(code ?? 128)));
     const lines = readline.createInterface({input: child.stdout});
+    let timer;
     const firstLine = await Promise.race([
         new Promise((resolve) => lines.once('line', resolve)),
         exited.then((code) => Promise.reject(new Error(`${program} ended with ${code}: ${stderr}`))),
-        new Promise((_, reject) => setTimeout(() => reject(new Error(`${program} printed nothing`)), 20000)),
-    ]);
+        new Promise((_, reject) => (timer = setTimeout(() => reject(new Error(`${program} printed nothing`)), 20000))),
+    ]).finally(() => clearTimeout(timer));
     lines.on('line', () => {});
     const stop = async () => {
         if (child.exitCode !== null || child.signalCode !== null) return child.exitCode;

@@ -230,6 +230,21 @@ function openUrl(url) {
 
 // --- Start and end ----------------------------------------------------------------------------------------
 
+// The host serves one gadget directory and runs the control there: "" names that directory. A page that
+// was reloaded may find the host still ending the old page's control: it waits for that to finish.
+async function initControl() {
+    const deadline = Date.now() + 30000;
+    for (;;) {
+        try {
+            return await call('Init', 'method', ['']);
+        } catch (e) {
+            if (!e.busy || Date.now() > deadline) throw e;
+            $('status').textContent = 'Waiting for the host\u2026';
+            await new Promise((resolve) => setTimeout(resolve, pollMs));
+        }
+    }
+}
+
 async function start() {
     if (!hasSecret()) {
         setProblem('Open the gadget through the address kova-gadget prints: it carries the key for this page.');
@@ -243,8 +258,7 @@ async function start() {
         },
     );
     try {
-        // The host serves one gadget directory and runs the control there: "" names that directory.
-        await call('Init', 'method', ['']);
+        await initControl();
         state.started = true;
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.
