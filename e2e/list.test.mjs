@@ -119,6 +119,7 @@ test('screenshot of the list with an item open', {skip: !process.env.KOVA_UPDATE
     await page.locator('#result1 img[alt=Details]').click();
     await page.locator('#details').waitFor({state: 'visible'});
     await page.locator('#result3').hover();
+    await page.waitForTimeout(400); // the hover ring fades in
     await page.screenshot({path: path.join(sourceDir, 'docs/gadget-list.png')});
     assert.ok(fs.statSync(path.join(sourceDir, 'docs/gadget-list.png')).size > 1000);
 });
