@@ -49,6 +49,7 @@ trap 'exit 143' TERM
 # Starts a program in the background and puts the first line it prints into FIRSTLINE.
 startAndRead() {
     local file=$1; shift
+    : >"$file"
     "$@" >"$file" 2>"$file.err" &
     pids+=($!)
     for _ in $(seq 1 200); do
