@@ -101,8 +101,7 @@ async function load() {
     try {
         await call('LoadWatchlist');
         await waitWhileWorking();
-        await showResultFile();
-        state.updated = new Date();
+        if (await showResultFile()) state.updated = new Date();
         setProblem('');
     } catch (e) {
         if (!e.busy) setProblem(e.message);
