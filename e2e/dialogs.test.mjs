@@ -58,8 +58,12 @@ test('the options dialog changes the refresh interval and the high-bidder marks'
     assert.match(await page.locator('#result3').getAttribute('class'), /\bwinner\b/);
     assert.doesNotMatch(await page.locator('#status').innerText(), /every/);
 
-    await page.getByRole('button', {name: 'Settings'}).click();
     const options = form(page, 'frmKovaGadgetOptions');
+    await page.getByRole('button', {name: 'Settings'}).click();
+    await options.getByRole('button', {name: 'Close window'}).click();
+    await options.waitFor({state: 'detached'});
+
+    await page.getByRole('button', {name: 'Settings'}).click();
     await options.waitFor();
     assert.equal(await options.locator('.form-caption').innerText(), 'Settings Lumetra');
     await component(page, 'frmKovaGadgetOptions', 'chckbxAutoRefresh').locator('input').check();
