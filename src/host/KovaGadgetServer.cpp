@@ -373,6 +373,8 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
     Http.set_write_timeout(10, 0);
     // An idle kept-alive connection holds a pool thread; browsers reconnect cheaply on loopback.
     Http.set_keep_alive_timeout(2);
+    // The page polls IsWorking every few hundred milliseconds: one connection carries many polls.
+    Http.set_keep_alive_max_count(100);
     Http.set_tcp_nodelay(true);
     Http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},
