@@ -31,7 +31,8 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* SecretHeader = "X-Kova-Secret";
-constexpr auto KeepAliveEvery = std::chrono::seconds(15);
+// A stream whose page has gone is noticed only when a write fails: a thread of the pool waits until then.
+constexpr auto KeepAliveEvery = std::chrono::seconds(5);
 constexpr auto StreamPoll = std::chrono::milliseconds(500);
 
 std::string Dump(const json& value) {
