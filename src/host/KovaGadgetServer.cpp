@@ -31,7 +31,8 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* SecretHeader = "X-Kova-Secret";
-constexpr auto KeepAliveEvery = std::chrono::seconds(15);
+// A stream whose page has gone is noticed only when a write fails: a thread of the pool waits until then.
+constexpr auto KeepAliveEvery = std::chrono::seconds(5);
 constexpr auto StreamPoll = std::chrono::milliseconds(500);
 
 std::string Dump(const json& value) {
@@ -373,6 +374,8 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
     Http.set_write_timeout(10, 0);
     // An idle kept-alive connection holds a pool thread; browsers reconnect cheaply on loopback.
     Http.set_keep_alive_timeout(2);
+    // The page polls IsWorking every few hundred milliseconds: one connection carries many polls.
+    Http.set_keep_alive_max_count(100);
     Http.set_tcp_nodelay(true);
     Http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},

@@ -261,6 +261,9 @@ int TWebFormHost::ShowMessage(const std::string& text, const std::string& captio
                 answer->set_exception(std::current_exception());
             }
         });
+        // A host that stops no longer runs the main thread's queue: the worker gets the safe answer.
+        while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+            if (FStopping) return (flags & 0xF) == MB_OK ? IDOK : (flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
         return result.get();
     }
     const std::vector<std::string> lines = Lines(text);

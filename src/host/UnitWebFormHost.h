@@ -6,6 +6,7 @@
 #include "dialogs/UnitFormModel.h"
 #include "support/UnitExceptions.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -56,7 +57,7 @@ private:
     TPublisher FPublish;
     std::vector<TOpenForm> FStack;
     int FNextId = 1;
-    bool FStopping = false;
+    std::atomic<bool> FStopping{false}; // read by workers waiting for a message box
 };
 
 // A form as the page draws it: its frame and its components without timers.

@@ -1,0 +1,564 @@
+// ctest-labels: threaded
+#include "host/KovaGadgetHostOptions.h"
+#include "host/KovaGadgetProject.h"
+#include "host/KovaGadgetServer.h"
+#include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformMessageBox.h"
+#include "platform/UnitPlatformProcess.h"
+#include "platform/UnitPlatformShell.h"
+#include "support/GadgetHostProcess.h"
+#include "support/GadgetTestDirectory.h"
+#include "support/UnitLogging.h"
+
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using json = nlohmann::json;
+namespace fs = std::filesystem;
+
+struct TRawReply {
+    int Status = 0;
+    std::string Head; // status line and headers
+    std::string Body;
+};
+
+// One request written byte for byte, so that paths and headers reach the server exactly as given.
+TRawReply RawRequest(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    TRawReply reply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        std::string all;
+        char buffer[4096];
+        for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+            all.append(buffer, static_cast<size_t>(got));
+        const size_t end = all.find("\r\n\r\n");
+        reply.Head = all.substr(0, end);
+        reply.Body = end == std::string::npos ? "" : all.substr(end + 4);
+        if (all.size() > 12) reply.Status = std::atoi(all.c_str() + 9);
+    }
+    close(fd);
+    return reply;
+}
+
+bool HasHeader(const TRawReply& reply, const std::string& line) {
+    return reply.Head.find("\r\n" + line + "\r\n") != std::string::npos ||
+           reply.Head.find("\r\n" + line) + line.size() + 2 == reply.Head.size();
+}
+
+// The server on a thread of its own, which becomes the main thread while it runs.
+class TRunningHost {
+public:
+    explicit TRunningHost(const std::string& gadgetDir, bool pageOpensUrls = false)
+        : Server({0, gadgetDir, pageOpensUrls}), FMain([this] { Server.Run(); }) {}
+    ~TRunningHost() { Stop(); }
+    void Stop() {
+        if (!FMain.joinable()) return;
+        Server.RequestStop();
+        FMain.join();
+        SetMainThread();
+    }
+
+    // A JSON POST with the secret; the answer's status and body.
+    std::pair<int, json> Post(const std::string& path, const json& body) {
+        httplib::Client client("127.0.0.1", Server.Port());
+        client.set_read_timeout(60, 0);
+        auto res =
+            client.Post(path.c_str(), {{"X-Kova-Secret", Server.Secret()}}, body.dump(), "application/json");
+        if (!res) return {0, json()};
+        return {res->status, json::parse(res->body, nullptr, false)};
+    }
+    std::pair<int, json> Call(const json& member, const char* kind, const json& args = json::array()) {
+        return Post("/api/call", {{"member", member}, {"kind", kind}, {"args", args}});
+    }
+    std::pair<int, json> Form(int id, const std::string& action, const std::string& name = "",
+                              const json& value = nullptr) {
+        return Post("/api/form", {{"id", id}, {"action", action}, {"name", name}, {"value", value}});
+    }
+
+    TKovaGadgetServer Server;
+
+private:
+    std::thread FMain;
+};
+
+// The host's event stream as a page's EventSource reads it.
+class TEventStream {
+public:
+    TEventStream(int port, const std::string& secret) : FClient("127.0.0.1", port) {
+        const std::string path = "/api/events?s=" + secret;
+        FThread = std::thread([this, path] {
+            FClient.Get(path.c_str(), [this](const char* data, size_t size) {
+                std::lock_guard lock(FLock);
+                FText.append(data, size);
+                for (size_t end; (end = FText.find("\n\n")) != std::string::npos; FText.erase(0, end + 2)) {
+                    std::string name, data;
+                    std::stringstream block(FText.substr(0, end));
+                    for (std::string line; std::getline(block, line);) {
+                        if (line.rfind("event: ", 0) == 0) name = line.substr(7);
+                        if (line.rfind("data: ", 0) == 0) data = line.substr(6);
+                    }
+                    if (!name.empty()) FEvents.push_back({name, json::parse(data, nullptr, false)});
+                }
+                FChanged.notify_all();
+                return !FStopping;
+            });
+        });
+        // The stream starts with the forms state: from then on no event can pass it by.
+        std::unique_lock lock(FLock);
+        FChanged.wait_for(lock, std::chrono::seconds(20), [this] { return !FEvents.empty(); });
+    }
+    explicit TEventStream(TRunningHost& host) : TEventStream(host.Server.Port(), host.Server.Secret()) {}
+    ~TEventStream() {
+        FStopping = true;
+        FClient.stop();
+        FThread.join();
+    }
+    // The first event of that name, after the ones already taken, that satisfies the test; null on time-out.
+    json Await(const std::string& name, const std::function<bool(const json&)>& test = nullptr) {
+        std::unique_lock lock(FLock);
+        json found;
+        FChanged.wait_for(lock, std::chrono::seconds(20), [&] {
+            for (; FNext < FEvents.size(); ++FNext)
+                if (FEvents[FNext].first == name && (!test || test(FEvents[FNext].second))) {
+                    found = FEvents[FNext++].second;
+                    return true;
+                }
+            return false;
+        });
+        return found;
+    }
+    // The open forms as the latest forms event gave them.
+    json AwaitForms(const std::function<bool(const json&)>& test) {
+        return Await("forms", [&](const json& data) { return test(data["forms"]); })["forms"];
+    }
+
+private:
+    httplib::Client FClient;
+    std::thread FThread;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::string FText;
+    std::vector<std::pair<std::string, json>> FEvents;
+    size_t FNext = 0;
+    std::atomic<bool> FStopping{false};
+};
+
+const json* Component(const json& form, const std::string& name) {
+    for (const json& c : form["components"])
+        if (c["name"] == name) return &c;
+    return nullptr;
+}
+
+// A gadget directory with the page's files, the control's data and output files, and links that lead out.
+class GadgetServerTest : public ::testing::Test {
+protected:
+    GadgetServerTest() {
+        Dir.Write("index.html", "<!DOCTYPE html><title>page</title>");
+        Dir.Write("gadget.mjs", "export {};");
+        Dir.Write("gadget.css", "body{}");
+        fs::create_directories(Dir.File("images"));
+        Dir.Write("images/result.png", "png");
+        Dir.Write("result.txt", "<div id=results></div>");
+        Dir.Write("details.html", "<p>details</p>");
+        Outside.Write("outside.html", "outside");
+        fs::create_symlink(Outside.File("outside.html"), Dir.File("linked.html"));
+        fs::create_symlink(Outside.Path(), Dir.File("images/out"));
+        fs::create_symlink(Dir.File("KovaDat.dat"), Dir.File("data.js"));
+    }
+
+    TGadgetTestDirectory Gadget{TGadgetDirectoryOptions{}};
+    const TTempDir& Dir = Gadget.Dir();
+    TTempDir Outside;
+};
+
+} // namespace
+
+TEST_F(GadgetServerTest, RefusesEveryRequestThatIsNotItsOwnPagesAndMarksEveryAnswer) {
+    for (const char* data : {"ebtmp.dat", "proxy.dat", "KovaGadget.ini", "watchlist.dat", "kova-gadget.log"})
+        Dir.Write(data, "secret data");
+    TRunningHost host(Dir.Path());
+    const std::string port = std::to_string(host.Server.Port());
+    const std::string own = "Host: 127.0.0.1:" + port + "\r\n";
+    const std::string secret = "X-Kova-Secret: " + host.Server.Secret() + "\r\n";
+    const std::string json = "Content-Type: application/json\r\n";
+    const std::string call = R"({"member":"IsWorking","kind":"get"})";
+    struct TCase {
+        const char* What;
+        std::string Method, Target, Headers, Body;
+        int Status;
+    };
+    const TCase cases[] = {
+        {"no secret", "POST", "/api/call", own + json, call, 403},
+        {"wrong secret", "POST", "/api/call", own + json + "X-Kova-Secret: " + std::string(43, 'A') + "\r\n",
+         call, 403},
+        {"secret in the query of a call", "POST", "/api/call?s=" + host.Server.Secret(), own + json, call,
+         403},
+        {"events without secret", "GET", "/api/events", own, "", 403},
+        {"events with a wrong secret", "GET", "/api/events?s=nope", own, "", 403},
+        {"type library without secret", "GET", "/api/typelib", own, "", 403},
+        {"foreign Host", "POST", "/api/call", "Host: evil.example:" + port + "\r\n" + secret + json, call,
+         403},
+        {"Host with another port", "POST", "/api/call", "Host: 127.0.0.1:1\r\n" + secret + json, call, 403},
+        {"no Host", "GET", "/index.html", "", "", 403},
+        {"foreign Host for a static file", "GET", "/result.txt", "Host: evil.example:" + port + "\r\n", "",
+         403},
+        {"foreign Origin", "POST", "/api/call", own + secret + json + "Origin: http://evil.example\r\n", call,
+         403},
+        {"null Origin", "POST", "/api/call", own + secret + json + "Origin: null\r\n", call, 403},
+        {"preflight", "OPTIONS", "/api/call", own + "Origin: http://evil.example\r\n", "", 403},
+        {"form-encoded POST", "POST", "/api/call",
+         own + secret + "Content-Type: application/x-www-form-urlencoded\r\n", "member=Terminate", 415},
+        {"text POST", "POST", "/api/form", own + secret + "Content-Type: text/plain\r\n", "{}", 415},
+        {"own Origin", "POST", "/api/call", own + secret + json + "Origin: http://localhost:" + port + "\r\n",
+         call, 500},
+        {"page", "GET", "/", "Host: localhost:" + port + "\r\n", "", 200},
+        {"script", "GET", "/gadget.mjs", own, "", 200},
+        {"image", "GET", "/images/result.png", own, "", 200},
+        {"result", "GET", "/result.txt", own, "", 200},
+        {"traversal", "GET", "/../../../../etc/passwd", own, "", 404},
+        {"encoded traversal", "GET", "/%2e%2e/%2e%2e/%2e%2e/etc/passwd", own, "", 404},
+        {"encoded slashes", "GET", "/..%2f..%2f..%2fetc%2fpasswd", own, "", 404},
+        {"traversal back in", "GET", "/images/../KovaDat.dat", own, "", 404},
+        {"double encoding", "GET", "/%252e%252e/KovaDat.dat", own, "", 404},
+        {"absolute path", "GET", "//etc/passwd", own, "", 404},
+        {"link out", "GET", "/linked.html", own, "", 404},
+        {"folder link out", "GET", "/images/out/outside.html", own, "", 404},
+        {"link in to a data file", "GET", "/data.js", own, "", 404},
+        {"application data", "GET", "/KovaDat.dat", own, "", 404},
+        {"application data by case", "GET", "/kovadat.DAT", own, "", 404},
+        {"login data", "GET", "/ebtmp.dat", own, "", 404},
+        {"proxy credentials", "GET", "/proxy.dat", own, "", 404},
+        {"settings", "GET", "/KovaGadget.ini", own, "", 404},
+        {"stored items", "GET", "/watchlist.dat", own, "", 404},
+        {"log", "GET", "/kova-gadget.log", own, "", 404},
+        {"details template", "GET", "/detailsTemp.html", own, "", 404},
+        {"unknown call", "GET", "/api/nothing", own + secret, "", 404},
+    };
+    for (const TCase& c : cases) {
+        std::string request =
+            c.Method + " " + c.Target + " HTTP/1.1\r\n" + c.Headers + "Connection: close\r\n";
+        if (!c.Body.empty()) request += "Content-Length: " + std::to_string(c.Body.size()) + "\r\n";
+        const TRawReply reply = RawRequest(host.Server.Port(), request + "\r\n" + c.Body);
+        EXPECT_EQ(reply.Status, c.Status) << c.What << "\n" << reply.Head << "\n" << reply.Body;
+        EXPECT_TRUE(HasHeader(reply, "X-Content-Type-Options: nosniff")) << c.What;
+        EXPECT_TRUE(HasHeader(reply, "Referrer-Policy: no-referrer")) << c.What;
+        EXPECT_TRUE(HasHeader(reply, "Content-Security-Policy: frame-ancestors 'none'")) << c.What;
+        EXPECT_EQ(reply.Head.find("Access-Control-"), std::string::npos) << c.What;
+        EXPECT_EQ(reply.Body.find("secret data"), std::string::npos) << c.What;
+        if (c.Status >= 400 && c.Target.rfind("/api/", 0) == 0) {
+            EXPECT_TRUE(json::parse(reply.Body, nullptr, false).contains("error")) << c.What << reply.Body;
+        }
+    }
+    const auto result =
+        RawRequest(host.Server.Port(), "GET /result.txt HTTP/1.1\r\n" + own + "Connection: close\r\n\r\n");
+    EXPECT_TRUE(HasHeader(result, "Cache-Control: no-store")) << result.Head;
+    EXPECT_EQ(result.Body, "<div id=results></div>");
+    const auto script =
+        RawRequest(host.Server.Port(), "GET /gadget.mjs HTTP/1.1\r\n" + own + "Connection: close\r\n\r\n");
+    EXPECT_TRUE(HasHeader(script, "Content-Type: text/javascript; charset=utf-8")) << script.Head;
+}
+
+TEST_F(GadgetServerTest, CallsRunTheControlAndAnswerByTheTypeLibrary) {
+    TRunningHost host(Dir.Path());
+    httplib::Client client("127.0.0.1", host.Server.Port());
+    const auto typelib = client.Get("/api/typelib", {{"X-Kova-Secret", host.Server.Secret()}});
+    ASSERT_TRUE(typelib);
+    const json library = json::parse(typelib->body);
+    EXPECT_EQ(library["members"].size(), IKovaGadgetMembers().size());
+    EXPECT_EQ(library["events"].size(), 8u);
+    EXPECT_EQ(library["library"]["name"], "KovaGadgetProject");
+    EXPECT_TRUE(std::any_of(library["members"].begin(), library["members"].end(), [](const json& m) {
+        return m["name"] == "BuildDetailsFileFor" && m["dispid"] == 231 && m["kind"] == "method" &&
+               m["params"][0]["type"] == "BSTR" && m["result"] == "VARIANT_BOOL";
+    }));
+
+    struct TStep {
+        json Body;
+        int Status;
+        json Result;       // the expected result when the status is 200
+        const char* Error; // a part of the expected error otherwise
+    };
+    const TStep steps[] = {
+        {{{"member", "IsWorking"}, {"kind", "get"}}, 500, nullptr, "call Init first"},
+        {{{"member", "Init"}, {"kind", "method"}, {"args", {"/tmp"}}}, 400, nullptr, "gadget directory"},
+        {{{"member", "Init"}, {"kind", "method"}, {"args", {Dir.Path() + "/"}}}, 200, nullptr, ""},
+        {{{"member", "IsWorking"}, {"kind", "get"}}, 200, false, ""},
+        {{{"member", 232}, {"kind", "get"}}, 200, false, ""},
+        {{{"member", "isworking"}, {"kind", "get"}, {"args", json::array()}}, 200, false, ""},
+        {{{"member", "UpdatesAvailable"}, {"kind", "put"}, {"args", {true}}}, 200, nullptr, ""},
+        {{{"member", "UpdatesAvailable"}, {"kind", "get"}}, 200, true, ""},
+        {{{"member", "RefreshIntervalInMinutes"}, {"kind", "get"}}, 200, 0, ""},
+        {{{"member", "LinkDownloadPage"}, {"kind", "get"}}, 200, "https://download.example/kova", ""},
+        {{{"member", "BuildDetailsFileFor"}, {"kind", "method"}, {"args", {"123"}}}, 200, false, ""},
+        {{{"member", "NoSuchMember"}, {"kind", "method"}}, 400, nullptr, "no method member"},
+        {{{"member", "IsWorking"}, {"kind", "method"}}, 400, nullptr, "no method member"},
+        {{{"member", "IsWorking"}, {"kind", "call"}}, 400, nullptr, "\"kind\""},
+        {{{"member", "Init"}, {"kind", "method"}}, 400, nullptr, "takes 1 argument(s), 0 given"},
+        {{{"member", "BuildDetailsFileFor"}, {"kind", "method"}, {"args", {123}}},
+         400,
+         nullptr,
+         "must be string"},
+        {{{"member", "UpdatesAvailable"}, {"kind", "put"}, {"args", {1}}}, 400, nullptr, "must be boolean"},
+        {{{"member", "PixelsPerInch"}, {"kind", "put"}, {"args", {1.5}}}, 400, nullptr, "must be integer"},
+        {{{"member", "Font"}, {"kind", "get"}}, 400, nullptr, "cannot carry"},
+        {{{"member", "AxBorderStyle"}, {"kind", "put"}, {"args", {9}}}, 500, nullptr, "outside 0 to 3"},
+        {{{"member", "Terminate"}, {"kind", "method"}}, 200, nullptr, ""},
+        {{{"member", "IsWorking"}, {"kind", "get"}}, 500, nullptr, "call Init first"},
+    };
+    for (const TStep& step : steps) {
+        const auto [status, body] = host.Post("/api/call", step.Body);
+        EXPECT_EQ(status, step.Status) << step.Body << " -> " << body;
+        if (step.Status == 200)
+            EXPECT_EQ(body["result"], step.Result) << step.Body;
+        else
+            EXPECT_NE(body.value("error", "").find(step.Error), std::string::npos)
+                << step.Body << " -> " << body;
+    }
+    EXPECT_TRUE(FileExists(Dir.File("watchlist.dat")));
+
+    for (const std::string bad : {"", "[1,2", "[]", "{\"member\": null, \"kind\": \"get\"}"}) {
+        const auto res =
+            client.Post("/api/call", {{"X-Kova-Secret", host.Server.Secret()}}, bad, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+    }
+}
+
+TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCallsMeanwhile) {
+    TRunningHost host(Dir.Path());
+    TEventStream events(host);
+    EXPECT_EQ(events.AwaitForms([](const json&) { return true; }), json::array()); // the state when it opens
+    ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+
+    // A fresh gadget directory has no login data: the load asks for them and waits for the dialog.
+    auto load = std::async(std::launch::async, [&] { return host.Call("LoadWatchlist", "method"); });
+    const json shown = events.AwaitForms([](const json& forms) { return forms.size() == 1; });
+    ASSERT_EQ(shown.size(), 1u);
+    const json& form = shown[0];
+    EXPECT_EQ(form["name"], "frmEbayLogInData");
+    EXPECT_EQ(form["caption"], "My eBay - LogIn Data");
+    EXPECT_EQ(form["clientWidth"], 365);
+    EXPECT_EQ(form["position"], "designed");
+    EXPECT_EQ(form["activeControl"], "edteBayUsername");
+    ASSERT_NE(Component(form, "edtEbayPassword"), nullptr);
+    EXPECT_EQ((*Component(form, "edtEbayPassword"))["passwordChar"], "*");
+    EXPECT_EQ((*Component(form, "edtEbayPassword"))["parent"], "grpbxEbayLogin");
+    EXPECT_EQ((*Component(form, "btnOk"))["enabled"], false);
+    const int id = form["id"];
+
+    // While it is open, reads are answered and everything else is refused.
+    EXPECT_EQ(host.Call("IsWorking", "get"), std::make_pair(200, json{{"result", true}}));
+    EXPECT_EQ(host.Call("RefreshAuctionsAtStart", "get").first, 200);
+    for (const auto& [member, kind, args] :
+         {std::tuple<const char*, const char*, json>{"Terminate", "method", {}},
+          {"LoadWatchlist", "method", {}},
+          {"Init", "method", {""}},
+          {"NextPage", "method", {}},
+          {"UpdatesAvailable", "put", {true}}}) {
+        const auto [status, body] = host.Call(member, kind, args.is_null() ? json::array() : args);
+        EXPECT_EQ(status, 409) << member;
+        EXPECT_EQ(body["busy"], true) << member;
+    }
+
+    EXPECT_EQ(host.Form(id, "text", "edteBayUsername", "alice").second["result"], true);
+    EXPECT_EQ(host.Form(id, "text", "edtEbayPassword", "pw").second["result"], true);
+    const json typed = events.AwaitForms([](const json& forms) {
+        return forms.size() == 1 && (*Component(forms[0], "btnOk"))["enabled"] == true;
+    });
+    ASSERT_EQ(typed.size(), 1u);
+    EXPECT_EQ((*Component(typed[0], "edteBayUsername"))["text"], "alice");
+
+    EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", 1).second["result"], true);
+    EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", 7).second["result"], false);
+    EXPECT_EQ(host.Form(id, "click", "noSuchButton").second["result"], false);
+    EXPECT_EQ(host.Form(id, "focus", "edtEbayPassword").second["result"], true);
+    EXPECT_EQ(host.Form(id + 100, "click", "btnCancel").first, 404);
+    EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", "one").first, 400);
+    EXPECT_EQ(host.Form(id, "wave").first, 400);
+
+    EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], true);
+    EXPECT_EQ(load.get(), std::make_pair(200, json{{"result", nullptr}}));
+    EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.empty(); }), json::array());
+    EXPECT_EQ(host.Call("IsWorking", "get").second["result"], false);
+    EXPECT_EQ(host.Call("Terminate", "method").first, 200);
+}
+
+TEST_F(GadgetServerTest, MessageBoxesAreFormsWithOneButtonPerAnswer) {
+    TRunningHost host(Dir.Path());
+    TEventStream events(host);
+    struct TCase {
+        unsigned Flags;
+        std::vector<std::string> Buttons;
+        std::string Action, Name; // what the page does
+        int Answer;
+    };
+    const TCase cases[] = {
+        {MB_OK | MB_ICONERROR, {"btnOK"}, "close", "", IDOK},
+        {MB_OK, {"btnOK"}, "key", "Escape", IDOK},
+        {MB_OKCANCEL, {"btnOK", "btnCancel"}, "key", "Escape", IDCANCEL},
+        {MB_OKCANCEL, {"btnOK", "btnCancel"}, "key", "Enter", IDOK},
+        {MB_YESNO | MB_ICONQUESTION, {"btnYes", "btnNo"}, "close", "", IDNO},
+        {MB_YESNO, {"btnYes", "btnNo"}, "click", "btnYes", IDYES},
+    };
+    for (const TCase& c : cases) {
+        // Shown from a worker thread: the box is drawn on the main thread and the worker waits for it.
+        auto answer = std::async(std::launch::async,
+                                 [&] { return ShowMessageBox("Line one\r\nLine two", "Title", c.Flags); });
+        const json forms = events.AwaitForms([](const json& f) { return f.size() == 1; });
+        ASSERT_EQ(forms.size(), 1u) << c.Flags;
+        EXPECT_EQ(forms[0]["name"], "MessageBox");
+        EXPECT_EQ(forms[0]["caption"], "Title");
+        EXPECT_EQ((*Component(forms[0], "lblText"))["caption"], "Line one\r\nLine two");
+        std::vector<std::string> buttons;
+        for (const json& component : forms[0]["components"])
+            if (component["kind"] == "button") buttons.push_back(component["name"]);
+        EXPECT_EQ(buttons, c.Buttons) << c.Flags;
+        const json value = c.Action == "key" ? json(c.Name) : json(nullptr);
+        const std::string name = c.Action == "key" ? "" : c.Name;
+        EXPECT_EQ(host.Form(forms[0]["id"], c.Action, name, value).second["result"], true) << c.Flags;
+        EXPECT_EQ(answer.get(), c.Answer) << c.Flags << " " << c.Action << " " << c.Name;
+        events.AwaitForms([](const json& f) { return f.empty(); });
+    }
+}
+
+TEST_F(GadgetServerTest, AddressesGoToThePageWhenItOpensThem) {
+    TRunningHost host(Dir.Path(), true);
+    TEventStream events(host);
+    const TShellOpenResult opened = ShellOpen("https://signin.example/ws?SessID=1&x=<y>");
+    EXPECT_TRUE(opened.Success);
+    EXPECT_EQ(events.Await("openurl")["url"], "https://signin.example/ws?SessID=1&x=<y>");
+    host.Stop();
+    SetShellOpenProgramForTesting("true");
+    EXPECT_TRUE(ShellOpen("https://after.example/").Success); // the program again, not the page
+    SetShellOpenProgramForTesting("");
+}
+
+TEST_F(GadgetServerTest, InitOnAnInitialisedControlBuildsANewOneWithLoggingAgain) {
+    SetProcessExecutablePathForTesting(Dir.File("bin/kova-gadget"));
+    fs::create_directories(Dir.File("bin"));
+    {
+        TRunningHost host(Dir.Path());
+        ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+        ASSERT_EQ(host.Call("UpdatesAvailable", "put", {true}).first, 200);
+        Log("first control", lmkError);
+        ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+        EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], false); // a new control
+        Log("second control", lmkError);
+        ASSERT_EQ(host.Call("Terminate", "method").first, 200);
+    }
+    SetProcessExecutablePathForTesting(std::nullopt);
+    const std::string log = ReadTextFile(Dir.File("bin/kova-gadget.log"));
+    EXPECT_NE(log.find(" - first control\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" - second control\r\n"), std::string::npos) << log;
+}
+
+TEST(GadgetHostOptions, ParsesTheCommandLine) {
+    struct TCase {
+        std::vector<std::string> Args;
+        int Port;
+        std::string Dir;
+        bool NoBrowser, Help;
+        std::string Error; // empty when the arguments are good
+    };
+    const TCase cases[] = {
+        {{}, 0, "", false, false, ""},
+        {{"--port", "8123", "--gadget-dir", "/g", "--no-browser"}, 8123, "/g", true, false, ""},
+        {{"--port=0", "--gadget-dir=/x y"}, 0, "/x y", false, false, ""},
+        {{"--help"}, 0, "", false, true, ""},
+        {{"--port"}, 0, "", false, false, "--port needs a value"},
+        {{"--port", "65536"}, 0, "", false, false, "from 0 to 65535"},
+        {{"--port", "12a"}, 0, "", false, false, "from 0 to 65535"},
+        {{"--port", "-1"}, 0, "", false, false, "from 0 to 65535"},
+        {{"--gadget-dir", ""}, 0, "", false, false, "needs a folder"},
+        {{"--no-browser=yes"}, 0, "", false, false, "takes no value"},
+        {{"--runame", "X"}, 0, "", false, false, "unknown option --runame"},
+        {{"serve"}, 0, "", false, false, "unknown option serve"},
+    };
+    for (const TCase& c : cases) {
+        try {
+            const TKovaGadgetHostOptions options = ParseKovaGadgetHostOptions(c.Args);
+            EXPECT_EQ(c.Error, "") << c.Args.size();
+            EXPECT_EQ(options.Port, c.Port);
+            EXPECT_EQ(options.GadgetDir, c.Dir);
+            EXPECT_EQ(options.NoBrowser, c.NoBrowser);
+            EXPECT_EQ(options.Help, c.Help);
+        } catch (const EKovaOptionsError& e) {
+            EXPECT_NE(c.Error, "") << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(GadgetHostOptions, AFirstRunCopiesTheShippedGadgetAndKeepsWhatExists) {
+    TTempDir shipped, home;
+    fs::create_directories(shipped.File("bin"));
+    fs::create_directories(shipped.File("gadget/images"));
+    shipped.Write("gadget/index.html", "new page");
+    shipped.Write("gadget/images/next.png", "png");
+    shipped.Write("gadget/KovaDat.dat", "dat");
+    EXPECT_EQ(ShippedGadgetDirectory(shipped.File("bin/kova-gadget")), shipped.File("gadget"));
+    EXPECT_EQ(ShippedGadgetDirectory(home.File("bin/kova-gadget")), "");
+
+    const std::string folder = home.File("data/kova-gadget");
+    fs::create_directories(folder);
+    WriteFileAtomic(folder + "/index.html", "the user's page");
+    EXPECT_EQ(FillGadgetDirectory(folder, shipped.File("gadget")), 2);
+    EXPECT_EQ(ReadTextFile(folder + "/index.html"), "the user's page");
+    EXPECT_EQ(ReadTextFile(folder + "/images/next.png"), "png");
+    EXPECT_EQ(ReadTextFile(folder + "/KovaDat.dat"), "dat");
+    EXPECT_EQ(FillGadgetDirectory(folder, shipped.File("gadget")), 0);
+    EXPECT_THROW(FillGadgetDirectory(shipped.File("gadget/index.html") + "/below", ""), EInOutError);
+}
+
+TEST(GadgetHostProcess, AnswersHelpAndRefusesBadOptions) {
+    std::string output;
+    EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--help"}, &output), 0);
+    for (const char* option : {"--port", "--gadget-dir", "--no-browser", "--help"})
+        EXPECT_NE(output.find(option), std::string::npos) << option;
+    EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--port", "70000"}), 2);
+    EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--bogus"}), 2);
+}
+
+TEST_F(GadgetServerTest, TheProgramSavesTheItemsAndExitsCleanlyOnASignalEvenWithADialogOpen) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        fs::remove(Dir.File("watchlist.dat"));
+        TGadgetHostProcess process({"--no-browser", "--port", "0", "--gadget-dir", Dir.Path()});
+        httplib::Client client("127.0.0.1", process.Port());
+        client.set_read_timeout(60, 0);
+        const httplib::Headers secret{{"X-Kova-Secret", process.Secret()}};
+        const auto init = client.Post("/api/call", secret, R"({"member":"Init","kind":"method","args":[""]})",
+                                      "application/json");
+        ASSERT_TRUE(init);
+        ASSERT_EQ(init->status, 200) << init->body;
+        // The load waits in the login data dialog when the signal comes: the dialog closes, the call returns.
+        TEventStream events(process.Port(), process.Secret());
+        auto load = std::async(std::launch::async, [&] {
+            httplib::Client other("127.0.0.1", process.Port());
+            other.set_read_timeout(60, 0);
+            return other.Post("/api/call", secret, R"({"member":"LoadWatchlist","kind":"method"})",
+                              "application/json");
+        });
+        events.AwaitForms([](const json& forms) { return forms.size() == 1; });
+        EXPECT_EQ(process.Stop(signal), 0) << signal;
+        const auto loaded = load.get();
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->status, 200) << loaded->body;
+        EXPECT_TRUE(FileExists(Dir.File("watchlist.dat"))) << signal;
+    }
+}
