@@ -49,6 +49,8 @@ TKovaGadget::TKovaGadget() : FSelf(std::make_shared<TKovaGadget*>(this)) {
 
 TKovaGadget::~TKovaGadget() {
     *FSelf = nullptr;
+    // A running load's completion still reaches FRejectedLock: the manager waits for it while that lives.
+    FWatchList.reset();
 }
 
 TKovaWatchList& TKovaGadget::RequireWatchList(const char* location) const {
