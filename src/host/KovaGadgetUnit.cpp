@@ -43,11 +43,15 @@ bool TDLLHelperClass::SetSSLDllDirectory(const std::string& /*fileName*/, const 
     return true;
 }
 
-TKovaGadget::TKovaGadget() {
+TKovaGadget::TKovaGadget() : FSelf(std::make_shared<TKovaGadget*>(this)) {
     InstallLogInDataPrompt();
 }
 
-TKovaGadget::~TKovaGadget() = default;
+TKovaGadget::~TKovaGadget() {
+    *FSelf = nullptr;
+    // A running load's completion still reaches FRejectedLock: the manager waits for it while that lives.
+    FWatchList.reset();
+}
 
 TKovaWatchList& TKovaGadget::RequireWatchList(const char* location) const {
     if (!FWatchList)
@@ -69,9 +73,15 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
         LoadGadgetDat(FHomeDirectory, "");
         InitIniFileManager("KovaGadget.ini", FHomeDirectory);
         FWatchList = std::make_unique<TKovaWatchList>();
-        FWatchList->SetOnTokenRejected([this](const std::string& token) {
-            std::lock_guard lock(FRejectedLock);
-            FRejectedToken = token;
+        FWatchList->SetOnTokenRejected([this, self = FSelf](const std::string& token) {
+            {
+                std::lock_guard lock(FRejectedLock);
+                FRejectedToken = token;
+            }
+            // The main thread clears it as soon as it gets to it; the next load would do so at the latest.
+            MainThreadQueue().Post([self] {
+                if (*self) (*self)->ForgetRejectedToken();
+            });
         });
         FWatchList->SetHomeDirectory(FHomeDirectory);
         FWatchList->SetResultFileName(FHomeDirectory + "result.txt");
@@ -113,13 +123,11 @@ void TKovaGadget::LoadWatchlist() {
     }
     try {
         ForgetRejectedToken();
-        std::string readError;
-        const bool haveLogInData = FLogInInfo->CheckLogInData(readError);
-        if (!readError.empty()) {
-            // A damaged file must not block every load: say so, and ask for the data again.
+        // A damaged file must not block every load: say so, and ask for the data again.
+        const bool haveLogInData = FLogInInfo->CheckLogInData([this](const std::string& readError) {
             Log("Error reading the saved login data: " + readError, lmkError);
             ShowMessage(SLogInDataUnreadable, "TKovaGadget.LoadWatchlist");
-        }
+        });
         if (!haveLogInData) return;
         if (!Authorise()) return;
         try {

@@ -79,6 +79,8 @@ private:
     // The token the last load found refused; set on the load's worker thread.
     std::mutex FRejectedLock;
     std::string FRejectedToken;
+    // Lets a task that the load's worker posts find the control, or learn that it is gone (main thread).
+    std::shared_ptr<TKovaGadget*> FSelf;
 };
 
 // A value crossing the dispatch: empty, boolean, 32-bit integer or text.

@@ -108,19 +108,18 @@ bool TEbayLogInInfo::CheckLogInData() {
     return CheckLogInData(nullptr);
 }
 
-bool TEbayLogInInfo::CheckLogInData(std::string& readError) {
-    readError.clear();
-    return CheckLogInData(&readError);
+bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string& message)>& onReadError) {
+    return CheckLogInData(&onReadError);
 }
 
-bool TEbayLogInInfo::CheckLogInData(std::string* readError) {
+bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)>* onReadError) {
     TIniFileSectionEbayLoginData& section = LoginSection("TEbayLogInInfo.CheckLogInData");
     std::string storedUserName, storedPassword, storedToken;
     try {
         section.LoadLogInData(storedUserName, storedPassword, storedToken);
     } catch (const std::exception& e) {
-        if (!readError) throw;
-        *readError = e.what();
+        if (!onReadError) throw;
+        if (*onReadError) (*onReadError)(e.what());
         storedUserName.clear();
         storedPassword.clear();
         storedToken.clear();

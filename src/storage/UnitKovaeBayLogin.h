@@ -61,16 +61,16 @@ public:
     // The file's read errors propagate. A user name typed into the prompt that names another account than
     // before clears the token, which belongs to the old one.
     bool CheckLogInData();
-    // The same, except that a file that cannot be read counts as none: its error message goes to readError
-    // and the prompt's choice replaces or deletes the file.
-    bool CheckLogInData(std::string& readError);
+    // The same, except that a file that cannot be read counts as none: onReadError hears its error message
+    // before the prompt is shown, and the prompt's choice replaces or deletes the file.
+    bool CheckLogInData(const std::function<void(const std::string& message)>& onReadError);
 
     std::string Token;
     std::string UserName;
     std::string Password;
 
 private:
-    bool CheckLogInData(std::string* readError);
+    bool CheckLogInData(const std::function<void(const std::string&)>* onReadError);
 };
 
 // When the file holds a user name and a password beyond blanks, rewrites it with the login info's values,

@@ -194,6 +194,46 @@ TEST_F(KovaGadgetCallsTest, FetchTokenSendsTheUserNameAndSecretAndGetsTheToken) 
     EXPECT_TRUE(token.starts_with("AgAAAA**")) << token;
 }
 
+TEST_F(KovaGadgetCallsTest, GetSessionIDThenFetchTokenBySessionCarryNoUserCredentials) {
+    TAPICallGetSessionID session(Sandbox->ApiUrl());
+    Fill(session, "");
+    session.CompatibilityLevel = 459;
+    TInternetStatus status = iyUnknown;
+    TMemoryStream* response = session.GetSessionID(SandboxRuName, status);
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(session.HeaderLines().back(), "X-EBAY-API-CALL-NAME=GetSessionID");
+    EXPECT_EQ(Sandbox->Requests().at(0).at("body"),
+              Declaration + "<GetSessionIDRequest xmlns=\"urn:ebay:apis:eBLBaseComponents\"><RuName>" +
+                  SandboxRuName + "</RuName></GetSessionIDRequest>");
+    TXMLeBaySessionIDParser parser;
+    std::string sessionId;
+    ASSERT_TRUE(parser.ParseSessionID(response, sessionId));
+    EXPECT_GE(sessionId.size(), 30u);
+
+    Sandbox->SignIn("demo", sessionId);
+    TAPICallFetchToken fetch(Sandbox->ApiUrl());
+    Fill(fetch, "");
+    fetch.SessionID = sessionId;
+    ASSERT_NE(fetch.FetchToken("demo", "ignored", status), nullptr);
+    EXPECT_EQ(Sandbox->Requests().at(1).at("body"),
+              Declaration + "<FetchTokenRequest xmlns=\"urn:ebay:apis:eBLBaseComponents\"><SessionID>" +
+                  sessionId + "</SessionID></FetchTokenRequest>");
+    TXMLeBayFetchTokenParser tokenParser;
+    std::string token;
+    EXPECT_TRUE(tokenParser.ParseToken(&fetch.Response(), token));
+    EXPECT_TRUE(token.starts_with("AgAAAA**")) << token;
+
+    // A redirect name the sandbox does not know is refused with eBay's error block, not a session.
+    TAPICallGetSessionID refused(Sandbox->ApiUrl());
+    Fill(refused, "");
+    ASSERT_NE(refused.GetSessionID("Someone-Else", status), nullptr);
+    TXMLeBaySessionIDParser refusedParser;
+    std::string kept = "kept";
+    EXPECT_FALSE(refusedParser.ParseSessionID(&refused.Response(), kept));
+    EXPECT_EQ(kept, "kept");
+    EXPECT_EQ(refusedParser.GetResultCode(), TParserResultCode::prApiError);
+}
+
 TEST_F(KovaGadgetCallsTest, MarkupInCredentialsStaysText) {
     TAPICallFetchToken call(Sandbox->ApiUrl());
     Fill(call, "");

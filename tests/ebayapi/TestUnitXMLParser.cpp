@@ -248,3 +248,29 @@ TEST(XMLeBayFetchTokenParser, ReadsTheTokenOrLeavesItAlone) {
     EXPECT_FALSE(none.ParseToken(nullptr, kept));
     EXPECT_EQ(none.GetResultCode(), Code::prDataParseFailed);
 }
+
+TEST(XMLeBaySessionIDParser, AnAnswerWithoutASessionIdIsAFailure) {
+    const std::string head =
+        "<?xml version=\"1.0\"?><GetSessionIDResponse xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
+        "<Ack>Success</Ack>";
+    struct TCase {
+        std::string Body;
+        bool Succeeds;
+        std::string SessionID;
+        Code Expected;
+    };
+    for (const TCase& c : {TCase{head + "<SessionID> abc-123 </SessionID></GetSessionIDResponse>", true,
+                                 "abc-123", Code::prNoError},
+                           TCase{head + "<SessionID></SessionID></GetSessionIDResponse>", false, "kept",
+                                 Code::prDataParseFailed},
+                           TCase{head + "</GetSessionIDResponse>", false, "kept", Code::prDataParseFailed},
+                           TCase{"<GetSessionIDResponse", false, "kept", Code::prDataParseFailed}}) {
+        SCOPED_TRACE(c.Body);
+        TXMLeBaySessionIDParser parser;
+        TMemoryStream answer(c.Body);
+        std::string sessionId = "kept";
+        EXPECT_EQ(parser.ParseSessionID(&answer, sessionId), c.Succeeds);
+        EXPECT_EQ(sessionId, c.SessionID);
+        EXPECT_EQ(parser.GetResultCode(), c.Expected);
+    }
+}

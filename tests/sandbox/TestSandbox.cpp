@@ -1,3 +1,4 @@
+#include "dialogs/FormKovaGadgetAuthorize.h"
 #include "platform/UnitPlatformFiles.h"
 #include "support/SandboxProcess.h"
 
@@ -327,6 +328,44 @@ TEST(Sandbox, SignInPageThenFetchToken) {
     EXPECT_FALSE(viaControl.Text("eBayAuthToken").empty());
 }
 
+TEST(Sandbox, SessionsOfItsOwnForTheGadgetsRedirectName) {
+    EXPECT_STREQ(SandboxRuName, KovaGadgetRuName) << "the demo's sandbox accepts the gadget's RuName";
+    TSandboxProcess sandbox({"demo:5"});
+    const auto sessionBody = [](const std::string& ruName) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><GetSessionIDRequest "
+               "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><RuName>" +
+               ruName + "</RuName></GetSessionIDRequest>";
+    };
+    const auto fetchBody = [](const std::string& sessionId) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><FetchTokenRequest "
+               "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><SessionID>" +
+               sessionId + "</SessionID></FetchTokenRequest>";
+    };
+    ExpectError(Api(sandbox, "GetSessionID", sessionBody("Someone-Else")), "GetSessionIDResponse", 37);
+    TAnswer session;
+    Parse(Api(sandbox, "GetSessionID", sessionBody(KovaGadgetRuName)), session);
+    const std::string sessionId = session.Text("SessionID");
+    ASSERT_GE(sessionId.size(), 30u);
+    EXPECT_EQ(sessionId.find_first_of("+/=&%"), std::string::npos) << "fits a link as it is";
+    ExpectError(Api(sandbox, "FetchToken", fetchBody(sessionId)), "FetchTokenResponse", 21916017);
+    ExpectError(Api(sandbox, "FetchToken", fetchBody("made-up")), "FetchTokenResponse", 21916017);
+
+    const THttpsReply page =
+        HttpsExchange({sandbox.Url() + "/signin?runame=" + KovaGadgetRuName + "&SessID=" + sessionId,
+                       "GET",
+                       "",
+                       {},
+                       sandbox.CAPath()});
+    EXPECT_EQ(page.Status, 200);
+    sandbox.SignIn("demo", sessionId);
+    TAnswer fetched;
+    Parse(Api(sandbox, "FetchToken", fetchBody(sessionId)), fetched);
+    const std::string token = fetched.Text("eBayAuthToken");
+    TAnswer list;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1)), list);
+    EXPECT_EQ(Items(list).size(), 5u);
+}
+
 TEST(Sandbox, InjectsEachFaultKindOnMatchingRequestsOnly) {
     TSandboxProcess sandbox({"demo:250"});
     const std::string token = sandbox.Token("demo");
@@ -461,6 +500,8 @@ TEST(Sandbox, StopsCleanlyOnSignalsEvenWithARequestWaiting) {
 }
 
 TEST(Sandbox, RejectsBadArguments) {
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--help"}), 0) << "--help is no failure";
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", "x", "--runame", " "}), 2);
 
     TTempDir dir;
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--account", "demo:1"}), 2) << "no state dir";

@@ -251,3 +251,42 @@ TEST(KovaeBayLoginWithoutSettings, RefusesInsteadOfForgettingTheChoice) {
               "TEbayLogInInfo.CheckLogInData: the settings are not initialised");
     EXPECT_THROW(SaveTokenIfStored(info), Exception);
 }
+
+TEST_F(KovaeBayLogin, AnUnreadableFileIsReportedBeforeThePromptWhoseChoiceReplacesIt) {
+    Section().SaveLogInData("anna", "pw", "tok");
+    const std::string whole = ReadFileBytes(DatPath());
+    for (const int choice : {1, 0}) {
+        FDir.Write("ebtmp.dat", whole.substr(0, whole.size() - 5));
+        std::vector<std::string> reported;
+        FHost.Then([&](TForm& form) {
+            EXPECT_EQ(reported.size(), 1u) << "the error is told before the dialog shows";
+            TypeAndOk("bert", "pw2", choice)(form);
+        });
+        TEbayLogInInfo info;
+        ASSERT_TRUE(info.CheckLogInData([&](const std::string& message) { reported.push_back(message); }));
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_FALSE(reported[0].empty());
+        EXPECT_EQ(Values(info), "bert|pw2|");
+        if (choice == 1)
+            EXPECT_EQ(PlaintextOf(DatPath()), PlainFields("bert", "pw2", ""))
+                << "the damaged file is replaced";
+        else
+            EXPECT_FALSE(FileExists(DatPath())) << "discarding deletes the damaged file";
+    }
+}
+
+TEST_F(KovaeBayLogin, ATokenIsKeptOnlyForTheAccountItWasMadeFor) {
+    struct TCase {
+        std::string Typed;
+        std::string Token;
+    };
+    // The user name in memory is "anna"; the prompt runs because there is no password.
+    for (const TCase& c : {TCase{"anna", "tok"}, TCase{" ANNA ", "tok"}, TCase{"bert", ""}}) {
+        TEbayLogInInfo info;
+        info.UserName = "anna";
+        info.Token = "tok";
+        FHost.Then(TypeAndOk(c.Typed, "pw", 0, "anna"));
+        ASSERT_TRUE(info.CheckLogInData());
+        EXPECT_EQ(info.Token, c.Token) << "typed \"" << c.Typed << "\"";
+    }
+}

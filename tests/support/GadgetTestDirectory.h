@@ -10,7 +10,8 @@ struct TGadgetDirectoryOptions {
     std::string ApiUrl;  // "APIServerProduction"
     std::string Tracker; // "TRACKER"
     std::string LinkDownloadPage = "https://download.example/kova";
-    std::string LinkFetchTokenSignIn; // "LINKFETCHTOKENSIGNIN"
+    // "LINKFETCHTOKENSIGNIN"; SandboxGadget points it at the sandbox's sign-in page.
+    std::string LinkFetchTokenSignIn;
     int RetryCount = 1; // "APICountRetryPostOnFail"
 };
 

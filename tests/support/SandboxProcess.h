@@ -14,6 +14,8 @@
 constexpr const char* SandboxDevID = "KovaSandboxDev";
 constexpr const char* SandboxAppID = "KovaSandboxApp";
 constexpr const char* SandboxCertID = "KovaSandboxCert";
+// The redirect name a sandbox accepts unless it was started with --runame: the gadget's own.
+constexpr const char* SandboxRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
 
 struct THttpsRequest {
     std::string Url;

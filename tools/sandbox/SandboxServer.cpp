@@ -188,24 +188,12 @@ void TSandboxServer::ApplyFault(const TSandboxFault& fault, const std::string& a
     }
 }
 
-bool TSandboxServer::RuNameAccepted(const httplib::Request& req, httplib::Response& res) const {
-    // eBay knows an application by its redirect name; a link made with another one signs nobody in.
-    if (!req.has_param("runame") || req.get_param_value("runame") == FService.RuName()) return true;
-    res.status = 400;
-    res.set_content(HtmlPage("Sign in", "<p>The application's redirect name <b>" +
-                                            HtmlEscape(req.get_param_value("runame")) +
-                                            "</b> is not known.</p>"),
-                    "text/html; charset=utf-8");
-    return false;
-}
-
 void TSandboxServer::RegisterRoutes() {
     FServer->Post("/ws/api.dll",
                   [this](const httplib::Request& req, httplib::Response& res) { HandleApi(req, res); });
 
-    FServer->Get("/signin", [this](const httplib::Request& req, httplib::Response& res) {
+    FServer->Get("/signin", [](const httplib::Request& req, httplib::Response& res) {
         const std::string sid = SessionParam(req);
-        if (!RuNameAccepted(req, res)) return;
         if (Trim(sid).empty()) {
             res.status = 400;
             res.set_content(HtmlPage("Sign in", "<p>The sign-in link lacks its session id.</p>"),
@@ -219,7 +207,6 @@ void TSandboxServer::RegisterRoutes() {
         const std::string runame = req.get_param_value("runame");
         const std::string sid = SessionParam(req);
         const std::string userName = Trim(req.get_param_value("username"));
-        if (!RuNameAccepted(req, res)) return;
         if (FService.SignIn(userName, sid)) {
             res.set_content(
                 HtmlPage("Thank you", "<p>You have signed in as <b>" + HtmlEscape(userName) +

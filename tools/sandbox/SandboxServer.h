@@ -31,8 +31,6 @@ public:
 private:
     void RegisterRoutes();
     void HandleApi(const httplib::Request& req, httplib::Response& res);
-    // False after answering 400 when the request names a redirect name other than the accepted one.
-    bool RuNameAccepted(const httplib::Request& req, httplib::Response& res) const;
     void ApplyFault(const TSandboxFault& fault, const std::string& answer, httplib::Response& res);
     void SleepUnlessStopping(int milliseconds) const;
 
