@@ -253,7 +253,9 @@ async function start() {
     state.events ??= events(
         {forms: (data) => showForms(data.forms || []), openurl: (data) => openUrl(data.url)},
         (connected) => {
-            if (!connected && state.started) setProblem('The connection to the gadget host was lost.');
+            const lost = 'The connection to the gadget host was lost.';
+            if (!connected && state.started) setProblem(lost);
+            else if (connected && $('problem').textContent === lost) setProblem('');
         },
     );
     try {
