@@ -15,7 +15,10 @@ function send(id, action, name = '', value = null, element = null) {
         .then(() => formAction(id, action, name, value))
         .catch((e) => console.warn(`form action ${action} on ${name}: ${e.message}`))
         .finally(() => {
-            if (element) element.kovaPending -= 1;
+            if (!element) return;
+            element.kovaPending -= 1;
+            // Redraws skipped while the user's own change was on its way catch up now.
+            if (element.kovaPending === 0) element.kovaResync?.();
         });
     return outgoing;
 }
@@ -99,7 +102,7 @@ function createComponent(d, c) {
         const box = create('input');
         box.type = 'checkbox';
         outer.append(box, create('span', 'c-check-caption'));
-        box.addEventListener('click', () => send(id, 'click', c.name));
+        box.addEventListener('click', () => send(id, 'click', c.name, null, box));
         focusable = box;
         break;
     }
@@ -157,6 +160,7 @@ function createComponent(d, c) {
     outer.dataset.name = c.name;
     outer.dataset.kind = c.kind;
     if (focusable) {
+        focusable.kovaResync = () => updateComponent(d, entry, entry.latest);
         focusable.addEventListener('focus', () => {
             if (!d.focusingByHost) send(id, 'focus', c.name);
         });
@@ -205,7 +209,7 @@ function updateComponent(d, entry, c) {
         break;
     case 'checkbox':
         setCaption(outer.querySelector('.c-check-caption'), c.caption);
-        focusable.checked = Boolean(c.checked);
+        if (!focusable.kovaPending) focusable.checked = Boolean(c.checked);
         break;
     case 'combobox': {
         const items = c.items || [];
@@ -220,7 +224,7 @@ function updateComponent(d, entry, c) {
             if (texts.length !== items.length || texts.some((t, i) => t !== items[i])) {
                 outer.replaceChildren(...items.map((text) => Object.assign(create('option'), {text})));
             }
-            if (idle(outer)) outer.selectedIndex = c.itemIndex ?? -1;
+            if (!outer.kovaPending) outer.selectedIndex = c.itemIndex ?? -1;
         }
         break;
     }
