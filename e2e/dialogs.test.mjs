@@ -21,8 +21,13 @@ test('a new user signs in through the login data dialog, the wizard and the sign
     assert.match(await login.locator('.form-caption').innerText(), /My eBay - LogIn Data/);
     const ok = login.getByRole('button', {name: 'OK', exact: true});
     assert.ok(await ok.isDisabled(), 'OK waits for a user name and a password');
-    await component(page, 'frmEbayLogInData', 'edteBayUsername').fill('demo');
-    await component(page, 'frmEbayLogInData', 'edtEbayPassword').fill('my password');
+    // The dialog opens with the user name focused, and Tab follows the designed order.
+    await page.waitForFunction(() => document.activeElement?.dataset.name === 'edteBayUsername');
+    await page.keyboard.type('demo');
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.dataset.name), 'edtEbayPassword');
+    await page.keyboard.type('my password');
+    await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=edtEbayPassword]').kovaPending);
     assert.equal(await component(page, 'frmEbayLogInData', 'edtEbayPassword').getAttribute('type'), 'password');
     await component(page, 'frmEbayLogInData', 'cmbxEbayLoginDataAction').selectOption('Save data (encrypted)');
     await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=btnOk]').disabled);
