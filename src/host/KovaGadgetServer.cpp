@@ -13,9 +13,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <httplib.h>

@@ -5,8 +5,9 @@
 #include "support/UnitLogging.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
-#include <future>
+#include <mutex>
 
 namespace {
 
@@ -176,6 +177,11 @@ void TWebFormHost::ShowModal(TForm& form) {
         form.Close();
         return;
     }
+    if (!IsMainThread()) {
+        // Forms, their handlers and the queue belong to the main thread: a form shown elsewhere waits there.
+        OnMainThread([this, &form] { ShowModal(form); });
+        return;
+    }
     const int id = FNextId++;
     FStack.push_back({id, &form, form.Version()});
     Publish();
@@ -242,6 +248,43 @@ std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const
     return result;
 }
 
+bool TWebFormHost::OnMainThread(const std::function<void()>& work) {
+    struct TState {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        bool Started = false, Finished = false, Abandoned = false;
+        std::exception_ptr Error;
+    };
+    auto state = std::make_shared<TState>();
+    MainThreadQueue().Post([state, work] {
+        {
+            std::lock_guard lock(state->Lock);
+            if (state->Abandoned) return; // the caller and what work refers to may be gone
+            state->Started = true;
+        }
+        try {
+            work();
+        } catch (...) {
+            state->Error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(state->Lock);
+            state->Finished = true;
+        }
+        state->Changed.notify_all();
+    });
+    std::unique_lock lock(state->Lock);
+    while (!state->Finished) {
+        if (!state->Started && FStopping) {
+            state->Abandoned = true;
+            return false;
+        }
+        state->Changed.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    if (state->Error) std::rethrow_exception(state->Error);
+    return true;
+}
+
 void TWebFormHost::Stop() {
     FStopping = true;
     for (TOpenForm& open : FStack)
@@ -251,20 +294,11 @@ void TWebFormHost::Stop() {
 
 int TWebFormHost::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     if (!IsMainThread()) {
-        // Forms live on the main thread: a worker's message waits there for its answer.
-        auto answer = std::make_shared<std::promise<int>>();
-        std::future<int> result = answer->get_future();
-        MainThreadQueue().Post([this, answer, text, caption, flags] {
-            try {
-                answer->set_value(ShowMessage(text, caption, flags));
-            } catch (...) {
-                answer->set_exception(std::current_exception());
-            }
-        });
-        // A host that stops no longer runs the main thread's queue: the worker gets the safe answer.
-        while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
-            if (FStopping) return (flags & 0xF) == MB_OK ? IDOK : (flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
-        return result.get();
+        // Forms live on the main thread: a worker's message waits there for its answer. A host that stops
+        // before it came to the box gives the safe answer.
+        int answer = (flags & 0xF) == MB_OK ? IDOK : (flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
+        OnMainThread([&] { answer = ShowMessage(text, caption, flags); });
+        return answer;
     }
     const std::vector<std::string> lines = Lines(text);
     size_t widest = 0;

@@ -50,6 +50,9 @@ private:
         TForm* Form;
         uint64_t PublishedVersion;
     };
+    // Runs work on the main thread and waits for it; false when the host stopped before the main thread
+    // came to it (work then never runs).
+    bool OnMainThread(const std::function<void()>& work);
     bool ChangedSincePublished() const;
     void Publish();
     void RunTimers();

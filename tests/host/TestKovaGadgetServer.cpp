@@ -423,11 +423,41 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", "one").first, 400);
     EXPECT_EQ(host.Form(id, "wave").first, 400);
 
+    // A message box over the dialog: only the top-most form takes the page's actions.
+    auto box = std::async(std::launch::async, [] { return ShowMessageBox("Over it", "Box", MB_OK); });
+    const json stacked = events.AwaitForms([](const json& forms) { return forms.size() == 2; });
+    ASSERT_EQ(stacked.size(), 2u);
+    EXPECT_EQ(stacked[0]["id"], id);
+    EXPECT_EQ(stacked[1]["name"], "MessageBox");
+    EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], false);
+    EXPECT_EQ(host.Form(stacked[1]["id"], "key", "", "Enter").second["result"], true);
+    EXPECT_EQ(box.get(), IDOK);
+    EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.size() == 1; }).size(), 1u);
+
     EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], true);
     EXPECT_EQ(load.get(), std::make_pair(200, json{{"result", nullptr}}));
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.empty(); }), json::array());
     EXPECT_EQ(host.Call("IsWorking", "get").second["result"], false);
     EXPECT_EQ(host.Call("Terminate", "method").first, 200);
+}
+
+TEST_F(GadgetServerTest, CallsThatComeWhileTerminateWaitsAreRefusedOrFindNoControl) {
+    TRunningHost host(Dir.Path());
+    ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+    // Terminate keeps the main thread's queue running for a second after the control has freed its parts.
+    auto terminate = std::async(std::launch::async, [&] { return host.Call("Terminate", "method"); });
+    // Reads still run meanwhile: once IsWorking finds no control, Terminate is in its grace time.
+    for (int i = 0; i < 200 && host.Call("IsWorking", "get").first == 200; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (const char* member : {"Init", "LoadWatchlist", "Terminate"}) {
+        const auto [status, body] =
+            host.Call(member, "method", std::string(member) == "Init" ? json{""} : json::array());
+        EXPECT_EQ(status, 409) << member << body;
+        EXPECT_NE(body.value("error", "").find("another call is running"), std::string::npos) << body;
+    }
+    EXPECT_EQ(host.Call("IsWorking", "get").first, 500);
+    EXPECT_EQ(terminate.get().first, 200);
+    EXPECT_EQ(host.Call("Init", "method", {""}).first, 200);
 }
 
 TEST_F(GadgetServerTest, MessageBoxesAreFormsWithOneButtonPerAnswer) {
