@@ -1,5 +1,6 @@
 // kova-gadget: serves the gadget page on 127.0.0.1 and runs the control behind it until SIGINT or SIGTERM.
 
+#include "dialogs/FormKovaGadgetAuthorize.h"
 #include "host/KovaGadgetHostOptions.h"
 #include "host/KovaGadgetServer.h"
 #include "platform/UnitPlatformProcess.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
 
     try {
         if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();
+        SetRuName(options.RuName);
         FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
         TKovaGadgetServer server({options.Port, options.GadgetDir, options.NoBrowser});
         std::cout << "KovaGadget: " << server.PageUrl() << std::endl;

@@ -9,7 +9,7 @@
 namespace fs = std::filesystem;
 
 const char* const KovaGadgetUsage =
-    "usage: kova-gadget [--port N] [--gadget-dir DIR] [--no-browser] [--help]\n"
+    "usage: kova-gadget [--port N] [--gadget-dir DIR] [--no-browser] [--runame NAME] [--help]\n"
     "\n"
     "Serves the KovaGadget page on 127.0.0.1 and prints its address, then runs until SIGINT or SIGTERM.\n"
     "\n"
@@ -17,6 +17,7 @@ const char* const KovaGadgetUsage =
     "  --gadget-dir DIR  the gadget directory (default: $XDG_DATA_HOME/kova-gadget, else\n"
     "                    ~/.local/share/kova-gadget); filled on first run, existing files are kept\n"
     "  --no-browser      do not open a browser; addresses the gadget opens go to the page\n"
+    "  --runame NAME     the redirect name (RuName) that eBay issued with your own application keys\n"
     "  --help            show this text\n"
     "\n"
     "Exit status: 0 after a clean stop or --help, 1 when the server cannot start, 2 for a bad option.";
@@ -46,7 +47,7 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
             option.resize(equals);
             inlineValue = true;
         }
-        const bool takesValue = option == "--port" || option == "--gadget-dir";
+        const bool takesValue = option == "--port" || option == "--gadget-dir" || option == "--runame";
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) throw EKovaOptionsError(option + " needs a value");
             value = args[++i];
@@ -58,6 +59,9 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
         else if (option == "--gadget-dir") {
             if (value.empty()) throw EKovaOptionsError("--gadget-dir needs a folder");
             options.GadgetDir = value;
+        } else if (option == "--runame") {
+            if (value.empty()) throw EKovaOptionsError("--runame needs a name");
+            options.RuName = value;
         } else if (option == "--no-browser")
             options.NoBrowser = true;
         else if (option == "--help" || option == "-h")

@@ -13,6 +13,7 @@ struct TKovaGadgetHostOptions {
     int Port = 0;          // 0: any free port
     std::string GadgetDir; // empty: DefaultGadgetDirectory()
     bool NoBrowser = false;
+    std::string RuName; // empty: the redirect name of the gadget's own application keys
     bool Help = false;
 };
 

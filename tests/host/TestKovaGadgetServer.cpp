@@ -535,21 +535,23 @@ TEST(GadgetHostOptions, ParsesTheCommandLine) {
         int Port;
         std::string Dir;
         bool NoBrowser, Help;
+        std::string RuName;
         std::string Error; // empty when the arguments are good
     };
     const TCase cases[] = {
-        {{}, 0, "", false, false, ""},
-        {{"--port", "8123", "--gadget-dir", "/g", "--no-browser"}, 8123, "/g", true, false, ""},
-        {{"--port=0", "--gadget-dir=/x y"}, 0, "/x y", false, false, ""},
-        {{"--help"}, 0, "", false, true, ""},
-        {{"--port"}, 0, "", false, false, "--port needs a value"},
-        {{"--port", "65536"}, 0, "", false, false, "from 0 to 65535"},
-        {{"--port", "12a"}, 0, "", false, false, "from 0 to 65535"},
-        {{"--port", "-1"}, 0, "", false, false, "from 0 to 65535"},
-        {{"--gadget-dir", ""}, 0, "", false, false, "needs a folder"},
-        {{"--no-browser=yes"}, 0, "", false, false, "takes no value"},
-        {{"--runame", "X"}, 0, "", false, false, "unknown option --runame"},
-        {{"serve"}, 0, "", false, false, "unknown option serve"},
+        {{}, 0, "", false, false, "", ""},
+        {{"--port", "8123", "--gadget-dir", "/g", "--no-browser"}, 8123, "/g", true, false, "", ""},
+        {{"--port=0", "--gadget-dir=/x y"}, 0, "/x y", false, false, "", ""},
+        {{"--help"}, 0, "", false, true, "", ""},
+        {{"--port"}, 0, "", false, false, "", "--port needs a value"},
+        {{"--port", "65536"}, 0, "", false, false, "", "from 0 to 65535"},
+        {{"--port", "12a"}, 0, "", false, false, "", "from 0 to 65535"},
+        {{"--port", "-1"}, 0, "", false, false, "", "from 0 to 65535"},
+        {{"--gadget-dir", ""}, 0, "", false, false, "", "needs a folder"},
+        {{"--no-browser=yes"}, 0, "", false, false, "", "takes no value"},
+        {{"--runame", "Kova-RuName-1"}, 0, "", false, false, "Kova-RuName-1", ""},
+        {{"--runame="}, 0, "", false, false, "", "needs a name"},
+        {{"serve"}, 0, "", false, false, "", "unknown option serve"},
     };
     for (const TCase& c : cases) {
         try {
@@ -559,6 +561,7 @@ TEST(GadgetHostOptions, ParsesTheCommandLine) {
             EXPECT_EQ(options.GadgetDir, c.Dir);
             EXPECT_EQ(options.NoBrowser, c.NoBrowser);
             EXPECT_EQ(options.Help, c.Help);
+            EXPECT_EQ(options.RuName, c.RuName);
         } catch (const EKovaOptionsError& e) {
             EXPECT_NE(c.Error, "") << e.what();
             EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos) << e.what();
@@ -590,7 +593,7 @@ TEST(GadgetHostOptions, AFirstRunCopiesTheShippedGadgetAndKeepsWhatExists) {
 TEST(GadgetHostProcess, AnswersHelpAndRefusesBadOptions) {
     std::string output;
     EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--help"}, &output), 0);
-    for (const char* option : {"--port", "--gadget-dir", "--no-browser", "--help"})
+    for (const char* option : {"--port", "--gadget-dir", "--no-browser", "--runame", "--help"})
         EXPECT_NE(output.find(option), std::string::npos) << option;
     EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--port", "70000"}), 2);
     EXPECT_EQ(TGadgetHostProcess::RunToEnd({"--bogus"}), 2);
