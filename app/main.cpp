@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The signals are taken by sigwait below; every thread started from here on inherits the mask.
+    // The signals are taken by sigwait below; every thread started from here on inherits the mask. A shell
+    // starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
