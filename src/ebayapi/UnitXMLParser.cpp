@@ -4,7 +4,9 @@
 #include "items/UnitSearchResult.h"
 #include "items/UnitSiteCurrencyTables.h"
 #include "platform/UnitPlatformClock.h"
+#include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
+#include "time/UnitIsoTime.h"
 
 #include <cmath>
 #include <limits>
@@ -75,12 +77,14 @@ TParserResultCode TXMLeBayApiResultParser::GetResultCode() {
 }
 
 TDateTime TXMLeBayApiResultParser::ConvertEbayDateTime(const std::string& text) const {
-    std::string value = StringReplaceAll(StringReplaceAll(text, "T", " "), "Z", "");
-    // The last four characters are the fraction of a second with its point.
-    value.resize(value.size() >= 4 ? value.size() - 4 : 0);
-    TDateTime result = 0;
-    if (!TryStrToDateTime(value, result, FormatSettings->FormatSettings())) return Now();
-    return result;
+    TDateTime result;
+    if (TryReadIsoUTC(text, result)) return result;
+    // The text comes from the network: a short, printable excerpt is enough to find it in the answer.
+    std::string shown = text.substr(0, 40);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    Log("eBay time \"" + shown + "\" cannot be read; using the current time", lmkWarning);
+    return Now();
 }
 
 std::string TXMLeBayApiResultParser::SiteIDToName(int siteID) const {
