@@ -73,7 +73,9 @@ std::string TCustomSearchResultAuction::GetShippingCostsText() const {
 
 std::string TCustomSearchResultAuction::GetRemainingTimeText(bool compact) const {
     if (NeverEnding || EndTime == 0) return SNoValue;
-    return RemainingTimeText(compact, GetEndTimeLocal());
+    // Compared in UTC: the local end time differs from the local time now by an extra hour when a clock
+    // change lies between them.
+    return RemainingTimeText(compact, EndTime);
 }
 
 std::string TCustomSearchResultAuction::GetBidCountText() const {

@@ -44,8 +44,8 @@ TDateTime TAlternateFormatSettings::StrToDateTimeDef(std::string_view text, TDat
     return TryStrToDateTime(text, v, FFormatSettings) ? v : def;
 }
 
-void SplitRemainingTime(TDateTime localEndTime, int& days, int& hours, int& minutes, int& seconds) {
-    const double diff = localEndTime - ExactNow();
+void SplitRemainingTime(TDateTime endTimeUTC, int& days, int& hours, int& minutes, int& seconds) {
+    const double diff = endTimeUTC - ExactNowUTC();
     days = static_cast<int>(std::trunc(diff));
     const double rest = diff - days;
     hours = minutes = seconds = 0;
@@ -57,10 +57,10 @@ void SplitRemainingTime(TDateTime localEndTime, int& days, int& hours, int& minu
     }
 }
 
-std::string RemainingTimeText(bool compact, TDateTime localEndTime) {
+std::string RemainingTimeText(bool compact, TDateTime endTimeUTC) {
     try {
         int days, hours, minutes, seconds;
-        SplitRemainingTime(localEndTime, days, hours, minutes, seconds);
+        SplitRemainingTime(endTimeUTC, days, hours, minutes, seconds);
         if (days > 0) return Format(SRemainingDays, {days});
         if (hours + minutes + seconds == 0) return SRemainingEnded;
         if (compact) {

@@ -31,7 +31,9 @@ private:
     TFormatSettings FFormatSettings;
 };
 
-void SplitRemainingTime(TDateTime localEndTime, int& days, int& hours, int& minutes, int& seconds);
+// The time from the exact time now to an end time, both in UTC: local clock readings jump by an hour at a
+// clock change, so a difference of two of them is an hour off around it.
+void SplitRemainingTime(TDateTime endTimeUTC, int& days, int& hours, int& minutes, int& seconds);
 // "over %d day(s)", "%d h %d min", "%d m %d s", the clock form, or "Ended".
-std::string RemainingTimeText(bool compact, TDateTime localEndTime);
+std::string RemainingTimeText(bool compact, TDateTime endTimeUTC);
 std::string PadNumber(long long number, int width, char fill);

@@ -99,6 +99,12 @@ TDateTime TExactTime::ExactNow() const {
     return FSynchronised ? FReferenceTime + (now - FClockAtReference) : now;
 }
 
+TDateTime TExactTime::ExactNowUTC() const {
+    const TDateTime now = NowUTC();
+    std::lock_guard lock(FLock);
+    return FSynchronised ? now + (FReferenceTime - FClockAtReference) : now;
+}
+
 bool TExactTime::Synchronised() const {
     std::lock_guard lock(FLock);
     return FSynchronised;
@@ -353,4 +359,8 @@ TTimeZoneUtils& GetTimeZoneUtils() {
 
 TDateTime ExactNow() {
     return GetExactTime().ExactNow();
+}
+
+TDateTime ExactNowUTC() {
+    return GetExactTime().ExactNowUTC();
 }

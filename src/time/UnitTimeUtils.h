@@ -40,6 +40,9 @@ public:
     virtual ~TExactTime() = default;
 
     TDateTime ExactNow() const;
+    // The same moment in UTC: the correction learned at the last synchronisation applied to the UTC clock,
+    // so that differences to UTC times never pass through a local clock that jumps at a clock change.
+    TDateTime ExactNowUTC() const;
     // Never raises; false keeps the previous reference.
     bool Synchronise();
 
@@ -134,3 +137,5 @@ TTimeZoneUtils& GetTimeZoneUtils();
 
 // The local time now, as exact as the time module knows it.
 TDateTime ExactNow();
+// The same in UTC.
+TDateTime ExactNowUTC();

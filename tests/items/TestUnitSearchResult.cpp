@@ -73,7 +73,7 @@ TEST(SearchResult, PriceTextsFollowTheLocaleSeparator) {
     EXPECT_EQ(PriceValueText(-3.5f), "-3,50");
 }
 
-TEST(SearchResult, RemainingTimeUsesTheLocalEndTime) {
+TEST(SearchResult, RemainingTimeCountsInUTCAndEndTimeLocalConverts) {
     TSearchResultAuctionDetails i;
     i.BidCount = 12;
     EXPECT_EQ(i.GetBidCountText(), "12");
@@ -82,9 +82,11 @@ TEST(SearchResult, RemainingTimeUsesTheLocalEndTime) {
     i.EndTime = EncodeDateTime(2026, 7, 1, 12, 0, 0, 0);
     const TDateTime localEnd = GetTimeZoneUtils().UTCToLocal(i.EndTime);
     EXPECT_EQ(i.GetEndTimeLocal(), localEnd);
-    TManualClock clock(localEnd - 125 * Minute);
-    EXPECT_EQ(i.GetRemainingTimeText(true), "2 h 5 min");
-    clock.SetLocal(localEnd - 3.5);
+    {
+        TManualClock clock(localEnd - 125 * Minute, i.EndTime - 125 * Minute);
+        EXPECT_EQ(i.GetRemainingTimeText(true), "2 h 5 min");
+    }
+    TManualClock clock(localEnd - 3.5, i.EndTime - 3.5);
     EXPECT_EQ(i.GetRemainingTimeText(true), "over 3 day(s)");
     i.NeverEnding = true;
     EXPECT_EQ(i.GetRemainingTimeText(true), "-");

@@ -1,8 +1,10 @@
 // ctest-labels: threaded
+#include "items/UnitSearchResult.h"
 #include "support/KovaTestSupport.h"
 #include "support/SntpResponder.h"
 #include "support/TimeTestSupport.h"
 #include "support/UnitExceptions.h"
+#include "time/UnitAlternateFormatSettings.h"
 #include "time/UnitTimeUtils.h"
 
 #include <atomic>
@@ -264,6 +266,43 @@ TEST(TimeZoneUtils, AZoneChangeIsNoticedAfterFiveSecondsAndSynchronises) {
     EXPECT_EQ(1, changes);
 }
 
+TEST(RemainingTime, AnHourLeftIsAnHourAcrossBothClockChanges) {
+    const TDateTime hour = 1 / HoursPerDay, minute = 1 / MinsPerDay;
+    {
+        // A synchronisation that finds the clock right leaves no correction from earlier tests.
+        TManualClock clock(At(2026, 12, 7, 7), GlobalServerUtc);
+        ASSERT_TRUE(GetExactTime().Synchronise());
+    }
+    TTimeZoneUtils& zones = GetTimeZoneUtils();
+    // Berlin's clocks go forward at 2026-03-29 01:00 UTC and back at 2026-10-25 01:00 UTC.
+    struct TCase {
+        TDateTime NowUtc, Left;
+        const char* Text;
+        bool Crosses; // a clock change lies between now and the end
+    };
+    for (const TCase& c : {
+             TCase{At(2026, 3, 29, 0, 30), hour, "1 h 0 min", true},
+             TCase{At(2026, 3, 29, 0, 59, 30), hour, "1 h 0 min", true},
+             TCase{At(2026, 3, 29, 0, 1), 59 * minute, "59 m 0 s", true},
+             TCase{At(2026, 3, 29, 1), hour, "1 h 0 min", false},
+             TCase{At(2026, 10, 25, 0, 30), hour, "1 h 0 min", true},
+             TCase{At(2026, 10, 25, 0, 1), 59 * minute, "59 m 0 s", true},
+             TCase{At(2026, 10, 25, 0, 59, 59), hour, "1 h 0 min", true},
+             TCase{At(2026, 10, 25, 1), hour, "1 h 0 min", false},
+             TCase{At(2026, 10, 24, 1, 30), 23 * hour + 59 * minute, "23 h 59 min", true},
+             TCase{At(2026, 10, 24, 1, 30), 24 * hour + minute, "over 1 day(s)", true},
+         }) {
+        TManualClock clock(zones.UTCToLocal(c.NowUtc), c.NowUtc);
+        TSearchResultAuctionDetails item;
+        item.EndTime = c.NowUtc + c.Left;
+        EXPECT_EQ(item.GetRemainingTimeText(true), c.Text) << Text(c.NowUtc);
+        const int64_t localDifference =
+            DateTimeToMSecs(zones.UTCToLocal(item.EndTime)) - DateTimeToMSecs(zones.UTCToLocal(c.NowUtc));
+        EXPECT_EQ(localDifference != DateTimeToMSecs(c.Left), c.Crosses)
+            << "local clock readings differ by an hour more or less across a change: " << Text(c.NowUtc);
+    }
+}
+
 TEST(ExactTime, TheProcessWideObjectExistsOnce) {
     TExactTime& exact = GetExactTime();
     EXPECT_EQ(GEnvironment->Responder().Address(), exact.SntpServer1());
@@ -289,6 +328,7 @@ TEST(ExactTime, SynchronisingWithSntpSetsTheReferenceAndAFailureKeepsIt) {
     ExpectSameMs(At(2026, 12, 7, 9, 1, 30, 250), exact.ExactNow(), "server time as Berlin time");
     clock.AdvanceMs(1500);
     ExpectSameMs(At(2026, 12, 7, 9, 1, 31, 750), exact.ExactNow(), "the local clock runs on");
+    ExpectSameMs(At(2026, 12, 7, 8, 1, 31, 750), exact.ExactNowUTC(), "the same correction in UTC");
 
     server.reset();
     const auto start = std::chrono::steady_clock::now();
