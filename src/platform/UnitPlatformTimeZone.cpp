@@ -206,6 +206,34 @@ bool LastStandardTimeType(const TByteReader& reader, const TTZifBlock& block, in
     return true;
 }
 
+// The transition list of a data block; false when an entry names a local time type the block lacks.
+bool ReadListedTransitions(const TByteReader& reader, const TTZifBlock& block, int timeSize,
+                           TTimeZoneInformation& info) {
+    const uint64_t indexes = block.Start + uint64_t{block.TimeCnt} * timeSize;
+    const uint64_t types = indexes + block.TimeCnt;
+    const auto offsetOf = [&](uint32_t type) {
+        return static_cast<int32_t>(reader.U32(types + uint64_t{type} * 6));
+    };
+    const auto daylightOf = [&](uint32_t type) { return reader.U8(types + uint64_t{type} * 6 + 4) != 0; };
+    info.Listed.clear();
+    info.Listed.reserve(block.TimeCnt);
+    for (uint32_t k = 0; k < block.TimeCnt; ++k) {
+        const uint32_t type = reader.U8(indexes + k);
+        if (type >= block.TypeCnt) return false;
+        const uint64_t pos = block.Start + uint64_t{k} * timeSize;
+        const int64_t at = timeSize == 8
+                               ? static_cast<int64_t>(uint64_t{reader.U32(pos)} << 32 | reader.U32(pos + 4))
+                               : int64_t{static_cast<int32_t>(reader.U32(pos))};
+        // Times must ascend; a list that does not cannot be searched and is damaged.
+        if (!info.Listed.empty() && at <= info.Listed.back().At) return false;
+        info.Listed.push_back({at, offsetOf(type), daylightOf(type)});
+    }
+    // Before the first transition the first local time type applies.
+    info.FirstUtOffset = offsetOf(0);
+    info.FirstIsDaylight = daylightOf(0);
+    return true;
+}
+
 std::string ZoneDirectory() {
     const auto dir = GetEnvironmentVariable("TZDIR");
     return dir && !dir->empty() ? *dir : DefaultZoneDirectory;
@@ -292,8 +320,22 @@ bool ZoneInformationFromTZif(std::string_view data, int currentYear, TTimeZoneIn
         }
         footer = rest.substr(1, end - 1);
     }
+    TTimeZoneInformation listed;
+    if (!ReadListedTransitions(reader, block, timeSize, listed)) {
+        warning = "damaged TZif transitions; using UTC";
+        info = UTCZone();
+        return false;
+    }
+    const auto keepListed = [&listed](TTimeZoneInformation& zone) {
+        zone.Listed = std::move(listed.Listed);
+        zone.FirstUtOffset = listed.FirstUtOffset;
+        zone.FirstIsDaylight = listed.FirstIsDaylight;
+    };
     if (footer && !footer->empty()) {
-        if (ParsePosixTimeZoneRule(*footer, currentYear, info)) return true;
+        if (ParsePosixTimeZoneRule(*footer, currentYear, info)) {
+            keepListed(info);
+            return true;
+        }
         warning = "TZif footer rule \"" + std::string(*footer) + "\" cannot be read; using UTC";
         info = UTCZone();
         return false;
@@ -303,8 +345,9 @@ bool ZoneInformationFromTZif(std::string_view data, int currentYear, TTimeZoneIn
         info = UTCZone();
         return false;
     }
-    warning =
-        "TZif data without a rule for future times; using the last standard offset without daylight saving";
+    keepListed(info);
+    warning = "TZif data without a rule for future times; after its last listed transition using the last "
+              "standard offset without daylight saving";
     return true;
 }
 

@@ -2,8 +2,10 @@
 // Zone information records: the computer's zone and the zones of the Windows zone list, read from the
 // POSIX rule in the footer of TZif files (tzfile(5)).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A transition rule. wMonth 0: no transition. wYear 0: the wDay-th (5 = last) wDayOfWeek (0 = Sunday) of
 // wMonth, every year; otherwise that absolute date in wYear only. wHour may lie outside 0..23 (down to -167,
@@ -20,6 +22,15 @@ struct TSystemTime {
     bool operator==(const TSystemTime&) const = default;
 };
 
+// A change of the offset listed in a zone's data: from the UTC moment At (seconds since 1970) on, local time
+// is UTC + UtOffset seconds.
+struct TListedTransition {
+    int64_t At = 0;
+    int32_t UtOffset = 0;
+    bool IsDaylight = false;
+    bool operator==(const TListedTransition&) const = default;
+};
+
 // Biases in minutes, UTC = local + Bias (+ StandardBias or DaylightBias).
 struct TTimeZoneInformation {
     int Bias = 0;
@@ -29,6 +40,12 @@ struct TTimeZoneInformation {
     std::string DaylightName;
     TSystemTime DaylightDate;
     int DaylightBias = 0;
+    // The transitions a zone file lists, ascending; before the first one FirstUtOffset applies. They decide
+    // every moment up to the last of them, because a zone's listed years may differ from its rule (a
+    // rule cannot describe them); the rule above applies only after the last. Empty for a rule alone.
+    std::vector<TListedTransition> Listed;
+    int32_t FirstUtOffset = 0;
+    bool FirstIsDaylight = false;
     bool operator==(const TTimeZoneInformation&) const = default;
 };
 

@@ -6,6 +6,7 @@
 #include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -51,6 +52,30 @@ int YearOf(TDateTime t) {
     int y, m, d;
     DecodeDate(t, y, m, d);
     return y;
+}
+
+TDateTime ListedMoment(const TListedTransition& transition) {
+    return UnixDateDelta + static_cast<double>(transition.At) / SecsPerDay;
+}
+
+// Whether the zone's listed transitions decide the UTC moment: it lies before the last of them.
+bool ListedDecides(const TTimeZoneInformation& zone, TDateTime utc) {
+    return !zone.Listed.empty() && utc < ListedMoment(zone.Listed.back()) - RoundingAllowance;
+}
+
+// The listed offset in effect at a UTC moment before the last listed transition; a moment within the
+// tolerance before a transition counts as at it, as with rules.
+const TListedTransition* ListedAt(const TTimeZoneInformation& zone, TDateTime utc) {
+    const auto after = std::partition_point(zone.Listed.begin(), zone.Listed.end(), [utc](const auto& t) {
+        return ListedMoment(t) - TransitionTolerance < utc;
+    });
+    return after == zone.Listed.begin() ? nullptr : &*(after - 1);
+}
+
+// Local time for a UTC moment from the listed transitions.
+TDateTime ListedUTCToLocal(const TTimeZoneInformation& zone, TDateTime utc) {
+    const TListedTransition* at = ListedAt(zone, utc);
+    return utc + (at ? at->UtOffset : zone.FirstUtOffset) / SecsPerDay;
 }
 
 // Logs a reason once, not again on every change check that finds the same damaged zone data.
@@ -297,6 +322,7 @@ TDateTime TTimeZoneUtils::UTCToLocal(TDateTime utc) {
     CheckForChange();
     std::lock_guard lock(FLock);
     const TTimeZoneInformation& zone = FZoneInformation;
+    if (ListedDecides(zone, utc)) return ListedUTCToLocal(zone, utc);
     if (!HasCalendarYear(utc)) return utc - zone.Bias / MinsPerDay;
     const int year = YearOf(utc);
     if (year != FCachedYear) {
@@ -314,6 +340,62 @@ TDateTime TTimeZoneUtils::UTCToLocal(TDateTime utc) {
     return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
 }
 
+namespace {
+
+// Local time for a UTC moment from the zone's rule alone.
+TDateTime RuleUTCToLocal(const TTimeZoneInformation& zone, TDateTime utc) {
+    if (!HasCalendarYear(utc)) return utc - zone.Bias / MinsPerDay;
+    const TZoneTransitions transitions = GetTransitions(zone, YearOf(utc));
+    if (!transitions.HasDaylightSaving()) return utc - zone.Bias / MinsPerDay;
+    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
+    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
+    const TDateTime daylightStart = transitions.DaylightStart + standardOffset;
+    const TDateTime daylightEnd = transitions.StandardStart + daylightOffset;
+    if (daylightStart < daylightEnd)
+        return InPeriod(utc, daylightStart, daylightEnd) ? utc - daylightOffset : utc - standardOffset;
+    return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
+}
+
+struct TLocalReading {
+    TDateTime Local;
+    bool Daylight;
+};
+
+TLocalReading ZoneLocal(const TTimeZoneInformation& zone, TDateTime utc) {
+    if (ListedDecides(zone, utc)) {
+        const TListedTransition* at = ListedAt(zone, utc);
+        return {ListedUTCToLocal(zone, utc), at ? at->IsDaylight : zone.FirstIsDaylight};
+    }
+    const TDateTime local = RuleUTCToLocal(zone, utc);
+    const double offsetMinutes = std::round((local - utc) * MinsPerDay);
+    return {local, zone.DaylightDate.wMonth != 0 && offsetMinutes == -(zone.Bias + zone.DaylightBias)};
+}
+
+// Every offset the zone has within a day of the local time is tried; a time no offset reads back to is
+// skipped (0), one that two read back to is repeated and counts as daylight time, else the earlier.
+TDateTime ListedZoneTimeToUTC(const TTimeZoneInformation& zone, TDateTime t) {
+    double offsets[2];
+    int count = 0;
+    for (const TDateTime probe : {t - 1, t + 1})
+        offsets[count++] = ZoneLocal(zone, probe).Local - probe;
+    bool found = false;
+    TDateTime best = 0;
+    bool bestDaylight = false;
+    for (const double offset : offsets) {
+        const TDateTime utc = t - offset;
+        const TLocalReading back = ZoneLocal(zone, utc);
+        if (std::fabs(back.Local - t) > RoundingAllowance) continue;
+        if (!found || (back.Daylight && !bestDaylight) || (back.Daylight == bestDaylight && utc < best)) {
+            best = utc;
+            bestDaylight = back.Daylight;
+        }
+        found = true;
+    }
+    return found ? best : 0;
+}
+
+} // namespace
+
 TDateTime TTimeZoneUtils::ZoneTimeToUTC(const std::string& zoneName, TDateTime t) {
     CheckForChange();
     TTimeZoneInformation zone;
@@ -321,6 +403,8 @@ TDateTime TTimeZoneUtils::ZoneTimeToUTC(const std::string& zoneName, TDateTime t
     if (!GetNamedTimeZoneInformation(zoneName, zone, warning))
         throw Exception("TimeZone " + zoneName + " not found in Registry");
     if (!warning.empty()) Log(warning, lmkWarning);
+    // Within a day of the listed years, the local time is read back against the listed offsets.
+    if (ListedDecides(zone, t - 1)) return ListedZoneTimeToUTC(zone, t);
     if (!HasCalendarYear(t)) return t + zone.Bias / MinsPerDay;
     const TZoneTransitions transitions = GetTransitions(zone, YearOf(t));
     if (!transitions.HasDaylightSaving()) return t + zone.Bias / MinsPerDay;

@@ -122,6 +122,21 @@ TEST(PlatformTimeZone, DamagedZoneDataGivesUTCAndAReason) {
         hugeCounts[k] = '\xff';
     std::string secondHeaderCut = berlin.substr(0, footer - 10);
     std::string noFooterEnd = berlin.substr(0, berlin.size() - 1);
+    // The 64-bit block follows the 32-bit one; its transition times, then their type indexes, follow its
+    // header.
+    const auto count = [&berlin](size_t at) {
+        return static_cast<size_t>(
+            static_cast<uint8_t>(berlin[at]) << 24 | static_cast<uint8_t>(berlin[at + 1]) << 16 |
+            static_cast<uint8_t>(berlin[at + 2]) << 8 | static_cast<uint8_t>(berlin[at + 3]));
+    };
+    const size_t second =
+        44 + count(32) * 5 + count(36) * 6 + count(40) + count(28) * 8 + count(24) + count(20);
+    const size_t times = second + 44, transitions = count(second + 32);
+    ASSERT_GT(transitions, 2u);
+    std::string unknownType = berlin;
+    unknownType[times + transitions * 8 + 1] = '\xf0';
+    std::string timesGoingBack = berlin;
+    timesGoingBack.replace(times + 8, 8, berlin.substr(times, 8));
 
     for (const auto& [what, data] : std::initializer_list<std::pair<const char*, std::string>>{
              {"empty", ""},
@@ -130,7 +145,9 @@ TEST(PlatformTimeZone, DamagedZoneDataGivesUTCAndAReason) {
              {"huge counts", hugeCounts},
              {"cut before the footer", secondHeaderCut},
              {"unterminated footer", noFooterEnd},
-             {"unreadable footer", badFooter}}) {
+             {"unreadable footer", badFooter},
+             {"transition to a type the file lacks", unknownType},
+             {"transition times going back", timesGoingBack}}) {
         TTimeZoneInformation info;
         info.Bias = 77;
         std::string warning;
@@ -184,6 +201,10 @@ TEST(PlatformTimeZone, WindowsZoneNamesMapToTheTzDatabase) {
     std::string warning;
     ASSERT_TRUE(GetNamedTimeZoneInformation("W. Europe Standard Time", info, warning));
     EXPECT_TRUE(warning.empty());
+    EXPECT_FALSE(info.Listed.empty()) << "the file's transitions come along";
+    info.Listed.clear();
+    info.FirstUtOffset = 0;
+    info.FirstIsDaylight = false;
     EXPECT_EQ(Parsed("CET-1CEST,M3.5.0,M10.5.0/3"), info);
     EXPECT_FALSE(GetNamedTimeZoneInformation("Atlantis Standard Time", info, warning));
 }

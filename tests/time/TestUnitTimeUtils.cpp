@@ -172,8 +172,11 @@ TEST(TimeZoneUtils, UTCToLocalAgreesWithTheCLibraryHourByHour) {
     for (const char* zone : {"Europe/Dublin", "America/Nuuk", "Asia/Jerusalem", "America/Santiago",
                              "Pacific/Chatham", "Australia/Lord_Howe", "America/St_Johns"})
         compared += CompareWithCLibrary(zone, 2026);
+    // Listed years that differ from the footer rule (a fixed +01 there, +00 in each Ramadan in the list).
+    for (int year : {2026, 2027})
+        compared += CompareWithCLibrary("Africa/Casablanca", year);
     std::printf("instants compared with localtime_r: %d\n", compared);
-    EXPECT_EQ(2 * (6 * 8784 + 15 * 8760), compared);
+    EXPECT_EQ(2 * (6 * 8784 + 17 * 8760), compared);
 }
 
 TEST(TimeZoneUtils, CentralEuropeanRuleAndItsBoundaries) {
@@ -239,6 +242,54 @@ TEST(TimeZoneUtils, ZoneTimeToUTCInSkippedAndRepeatedHours) {
         FAIL() << "no error for an unknown zone";
     } catch (const Exception& e) {
         EXPECT_STREQ("TimeZone Atlantis Standard Time not found in Registry", e.what());
+    }
+}
+
+TEST(TimeZoneUtils, ListedYearsOverruleTheFooterRuleWhichHoldsOnlyBeyondThem) {
+    // Casablanca's footer says +01 all year; its data list +00 from 2027-02-07 02:00 UTC to 2027-03-14
+    // 02:00 UTC, and such periods every year up to 2087.
+    TScopedTZ tz("Africa/Casablanca");
+    TTimeZoneUtils utils;
+    const TTimeZoneInformation zone = utils.ZoneInformation();
+    ASSERT_EQ(-60, zone.Bias);
+    ASSERT_EQ(0, zone.DaylightDate.wMonth);
+    struct TCase {
+        TDateTime Utc, Local;
+        const char* What;
+    };
+    for (const TCase& c : {
+             TCase{At(2027, 2, 7, 1, 59, 59), At(2027, 2, 7, 2, 59, 59), "before the listed change"},
+             TCase{At(2027, 2, 7, 2), At(2027, 2, 7, 2), "at the listed change"},
+             TCase{At(2027, 2, 20, 12), At(2027, 2, 20, 12), "inside the listed period"},
+             TCase{At(2027, 3, 14, 1, 59, 59), At(2027, 3, 14, 1, 59, 59), "end of the listed period"},
+             TCase{At(2027, 3, 14, 2), At(2027, 3, 14, 3), "after the listed period"},
+             TCase{At(2027, 7, 1, 12), At(2027, 7, 1, 13), "summer"},
+             TCase{At(2100, 7, 1, 12), At(2100, 7, 1, 13), "beyond the listed years: the footer"},
+             TCase{At(1900, 7, 1, 12), At(1900, 7, 1, 11, 29, 40),
+                   "before the first transition: local mean time"},
+         })
+        ExpectSameMs(c.Local, utils.UTCToLocal(c.Utc), c.What);
+
+    // The named zone of the same data, read back: a skipped hour gives 0, a repeated one daylight time.
+    const std::string morocco = "Morocco Standard Time";
+    struct TBack {
+        TDateTime Local, Utc;
+        const char* What;
+    };
+    for (const TBack& c : {
+             TBack{At(2027, 2, 20, 12), At(2027, 2, 20, 12), "inside the listed period"},
+             TBack{At(2027, 7, 1, 13), At(2027, 7, 1, 12), "summer"},
+             TBack{At(2027, 3, 14, 2, 30), 0, "skipped at the end of the period"},
+             TBack{At(2027, 2, 7, 2, 30), At(2027, 2, 7, 2, 30),
+                   "repeated, read as the listed daylight time"},
+             TBack{At(2027, 2, 7, 1, 30), At(2027, 2, 7, 0, 30), "before the repeated hour"},
+             TBack{At(2100, 7, 1, 13), At(2100, 7, 1, 12), "beyond the listed years"},
+         }) {
+        const TDateTime utc = utils.ZoneTimeToUTC(morocco, c.Local);
+        if (c.Utc == 0)
+            EXPECT_EQ(0, utc) << c.What << ": " << Text(utc);
+        else
+            ExpectSameMs(c.Utc, utc, c.What);
     }
 }
 
