@@ -78,6 +78,56 @@ TDateTime ListedUTCToLocal(const TTimeZoneInformation& zone, TDateTime utc) {
     return utc + (at ? at->UtOffset : zone.FirstUtOffset) / SecsPerDay;
 }
 
+// Local time for a UTC moment from the zone's rule, given the rule's transitions of the moment's year.
+TDateTime RuleUTCToLocal(const TTimeZoneInformation& zone, const TZoneTransitions& transitions,
+                         TDateTime utc) {
+    if (!transitions.HasDaylightSaving()) return utc - zone.Bias / MinsPerDay;
+    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
+    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
+    const TDateTime daylightStart = transitions.DaylightStart + standardOffset;
+    const TDateTime daylightEnd = transitions.StandardStart + daylightOffset;
+    if (daylightStart < daylightEnd)
+        return InPeriod(utc, daylightStart, daylightEnd) ? utc - daylightOffset : utc - standardOffset;
+    return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
+}
+
+struct TLocalReading {
+    TDateTime Local;
+    bool Daylight;
+};
+
+TLocalReading ZoneLocal(const TTimeZoneInformation& zone, TDateTime utc) {
+    if (ListedDecides(zone, utc)) {
+        const TListedTransition* at = ListedAt(zone, utc);
+        return {ListedUTCToLocal(zone, utc), at ? at->IsDaylight : zone.FirstIsDaylight};
+    }
+    const TDateTime local = HasCalendarYear(utc)
+                                ? RuleUTCToLocal(zone, GetTransitions(zone, YearOf(utc)), utc)
+                                : utc - zone.Bias / MinsPerDay;
+    const double offsetMinutes = std::round((local - utc) * MinsPerDay);
+    return {local, zone.DaylightDate.wMonth != 0 && offsetMinutes == -(zone.Bias + zone.DaylightBias)};
+}
+
+// Every offset the zone has within a day of the local time is tried; a time no offset reads back to is
+// skipped (0), one that two read back to is repeated and counts as daylight time, else the earlier.
+TDateTime ListedZoneTimeToUTC(const TTimeZoneInformation& zone, TDateTime t) {
+    bool found = false;
+    TDateTime best = 0;
+    bool bestDaylight = false;
+    // Offsets span less than a day, so the offsets a day either side are all the local time can have.
+    for (const TDateTime probe : {t - 1, t + 1}) {
+        const TDateTime utc = t - (ZoneLocal(zone, probe).Local - probe);
+        const TLocalReading back = ZoneLocal(zone, utc);
+        if (std::fabs(back.Local - t) > RoundingAllowance) continue;
+        if (!found || (back.Daylight && !bestDaylight) || (back.Daylight == bestDaylight && utc < best)) {
+            best = utc;
+            bestDaylight = back.Daylight;
+        }
+        found = true;
+    }
+    return found ? best : 0;
+}
+
 // Logs a reason once, not again on every change check that finds the same damaged zone data.
 TTimeZoneInformation ReadComputerZone(std::string& lastWarning) {
     std::string warning;
@@ -329,72 +379,8 @@ TDateTime TTimeZoneUtils::UTCToLocal(TDateTime utc) {
         FCachedTransitions = GetTransitions(zone, year);
         FCachedYear = year;
     }
-    const TZoneTransitions& transitions = FCachedTransitions;
-    if (!transitions.HasDaylightSaving()) return utc - zone.Bias / MinsPerDay;
-    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
-    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
-    const TDateTime daylightStart = transitions.DaylightStart + standardOffset;
-    const TDateTime daylightEnd = transitions.StandardStart + daylightOffset;
-    if (daylightStart < daylightEnd)
-        return InPeriod(utc, daylightStart, daylightEnd) ? utc - daylightOffset : utc - standardOffset;
-    return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
+    return RuleUTCToLocal(zone, FCachedTransitions, utc);
 }
-
-namespace {
-
-// Local time for a UTC moment from the zone's rule alone.
-TDateTime RuleUTCToLocal(const TTimeZoneInformation& zone, TDateTime utc) {
-    if (!HasCalendarYear(utc)) return utc - zone.Bias / MinsPerDay;
-    const TZoneTransitions transitions = GetTransitions(zone, YearOf(utc));
-    if (!transitions.HasDaylightSaving()) return utc - zone.Bias / MinsPerDay;
-    const double standardOffset = (zone.Bias + zone.StandardBias) / MinsPerDay;
-    const double daylightOffset = (zone.Bias + zone.DaylightBias) / MinsPerDay;
-    const TDateTime daylightStart = transitions.DaylightStart + standardOffset;
-    const TDateTime daylightEnd = transitions.StandardStart + daylightOffset;
-    if (daylightStart < daylightEnd)
-        return InPeriod(utc, daylightStart, daylightEnd) ? utc - daylightOffset : utc - standardOffset;
-    return InPeriod(utc, daylightEnd, daylightStart) ? utc - standardOffset : utc - daylightOffset;
-}
-
-struct TLocalReading {
-    TDateTime Local;
-    bool Daylight;
-};
-
-TLocalReading ZoneLocal(const TTimeZoneInformation& zone, TDateTime utc) {
-    if (ListedDecides(zone, utc)) {
-        const TListedTransition* at = ListedAt(zone, utc);
-        return {ListedUTCToLocal(zone, utc), at ? at->IsDaylight : zone.FirstIsDaylight};
-    }
-    const TDateTime local = RuleUTCToLocal(zone, utc);
-    const double offsetMinutes = std::round((local - utc) * MinsPerDay);
-    return {local, zone.DaylightDate.wMonth != 0 && offsetMinutes == -(zone.Bias + zone.DaylightBias)};
-}
-
-// Every offset the zone has within a day of the local time is tried; a time no offset reads back to is
-// skipped (0), one that two read back to is repeated and counts as daylight time, else the earlier.
-TDateTime ListedZoneTimeToUTC(const TTimeZoneInformation& zone, TDateTime t) {
-    double offsets[2];
-    int count = 0;
-    for (const TDateTime probe : {t - 1, t + 1})
-        offsets[count++] = ZoneLocal(zone, probe).Local - probe;
-    bool found = false;
-    TDateTime best = 0;
-    bool bestDaylight = false;
-    for (const double offset : offsets) {
-        const TDateTime utc = t - offset;
-        const TLocalReading back = ZoneLocal(zone, utc);
-        if (std::fabs(back.Local - t) > RoundingAllowance) continue;
-        if (!found || (back.Daylight && !bestDaylight) || (back.Daylight == bestDaylight && utc < best)) {
-            best = utc;
-            bestDaylight = back.Daylight;
-        }
-        found = true;
-    }
-    return found ? best : 0;
-}
-
-} // namespace
 
 TDateTime TTimeZoneUtils::ZoneTimeToUTC(const std::string& zoneName, TDateTime t) {
     CheckForChange();
