@@ -169,7 +169,13 @@ bool TXMLeBayFetchTokenParser::ParseToken(TStream* stream, std::string& token) {
     try {
         if (!stream) throw EXMLDomError("No response stream");
         if (!LoadResponse(*stream)) return false;
-        token = ReadChildText(FRootNode, "eBayAuthToken");
+        const std::string value = ReadChildText(FRootNode, "eBayAuthToken");
+        // Storing an empty token as a success would sign the user out while saying all went well.
+        if (value.empty()) {
+            StoreDataParseFailure();
+            return false;
+        }
+        token = value;
         return true;
     } catch (const Exception&) {
         // The token thread has no handler of its own: an exception leaving it would end the process.

@@ -65,8 +65,9 @@ protected:
 // The token of the FetchToken answer.
 class TXMLeBayFetchTokenParser : public TXMLeBayApiResultParser {
 public:
-    // True with token = eBayAuthToken ("" when missing) for a successful answer; false with the token
-    // unchanged for a failed one, a missing stream or bytes that are no XML (code 3 stored then).
+    // True with token = eBayAuthToken for a successful answer that carries one; false with the token
+    // unchanged otherwise (code 3 stored for a missing stream, bytes that are no XML or an answer without a
+    // token).
     bool ParseToken(TStream* stream, std::string& token);
 };
 

@@ -240,6 +240,17 @@ TEST(XMLeBayFetchTokenParser, ReadsTheTokenOrLeavesItAlone) {
         EXPECT_EQ(kept, "kept");
         EXPECT_EQ(failing.GetResultCode(), c.Expected);
     }
+    const std::string head = "<FetchTokenResponse><Ack>Success</Ack>";
+    for (const std::string& body :
+         {head + "</FetchTokenResponse>", head + "<eBayAuthToken> </eBayAuthToken></FetchTokenResponse>"}) {
+        SCOPED_TRACE(body);
+        TXMLeBayFetchTokenParser tokenless;
+        std::string kept = "kept";
+        TMemoryStream answer(body);
+        EXPECT_FALSE(tokenless.ParseToken(&answer, kept));
+        EXPECT_EQ(kept, "kept");
+        EXPECT_EQ(tokenless.GetResultCode(), Code::prDataParseFailed);
+    }
     TXMLeBayFetchTokenParser unused;
     EXPECT_EQ(unused.GetResultCode(), Code::prUnknownRoot) << "nothing loaded is no known answer";
 
