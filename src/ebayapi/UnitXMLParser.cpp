@@ -137,16 +137,26 @@ bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& lis
     }
 
     try {
+        // eBay leaves out the containers of an empty list: no WatchList, or one without an ItemArray.
         const TXMLNode watchList = Child(FRootNode, "WatchList");
         if (!watchList) {
-            StoreDataParseFailure();
-            return false;
+            // Another call's answer is no watch list at all, empty or not.
+            if (!SameText(FRootNode.NodeName(), "GetMyeBayBuyingResponse")) {
+                StoreDataParseFailure();
+                return false;
+            }
+            TotalNumberOfPages = 0;
+            return true;
         }
         const TXMLNode pagination = Child(watchList, "PaginationResult");
         TotalNumberOfPages = ReadChildInteger(pagination, "TotalNumberOfPages", 0);
 
         const TXMLNode itemArray = Child(watchList, "ItemArray");
         if (!itemArray) {
+            // Only a list that says it holds no entries may lack its items; one that counts entries lost
+            // them.
+            const int entries = ReadChildInteger(pagination, "TotalNumberOfEntries", -1);
+            if (!pagination || entries == 0 || (entries < 0 && TotalNumberOfPages == 0)) return true;
             StoreDataParseFailure();
             return false;
         }

@@ -51,9 +51,10 @@ private:
 // One page of the GetMyeBayBuying answer into auction items.
 class TXMLMyEbayWatchListParser : public TXMLeBayApiResultParser {
 public:
-    // Appends the page's items to list (emptied first unless append) and reads the page count. False for an
-    // answer judged a failure (list untouched), for one that is no XML or has no readable watch list (code 3
-    // stored); items appended before a damaged item stay.
+    // Appends the page's items to list (emptied first unless append) and reads the page count. An answer
+    // without a WatchList, with an empty one or with one whose pagination counts 0 entries is an empty list.
+    // False for an answer judged a failure (list untouched), for one that is no XML or has no readable watch
+    // list (code 3 stored); items appended before a damaged item stay.
     virtual bool ParseWatchList(TStream* stream, TResultList& list, bool append);
     // The page count of the last parsed page; 0 when it did not say.
     int TotalNumberOfPages = 0;

@@ -145,6 +145,9 @@ TEST(XMLMyEbayWatchListParser, OutcomeOfEachKindOfAnswer) {
     const TCase cases[] = {
         {"watchlist_empty.xml", true, Code::prNoError, 0, 0},
         {"watchlist_warning.xml", true, Code::prApiWarning, 1, 1},
+        {"watchlist_empty_pagination_only.xml", true, Code::prNoError, 0, 0},
+        {"watchlist_empty_element.xml", true, Code::prNoError, 0, 0},
+        {"watchlist_absent.xml", true, Code::prNoError, 0, 0},
         {"watchlist_no_itemarray.xml", false, Code::prDataParseFailed, 0, 2},
         {"fetchtoken_success.xml", false, Code::prDataParseFailed, 0, 0},
         {"token_invalid.xml", false, Code::prTokenInvalid, 0, 0},
