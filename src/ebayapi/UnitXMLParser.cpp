@@ -99,6 +99,8 @@ void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuct
         item.Link = ReadChildText(details, "ViewItemURL");
     }
     item.ListingType = ReadChildText(node, "ListingType");
+    // A fixed-price listing is bought at its price, never bid on: the page shows it that way.
+    item.BuyNow = item.ListingType == "FixedPriceItem" || item.ListingType == "StoresFixedPrice";
     if (const TXMLNode seller = Child(node, "Seller")) item.SellerName = ReadChildText(seller, "UserID");
 
     if (const TXMLNode status = Child(node, "SellingStatus")) {

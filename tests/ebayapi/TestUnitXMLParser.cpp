@@ -68,6 +68,7 @@ TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
     EXPECT_DOUBLE_EQ(full.EndTime, At(2009, 3, 15, 18, 30, 0)) << "GMT as sent, no conversion";
     EXPECT_EQ(full.Link, "http://cgi.ebay.com/ws/eBayISAPI.dll?ViewItem&item=110039437821");
     EXPECT_EQ(full.ListingType, "Chinese");
+    EXPECT_FALSE(full.BuyNow) << "an auction, even with a buy-it-now price";
     EXPECT_EQ(full.SellerName, "camera_corner");
     EXPECT_FLOAT_EQ(full.PriceStandard, 88.0f);
     EXPECT_EQ(full.CurrencyID, 1);
@@ -103,6 +104,7 @@ TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
     EXPECT_EQ(uk.GaleryLink, "");
     EXPECT_FALSE(uk.HasGaleryPic);
     EXPECT_EQ(uk.Quantity, 12);
+    EXPECT_TRUE(uk.BuyNow) << uk.ListingType;
 
     const TSearchResultAuctionDetails& odd = list.GetAuction(3);
     EXPECT_EQ(odd.Description, "Spaces around");
@@ -286,5 +288,26 @@ TEST(XMLeBaySessionIDParser, AnAnswerWithoutASessionIdIsAFailure) {
         EXPECT_EQ(parser.ParseSessionID(&answer, sessionId), c.Succeeds);
         EXPECT_EQ(sessionId, c.SessionID);
         EXPECT_EQ(parser.GetResultCode(), c.Expected);
+    }
+}
+
+TEST(XMLMyEbayWatchListParser, FixedPriceListingsAreBuyItNowOffers) {
+    struct TCase {
+        const char* ListingType;
+        bool BuyNow;
+    };
+    const TCase cases[] = {{"FixedPriceItem", true}, {"StoresFixedPrice", true}, {"Chinese", false},
+                           {"AdType", false},        {"fixedpriceitem", false},  {"", false}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.ListingType);
+        TMemoryStream answer(
+            std::string("<GetMyeBayBuyingResponse><Ack>Success</Ack><WatchList><ItemArray><Item>"
+                        "<ItemID>1</ItemID><ListingType>") +
+            c.ListingType + "</ListingType></Item></ItemArray></WatchList></GetMyeBayBuyingResponse>");
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        ASSERT_TRUE(parser.ParseWatchList(&answer, list, false));
+        ASSERT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.GetAuction(0).BuyNow, c.BuyNow);
     }
 }
