@@ -83,12 +83,13 @@ std::string TextOfFile(const std::string& s) {
         if (s.compare(i, ControlMarkSize, ControlMark) == 0 && i + 2 * ControlMarkSize <= s.size()) {
             const std::string_view next(s.data() + i + ControlMarkSize, ControlMarkSize);
             const unsigned char code = static_cast<unsigned char>(next[2]) & 0x3F;
-            if (next == ControlMark || (next.substr(0, 2) == "\xEE\x80" && code != 0 && code < 0x20 &&
-                                        IsControlXmlCannotHold(code) && next == MarkedCode(code))) {
-                if (next == ControlMark)
-                    out += ControlMark;
-                else
-                    out += static_cast<char>(code);
+            if (next == ControlMark) {
+                out += ControlMark;
+                i += 2 * ControlMarkSize;
+                continue;
+            }
+            if (code != 0 && IsControlXmlCannotHold(code) && next == MarkedCode(code)) {
+                out += static_cast<char>(code);
                 i += 2 * ControlMarkSize;
                 continue;
             }
@@ -299,6 +300,8 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     item.NeverEnding = r.ReadBoolean(a.Get(ieNeverEnding));
     item.DetailImageLink = TextOfFile(r.ReadText(a.Get(ieDetailImageLink)));
     r.ReadStrings(a.Get(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
+    for (std::string& link : item.DetailGalleryLinks)
+        link = TextOfFile(link);
     item.RelatedGroup = r.ReadInt64(a.Get(ieRelatedGroup), 0);
     item.FullKey = TextOfFile(r.ReadText(a.Get(ieFullKey)));
     item.LastUpdate = r.ReadDateTime(a.Get(ieLastUpdate));
