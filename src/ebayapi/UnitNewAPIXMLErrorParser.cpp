@@ -3,6 +3,8 @@
 #include "items/UnitParserBaseXML.h"
 #include "support/UnitUtils.h"
 
+#include <vector>
+
 namespace {
 
 const char* const SNoResults = "The retrieved data contain no results.";
@@ -82,16 +84,39 @@ void TEbayAPIXMLErrorParser::ParseErrors(const TXMLNode& root) {
         FRootRecognised = !root.IsNull() && IsKnownRoot(root.NodeName());
         if (!FRootRecognised) return;
         TParserBaseXML reader;
-        const TXMLNode errors = TParserBaseXML::Child(root, "Errors");
-        if (!errors) return;
-        // The older layout wraps the entry in "Error"; the newer one puts its fields into "Errors" itself.
-        TXMLNode entry = TParserBaseXML::Child(errors, "Error");
-        if (!entry) entry = errors;
+        const bool ackFailure = SameText(reader.ReadChildText(root, "Ack"), "Failure");
+        // The older layout wraps each entry in "Error"; the newer one repeats "Errors" with the fields
+        // inside.
+        std::vector<TXMLNode> entries;
+        for (pugi::xml_node errors : root.Raw().children("Errors")) {
+            bool wrapped = false;
+            for (pugi::xml_node error : errors.children("Error")) {
+                entries.emplace_back(error);
+                wrapped = true;
+            }
+            if (!wrapped) entries.emplace_back(errors);
+        }
+        if (entries.empty()) {
+            // A failure without any entry must still read as one, only without a code or text.
+            if (ackFailure) FSeverity = TEbayErrorSeverity::esError;
+            return;
+        }
+        TXMLNode entry = entries.front();
+        // A failed call may list warnings before its error; the error is what the user needs to see.
+        if (ackFailure)
+            for (const TXMLNode& candidate : entries)
+                if (SeverityFromText(reader.ReadChildText(candidate, "SeverityCode")) ==
+                    TEbayErrorSeverity::esError) {
+                    entry = candidate;
+                    break;
+                }
         if (TParserBaseXML::Child(entry, "ErrorCode"))
             FErrorCode = reader.ReadChildInteger(entry, "ErrorCode", 0);
         else if (TParserBaseXML::Child(entry, "Code"))
             FErrorCode = reader.ReadChildInteger(entry, "Code", 0);
         FSeverity = SeverityFromText(reader.ReadChildText(entry, "SeverityCode"));
+        // An answer that says it failed is never a success, whatever its entries' severities.
+        if (ackFailure) FSeverity = TEbayErrorSeverity::esError;
         if (TParserBaseXML::Child(entry, "ErrorClassification"))
             FClassification = ClassificationFromText(reader.ReadChildText(entry, "ErrorClassification"));
         else if (TParserBaseXML::Child(entry, "ErrorClass"))

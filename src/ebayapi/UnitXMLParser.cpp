@@ -103,6 +103,8 @@ void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuct
         item.Link = ReadChildText(details, "ViewItemURL");
     }
     item.ListingType = ReadChildText(node, "ListingType");
+    // A fixed-price listing is bought at its price, never bid on: the page shows it that way.
+    item.BuyNow = item.ListingType == "FixedPriceItem" || item.ListingType == "StoresFixedPrice";
     if (const TXMLNode seller = Child(node, "Seller")) item.SellerName = ReadChildText(seller, "UserID");
 
     if (const TXMLNode status = Child(node, "SellingStatus")) {
@@ -141,16 +143,26 @@ bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& lis
     }
 
     try {
+        // eBay leaves out the containers of an empty list: no WatchList, or one without an ItemArray.
         const TXMLNode watchList = Child(FRootNode, "WatchList");
         if (!watchList) {
-            StoreDataParseFailure();
-            return false;
+            // Another call's answer is no watch list at all, empty or not.
+            if (!SameText(FRootNode.NodeName(), "GetMyeBayBuyingResponse")) {
+                StoreDataParseFailure();
+                return false;
+            }
+            TotalNumberOfPages = 0;
+            return true;
         }
         const TXMLNode pagination = Child(watchList, "PaginationResult");
         TotalNumberOfPages = ReadChildInteger(pagination, "TotalNumberOfPages", 0);
 
         const TXMLNode itemArray = Child(watchList, "ItemArray");
         if (!itemArray) {
+            // Only a list that says it holds no entries may lack its items; one that counts entries lost
+            // them.
+            const int entries = ReadChildInteger(pagination, "TotalNumberOfEntries", -1);
+            if (!pagination || entries == 0 || (entries < 0 && TotalNumberOfPages == 0)) return true;
             StoreDataParseFailure();
             return false;
         }
@@ -173,7 +185,13 @@ bool TXMLeBayFetchTokenParser::ParseToken(TStream* stream, std::string& token) {
     try {
         if (!stream) throw EXMLDomError("No response stream");
         if (!LoadResponse(*stream)) return false;
-        token = ReadChildText(FRootNode, "eBayAuthToken");
+        const std::string value = ReadChildText(FRootNode, "eBayAuthToken");
+        // Storing an empty token as a success would sign the user out while saying all went well.
+        if (value.empty()) {
+            StoreDataParseFailure();
+            return false;
+        }
+        token = value;
         return true;
     } catch (const Exception&) {
         // The token thread has no handler of its own: an exception leaving it would end the process.

@@ -51,9 +51,10 @@ private:
 // One page of the GetMyeBayBuying answer into auction items.
 class TXMLMyEbayWatchListParser : public TXMLeBayApiResultParser {
 public:
-    // Appends the page's items to list (emptied first unless append) and reads the page count. False for an
-    // answer judged a failure (list untouched), for one that is no XML or has no readable watch list (code 3
-    // stored); items appended before a damaged item stay.
+    // Appends the page's items to list (emptied first unless append) and reads the page count. An answer
+    // without a WatchList, with an empty one or with one whose pagination counts 0 entries is an empty list.
+    // False for an answer judged a failure (list untouched), for one that is no XML or has no readable watch
+    // list (code 3 stored); items appended before a damaged item stay.
     virtual bool ParseWatchList(TStream* stream, TResultList& list, bool append);
     // The page count of the last parsed page; 0 when it did not say.
     int TotalNumberOfPages = 0;
@@ -65,8 +66,9 @@ protected:
 // The token of the FetchToken answer.
 class TXMLeBayFetchTokenParser : public TXMLeBayApiResultParser {
 public:
-    // True with token = eBayAuthToken ("" when missing) for a successful answer; false with the token
-    // unchanged for a failed one, a missing stream or bytes that are no XML (code 3 stored then).
+    // True with token = eBayAuthToken for a successful answer that carries one; false with the token
+    // unchanged otherwise (code 3 stored for a missing stream, bytes that are no XML or an answer without a
+    // token).
     bool ParseToken(TStream* stream, std::string& token);
 };
 

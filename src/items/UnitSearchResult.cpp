@@ -62,9 +62,10 @@ std::string TCustomSearchResultAuction::GetPriceText() const {
 }
 
 std::string TCustomSearchResultAuction::GetBuyNowPriceText() const {
+    // An auction with a buy-it-now option has its price too; only a fixed-price offer falls back.
+    if (PriceBuyNow > 0) return PriceValueText(PriceBuyNow) + " " + GetCurrencySymbol();
     if (!BuyNow) return SNoValue;
-    const float value = PriceBuyNow > 0 ? PriceBuyNow : PriceStandard;
-    return PriceValueText(value) + " " + GetCurrencySymbol();
+    return PriceValueText(PriceStandard) + " " + GetCurrencySymbol();
 }
 
 std::string TCustomSearchResultAuction::GetShippingCostsText() const {

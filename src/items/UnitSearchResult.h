@@ -67,7 +67,8 @@ public:
     std::string GetCurrencySymbol() const;
     // "-" for an item without any price; otherwise "12,50 €" with the user's decimal separator.
     std::string GetPriceText() const;
-    // "-" unless the item is a buy-it-now offer.
+    // The buy-it-now price whenever it is above 0; otherwise the standard price of a buy-it-now offer, and
+    // "-" for any other item.
     std::string GetBuyNowPriceText() const;
     std::string GetShippingCostsText() const;
     // "-" for a never-ending item or one without an end time; otherwise the remaining time until the end.

@@ -308,7 +308,20 @@ std::string TXMLDocument::SaveToXML() const {
         if (n.type() == pugi::node_declaration) continue;
         n.print(out, "", pugi::format_raw, pugi::encoding_utf8);
     }
-    return out.str();
+    // A raw carriage return in a text would come back as a line feed, as every XML reader normalises line
+    // ends; as a reference it survives. Attribute values already hold it as one, and the raw output has no
+    // other line ends, so every raw one here belongs to a text.
+    std::string xml = out.str();
+    if (xml.find('\r') == std::string::npos) return xml;
+    std::string escaped;
+    escaped.reserve(xml.size() + 16);
+    for (const char c : xml) {
+        if (c == '\r')
+            escaped += "&#13;";
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 void TXMLDocument::SaveToFile(const std::string& path) const {

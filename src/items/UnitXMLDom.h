@@ -85,7 +85,8 @@ public:
     // Makes a new document element, replacing any content.
     TXMLNode CreateDocumentElement(const std::string& name);
 
-    // The document as UTF-8 text with a declaration that says so.
+    // The document as UTF-8 text with a declaration that says so; carriage returns in texts are written as
+    // references so that they read back as they were.
     std::string SaveToXML() const;
     // Replaces the file atomically: a failure leaves the old file whole.
     void SaveToFile(const std::string& path) const;

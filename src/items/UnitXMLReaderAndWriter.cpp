@@ -32,25 +32,69 @@ size_t Utf8SequenceAt(std::string_view s, size_t i) {
     return s[i] == '\0' ? 0 : Utf8SequenceLength(s, i);
 }
 
+// XML 1.0 cannot hold the control characters below U+0020 other than tab, line feed and carriage return, not
+// even as references. Each is stored as the private-use mark U+E000 followed by U+E000 plus its code, and a
+// U+E000 of the text itself as two marks, so that the file stays valid and the text reads back the same.
+const char* const ControlMark = "\xEE\x80\x80"; // U+E000
+constexpr size_t ControlMarkSize = 3;
+
+bool IsControlXmlCannotHold(unsigned char c) {
+    return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// The character U+E000 + code (code below 0x20) in UTF-8.
+std::string MarkedCode(unsigned char code) {
+    return std::string{'\xEE', '\x80', static_cast<char>(0x80 | code)};
+}
+
 // Text as the file can hold it. A byte that is no UTF-8 would make the whole file unreadable on the next
 // load, so it becomes U+FFFD; a zero byte would cut the rest of the text off, so it goes.
 std::string FileText(std::string_view s) {
-    size_t valid = 0;
-    while (valid < s.size()) {
-        const size_t len = Utf8SequenceAt(s, valid);
-        if (len == 0) break;
-        valid += len;
-    }
-    if (valid == s.size()) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c != 0 && IsControlXmlCannotHold(c)) {
+            out += ControlMark;
+            out += MarkedCode(c);
+            ++i;
+            continue;
+        }
         if (const size_t len = Utf8SequenceAt(s, i)) {
-            out.append(s.substr(i, len));
+            const std::string_view sequence = s.substr(i, len);
+            if (sequence == ControlMark) out += ControlMark;
+            out.append(sequence);
             i += len;
             continue;
         }
-        if (s[i] != '\0') out += "\xEF\xBF\xBD";
+        if (c != '\0') out += "\xEF\xBF\xBD";
+        ++i;
+    }
+    return out;
+}
+
+// The text FileText stored, from the file's text. Files of earlier versions hold no marks; a mark that is not
+// followed by a stored code stays as it is.
+std::string TextOfFile(const std::string& s) {
+    if (s.find(ControlMark) == std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        if (s.compare(i, ControlMarkSize, ControlMark) == 0 && i + 2 * ControlMarkSize <= s.size()) {
+            const std::string_view next(s.data() + i + ControlMarkSize, ControlMarkSize);
+            const unsigned char code = static_cast<unsigned char>(next[2]) & 0x3F;
+            if (next == ControlMark) {
+                out += ControlMark;
+                i += 2 * ControlMarkSize;
+                continue;
+            }
+            if (code != 0 && IsControlXmlCannotHold(code) && next == MarkedCode(code)) {
+                out += static_cast<char>(code);
+                i += 2 * ControlMarkSize;
+                continue;
+            }
+        }
+        out += s[i];
         ++i;
     }
     return out;
@@ -217,35 +261,35 @@ bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultLis
 void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
                                                 TSearchResultAuctionDetails& item) {
     TAuctionElements a(auction);
-    item.Description = r.ReadText(a.Get(ieDescription));
+    item.Description = TextOfFile(r.ReadText(a.Get(ieDescription)));
     item.MarketPlaceID = r.ReadInteger(a.Get(ieMarketPlaceID), 0);
-    item.MarketPlaceName = r.ReadText(a.Get(ieMarketPlaceName));
+    item.MarketPlaceName = TextOfFile(r.ReadText(a.Get(ieMarketPlaceName)));
     item.Category = r.ReadInteger(a.Get(ieCategory), 0);
     item.BuyNow = r.ReadBoolean(a.Get(ieBuyNow));
     item.BidCount = r.ReadInteger(a.Get(ieBidCount), 0);
     item.HasPic = r.ReadBoolean(a.Get(ieHasPic));
     item.HasGaleryPic = r.ReadBoolean(a.Get(ieHasGaleryPic));
-    item.PictureFilename = r.ReadText(a.Get(iePictureFilename));
+    item.PictureFilename = TextOfFile(r.ReadText(a.Get(iePictureFilename)));
     item.EndTime = r.ReadDateTime(a.Get(ieEndTime));
     item.PriceStandard = ToSingle(r.ReadFloat(a.Get(iePriceStandard), 0));
     item.PriceBuyNow = ToSingle(r.ReadFloat(a.Get(iePriceBuyNow), 0));
-    item.ArticleNumber = r.ReadText(a.Get(ieArticleNumber));
-    item.Link = r.ReadText(a.Get(ieLink));
-    item.GaleryLink = r.ReadText(a.Get(ieGaleryLink));
+    item.ArticleNumber = TextOfFile(r.ReadText(a.Get(ieArticleNumber)));
+    item.Link = TextOfFile(r.ReadText(a.Get(ieLink)));
+    item.GaleryLink = TextOfFile(r.ReadText(a.Get(ieGaleryLink)));
     item.CurrencyID = r.ReadInteger(a.Get(ieCurrencyID), 0);
     item.Quantity = r.ReadInteger(a.Get(ieQuantity), 0);
     item.SideID = r.ReadInteger(a.Get(ieSideID), 0);
     item.MinimumToBid = ToSingle(r.ReadFloat(a.Get(ieMinimumToBid), 0));
     item.ShippingAmount = ToSingle(r.ReadFloat(a.Get(ieShippingAmount), 0));
-    item.ShippingTo = r.ReadText(a.Get(ieShippingTo));
+    item.ShippingTo = TextOfFile(r.ReadText(a.Get(ieShippingTo)));
     item.Stars = ToSingle(r.ReadFloat(a.Get(ieStars), 0));
-    item.Region = r.ReadText(a.Get(ieRegion));
-    item.Location = r.ReadText(a.Get(ieLocation));
+    item.Region = TextOfFile(r.ReadText(a.Get(ieRegion)));
+    item.Location = TextOfFile(r.ReadText(a.Get(ieLocation)));
     item.FeedBack = r.ReadInteger(a.Get(ieFeedBack), 0);
     item.PositiveFeedB = ToSingle(r.ReadFloat(a.Get(iePositiveFeedB), 0));
     item.MemberSince = r.ReadDateTime(a.Get(ieMemberSince));
-    item.QuestionLink = r.ReadText(a.Get(ieQuestionLink));
-    item.SellerName = r.ReadText(a.Get(ieSellerName));
+    item.QuestionLink = TextOfFile(r.ReadText(a.Get(ieQuestionLink)));
+    item.SellerName = TextOfFile(r.ReadText(a.Get(ieSellerName)));
     item.Reminded = r.ReadBoolean(a.Get(ieReminded));
     const int remindType = r.ReadInteger(a.Get(ieRemindType), 0);
     item.RemindType =
@@ -254,18 +298,20 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     // A missing or unreadable priority is 0 here, not the 1 a new item starts with.
     item.Priority = r.ReadInteger(a.Get(iePriority), 0);
     item.NeverEnding = r.ReadBoolean(a.Get(ieNeverEnding));
-    item.DetailImageLink = r.ReadText(a.Get(ieDetailImageLink));
+    item.DetailImageLink = TextOfFile(r.ReadText(a.Get(ieDetailImageLink)));
     r.ReadStrings(a.Get(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
+    for (std::string& link : item.DetailGalleryLinks)
+        link = TextOfFile(link);
     item.RelatedGroup = r.ReadInt64(a.Get(ieRelatedGroup), 0);
-    item.FullKey = r.ReadText(a.Get(ieFullKey));
+    item.FullKey = TextOfFile(r.ReadText(a.Get(ieFullKey)));
     item.LastUpdate = r.ReadDateTime(a.Get(ieLastUpdate));
-    item.Freetext = r.ReadText(a.Get(ieFreetext));
-    item.SkypeID = r.ReadText(a.Get(ieSkypeID));
+    item.Freetext = TextOfFile(r.ReadText(a.Get(ieFreetext)));
+    item.SkypeID = TextOfFile(r.ReadText(a.Get(ieSkypeID)));
     const int skypeOption = r.ReadInteger(a.Get(ieSkypeContactOption), 0);
     item.SkypeContactOption = skypeOption >= 0 && skypeOption <= MaxSkypeContactOption
                                   ? static_cast<TSkypeContactOption>(skypeOption)
                                   : 0;
-    item.HighBidder = r.ReadText(a.Find(ieHighBidder));
+    item.HighBidder = TextOfFile(r.ReadText(a.Find(ieHighBidder)));
 }
 
 void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultList& list) {

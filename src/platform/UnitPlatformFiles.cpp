@@ -3,6 +3,7 @@
 #include "support/UnitExceptions.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -25,10 +26,25 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The process's file creation mask. /proc tells it without changing it: umask() reads it only by setting it,
+// which would race with other threads creating files. Without /proc the usual 022 stands in.
+mode_t CurrentUmask() {
+    std::string status;
+    if (!TryReadFileBytes("/proc/self/status", status)) return 022;
+    const size_t at = status.find("\nUmask:");
+    if (at == std::string::npos) return 022;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(status.c_str() + at + 7, &end, 8);
+    if (end == status.c_str() + at + 7 || mask > 0777) return 022;
+    return static_cast<mode_t>(mask);
+}
+
 } // namespace
 
 void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access) {
-    mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : 0644;
+    // A shared file is created as any program of the user would create it; the temporary file's own 0600
+    // would otherwise stand, as fchmod ignores the mask.
+    mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : 0666 & ~CurrentUmask();
     struct stat old {};
     if (access == TFileAccess::Shared && ::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
 

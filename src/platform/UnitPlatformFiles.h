@@ -7,7 +7,7 @@
 #include <string_view>
 
 enum class TFileAccess {
-    Shared,   // rw-r--r-- for a new file; a replaced file keeps its permissions
+    Shared,   // a new file gets rw-rw-rw- less the user's umask; a replaced file keeps its permissions
     OwnerOnly // rw------- always, for files that hold credentials
 };
 

@@ -97,7 +97,16 @@ void TIniFileSectionProxySettings::LoadProxyCredentials(std::string& userName, s
         return;
     }
     TProxyDat dat;
-    dat.LoadFromFile(path);
+    try {
+        dat.LoadFromFile(path);
+    } catch (const std::exception& e) {
+        // A damaged file must not stop loads or keep the user from storing new credentials over it.
+        LogFmt("Proxy credentials file %s could not be read, taken as empty: %s",
+               {path, std::string(e.what())}, lmkWarning);
+        userName.clear();
+        password.clear();
+        return;
+    }
     userName = dat.UserName();
     password = dat.Password();
 }
@@ -165,7 +174,9 @@ TProxySettings TIniFileSectionProxySettings::GetProxySettings() {
     record.Port = Port();
     record.Server = Server();
     record.NeedsAuthentication = NeedsAuthentication();
-    LoadProxyCredentials(record.UserName, record.Password);
+    // Credentials matter only to a proxy that asks for them; without one the file is never touched.
+    if (record.UsesProxy && record.NeedsAuthentication)
+        LoadProxyCredentials(record.UserName, record.Password);
     std::lock_guard lock(FRecordLock);
     FProxySettings.Assign(&record);
     return FProxySettings;

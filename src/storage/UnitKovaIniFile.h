@@ -40,8 +40,8 @@ public:
 
     ~TIniFileSectionProxySettings() override;
 
-    // The two strings of the credentials file, or two empty strings when there is none; the file's read
-    // errors propagate.
+    // The two strings of the credentials file, or two empty strings when there is none or it cannot be read
+    // (logged), so that storing new credentials replaces a damaged file.
     virtual void LoadProxyCredentials(std::string& userName, std::string& password);
     // Each rewrites the whole file with one new value and the other as stored. When StoreProxyPassword
     // fails right after a StoreProxyUserName, the file is put back as it was before that call, so the pair
@@ -52,8 +52,9 @@ public:
     void SaveProxyCredentials(const std::string& userName, const std::string& password);
     std::string ProxyUserName();
     std::string ProxyPassword();
-    // Refills the section's record from the four keys and the credentials and returns a copy of it, so that
-    // a worker thread and the main thread may both call it.
+    // Refills the section's record from the four keys and, only when "UsesProxy" and "NeedsAuthentication"
+    // are both set, the credentials; returns a copy of it, so that a worker thread and the main thread may
+    // both call it.
     TProxySettings GetProxySettings();
 
     // Where the credentials file is read from: the named file when its name has a folder part and it

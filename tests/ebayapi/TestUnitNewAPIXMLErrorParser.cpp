@@ -121,3 +121,47 @@ TEST(EbayAPIXMLErrorParser, NonXmlAnswersNeverReachTheParser) {
     parser.ParseErrors(doc.DocumentElement());
     EXPECT_FALSE(TXMLParserResult::IsSuccess(parser.GetResultCode()));
 }
+
+TEST(EbayAPIXMLErrorParser, AnAckOfFailureIsAFailureWhateverItsFirstEntry) {
+    const std::string warning = "<Errors><ShortMessage>Sort ignored</ShortMessage><ErrorCode>10</ErrorCode>"
+                                "<SeverityCode>Warning</SeverityCode></Errors>";
+    const std::string error = "<Errors><ShortMessage>Token gone</ShortMessage><ErrorCode>932</ErrorCode>"
+                              "<SeverityCode>Error</SeverityCode></Errors>";
+    const std::string olderWarning = "<Error><ShortMessage>Old warning</ShortMessage><Code>11</Code>"
+                                     "<SeverityCode>Warning</SeverityCode></Error>";
+    const std::string olderError = "<Error><ShortMessage>Old error</ShortMessage><Code>12</Code>"
+                                   "<SeverityCode>Error</SeverityCode></Error>";
+    struct TCase {
+        const char* Caption;
+        std::string Ack;
+        std::string Errors;
+        Code Expected;
+        int ErrorCode;
+        const char* Message;
+    };
+    const TCase cases[] = {
+        {"error after a warning", "Failure", warning + error, Code::prTokenExpired, 932,
+         "The token for using the eBay API is no longer valid."},
+        {"older layout, error after a warning", "Failure",
+         "<Errors>" + olderWarning + olderError + "</Errors>", Code::prApiError, 12,
+         "Error on API call (Old error)."},
+        {"only warnings", "Failure", warning, Code::prApiError, 10, "Error on API call (Sort ignored)."},
+        {"no entry at all", "Failure", "", Code::prApiError, 0, "Error on API call."},
+        {"letter case of the ack", "failure", warning, Code::prApiError, 10,
+         "Error on API call (Sort ignored)."},
+        {"a warning answer keeps its first entry", "Warning", warning + error, Code::prApiWarning, 10,
+         "Error on API call (Sort ignored)."},
+        {"success without entries", "Success", "", Code::prNoError, 0, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Caption);
+        TXMLDocument doc;
+        doc.LoadFromXML("<GetMyeBayBuyingResponse><Ack>" + c.Ack + "</Ack>" + c.Errors +
+                        "</GetMyeBayBuyingResponse>");
+        TEbayAPIXMLErrorParser parser;
+        parser.ParseErrors(doc.DocumentElement());
+        EXPECT_EQ(parser.GetResultCode(), c.Expected);
+        EXPECT_EQ(parser.ErrorCode(), c.ErrorCode);
+        EXPECT_EQ(parser.GetResultMessage(), c.Message);
+    }
+}

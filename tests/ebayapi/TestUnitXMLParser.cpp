@@ -68,6 +68,7 @@ TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
     EXPECT_DOUBLE_EQ(full.EndTime, At(2009, 3, 15, 18, 30, 0)) << "GMT as sent, no conversion";
     EXPECT_EQ(full.Link, "http://cgi.ebay.com/ws/eBayISAPI.dll?ViewItem&item=110039437821");
     EXPECT_EQ(full.ListingType, "Chinese");
+    EXPECT_FALSE(full.BuyNow) << "an auction, even with a buy-it-now price";
     EXPECT_EQ(full.SellerName, "camera_corner");
     EXPECT_FLOAT_EQ(full.PriceStandard, 88.0f);
     EXPECT_EQ(full.CurrencyID, 1);
@@ -103,6 +104,7 @@ TEST(XMLMyEbayWatchListParser, ReadsEveryMappedFieldOfARealPage) {
     EXPECT_EQ(uk.GaleryLink, "");
     EXPECT_FALSE(uk.HasGaleryPic);
     EXPECT_EQ(uk.Quantity, 12);
+    EXPECT_TRUE(uk.BuyNow) << uk.ListingType;
 
     const TSearchResultAuctionDetails& odd = list.GetAuction(3);
     EXPECT_EQ(odd.Description, "Spaces around");
@@ -145,6 +147,9 @@ TEST(XMLMyEbayWatchListParser, OutcomeOfEachKindOfAnswer) {
     const TCase cases[] = {
         {"watchlist_empty.xml", true, Code::prNoError, 0, 0},
         {"watchlist_warning.xml", true, Code::prApiWarning, 1, 1},
+        {"watchlist_empty_pagination_only.xml", true, Code::prNoError, 0, 0},
+        {"watchlist_empty_element.xml", true, Code::prNoError, 0, 0},
+        {"watchlist_absent.xml", true, Code::prNoError, 0, 0},
         {"watchlist_no_itemarray.xml", false, Code::prDataParseFailed, 0, 2},
         {"fetchtoken_success.xml", false, Code::prDataParseFailed, 0, 0},
         {"token_invalid.xml", false, Code::prTokenInvalid, 0, 0},
@@ -240,6 +245,17 @@ TEST(XMLeBayFetchTokenParser, ReadsTheTokenOrLeavesItAlone) {
         EXPECT_EQ(kept, "kept");
         EXPECT_EQ(failing.GetResultCode(), c.Expected);
     }
+    const std::string head = "<FetchTokenResponse><Ack>Success</Ack>";
+    for (const std::string& body :
+         {head + "</FetchTokenResponse>", head + "<eBayAuthToken> </eBayAuthToken></FetchTokenResponse>"}) {
+        SCOPED_TRACE(body);
+        TXMLeBayFetchTokenParser tokenless;
+        std::string kept = "kept";
+        TMemoryStream answer(body);
+        EXPECT_FALSE(tokenless.ParseToken(&answer, kept));
+        EXPECT_EQ(kept, "kept");
+        EXPECT_EQ(tokenless.GetResultCode(), Code::prDataParseFailed);
+    }
     TXMLeBayFetchTokenParser unused;
     EXPECT_EQ(unused.GetResultCode(), Code::prUnknownRoot) << "nothing loaded is no known answer";
 
@@ -272,5 +288,26 @@ TEST(XMLeBaySessionIDParser, AnAnswerWithoutASessionIdIsAFailure) {
         EXPECT_EQ(parser.ParseSessionID(&answer, sessionId), c.Succeeds);
         EXPECT_EQ(sessionId, c.SessionID);
         EXPECT_EQ(parser.GetResultCode(), c.Expected);
+    }
+}
+
+TEST(XMLMyEbayWatchListParser, FixedPriceListingsAreBuyItNowOffers) {
+    struct TCase {
+        const char* ListingType;
+        bool BuyNow;
+    };
+    const TCase cases[] = {{"FixedPriceItem", true}, {"StoresFixedPrice", true}, {"Chinese", false},
+                           {"AdType", false},        {"fixedpriceitem", false},  {"", false}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.ListingType);
+        TMemoryStream answer(
+            std::string("<GetMyeBayBuyingResponse><Ack>Success</Ack><WatchList><ItemArray><Item>"
+                        "<ItemID>1</ItemID><ListingType>") +
+            c.ListingType + "</ListingType></Item></ItemArray></WatchList></GetMyeBayBuyingResponse>");
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        ASSERT_TRUE(parser.ParseWatchList(&answer, list, false));
+        ASSERT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.GetAuction(0).BuyNow, c.BuyNow);
     }
 }

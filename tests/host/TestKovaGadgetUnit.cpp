@@ -266,21 +266,33 @@ TEST_F(GadgetTest, DetailsOfALoadedItem) {
     Gadget.WatchList()->SaveLocalItems();
     TDetailsList items;
     ASSERT_TRUE(items.LoadFromFile(Dir.File("watchlist.dat")));
-    const TSearchResultAuctionDetails* buyNow = nullptr;
-    for (int i = 0; i < items.Count() && !buyNow; ++i)
-        if (items.GetAuction(i).PriceBuyNow > 0) buyNow = &items.GetAuction(i);
-    ASSERT_NE(buyNow, nullptr) << "the demo account has buy-it-now offers";
+    // The demo account has auctions with a buy-it-now option and fixed-price offers.
+    const TSearchResultAuctionDetails* auction = nullptr;
+    const TSearchResultAuctionDetails* fixedPrice = nullptr;
+    for (int i = 0; i < items.Count(); ++i) {
+        const TSearchResultAuctionDetails& item = items.GetAuction(i);
+        if (item.BuyNow && !fixedPrice) fixedPrice = &item;
+        if (!item.BuyNow && item.PriceBuyNow > 0 && !auction) auction = &item;
+    }
+    ASSERT_NE(auction, nullptr);
+    ASSERT_NE(fixedPrice, nullptr);
 
-    ASSERT_TRUE(Gadget.BuildDetailsFileFor(buyNow->ArticleNumber));
-    const std::string details = ReadTextFile(Dir.File("details.html"));
-    EXPECT_NE(details.find("<title>" + HtmlEscape(buyNow->Description) + "</title>"), std::string::npos);
-    // The answer's buy-it-now price does not make the item a buy-it-now item: the loader leaves that flag.
-    EXPECT_NE(details.find("and bid on eBay"), std::string::npos);
-    EXPECT_NE(details.find("<td>" + HtmlEscape(buyNow->GetPriceText()) + "</td>"), std::string::npos);
-    for (const char* name : {"%URL%", "%TITLE%", "%IMAGEURL%", "%PRICE%", "%BIDS%", "%PRICEBUYNOW%",
-                             "%SHIPPINGCOSTS%", "%HIGHBIDDER%", "%SELLER%", "%REMAININGTIME%", "%BIDORBUY%"})
-        EXPECT_EQ(details.find(name), std::string::npos) << name << " left in the page's template";
-    EXPECT_EQ(details.find("\n"), details.find("\r\n") + 1);
+    std::string details;
+    for (const auto* item : {auction, fixedPrice}) {
+        SCOPED_TRACE(item->Description);
+        ASSERT_TRUE(Gadget.BuildDetailsFileFor(item->ArticleNumber));
+        details = ReadTextFile(Dir.File("details.html"));
+        EXPECT_NE(details.find("<title>" + HtmlEscape(item->Description) + "</title>"), std::string::npos);
+        EXPECT_NE(details.find(item->BuyNow ? "and buy on eBay" : "and bid on eBay"), std::string::npos);
+        EXPECT_NE(details.find("<td>" + HtmlEscape(item->GetPriceText()) + "</td>"), std::string::npos);
+        EXPECT_NE(item->GetBuyNowPriceText(), "-");
+        EXPECT_NE(details.find("<td>" + HtmlEscape(item->GetBuyNowPriceText()) + "</td>"), std::string::npos);
+        for (const char* name :
+             {"%URL%", "%TITLE%", "%IMAGEURL%", "%PRICE%", "%BIDS%", "%PRICEBUYNOW%", "%SHIPPINGCOSTS%",
+              "%HIGHBIDDER%", "%SELLER%", "%REMAININGTIME%", "%BIDORBUY%"})
+            EXPECT_EQ(details.find(name), std::string::npos) << name << " left in the page's template";
+        EXPECT_EQ(details.find("\n"), details.find("\r\n") + 1);
+    }
 
     EXPECT_FALSE(Gadget.BuildDetailsFileFor("no-such-item"));
     EXPECT_EQ(ReadTextFile(Dir.File("details.html")), details);

@@ -62,6 +62,9 @@ TEST(SearchResult, PriceTextsFollowTheLocaleSeparator) {
     EXPECT_EQ(i.GetPriceText(), "19,99 €");
     EXPECT_EQ(i.GetShippingCostsText(), "1234,50 €") << "no thousands grouping";
     EXPECT_EQ(i.GetBuyNowPriceText(), "-");
+    i.PriceBuyNow = 30;
+    EXPECT_EQ(i.GetBuyNowPriceText(), "30,00 €") << "an auction's buy-it-now option shows its price";
+    i.PriceBuyNow = 0;
     i.CurrencyID = 4;
     EXPECT_EQ(i.GetCurrencySymbol(), "€");
     i.CurrencyID = 41;

@@ -326,6 +326,46 @@ TEST(XMLReaderAndWriter, TextsTheFileCannotHoldStillLeaveAReadableFile) {
     EXPECT_EQ(read.GetAuction(0).SellerName, "bell\x07tab\there");
 }
 
+TEST(XMLReaderAndWriter, CarriageReturnsAndControlCharactersMakeAValidFileAndReadBackTheSame) {
+    const std::string texts[] = {
+        "line one\r\nline two",
+        "old style\rline end",
+        "bell\x07 and escape\x1B inside",
+        "\x01leading and trailing\x1F",
+        "form\x0C feed and vertical\x0B tab",
+        "private \xEE\x80\x80 mark \xEE\x80\x81 and \xEE\x80\x80\x01 kept",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        TTempDir dir;
+        const std::string path = dir.File("watchlist.dat");
+        TDetailsList list;
+        auto item = MakeAuction("1");
+        item->Description = text;
+        item->SellerName = text;
+        item->Freetext = text;
+        list.Add(std::move(item));
+        list.SaveToFile(path);
+
+        // XML 1.0 allows no control character other than tab, line feed and carriage return, neither raw nor
+        // as a reference, and a raw carriage return would read back as a line feed.
+        const std::string bytes = ReadFileBytes(path);
+        for (const char c : bytes)
+            EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n') << int(c);
+        for (size_t at = bytes.find("&#"); at != std::string::npos; at = bytes.find("&#", at + 2)) {
+            const int code = std::atoi(bytes.c_str() + at + 2);
+            EXPECT_TRUE(code == 9 || code == 10 || code == 13 || code >= 0x20) << code;
+        }
+
+        TDetailsList read;
+        ASSERT_TRUE(read.LoadFromFile(path));
+        ASSERT_EQ(read.Count(), 1);
+        EXPECT_EQ(read.GetAuction(0).Description, text);
+        EXPECT_EQ(read.GetAuction(0).SellerName, text);
+        EXPECT_EQ(read.GetAuction(0).Freetext, text);
+    }
+}
+
 TEST(XMLReaderAndWriter, AFailedSaveKeepsThePreviousFile) {
     TTempDir dir;
     const std::string path = dir.File("watchlist.dat");

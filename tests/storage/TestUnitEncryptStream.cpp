@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
@@ -201,7 +202,9 @@ TEST(UnitEncryptStream, FileSavesAreAtomicAndOwnerOnly) {
     EXPECT_EQ(ReadTextFile(path), before);
 
     TStringsContainer({"a"}).SaveToFileEncrypted(dir.File("shared.dat"), TFileAccess::Shared);
-    EXPECT_EQ(FilePermissions(dir.File("shared.dat")), 0644);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(FilePermissions(dir.File("shared.dat")), static_cast<int>(0666 & ~mask)) << "the user's umask";
     EXPECT_THROW(loaded.LoadFromFileEncrypted(dir.File("missing.dat")), EFOpenError);
 }
 

@@ -145,14 +145,50 @@ TEST_F(ProxyCredentials, GetProxySettingsCombinesTheIniKeysAndTheCredentials) {
     EXPECT_TRUE(settings.UsesProxy && settings.NeedsAuthentication);
     EXPECT_EQ(settings.Port, 3128);
     EXPECT_EQ(settings.Server + "|" + settings.UserName + "|" + settings.Password, "proxy.example|pu|pp");
+}
 
+TEST_F(ProxyCredentials, TheFileIsReadOnlyForAnAuthenticatingProxyAndADamagedOneReadsAsEmpty) {
+    Proxy().SetServer("proxy.example");
+    Proxy().SaveProxyCredentials("pu", "pp");
+    struct TCase {
+        bool UsesProxy;
+        bool NeedsAuthentication;
+        const char* Expected;
+    };
+    const TCase cases[] = {
+        {false, false, "|"}, {true, false, "|"}, {false, true, "|"}, {true, true, "pu|pp"}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.UsesProxy) + std::to_string(c.NeedsAuthentication));
+        Proxy().SetUsesProxy(c.UsesProxy);
+        Proxy().SetNeedsAuthentication(c.NeedsAuthentication);
+        const TProxySettings settings = IniFileManager()->GetProxySettings();
+        EXPECT_EQ(settings.UserName + "|" + settings.Password, c.Expected);
+        EXPECT_EQ(settings.Server, "proxy.example");
+    }
+
+    // Damaged in every way a file can be: none of them stops a load, and a store replaces the file.
+    for (const std::string& damage :
+         {std::string("garbage"), std::string(), ReadFileBytes(DatPath()).substr(0, 9)}) {
+        SCOPED_TRACE(damage.size());
+        FDir.Write("proxy.dat", damage);
+        TProxySettings settings;
+        EXPECT_EQ(ErrorOf([&] { settings = Proxy().GetProxySettings(); }), "no error");
+        EXPECT_TRUE(settings.UsesProxy && settings.NeedsAuthentication);
+        EXPECT_EQ(settings.UserName + settings.Password, "");
+        EXPECT_EQ(Credentials(), "|");
+        Proxy().StoreProxyPassword("fresh");
+        EXPECT_EQ(Credentials(), "|fresh");
+        EXPECT_EQ(FilePermissions(DatPath()), 0600);
+    }
     FDir.Write("proxy.dat", "garbage");
-    EXPECT_NE(ErrorOf([&] { Proxy().GetProxySettings(); }), "no error");
-    EXPECT_NE(ErrorOf([&] { Proxy().StoreProxyPassword("x"); }), "no error");
-    EXPECT_EQ(ReadTextFile(DatPath()), "garbage");
+    Proxy().StoreProxyUserName("new");
+    Proxy().StoreProxyPassword("pair");
+    EXPECT_EQ(Credentials(), "new|pair");
 }
 
 TEST_F(ProxyCredentials, WorkersReadWhileTheMainThreadStores) {
+    Proxy().SetUsesProxy(true);
+    Proxy().SetNeedsAuthentication(true);
     Proxy().SaveProxyCredentials("u0", "p0");
     std::atomic<bool> done{false};
     std::atomic<int> mismatches{0}, reads{0};
