@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #undef ADD_FAILURE
 #define ADD_FAILURE() std::cerr << "\n"
+#include "../tests/support/ChildProcess.cpp"
 #include "../tests/support/GadgetTestDirectory.cpp"
 #include "../tests/support/KovaTestSupport.cpp"
 #include "../tests/support/SandboxProcess.cpp"

@@ -52,12 +52,6 @@ void SendError(httplib::Response& res, int status, const std::string& message, b
     SendJson(res, status, body);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool SecretMatches(const std::string& given, const std::string& secret) {
     return given.size() == secret.size() && CRYPTO_memcmp(given.data(), secret.data(), secret.size()) == 0;
 }
@@ -74,7 +68,7 @@ std::string RealPath(const std::string& path) {
 
 std::string Extension(const std::string& name) {
     const size_t dot = name.rfind('.');
-    return dot == std::string::npos ? "" : Lower(name.substr(dot + 1));
+    return dot == std::string::npos ? "" : LowerCase(name.substr(dot + 1));
 }
 
 const char* ContentTypeFor(const std::string& extension) {
@@ -121,7 +115,7 @@ bool IsServable(const std::string& relative) {
         if (segment.empty() || segment[0] == '.' || segment.find('\\') != std::string::npos ||
             segment.find('\0') != std::string::npos)
             return false;
-    const std::string name = Lower(segments.back());
+    const std::string name = LowerCase(segments.back());
     // The data files, the settings, the log and the details template are the control's, not the page's.
     static const char* const Denied[] = {"kovadat.dat",    "ebtmp.dat",     "proxy.dat",
                                          "kovagadget.ini", "watchlist.dat", "detailstemp.html"};
@@ -388,14 +382,14 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
 
 bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Response& res) const {
     // A page of another site reaches us only through a name of its own (DNS rebinding) or with its origin.
-    const std::string host = Lower(req.get_header_value("Host"));
+    const std::string host = LowerCase(req.get_header_value("Host"));
     const std::string port = ":" + std::to_string(Port);
     if (host != "127.0.0.1" + port && host != "localhost" + port) {
         SendError(res, 403, "this host answers only to 127.0.0.1:" + std::to_string(Port));
         return false;
     }
     if (req.has_header("Origin")) {
-        const std::string origin = Lower(req.get_header_value("Origin"));
+        const std::string origin = LowerCase(req.get_header_value("Origin"));
         if (origin != Origin("127.0.0.1") && origin != Origin("localhost")) {
             SendError(res, 403, "requests from other origins are refused");
             return false;
@@ -410,7 +404,7 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
     }
     if (req.method == "POST") {
         std::string type = req.get_header_value("Content-Type");
-        type = Lower(Trim(type.substr(0, type.find(';'))));
+        type = LowerCase(Trim(type.substr(0, type.find(';'))));
         if (type != "application/json") {
             SendError(res, 415, "the body must be application/json");
             return false;

@@ -1,16 +1,11 @@
 #include "SandboxProcess.h"
 
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "ChildProcess.h"
+#include "platform/UnitPlatformRunProgram.h"
 
-extern char** environ;
+#include <csignal>
+#include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace {
 
@@ -19,43 +14,6 @@ const std::string SandboxBinary = std::string(KOVA_BIN_DIR) + "/kova-sandbox";
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(SandboxBinary.c_str()));
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    pid_t pid = -1;
-    const int error = posix_spawn(&pid, SandboxBinary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) throw std::runtime_error("cannot start " + SandboxBinary);
-    return pid;
-}
-
-int WaitForExit(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Reads the first line the sandbox prints, waiting at most timeoutMs.
-std::string ReadLine(int fd, int timeoutMs) {
-    std::string line;
-    char c;
-    while (line.empty() || line.back() != '\n') {
-        pollfd waiting{fd, POLLIN, 0};
-        if (poll(&waiting, 1, timeoutMs) <= 0) break;
-        if (read(fd, &c, 1) != 1) break;
-        line += c;
-    }
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    return line;
 }
 
 } // namespace
@@ -100,18 +58,9 @@ TSandboxProcess::TSandboxProcess(const std::vector<std::string>& accounts,
         args.push_back(account);
     }
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    try {
-        FPid = Spawn(args, output[1]);
-    } catch (...) {
-        close(output[0]);
-        close(output[1]);
-        throw;
-    }
-    close(output[1]);
-    FUrl = ReadLine(output[0], 30000);
-    close(output[0]);
+    const TChildProcess child = StartChildReadingFirstLine(SandboxBinary, args);
+    FPid = child.Pid;
+    FUrl = child.FirstLine;
     if (FUrl.rfind("https://127.0.0.1:", 0) != 0) {
         Stop();
         throw std::runtime_error("kova-sandbox did not print its URL (got \"" + FUrl + "\")");
@@ -129,18 +78,14 @@ int TSandboxProcess::Port() const {
 
 int TSandboxProcess::Stop() {
     if (FPid > 0) {
-        kill(FPid, SIGTERM);
-        FExitCode = WaitForExit(FPid);
+        FExitCode = StopChild(FPid, SIGTERM);
         FPid = -1;
     }
     return FExitCode;
 }
 
 int TSandboxProcess::RunExpectingFailure(const std::vector<std::string>& args) {
-    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = Spawn(args, devNull);
-    close(devNull);
-    return WaitForExit(pid);
+    return RunProgram(SandboxBinary, args).ExitCode;
 }
 
 nlohmann::json TSandboxProcess::Control(const std::string& path, const nlohmann::json& body) {
