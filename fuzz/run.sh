@@ -65,6 +65,7 @@ if [[ -n "$only" ]]; then
     harnesses=("$only")
 fi
 
+commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 echo "== Building ${harnesses[*]} in $build"
@@ -128,7 +129,7 @@ for name in "${harnesses[@]}"; do
 done
 
 echo
-echo "Fuzz runs of ${seconds}s each ($(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?'))"
+echo "Fuzz runs of ${seconds}s each (finished $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit)"
 printf '| %-26s | %12s | %8s | %7s | %7s | %-8s |\n' harness executions exec/s cov ft result
 printf '|%s|%s|%s|%s|%s|%s|\n' "----------------------------" "--------------" "----------" "---------" \
     "---------" "----------"
