@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 #include <openssl/ssl.h>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 
@@ -14,8 +15,14 @@ namespace {
 // one connection on the same pool thread, so the handshake callback can note it for the "drop" fault.
 thread_local SSL* CurrentConnection = nullptr;
 
+// Whether this thread's handshake serves the untrusted certificate, once decided: a retried hello (TLS 1.3
+// HelloRetryRequest) asks for the certificate again but is still the same connection.
+thread_local std::optional<bool> CurrentConnectionUntrusted;
+
 void NoteConnection(const SSL* ssl, int where, int) {
-    if (where & SSL_CB_HANDSHAKE_START) CurrentConnection = const_cast<SSL*>(ssl);
+    if (!(where & SSL_CB_HANDSHAKE_START)) return;
+    CurrentConnection = const_cast<SSL*>(ssl);
+    CurrentConnectionUntrusted.reset();
 }
 
 // Makes every further write of the connection fail, so that the server closes it without sending a byte.
@@ -159,7 +166,8 @@ bool TSandboxServer::WaitForClient(int milliseconds) const {
 
 int TSandboxServer::ChooseCertificate(SSL* ssl, void* server) {
     const TSandboxServer& self = *static_cast<const TSandboxServer*>(server);
-    if (!self.FService.TakeCertificateFault()) return 1;
+    if (!CurrentConnectionUntrusted) CurrentConnectionUntrusted = self.FService.TakeCertificateFault();
+    if (!*CurrentConnectionUntrusted) return 1;
     return SSL_use_certificate(ssl, self.FUntrusted.ServerCertificate()) == 1 &&
                    SSL_use_PrivateKey(ssl, self.FUntrusted.ServerKey()) == 1
                ? 1
