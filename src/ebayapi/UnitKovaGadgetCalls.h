@@ -5,6 +5,7 @@
 #include "storage/UnitProxySettings.h"
 #include "storage/UnitStream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,6 +60,10 @@ public:
     // Progress of the answer; unset by the program's own callers.
     std::function<void(int64_t count)> OnWork;
     std::function<void(int64_t total)> OnWorkBegin;
+    // When set and true, the post stops and raises.
+    const std::atomic<bool>* Cancel = nullptr;
+    // The user's text for a failure that the status alone does not name; empty otherwise.
+    const std::string& FailureMessage() const { return FFailureMessage; }
 
     const std::string& ServerURL() const { return FServerURL; }
     const std::string& RequestText() const { return FRequestText; }
@@ -78,6 +83,7 @@ protected:
     void WriteElement(const char* name, const std::string& value);
 
     std::vector<std::string> FHeaderLines;
+    std::string FFailureMessage;
 
 private:
     std::string FRequestText;

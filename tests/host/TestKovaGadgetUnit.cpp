@@ -5,6 +5,7 @@
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformMonotonic.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/RecordingOpener.h"
@@ -179,8 +180,9 @@ TEST_F(GadgetTest, TransportFailuresShowTheirMessage) {
     EXPECT_EQ(WatchListRequests(), 4) << "page 3 is still asked for";
     EXPECT_EQ(Lines(Result()),
               (std::vector<std::string>{
-                  "<div id=results>", ErrorLine("Internet error! Message: &quot;Service unavailable&quot;."),
-                  "</div>"}));
+                  "<div id=results>", NoAuctionsLine,
+                  ErrorLine("Internet error! Message: &quot;Service unavailable&quot;."), "</div>"}))
+        << "an incomplete load keeps the list it had, here none";
     // The next good load shows the list again.
     Load();
     EXPECT_EQ(ShownPage(Result()).PageNumber, "1/50");
@@ -217,13 +219,19 @@ TEST_F(GadgetTest, ARefusedTokenShowsItsMessageIsClearedAndTheNextLoadRunsTheWiz
     EXPECT_EQ(Gadget.LogInInfo()->Token, "");
 }
 
-TEST_F(GadgetTest, AnAnswerThatIsNoXmlShowsWhatTheLoadProduced) {
+TEST_F(GadgetTest, AnAnswerThatIsNoXmlKeepsTheListUnderItsMessageWhilePaging) {
     Start("seven");
     Load();
     EXPECT_EQ(ShownPage(Result()).PageNumber, "1/2");
     Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "notxml"}});
     Load();
-    EXPECT_EQ(Lines(Result()), (std::vector<std::string>{"<div id=results>", NoAuctionsLine, "</div>"}));
+    for (int step = 0; step < 2; ++step) {
+        const auto lines = Lines(Result());
+        ASSERT_GT(lines.size(), 2u);
+        EXPECT_EQ(lines[1], ErrorLine("The results could not be parsed."));
+        EXPECT_EQ(ShownPage(Result()).PageNumber, step == 0 ? "1/2" : "2/2");
+        Gadget.NextPage();
+    }
 }
 
 TEST_F(GadgetTest, ASecondLoadWhileBusyStartsNothing) {
@@ -237,11 +245,15 @@ TEST_F(GadgetTest, ASecondLoadWhileBusyStartsNothing) {
     EXPECT_EQ(ShownPage(Result()).Counters, Range(0, 4));
 }
 
-TEST_F(GadgetTest, TerminateWaitsForTheLoadAndARestartShowsTheSavedItemsAfterPaging) {
+TEST_F(GadgetTest, TerminateStopsALoadInTimeAndARestartShowsTheSavedItemsAfterPaging) {
     Start("seven");
-    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 800}});
+    Load();
+    // Terminate stops a load that would take long and keeps the list the page showed.
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 30000}});
     Gadget.LoadWatchlist();
+    const uint64_t started = MonotonicMs();
     Gadget.Terminate();
+    EXPECT_LT(MonotonicMs() - started, 2000u) << "the transfer is aborted";
     EXPECT_EQ(Gadget.WatchList(), nullptr);
     TDetailsList saved;
     ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
@@ -256,7 +268,7 @@ TEST_F(GadgetTest, TerminateWaitsForTheLoadAndARestartShowsTheSavedItemsAfterPag
     const TShownPage page = ShownPage(Result());
     EXPECT_EQ(page.Counters, Range(5, 6));
     EXPECT_EQ(page.PageNumber, "2/2");
-    EXPECT_EQ(WatchListRequests(), 1);
+    EXPECT_EQ(WatchListRequests(), 2);
     restarted.Terminate();
 }
 
