@@ -19,7 +19,7 @@ struct TItemFields {
     bool HasGaleryPic = true;
     std::string GaleryLink = "https://pics.example/1.jpg";
     double RemindTime = 0;
-    std::string Link;
+    std::string Link = "";
 };
 
 TItemFields Plain(const std::string& articleNumber) {
