@@ -1,5 +1,6 @@
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformRunProgram.h"
 #include "support/SandboxProcess.h"
 
 #include <cctype>
@@ -11,6 +12,7 @@
 #include <pugixml.hpp>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -129,6 +131,40 @@ std::string AllPagesWithoutTimes(TSandboxProcess& sandbox, const std::string& us
     }
     return text;
 }
+
+// One curl handle for several API requests, so that the connection is kept when the server allows it.
+class TKeptConnection {
+public:
+    explicit TKeptConnection(TSandboxProcess& sandbox) : FEasy(curl_easy_init()) {
+        for (const std::string& header : ApiHeaders("GetMyeBayBuying"))
+            FHeaders = curl_slist_append(FHeaders, header.c_str());
+        curl_easy_setopt(FEasy, CURLOPT_URL, sandbox.ApiUrl().c_str());
+        curl_easy_setopt(FEasy, CURLOPT_CAINFO, sandbox.CAPath().c_str());
+        curl_easy_setopt(FEasy, CURLOPT_HTTPHEADER, FHeaders);
+        curl_easy_setopt(FEasy, CURLOPT_NOPROXY, "*");
+        curl_easy_setopt(FEasy, CURLOPT_TIMEOUT_MS, 15000L);
+        curl_easy_setopt(
+            FEasy, CURLOPT_WRITEFUNCTION,
+            +[](char*, size_t size, size_t count, void*) { return size * count; });
+    }
+    ~TKeptConnection() {
+        curl_easy_cleanup(FEasy);
+        curl_slist_free_all(FHeaders);
+    }
+
+    // The outcome and how many connections the request had to open.
+    std::pair<CURLcode, long> Post(const std::string& body) {
+        curl_easy_setopt(FEasy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+        const CURLcode code = curl_easy_perform(FEasy);
+        long connections = 0;
+        curl_easy_getinfo(FEasy, CURLINFO_NUM_CONNECTS, &connections);
+        return {code, connections};
+    }
+
+private:
+    CURL* FEasy;
+    curl_slist* FHeaders = nullptr;
+};
 
 } // namespace
 
@@ -433,7 +469,10 @@ TEST(Sandbox, InjectsEachFaultKindOnMatchingRequestsOnly) {
 
     for (const nlohmann::json& bad :
          {nlohmann::json{{"kind", "meteor"}}, nlohmann::json{{"kind", "status"}, {"status", 42}},
-          nlohmann::json{{"kind", "xml"}}, nlohmann::json{{"kind", "delay"}, {"times", 0}}}) {
+          nlohmann::json{{"kind", "xml"}}, nlohmann::json{{"kind", "delay"}, {"times", 0}},
+          nlohmann::json{{"kind", "trickle"}, {"ms", -1}}, nlohmann::json{{"kind", "badcert"}, {"page", 2}},
+          nlohmann::json{{"kind", "badcert"}, {"after", -1}}, nlohmann::json{{"kind", "pages"}},
+          nlohmann::json{{"kind", "pages"}, {"count", -3}}}) {
         const THttpsReply rejected = HttpsExchange({sandbox.Url() + "/sandbox/fault",
                                                     "POST",
                                                     bad.dump(),
@@ -442,6 +481,107 @@ TEST(Sandbox, InjectsEachFaultKindOnMatchingRequestsOnly) {
         EXPECT_EQ(rejected.Status, 400) << bad.dump();
     }
     expectNormal(1);
+}
+
+TEST(Sandbox, TrickleSendsTheWholeAnswerSlowlyAndGivesUpOnAClientThatLeft) {
+    TSandboxProcess sandbox({"demo:1"});
+    sandbox.Fault({{"call", "FetchToken"}, {"kind", "trickle"}, {"ms", 2}});
+    const auto started = std::chrono::steady_clock::now();
+    const THttpsReply slow = Api(sandbox, "FetchToken", FetchTokenBody("demo", "sid"));
+    ExpectError(slow, "FetchTokenResponse", 21916017);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * slow.Body.size()));
+
+    // More abandoned trickles than the server has threads: each must end when its client leaves, or the
+    // request after them waits for ever.
+    sandbox.Fault({{"kind", "trickle"}, {"times", 10}});
+    const std::string body = WatchListBody(sandbox.Token("demo"), 1);
+    for (int i = 0; i < 10; ++i) {
+        const THttpsReply abandoned = HttpsExchange(
+            {sandbox.ApiUrl(), "POST", body, ApiHeaders("GetMyeBayBuying"), sandbox.CAPath(), 250});
+        EXPECT_EQ(abandoned.Code, CURLE_OPERATION_TIMEDOUT) << abandoned.Error;
+        EXPECT_EQ(abandoned.Status, 200) << "the status line comes at once";
+    }
+    const THttpsReply after = HttpsExchange(
+        {sandbox.ApiUrl(), "POST", body, ApiHeaders("GetMyeBayBuying"), sandbox.CAPath(), 3000});
+    EXPECT_EQ(after.Code, CURLE_OK) << after.Error;
+
+    // A client still reading does not keep the sandbox from stopping.
+    sandbox.Fault({{"kind", "trickle"}});
+    std::thread reader([&] {
+        HttpsExchange({sandbox.ApiUrl(), "POST", body, ApiHeaders("GetMyeBayBuying"), sandbox.CAPath()});
+    });
+    const auto sending = std::chrono::steady_clock::now();
+    while (sandbox.Requests().size() < 13 &&
+           std::chrono::steady_clock::now() - sending < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(sandbox.Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(1));
+    reader.join();
+}
+
+TEST(Sandbox, BadCertificateFailsTheNamedNewConnectionsOnly) {
+    TSandboxProcess sandbox({"demo:3"});
+    const std::string body = WatchListBody(sandbox.Token("demo"), 1);
+    TKeptConnection connection(sandbox);
+    EXPECT_EQ(connection.Post(body), std::make_pair(CURLE_OK, 1L));
+    EXPECT_EQ(connection.Post(body), std::make_pair(CURLE_OK, 0L)) << "connections are kept without a fault";
+
+    sandbox.Fault({{"kind", "badcert"}, {"after", 1}, {"times", 2}});
+    // The kept connection does not count, but its answer asks for a new one; so does the next one's, and
+    // the connection after the fault is kept again.
+    const std::pair<CURLcode, long> steps[] = {{CURLE_OK, 0},
+                                               {CURLE_OK, 1},
+                                               {CURLE_PEER_FAILED_VERIFICATION, 1},
+                                               {CURLE_PEER_FAILED_VERIFICATION, 1},
+                                               {CURLE_OK, 1},
+                                               {CURLE_OK, 0}};
+    for (size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(connection.Post(body), steps[i]) << "request " << i;
+}
+
+TEST(Sandbox, PagesFaultAnnouncesItsCountAndEmptyPagesPastTheRealOnes) {
+    TSandboxProcess sandbox({"demo:250"});
+    const std::string token = sandbox.Token("demo");
+    struct TCase {
+        int Count, Page;
+        size_t Items;
+        int Pages, Entries;
+    };
+    const TCase cases[] = {{1000000, 1, 100, 1000000, 100000000},
+                           {1000000, 3, 50, 1000000, 100000000},
+                           {1000000, 7, 0, 1000000, 100000000},
+                           {1, 1, 100, 1, 100},
+                           {3, 2, 100, 3, 250},
+                           {0, 1, 100, 0, 0}};
+    for (const TCase& c : cases) {
+        sandbox.Fault({{"kind", "pages"}, {"count", c.Count}});
+        // Only a watch list answer takes the fault; other calls leave it queued.
+        Api(sandbox, "FetchToken", FetchTokenBody("demo", "sid"));
+        TAnswer answer;
+        Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, c.Page)), answer);
+        EXPECT_EQ(answer.Text("Ack"), "Success") << c.Count << " page " << c.Page;
+        EXPECT_EQ(Items(answer).size(), c.Items) << c.Count << " page " << c.Page;
+        EXPECT_EQ(answer.Int("WatchList/PaginationResult/TotalNumberOfPages"), c.Pages) << c.Count;
+        EXPECT_EQ(answer.Int("WatchList/PaginationResult/TotalNumberOfEntries"), c.Entries) << c.Count;
+    }
+    TAnswer real;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(token, 1)), real);
+    EXPECT_EQ(real.Int("WatchList/PaginationResult/TotalNumberOfPages"), 3) << "each fault served once";
+}
+
+TEST(Sandbox, LatencyDelaysEveryApiAnswer) {
+    TSandboxProcess sandbox({"demo:1"}, {"--latency-ms", "300"});
+    const std::string token = sandbox.Token("demo");
+    for (const std::string call : {"GetMyeBayBuying", "FetchToken"}) {
+        const auto started = std::chrono::steady_clock::now();
+        const std::string body =
+            call == "FetchToken" ? FetchTokenBody("demo", "sid") : WatchListBody(token, 1);
+        EXPECT_EQ(Api(sandbox, call, body).Status, 200);
+        EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300)) << call;
+    }
+    const TProgramRun help = RunProgram(std::string(KOVA_BIN_DIR) + "/kova-sandbox", {"--help"});
+    EXPECT_NE(help.Output.find("--latency-ms N"), std::string::npos) << help.Output;
 }
 
 TEST(Sandbox, LogsApiRequestsInOrderAndResets) {
@@ -522,4 +662,5 @@ TEST(Sandbox, RejectsBadArguments) {
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--account", "demo"}), 2);
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--app-keys", "a:b"}), 2);
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--port", "70000"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--latency-ms", "-5"}), 2);
 }

@@ -55,6 +55,8 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
             options.Port = ParseNumber<int>(value, option, 0, 65535);
         else if (option == "--seed")
             options.Seed = ParseNumber<uint64_t>(value, option, 0, UINT64_MAX);
+        else if (option == "--latency-ms")
+            options.LatencyMs = ParseNumber<int>(value, option, 0, 600000);
         else if (option == "--app-keys")
             options.Keys = ParseKeys(value);
         else if (option == "--runame") {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <pugixml.hpp>
 #include <sstream>
@@ -163,7 +164,7 @@ std::string BuildErrorResponse(const std::string& rootName, const TSandboxApiErr
 }
 
 std::string BuildWatchListResponse(const TSandboxAccount& account, int entriesPerPage, int pageNumber,
-                                   TDateTime now) {
+                                   TDateTime now, std::optional<int> announcedPages) {
     pugi::xml_document doc;
     pugi::xml_node root = StartResponse(doc, "GetMyeBayBuyingResponse", "Success", now);
     AddVersion(root);
@@ -175,9 +176,16 @@ std::string BuildWatchListResponse(const TSandboxAccount& account, int entriesPe
     pugi::xml_node array = watchList.append_child("ItemArray");
     for (size_t i = first; i < last; ++i)
         AddItem(array, account.WatchList[i], now);
+    const uint64_t realPages = (total + perPage - 1) / perPage;
+    uint64_t pages = realPages, entries = total;
+    if (announcedPages) {
+        // More pages than there are claim full pages; fewer claim what those pages hold.
+        pages = static_cast<uint64_t>(*announcedPages);
+        entries = pages > realPages ? pages * perPage : std::min<uint64_t>(total, pages * perPage);
+    }
     pugi::xml_node pagination = watchList.append_child("PaginationResult");
-    AddText(pagination, "TotalNumberOfPages", std::to_string((total + perPage - 1) / perPage));
-    AddText(pagination, "TotalNumberOfEntries", std::to_string(total));
+    AddText(pagination, "TotalNumberOfPages", std::to_string(pages));
+    AddText(pagination, "TotalNumberOfEntries", std::to_string(entries));
     return Save(doc);
 }
 

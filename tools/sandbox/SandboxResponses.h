@@ -4,6 +4,7 @@
 
 #include "SandboxAccounts.h"
 
+#include <optional>
 #include <string>
 
 // One entry of the Errors block.
@@ -30,8 +31,9 @@ TSandboxApiError SignInNotCompleted();
 std::string SandboxTimeText(TDateTime gmt);
 
 std::string BuildErrorResponse(const std::string& rootName, const TSandboxApiError& error, TDateTime now);
-// One page of the watch list; a page past the end has an empty ItemArray but still the totals.
+// One page of the watch list; a page past the end has an empty ItemArray but still the totals. announcedPages
+// replaces the real page count, with a number of entries that fits it.
 std::string BuildWatchListResponse(const TSandboxAccount& account, int entriesPerPage, int pageNumber,
-                                   TDateTime now);
+                                   TDateTime now, std::optional<int> announcedPages = std::nullopt);
 std::string BuildFetchTokenResponse(const std::string& token, TDateTime hardExpiration, TDateTime now);
 std::string BuildGetSessionIDResponse(const std::string& sessionID, TDateTime now);

@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <stdexcept>
 
 namespace {
@@ -21,6 +22,14 @@ void NoteConnection(const SSL* ssl, int where, int) {
 void DropCurrentConnection() {
     if (!CurrentConnection) return;
     SSL_set0_wbio(CurrentConnection, BIO_new_mem_buf("", 0));
+}
+
+// True once the client of the current connection has closed it or reset it.
+bool CurrentClientHasLeft() {
+    const int socket = CurrentConnection ? SSL_get_fd(CurrentConnection) : -1;
+    if (socket < 0) return false;
+    pollfd state{socket, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 const char NotXmlBytes[] = "\xff\xfeService temporarily unavailable <<< & >>> \x01\x02\x03";
@@ -87,11 +96,17 @@ std::optional<std::string> RequireText(const nlohmann::json& value, const char* 
 
 } // namespace
 
-TSandboxServer::TSandboxServer(TSandboxService& service, const TSandboxCertificates& certificates)
-    : FService(service) {
-    FServer = std::make_unique<httplib::SSLServer>([&certificates](SSL_CTX& ctx) {
+TSandboxServer::TSandboxServer(TSandboxService& service, const TSandboxCertificates& certificates,
+                               int latencyMs)
+    : FService(service), FLatencyMs(latencyMs), FUntrusted(TSandboxCertificates::Generate()) {
+    FServer = std::make_unique<httplib::SSLServer>([this, &certificates](SSL_CTX& ctx) {
         SSL_CTX_set_info_callback(&ctx, NoteConnection);
-        return SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
+        SSL_CTX_set_cert_cb(&ctx, ChooseCertificate, this);
+        // No session is resumed, so every new connection shows a certificate and counts for badcert.
+        SSL_CTX_set_session_cache_mode(&ctx, SSL_SESS_CACHE_OFF);
+        SSL_CTX_set_options(&ctx, SSL_OP_NO_TICKET);
+        return SSL_CTX_set_num_tickets(&ctx, 0) == 1 &&
+               SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
                SSL_CTX_use_certificate(&ctx, certificates.ServerCertificate()) == 1 &&
                SSL_CTX_use_PrivateKey(&ctx, certificates.ServerKey()) == 1 &&
                SSL_CTX_check_private_key(&ctx) == 1;
@@ -132,10 +147,23 @@ void TSandboxServer::Stop() {
     FServer->stop();
 }
 
-void TSandboxServer::SleepUnlessStopping(int milliseconds) const {
+bool TSandboxServer::WaitForClient(int milliseconds) const {
     const uint64_t until = GetTickCount64() + static_cast<uint64_t>(milliseconds);
-    while (!FStopping && GetTickCount64() < until)
-        SleepMs(10);
+    for (;;) {
+        if (FStopping || CurrentClientHasLeft()) return false;
+        const uint64_t now = GetTickCount64();
+        if (now >= until) return true;
+        SleepMs(static_cast<uint32_t>(std::min<uint64_t>(until - now, 10)));
+    }
+}
+
+int TSandboxServer::ChooseCertificate(SSL* ssl, void* server) {
+    const TSandboxServer& self = *static_cast<const TSandboxServer*>(server);
+    if (!self.FService.TakeCertificateFault()) return 1;
+    return SSL_use_certificate(ssl, self.FUntrusted.ServerCertificate()) == 1 &&
+                   SSL_use_PrivateKey(ssl, self.FUntrusted.ServerKey()) == 1
+               ? 1
+               : 0;
 }
 
 void TSandboxServer::HandleApi(const httplib::Request& req, httplib::Response& res) {
@@ -146,9 +174,15 @@ void TSandboxServer::HandleApi(const httplib::Request& req, httplib::Response& r
     }
     const std::string callName = Trim(req.get_header_value("X-EBAY-API-CALL-NAME"));
     const std::optional<TSandboxFault> fault = FService.ReceiveApiRequest(callName, headers, req.body);
-    if (fault && fault->Kind == TSandboxFaultKind::Delay) SleepUnlessStopping(fault->DelayMs);
-    const std::string answer = FService.AnswerApiRequest(callName, headers, req.body);
-    if (fault && fault->Kind != TSandboxFaultKind::Delay) return ApplyFault(*fault, answer, res);
+    if (FLatencyMs > 0) WaitForClient(FLatencyMs);
+    if (fault && fault->Kind == TSandboxFaultKind::Delay) WaitForClient(fault->DelayMs);
+    std::optional<int> announcedPages;
+    if (fault && fault->Kind == TSandboxFaultKind::Pages) announcedPages = fault->PageCount;
+    const std::string answer = FService.AnswerApiRequest(callName, headers, req.body, announcedPages);
+    // A kept-alive connection would never see the certificate: the client must come back on a new one.
+    if (FService.CertificateFaultQueued()) res.set_header("Connection", "close");
+    if (fault && fault->Kind != TSandboxFaultKind::Delay && fault->Kind != TSandboxFaultKind::Pages)
+        return ApplyFault(*fault, answer, res);
     res.set_content(answer, "text/xml; charset=utf-8");
 }
 
@@ -183,7 +217,16 @@ void TSandboxServer::ApplyFault(const TSandboxFault& fault, const std::string& a
         DropCurrentConnection();
         res.set_content(answer, "text/xml");
         return;
+    case TSandboxFaultKind::Trickle:
+        res.set_content_provider(
+            answer.size(), "text/xml; charset=utf-8",
+            [this, answer, ms = fault.DelayMs](size_t offset, size_t, httplib::DataSink& sink) {
+                return WaitForClient(ms) && sink.write(answer.data() + offset, 1);
+            });
+        return;
     case TSandboxFaultKind::Delay:
+    case TSandboxFaultKind::Pages:
+    case TSandboxFaultKind::BadCert:
         return;
     }
 }

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <memory>
 
+struct ssl_st;
+
 namespace httplib {
 class SSLServer;
 struct Request;
@@ -16,7 +18,8 @@ struct Response;
 
 class TSandboxServer {
 public:
-    TSandboxServer(TSandboxService& service, const TSandboxCertificates& certificates);
+    // latencyMs delays every API answer, as a distant server would.
+    TSandboxServer(TSandboxService& service, const TSandboxCertificates& certificates, int latencyMs = 0);
     ~TSandboxServer();
 
     // Binds 127.0.0.1:port (0: any free port) and returns the port; raises std::runtime_error on failure.
@@ -32,9 +35,16 @@ private:
     void RegisterRoutes();
     void HandleApi(const httplib::Request& req, httplib::Response& res);
     void ApplyFault(const TSandboxFault& fault, const std::string& answer, httplib::Response& res);
-    void SleepUnlessStopping(int milliseconds) const;
+    // Waits; false as soon as the sandbox stops or the client of this thread's connection has gone away.
+    bool WaitForClient(int milliseconds) const;
+    // OpenSSL's certificate callback: hands the untrusted certificate to the connections a badcert fault
+    // names.
+    static int ChooseCertificate(ssl_st* ssl, void* server);
 
     TSandboxService& FService;
+    const int FLatencyMs;
+    // Made at start and trusted by no client, for the badcert fault.
+    const TSandboxCertificates FUntrusted;
     std::unique_ptr<httplib::SSLServer> FServer;
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FRunReturned{false};

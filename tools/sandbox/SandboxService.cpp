@@ -20,10 +20,13 @@ constexpr int MaxEntriesPerPage = 200;
 constexpr size_t MaxLoggedRequests = 10000;
 
 const std::map<std::string, TSandboxFaultKind> FaultKinds{
-    {"status", TSandboxFaultKind::Status}, {"empty", TSandboxFaultKind::Empty},
-    {"notxml", TSandboxFaultKind::NotXml}, {"truncated", TSandboxFaultKind::Truncated},
-    {"drop", TSandboxFaultKind::Drop},     {"delay", TSandboxFaultKind::Delay},
-    {"xml", TSandboxFaultKind::Xml}};
+    {"status", TSandboxFaultKind::Status},   {"empty", TSandboxFaultKind::Empty},
+    {"notxml", TSandboxFaultKind::NotXml},   {"truncated", TSandboxFaultKind::Truncated},
+    {"drop", TSandboxFaultKind::Drop},       {"delay", TSandboxFaultKind::Delay},
+    {"xml", TSandboxFaultKind::Xml},         {"trickle", TSandboxFaultKind::Trickle},
+    {"badcert", TSandboxFaultKind::BadCert}, {"pages", TSandboxFaultKind::Pages}};
+
+constexpr int DefaultTrickleMs = 5000;
 
 bool ParseInt(const std::string& text, int& value) {
     const std::string trimmed = Trim(text);
@@ -85,13 +88,16 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
     auto it = FaultKinds.find(kind);
     if (it == FaultKinds.end())
         throw std::invalid_argument(
-            "\"kind\" must be one of status, empty, notxml, truncated, drop, delay, xml");
+            "\"kind\" must be one of status, empty, notxml, truncated, drop, delay, xml, "
+            "trickle, badcert, pages");
     fault.Kind = it->second;
     fault.Call = JsonText(value, "call");
     fault.Page = JsonInt(value, "page", 0);
     fault.Times = JsonInt(value, "times", 1);
     fault.Status = JsonInt(value, "status", 500);
-    fault.DelayMs = JsonInt(value, "ms", 0);
+    fault.DelayMs = JsonInt(value, "ms", fault.Kind == TSandboxFaultKind::Trickle ? DefaultTrickleMs : 0);
+    fault.After = JsonInt(value, "after", 0);
+    fault.PageCount = JsonInt(value, "count", 0);
     fault.Body = JsonText(value, "body");
     if (fault.Page < 0) throw std::invalid_argument("\"page\" must not be negative");
     if (fault.Times < 1) throw std::invalid_argument("\"times\" must be at least 1");
@@ -101,6 +107,12 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
         throw std::invalid_argument("\"ms\" must be 0 to 600000");
     if (fault.Kind == TSandboxFaultKind::Xml && !value.contains("body"))
         throw std::invalid_argument("an xml fault needs a \"body\"");
+    if (fault.After < 0) throw std::invalid_argument("\"after\" must not be negative");
+    // The certificate is chosen during the handshake, before any call or page is known.
+    if (fault.Kind == TSandboxFaultKind::BadCert && (!fault.Call.empty() || fault.Page != 0))
+        throw std::invalid_argument("a badcert fault matches new connections, not a \"call\" or \"page\"");
+    if (fault.Kind == TSandboxFaultKind::Pages && (!value.contains("count") || fault.PageCount < 0))
+        throw std::invalid_argument("a pages fault needs a \"count\" of 0 or more");
     return fault;
 }
 
@@ -137,6 +149,9 @@ std::optional<TSandboxFault> TSandboxService::ReceiveApiRequest(const std::strin
     if (FRequests.size() >= MaxLoggedRequests) FRequests.erase(FRequests.begin());
     FRequests.push_back(std::move(entry));
     for (auto it = FFaults.begin(); it != FFaults.end(); ++it) {
+        if (it->Kind == TSandboxFaultKind::BadCert) continue;
+        // Only a watch list answer has a page count to announce.
+        if (it->Kind == TSandboxFaultKind::Pages && callName != "GetMyeBayBuying") continue;
         if (!it->Call.empty() && it->Call != callName) continue;
         if (it->Page != 0 && it->Page != page) continue;
         TSandboxFault fault = *it;
@@ -146,8 +161,28 @@ std::optional<TSandboxFault> TSandboxService::ReceiveApiRequest(const std::strin
     return std::nullopt;
 }
 
+bool TSandboxService::TakeCertificateFault() {
+    std::lock_guard lock(FLock);
+    auto it = std::find_if(FFaults.begin(), FFaults.end(), [](const TSandboxFault& fault) {
+        return fault.Kind == TSandboxFaultKind::BadCert;
+    });
+    if (it == FFaults.end()) return false;
+    if (it->After > 0) {
+        --it->After;
+        return false;
+    }
+    if (--it->Times == 0) FFaults.erase(it);
+    return true;
+}
+
+bool TSandboxService::CertificateFaultQueued() const {
+    std::lock_guard lock(FLock);
+    return std::any_of(FFaults.begin(), FFaults.end(),
+                       [](const TSandboxFault& fault) { return fault.Kind == TSandboxFaultKind::BadCert; });
+}
+
 std::string TSandboxService::AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
-                                              const std::string& body) {
+                                              const std::string& body, std::optional<int> announcedPages) {
     const TDateTime now = NowUTC();
     const std::string root = ResponseRoot(callName);
     int number = 0;
@@ -180,11 +215,11 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
                                   now);
     if (callName == "FetchToken") return AnswerFetchToken(root, request, now);
     if (callName == "GetSessionID") return AnswerGetSessionID(root, request, now);
-    return AnswerGetMyeBayBuying(root, request, now);
+    return AnswerGetMyeBayBuying(root, request, now, announcedPages);
 }
 
 std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request,
-                                                   TDateTime now) {
+                                                   TDateTime now, std::optional<int> announcedPages) {
     const std::string token = ChildText(request.child("RequesterCredentials"), "eBayAuthToken");
     std::string userName;
     {
@@ -208,7 +243,7 @@ std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, cons
     // eBay clamps the page size and starts at page 1 rather than failing.
     entries = std::clamp(entries, 1, MaxEntriesPerPage);
     page = std::max(page, 1);
-    return BuildWatchListResponse(*account, entries, page, now);
+    return BuildWatchListResponse(*account, entries, page, now, announcedPages);
 }
 
 std::string TSandboxService::AnswerFetchToken(const std::string& root, const pugi::xml_node& request,

@@ -31,7 +31,10 @@ enum class TSandboxFaultKind {
     Truncated, // the normal answer's headers and first half, then the connection is closed
     Drop,      // the connection is closed without an answer
     Delay,     // the normal answer after DelayMs milliseconds
-    Xml        // 200 with Body as the answer
+    Xml,       // 200 with Body as the answer
+    Trickle,   // 200 and the normal answer, one byte every DelayMs milliseconds
+    BadCert,   // after After further new connections, Times new connections get an untrusted certificate
+    Pages      // a watch list answer that announces PageCount pages
 };
 
 struct TSandboxFault {
@@ -40,7 +43,9 @@ struct TSandboxFault {
     int Times = 1;    // how many matching requests it affects
     TSandboxFaultKind Kind = TSandboxFaultKind::Status;
     int Status = 500;
-    int DelayMs = 0;
+    int DelayMs = 0;   // delay and trickle
+    int After = 0;     // badcert: new connections served normally first
+    int PageCount = 0; // pages
     std::string Body;
 };
 
@@ -66,12 +71,17 @@ public:
     // The WatchList page number a GetMyeBayBuying body asks for (1 when absent), 0 for other calls.
     static int RequestedPage(const std::string& callName, const std::string& body);
 
-    // Logs the request and takes the first queued fault that matches it, if any.
+    // Logs the request and takes the first queued request fault that matches it, if any.
     std::optional<TSandboxFault> ReceiveApiRequest(const std::string& callName,
                                                    const TSandboxHeaders& headers, const std::string& body);
-    // The XML answer of an API request; errors are answers too, as eBay gives them.
+    // The XML answer of an API request; errors are answers too, as eBay gives them. announcedPages replaces
+    // the page count a watch list answer announces.
     std::string AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
-                                 const std::string& body);
+                                 const std::string& body, std::optional<int> announcedPages = std::nullopt);
+    // Called once per new TLS connection: true when it is to get the untrusted certificate.
+    bool TakeCertificateFault();
+    // True while a badcert fault waits for its connections.
+    bool CertificateFaultQueued() const;
 
     bool HasAccount(const std::string& userName) const;
     const std::string& RuName() const { return FRuName; }
@@ -97,7 +107,8 @@ private:
         std::string Token; // issued on the first successful FetchToken
     };
 
-    std::string AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    std::string AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request, TDateTime now,
+                                      std::optional<int> announcedPages);
     std::string AnswerFetchToken(const std::string& root, const pugi::xml_node& request, TDateTime now);
     std::string AnswerGetSessionID(const std::string& root, const pugi::xml_node& request, TDateTime now);
     // A random text of eBay's alphabet, for tokens and session ids.

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         const TSandboxCertificates certificates = TSandboxCertificates::Generate();
         WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
         TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC(), options.RuName);
-        TSandboxServer server(service, certificates);
+        TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
         std::thread serving([&server] { server.Run(); });
         server.WaitUntilServing();
