@@ -64,7 +64,7 @@ public:
     // alone lets a server that sends a byte now and then hold an exchange open for ever.
     int OverallTimeout = 60000;
     // When set and true (also when it turns true during an exchange), the exchange sends nothing more and
-    // ends within 200 ms with EHTTPCanceledError. Not owned; read from the exchange's thread only.
+    // ends within 200 ms with EHTTPCanceledError. Not owned; another thread sets it to stop a transfer.
     const std::atomic<bool>* Cancel = nullptr;
     // 0 follows no redirect.
     int MaxRedirects = 0;
