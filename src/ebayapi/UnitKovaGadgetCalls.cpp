@@ -114,7 +114,9 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     try {
         result = CurlExecutePost(request, answer);
     } catch (const EHTTPClientError& e) {
+        // A transfer canceled after a good status line is no usable answer either.
         status = ResponseCodeToStatus(static_cast<int>(e.ResponseCode));
+        if (InternetStatusSucceeded(status)) status = iyUnknown;
         throw;
     }
     FAttempt = result.Attempts > 0 ? result.Attempts - 1 : 0;

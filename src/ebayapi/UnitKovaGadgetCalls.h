@@ -46,7 +46,8 @@ public:
     // byte; status then comes from the response code. A server URL that is not https sends nothing and
     // gives false, iyUnknown and NotHttpsMessage. Transport failures give false with the status (and
     // FailureMessage) of CurlExecutePost. An HTTP error answer (EHTTPProtocolError), a cancel
-    // (EHTTPCanceledError) and other client failures are raised; status is set from the answer's code before.
+    // (EHTTPCanceledError) and other client failures are raised; status is set from the answer's code before
+    // (iyUnknown when that code alone would pass for a usable answer).
     virtual bool Execute(TInternetStatus& status);
     // Writes the envelope up to and including the credentials block; every inserted value is XML-escaped.
     virtual void BuildRequestBody(const std::string& requestName, const std::string& detailLevel);
