@@ -243,6 +243,7 @@ void TThreadFetchToken::Execute() {
         FParserResult = FParser->GetResultCode();
     } else {
         FErrorCode = status;
+        FErrorText = FAPICall->FailureMessage();
     }
 }
 
@@ -307,5 +308,6 @@ void TThreadGetSessionID::Execute() {
         FParserResult = FParser->GetResultCode();
     } else {
         FErrorCode = status;
+        FErrorText = FAPICall->FailureMessage();
     }
 }
