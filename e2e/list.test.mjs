@@ -81,20 +81,25 @@ test('the details icon opens the item beside the list, and closes it again', asy
     await details.waitFor({state: 'hidden'});
 });
 
-test('a failed load shows its message; the next good load brings the list back', async () => {
-    const {sandbox, gadget} = await startAll({accounts: ['demo:4']});
+test('a failed load shows its message above the list it keeps; the next good load clears it', async () => {
+    const {sandbox, gadget} = await startAll({accounts: ['demo:9']});
     const {page} = await openGadget(gadget);
-    await pageNumber(page, '1/1');
+    await pageNumber(page, '1/2');
+    const before = await listedItems(page);
 
     await sandbox.control('/sandbox/fault', {kind: 'status', status: 503, times: 1});
     await page.getByRole('button', {name: 'Refresh'}).click();
     const message = page.locator('#results .message', {hasText: 'Error loading Watchlist'});
     await message.waitFor();
     assert.match(await message.innerText(), /Service unavailable/);
-    assert.equal(await page.locator('#results .result').count(), 0);
+    assert.deepEqual((await listedItems(page)).map((i) => i.id), before.map((i) => i.id), 'the list stays');
+    await page.locator('#next').click();
+    await pageNumber(page, '2/2');
+    assert.equal(await message.count(), 1, 'the message stays while paging');
 
     await page.getByRole('button', {name: 'Refresh'}).click();
-    await pageNumber(page, '1/1');
+    await message.waitFor({state: 'detached'});
+    await pageNumber(page, '2/2');
     assert.equal((await listedItems(page)).length, 4);
 });
 

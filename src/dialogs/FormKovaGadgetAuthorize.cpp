@@ -334,8 +334,9 @@ void TfrmKovaGadgetAuthorize::OnThreadFinishSearch(TThreadFetchToken& thread) {
     if (success) {
         if (FLogInInfo) FLogInInfo->Token = thread.FToken;
     } else if (FOnError) {
-        FOnError(thread.FCallSucceeded ? std::string()
-                                       : TKovaWatchList::InternetStatusMessage(thread.FErrorCode));
+        FOnError(thread.FCallSucceeded        ? std::string()
+                 : !thread.FErrorText.empty() ? thread.FErrorText
+                                              : TKovaWatchList::InternetStatusMessage(thread.FErrorCode));
     }
     ShowPanelFinished(success);
 }

@@ -3,6 +3,7 @@
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMonotonic.h"
+#include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
 
 #include <algorithm>
@@ -15,6 +16,13 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+
+const char* const ConnectionLostMessage =
+    "Internet error! Message: \"The connection to the server was lost\".";
+const char* const CertificateFailureMessage =
+    "Internet error! Message: \"The server's certificate could not be verified\".";
+const char* const SecureConnectionFailureMessage =
+    "Internet error! Message: \"A secure connection could not be made\".";
 
 void CurlGlobalInit() {
     static std::once_flag once;
@@ -30,8 +38,45 @@ CURLM* Multi(void* handle) {
     return static_cast<CURLM*>(handle);
 }
 
+// A cancel flag is looked at this often while a transfer waits for the network.
+constexpr int CancelPollMs = 50;
+
 bool HasLineBreak(const std::string& s) {
     return s.find_first_of("\r\n") != std::string::npos;
+}
+
+// libcurl drops a "Name:" line with nothing after the colon instead of sending it; "Name;" is how it is told
+// to send the header with an empty value.
+std::string EmptyValueAsSemicolonForm(const std::string& line) {
+    auto colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return line;
+    if (!Trim(std::string_view(line).substr(colon + 1)).empty()) return line;
+    return line.substr(0, colon) + ";";
+}
+
+// The connection was made and broke off afterwards, as opposed to never being made at all.
+bool IsConnectionLost(int curlCode) {
+    switch (curlCode) {
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsCertificateFailure(int curlCode) {
+    switch (curlCode) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_ISSUER_ERROR:
+        return true;
+    default:
+        return false;
+    }
 }
 
 THTTPFailureKind ClassifyCurlCode(CURLcode code) {
@@ -90,6 +135,8 @@ THTTPFailureKind ClassifyCurlCode(CURLcode code) {
         throw ETLSSetupError(message, kind, curlCode, responseCode);
     case THTTPFailureKind::TLS:
         throw ETLSError(message, kind, curlCode, responseCode);
+    case THTTPFailureKind::Canceled:
+        throw EHTTPCanceledError(message, kind, curlCode, responseCode);
     case THTTPFailureKind::Other:
         break;
     }
@@ -250,7 +297,8 @@ void TCurlClient::ApplyOptions(TTransfer& t, const std::string& url, const std::
     if (!ContentType.empty()) headers.push_back("Content-Type: " + ContentType);
     std::string encoding = Trim(AcceptEncoding);
     if (!encoding.empty()) headers.push_back("Accept-Encoding: " + encoding);
-    headers.insert(headers.end(), HeaderLines.begin(), HeaderLines.end());
+    for (const auto& line : HeaderLines)
+        headers.push_back(EmptyValueAsSemicolonForm(line));
     // A body of any size goes out at once instead of waiting for a "100 Continue".
     if (body) headers.push_back("Expect:");
     for (const auto& line : headers) {
@@ -345,34 +393,51 @@ void TCurlClient::Perform(const std::string& url, const std::string* body, std::
     } detach{h};
     ApplyOptions(t, url, body);
 
+    auto canceled = [this] { return Cancel && Cancel->load(); };
+    if (canceled()) Raise(THTTPFailureKind::Canceled, "Request canceled", CURLE_ABORTED_BY_CALLBACK, -1);
+
     CURLM* m = Multi(FMulti);
     t.Touch();
+    const uint64_t started = MonotonicMs();
     if (curl_multi_add_handle(m, h) != CURLM_OK)
         Raise(THTTPFailureKind::TLSSetup, "TCurlClient.Perform: the transfer could not be started",
               CURLE_FAILED_INIT, -1);
-    // Driving the transfer ourselves gives a true read time-out: the longest silence, not the whole exchange.
-    bool timedOut = false;
+    // Driving the transfer ourselves gives a true read time-out (the longest silence), an overall deadline
+    // and a cancel that is seen within one short poll slice.
+    enum class TStop { None, Idle, Overall, Canceled } stop = TStop::None;
     CURLcode result = CURLE_OK;
     for (;;) {
+        if (canceled()) {
+            stop = TStop::Canceled;
+            break;
+        }
         int running = 0;
         if (curl_multi_perform(m, &running) != CURLM_OK) {
             result = CURLE_FAILED_INIT;
             break;
         }
         if (!running) break;
+        const uint64_t now = MonotonicMs();
+        uint64_t wait = Cancel ? CancelPollMs : 1000;
         if (ReadTimeout > 0) {
-            uint64_t idle = MonotonicMs() - t.LastActivity;
+            const uint64_t idle = now - t.LastActivity;
             if (idle >= static_cast<uint64_t>(ReadTimeout)) {
-                timedOut = true;
+                stop = TStop::Idle;
                 break;
             }
-            int wait = static_cast<int>(std::min<uint64_t>(ReadTimeout - idle, 1000));
-            curl_multi_poll(m, nullptr, 0, wait, nullptr);
-        } else {
-            curl_multi_poll(m, nullptr, 0, 1000, nullptr);
+            wait = std::min<uint64_t>(wait, ReadTimeout - idle);
         }
+        if (OverallTimeout > 0) {
+            const uint64_t elapsed = now - started;
+            if (elapsed >= static_cast<uint64_t>(OverallTimeout)) {
+                stop = TStop::Overall;
+                break;
+            }
+            wait = std::min<uint64_t>(wait, OverallTimeout - elapsed);
+        }
+        curl_multi_poll(m, nullptr, 0, static_cast<int>(wait), nullptr);
     }
-    if (!timedOut) {
+    if (stop == TStop::None) {
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(m, &left))
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) result = msg->data.result;
@@ -387,9 +452,18 @@ void TCurlClient::Perform(const std::string& url, const std::string* body, std::
     if (OnWorkEnd && !t.CallbackError) OnWorkEnd();
 
     if (t.CallbackError) std::rethrow_exception(t.CallbackError);
-    if (timedOut)
+    switch (stop) {
+    case TStop::Canceled:
+        Raise(THTTPFailureKind::Canceled, "Request canceled", CURLE_ABORTED_BY_CALLBACK, FResponseCode);
+    case TStop::Idle:
         Raise(THTTPFailureKind::Timeout, Format("Read timed out after %d ms", {ReadTimeout}),
               CURLE_OPERATION_TIMEDOUT, FResponseCode);
+    case TStop::Overall:
+        Raise(THTTPFailureKind::Timeout, Format("Request not completed within %d ms", {OverallTimeout}),
+              CURLE_OPERATION_TIMEDOUT, FResponseCode);
+    case TStop::None:
+        break;
+    }
     if (result != CURLE_OK) RaiseFailure(result, !t.SetupError.empty() ? t.SetupError : t.ErrorBuffer);
     // A refused tunnel can end without a curl error when the proxy closes politely.
     if (connectCode >= 300 && FResponseCode < 0) RaiseFailure(CURLE_PROXY, "");
@@ -419,6 +493,8 @@ TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& re
     response.clear();
     TCurlClient client;
     client.ReadTimeout = request.ReadTimeout;
+    client.OverallTimeout = request.OverallTimeout;
+    client.Cancel = request.Cancel;
     client.MaxRedirects = 0;
     client.SetProxy(request.ProxySettings);
     client.OnWorkBegin = request.OnWorkBegin;
@@ -451,20 +527,37 @@ TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& re
             }
         }
     } catch (const EHTTPClientError& e) {
+        const bool usesProxy = request.ProxySettings && request.ProxySettings->UsesProxy;
         switch (e.Kind) {
         case THTTPFailureKind::Timeout:
             result.Status = iyRequestTimeout;
-            return result;
+            break;
         case THTTPFailureKind::ProxyAuthentication:
             result.Status = iyProxyAuthenticationRequired;
-            return result;
-        case THTTPFailureKind::Socket:
+            break;
         case THTTPFailureKind::Proxy:
             result.Status = iyProxy;
-            return result;
+            break;
+        case THTTPFailureKind::Socket:
+            // Without a proxy the proxy settings cannot be the cause, so the proxy's message would mislead.
+            if (usesProxy) {
+                result.Status = iyProxy;
+            } else {
+                result.Status = iyUnknown;
+                if (IsConnectionLost(e.CurlCode)) result.FailureMessage = ConnectionLostMessage;
+            }
+            break;
+        case THTTPFailureKind::TLS:
+            result.Status = iyUnknown;
+            result.FailureMessage =
+                IsCertificateFailure(e.CurlCode) ? CertificateFailureMessage : SecureConnectionFailureMessage;
+            break;
         default:
             throw;
         }
+        // The user's message names the cause; the log keeps the exact reason.
+        LogFmt("%s.Post: %s", {request.CallerClassName, Trim(e.Message())}, lmkError);
+        return result;
     }
     result.Result = succeeded && !response.empty();
     result.Status = ResponseCodeToStatus(static_cast<int>(client.ResponseCode()));

@@ -6,6 +6,7 @@
 #include "storage/UnitProxySettings.h"
 #include "support/UnitExceptions.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,6 +21,7 @@ enum class THTTPFailureKind {
     ProxyAuthentication, // the proxy wants (other) credentials for the tunnel
     TLSSetup,            // the TLS context could not be built (CA file unreadable, library failure)
     TLS,                 // handshake or certificate verification failed
+    Canceled,            // the caller's cancel flag stopped the exchange
     Other
 };
 
@@ -41,6 +43,7 @@ KOVA_DECLARE_EXCEPTION(EHTTPProxyError, EHTTPClientError);
 KOVA_DECLARE_EXCEPTION(EHTTPProxyAuthenticationError, EHTTPClientError);
 KOVA_DECLARE_EXCEPTION(ETLSSetupError, EHTTPClientError);
 KOVA_DECLARE_EXCEPTION(ETLSError, EHTTPClientError);
+KOVA_DECLARE_EXCEPTION(EHTTPCanceledError, EHTTPClientError);
 
 // Initialises libcurl once per process; safe from any thread.
 void CurlGlobalInit();
@@ -57,13 +60,19 @@ public:
 
     // Longest wait for the connection or for the next byte, in milliseconds.
     int ReadTimeout = 20000;
+    // Longest time a whole exchange may take, in milliseconds; 0 or less sets no limit. The read time-out
+    // alone lets a server that sends a byte now and then hold an exchange open for ever.
+    int OverallTimeout = 60000;
+    // When set and true (also when it turns true during an exchange), the exchange sends nothing more and
+    // ends within 200 ms with EHTTPCanceledError. Not owned; another thread sets it to stop a transfer.
+    const std::atomic<bool>* Cancel = nullptr;
     // 0 follows no redirect.
     int MaxRedirects = 0;
     bool AllowCookies = false;
     std::string ContentType;
     // Sent as the Accept-Encoding header when not blank; the body is not decoded.
     std::string AcceptEncoding;
-    // Extra request header lines "Name: value".
+    // Extra request header lines "Name: value"; a line without a value goes out as an empty header.
     std::vector<std::string> HeaderLines;
 
     // The proxy is used only when UsesProxy is set; credentials go out (Basic) only when
@@ -105,6 +114,9 @@ struct TCurlPostRequest {
     std::vector<std::string> HeaderLines;
     std::string ContentType = "text/xml";
     int ReadTimeout = 20000;
+    int OverallTimeout = 60000;
+    // See TCurlClient::Cancel; a canceled post is neither retried nor mapped to a status.
+    const std::atomic<bool>* Cancel = nullptr;
     const TProxySettings* ProxySettings = nullptr;
     // Maximum number of attempts; below 1 means one.
     int RetryCount = 0;
@@ -121,11 +133,21 @@ struct TCurlPostResult {
     // Entries of failed attempts, separated by " | ".
     std::string PostErrorLog;
     int Attempts = 0;
+    // The user's text when the cause needs one of its own (a lost connection, a certificate or handshake
+    // failure); empty when InternetStatusMessage(Status) fits.
+    std::string FailureMessage;
 };
+
+extern const char* const ConnectionLostMessage;
+extern const char* const CertificateFailureMessage;
+extern const char* const SecureConnectionFailureMessage;
 
 // The API post: follows no redirect; retries only a TLS set-up failure or a failure raised outside the HTTP
 // client, logging each as "<class>.Post (<attempt>/<max>): <message>". A time-out ends it with
-// iyRequestTimeout, refused proxy credentials with iyProxyAuthenticationRequired, a socket or proxy failure
-// with iyProxy. An HTTP error answer (EHTTPProtocolError), a failed TLS handshake (ETLSError) and any
-// other client failure are raised to the caller. response is emptied first.
+// iyRequestTimeout, refused proxy credentials with iyProxyAuthenticationRequired, a proxy failure with
+// iyProxy. A socket failure gives iyProxy when a proxy is in use, otherwise iyUnknown (with
+// ConnectionLostMessage when the connection broke after it was made); a failed TLS handshake gives
+// iyUnknown with CertificateFailureMessage or SecureConnectionFailureMessage. Each of these is logged as an
+// error "<class>.Post: <reason>". An HTTP error answer (EHTTPProtocolError), a cancel (EHTTPCanceledError)
+// and any other client failure are raised to the caller. response is emptied first.
 TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& response);

@@ -185,6 +185,7 @@ void TInternetIndy::GetURLText(const TProxySettings* proxySettings, const std::s
     try {
         client = CreateHTTPClient();
         client->ReadTimeout = FReadTimeout;
+        client->OverallTimeout = FOverallTimeout;
         client->AllowCookies = true;
         client->MaxRedirects = 5;
         client->AcceptEncoding = Trim(FAcceptEncoding);

@@ -104,6 +104,9 @@ public:
     void SetAcceptEncoding(const std::string& value) { FAcceptEncoding = value; }
     int ReadTimeout() const { return FReadTimeout; }
     void SetReadTimeout(int milliseconds) { FReadTimeout = milliseconds; }
+    // Longest time a whole GET may take, in milliseconds (60000 unless changed); 0 or less sets no limit.
+    int OverallTimeout() const { return FOverallTimeout; }
+    void SetOverallTimeout(int milliseconds) { FOverallTimeout = milliseconds; }
 
 protected:
     virtual std::unique_ptr<TCurlClient> CreateHTTPClient();
@@ -118,6 +121,7 @@ private:
     std::string FURL;
     std::string FAcceptEncoding;
     int FReadTimeout;
+    int FOverallTimeout = 60000;
 };
 
 // Lets the time module's time request fetch its URL through TInternetIndy (the time module sits below the

@@ -1,7 +1,29 @@
 #include "ebayapi/UnitKovaGadgetCalls.h"
 
 #include "ebayapi/UnitCurlSession.h"
+#include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
+
+const char* const NotHttpsMessage =
+    "Internet error! The eBay API address does not use https, so the request was not sent.";
+
+namespace {
+
+std::atomic<int> GReadTimeoutMs{20000};
+std::atomic<int> GOverallTimeoutMs{60000};
+
+// The token and the credentials travel in the body: they must never go out in clear text.
+bool UsesHttps(const std::string& url) {
+    constexpr std::string_view scheme = "https://";
+    return url.size() > scheme.size() && StartsText(scheme, url);
+}
+
+} // namespace
+
+void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs) {
+    GReadTimeoutMs = readTimeoutMs;
+    GOverallTimeoutMs = overallTimeoutMs;
+}
 
 TAPICallBase::TAPICallBase(std::string serverURL)
     : FResponse(std::make_unique<TMemoryStream>()), FServerURL(std::move(serverURL)),
@@ -9,6 +31,14 @@ TAPICallBase::TAPICallBase(std::string serverURL)
 }
 
 TAPICallBase::~TAPICallBase() = default;
+
+int TAPICallBase::GetReadTimeout() const {
+    return GReadTimeoutMs.load();
+}
+
+int TAPICallBase::GetOverallTimeout() const {
+    return GOverallTimeoutMs.load();
+}
 
 void TAPICallBase::SetProxySettings(const TProxySettings& proxySettings) {
     FProxySettings->Assign(&proxySettings);
@@ -55,7 +85,15 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     FAttempt = 0;
     FSucceeded = false;
     FPostErrorLog.clear();
+    FFailureMessage.clear();
     FResponse->Clear();
+    if (!UsesHttps(FServerURL)) {
+        LogFmt("%s.Execute: the API address \"%s\" does not use https; nothing was sent",
+               {ClassName(), FServerURL}, lmkError);
+        FFailureMessage = NotHttpsMessage;
+        status = iyUnknown;
+        return false;
+    }
 
     TCurlPostRequest request;
     request.URL = FServerURL;
@@ -63,6 +101,8 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     request.HeaderLines = FHeaderLines;
     request.ContentType = "text/xml";
     request.ReadTimeout = GetReadTimeout();
+    request.OverallTimeout = GetOverallTimeout();
+    request.Cancel = Cancel;
     request.ProxySettings = FProxySettings.get();
     request.RetryCount = RetryCount;
     request.CallerClassName = ClassName();
@@ -74,11 +114,14 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     try {
         result = CurlExecutePost(request, answer);
     } catch (const EHTTPClientError& e) {
+        // A transfer canceled after a good status line is no usable answer either.
         status = ResponseCodeToStatus(static_cast<int>(e.ResponseCode));
+        if (InternetStatusSucceeded(status)) status = iyUnknown;
         throw;
     }
     FAttempt = result.Attempts > 0 ? result.Attempts - 1 : 0;
     FPostErrorLog = result.PostErrorLog;
+    FFailureMessage = result.FailureMessage;
     status = result.Status;
     // The core reports a completed post only through its answer: a body arrived, or a usable status that it
     // would have turned into iyUnknown after a failed attempt.

@@ -5,6 +5,7 @@
 #include "storage/UnitProxySettings.h"
 #include "storage/UnitStream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,13 @@ constexpr TMyeBayBuyingLists mblWatchList = 1;
 constexpr TMyeBayBuyingLists mblBidList = 2;
 constexpr TMyeBayBuyingLists mblWonList = 4;
 constexpr TMyeBayBuyingLists mblLostList = 8;
+
+// The deadlines every API call takes unless a subclass overrides them: the read time-out (20000 ms) and the
+// overall one (60000 ms) in milliseconds. Process-wide, so that tests can keep fault runs short.
+void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs);
+
+// The user's text when the API address is not https and nothing was sent.
+extern const char* const NotHttpsMessage;
 
 // What both calls share: credentials, header lines, the XML envelope and the post with retries. One object
 // serves one worker-thread run and is used by that thread only.
@@ -31,12 +39,15 @@ public:
     void SetProxySettings(const TProxySettings& proxySettings);
     const TProxySettings& ProxySettings() const { return *FProxySettings; }
 
-    virtual int GetReadTimeout() const { return 20000; }
+    virtual int GetReadTimeout() const;
+    // Longest time one post may take as a whole, in milliseconds.
+    virtual int GetOverallTimeout() const;
     // Posts the request text with the header lines. True when a post completed with a body of at least one
-    // byte; status then comes from the response code. A time-out gives iyRequestTimeout, refused proxy
-    // credentials iyProxyAuthenticationRequired, a socket or proxy failure iyProxy, and false. An HTTP
-    // error answer (EHTTPProtocolError), a failed TLS handshake (ETLSError) and other client failures are
-    // raised; status is set from the answer's code before.
+    // byte; status then comes from the response code. A server URL that is not https sends nothing and
+    // gives false, iyUnknown and NotHttpsMessage. Transport failures give false with the status (and
+    // FailureMessage) of CurlExecutePost. An HTTP error answer (EHTTPProtocolError), a cancel
+    // (EHTTPCanceledError) and other client failures are raised; status is set from the answer's code before
+    // (iyUnknown when that code alone would pass for a usable answer).
     virtual bool Execute(TInternetStatus& status);
     // Writes the envelope up to and including the credentials block; every inserted value is XML-escaped.
     virtual void BuildRequestBody(const std::string& requestName, const std::string& detailLevel);
@@ -59,6 +70,8 @@ public:
     // Progress of the answer; unset by the program's own callers.
     std::function<void(int64_t count)> OnWork;
     std::function<void(int64_t total)> OnWorkBegin;
+    // Set by another thread to stop a running Execute; see TCurlClient::Cancel. Not owned.
+    const std::atomic<bool>* Cancel = nullptr;
 
     const std::string& ServerURL() const { return FServerURL; }
     const std::string& RequestText() const { return FRequestText; }
@@ -70,6 +83,9 @@ public:
     bool Succeeded() const { return FSucceeded; }
     // Entries "<class>.Post (<attempt>/<max>): <message>" of failed attempts, separated by " | ".
     const std::string& PostErrorLog() const { return FPostErrorLog; }
+    // After a failed Execute: the user's text when the cause needs its own, empty when
+    // InternetStatusMessage(status) fits.
+    const std::string& FailureMessage() const { return FFailureMessage; }
 
 protected:
     void Write(const std::string& piece) { FRequestText += piece; }
@@ -87,6 +103,7 @@ private:
     int FAttempt = 0;
     bool FSucceeded = false;
     std::string FPostErrorLog;
+    std::string FFailureMessage;
 };
 
 // GetMyeBayBuying: one page of the lists asked for.

@@ -23,6 +23,18 @@ std::string_view StreamBytes(TStream& stream, std::string& buffer) {
     return buffer;
 }
 
+// A short excerpt of network text that is safe in a log line.
+std::string Printable(const std::string& text) {
+    std::string shown = text.substr(0, 40);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    return shown;
+}
+
+bool IsWatchListItem(pugi::xml_node node) {
+    return std::string_view(node.name()) == "Item" && std::string_view(node.parent().name()) == "ItemArray";
+}
+
 // A price as the items keep it; a number beyond single precision counts as unreadable, like any other.
 float ToSingle(double value) {
     if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) return 0;
@@ -53,11 +65,15 @@ void TXMLeBayApiResultParser::StoreDataParseFailure() {
                 GetParserResultMessage(TParserResultCode::prDataParseFailed));
 }
 
-bool TXMLeBayApiResultParser::LoadResponse(TStream& stream) {
+bool TXMLeBayApiResultParser::LoadedInvalidUtf8() const {
+    return FXMLDoc->HadInvalidUtf8();
+}
+
+bool TXMLeBayApiResultParser::LoadResponse(TStream& stream, bool allowDamagedTexts) {
     FRootNode = TXMLNode();
     stream.SetPosition(0);
     std::string buffer;
-    FXMLDoc->LoadFromXML(StreamBytes(stream, buffer));
+    FXMLDoc->LoadFromXML(StreamBytes(stream, buffer), allowDamagedTexts);
     FRootNode = FXMLDoc->DocumentElement();
 
     TEbayAPIXMLErrorParser errors;
@@ -80,10 +96,7 @@ TDateTime TXMLeBayApiResultParser::ConvertEbayDateTime(const std::string& text) 
     TDateTime result;
     if (TryReadIsoUTC(text, result)) return result;
     // The text comes from the network: a short, printable excerpt is enough to find it in the answer.
-    std::string shown = text.substr(0, 40);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    Log("eBay time \"" + shown + "\" cannot be read; using the current time", lmkWarning);
+    Log("eBay time \"" + Printable(text) + "\" cannot be read; using the current time", lmkWarning);
     return Now();
 }
 
@@ -134,7 +147,10 @@ void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuct
 bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& list, bool append) {
     try {
         if (!stream) throw EXMLDomError("No response stream");
-        if (!LoadResponse(*stream)) return false;
+        if (!LoadResponse(*stream, true)) return false;
+        // Damaged text costs only the item that holds it; anywhere else it makes the page unreadable.
+        if (LoadedInvalidUtf8() && !IsValidUtf8Tree(FRootNode, &IsWatchListItem))
+            throw EXMLDomError("Text that is not UTF-8 outside the items");
         if (!append) list.Clear();
     } catch (const Exception&) {
         StoreDataParseFailure();
@@ -166,10 +182,20 @@ bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& lis
             StoreDataParseFailure();
             return false;
         }
+        const bool checkTexts = LoadedInvalidUtf8();
         for (pugi::xml_node node = Child(itemArray, "Item").Raw(); node; node = node.next_sibling()) {
             if (node.type() != pugi::node_element) continue;
             auto item = std::make_unique<TSearchResultAuctionDetails>();
-            ReadItem(TXMLNode(node), *item);
+            try {
+                if (checkTexts && !IsValidUtf8Tree(TXMLNode(node)))
+                    throw EXMLDomError("its text is not UTF-8");
+                ReadItem(TXMLNode(node), *item);
+            } catch (const Exception& e) {
+                Log("Watch list item \"" + Printable(node.child_value("ItemID")) +
+                        "\" left out: " + e.Message(),
+                    lmkWarning);
+                continue;
+            }
             list.Add(std::move(item));
         }
         return true;

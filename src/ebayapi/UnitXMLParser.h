@@ -23,7 +23,8 @@ public:
 
     // Loads the stream from position 0 and evaluates the error block; true when this answer counts as a
     // success. Raises EXMLDomError for bytes that are not well-formed XML.
-    bool LoadResponse(TStream& stream);
+    // allowDamagedTexts keeps a page whose texts hold bytes that are not UTF-8 (see LoadedInvalidUtf8).
+    bool LoadResponse(TStream& stream, bool allowDamagedTexts = false);
     // Evaluates the error block of the loaded document first when nothing is stored yet.
     TParserResultCode GetResultCode();
     const std::string& ResultMessage() const { return FResultMessage; }
@@ -39,6 +40,8 @@ protected:
     void StoreResult(TParserResultCode code, const std::string& message);
     // Stores code 3 by the same rule, for answers whose data part could not be read.
     void StoreDataParseFailure();
+    // The last load kept texts that are not UTF-8; the caller must check what it reads.
+    bool LoadedInvalidUtf8() const;
 
     TXMLNode FRootNode;
 
@@ -54,7 +57,8 @@ public:
     // Appends the page's items to list (emptied first unless append) and reads the page count. An answer
     // without a WatchList, with an empty one or with one whose pagination counts 0 entries is an empty list.
     // False for an answer judged a failure (list untouched), for one that is no XML or has no readable watch
-    // list (code 3 stored); items appended before a damaged item stay.
+    // list (code 3 stored). An item that cannot be read (a text that is not UTF-8, say) is left out with a
+    // log line; the rest of the page counts.
     virtual bool ParseWatchList(TStream* stream, TResultList& list, bool append);
     // The page count of the last parsed page; 0 when it did not say.
     int TotalNumberOfPages = 0;

@@ -184,6 +184,8 @@ void TKovaGadget::ShowOptions() {
 void TKovaGadget::Terminate() {
     try {
         if (FWatchList) {
+            // A load still running is stopped: the gadget closes now and keeps the list it showed.
+            FWatchList->CancelLoading();
             FWatchList->WaitWhileBusy();
             FWatchList->SaveLocalItems();
         }

@@ -52,11 +52,12 @@ double BuyNowPrice(const TItem& i) {
 double BidCount(const TItem& i) {
     return i.BidCount;
 }
-double EndTimeLocal(const TItem& i) {
-    return i.GetEndTimeLocal();
+// Times sort in UTC: local times repeat an hour when the clocks go back.
+double EndTimeUTC(const TItem& i) {
+    return i.EndTime;
 }
-double StartTimeLocal(const TItem& i) {
-    return i.GetStartTimeLocal();
+double StartTimeUTC(const TItem& i) {
+    return i.StartTime;
 }
 double HasGaleryPic(const TItem& i) {
     return i.HasGaleryPic ? 1 : 0;
@@ -108,8 +109,8 @@ const TSortRule SortRules[] = {
     {stDescriptionDescending, LocaleText, true, nullptr, Description},
     {stBidCountAscending, Number, false, BidCount, nullptr},
     {stBidCountDescending, Number, true, BidCount, nullptr},
-    {stEndTimeAscending, Time, false, EndTimeLocal, nullptr},
-    {stEndTimeDescending, Time, true, EndTimeLocal, nullptr},
+    {stEndTimeAscending, Time, false, EndTimeUTC, nullptr},
+    {stEndTimeDescending, Time, true, EndTimeUTC, nullptr},
     {stArticleNumberAscending, AsciiText, false, nullptr, ArticleNumber},
     {stArticleNumberDescending, AsciiText, true, nullptr, ArticleNumber},
     {stGaleryPicFirst, Flag, true, HasGaleryPic, nullptr},
@@ -132,8 +133,8 @@ const TSortRule SortRules[] = {
     {stOtherResultType41, KeepOrder, false, nullptr, nullptr},
     {stFreetextDescending, LocaleText, true, nullptr, Freetext},
     {stFreetextAscending, LocaleText, false, nullptr, Freetext},
-    {stStartTimeAscending, Time, false, StartTimeLocal, nullptr},
-    {stStartTimeDescending, Time, true, StartTimeLocal, nullptr},
+    {stStartTimeAscending, Time, false, StartTimeUTC, nullptr},
+    {stStartTimeDescending, Time, true, StartTimeUTC, nullptr},
     {stTotalPriceAscending, NumberWithTolerance, false, TotalPrice, nullptr},
     {stTotalPriceDescending, NumberWithTolerance, true, TotalPrice, nullptr},
     {stPositiveFeedBAscending, NumberWithTolerance, false, PositiveFeedB, nullptr},

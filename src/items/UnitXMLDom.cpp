@@ -211,8 +211,9 @@ TXMLDocument::TXMLDocument() : FDoc(std::make_unique<pugi::xml_document>()) {
 }
 TXMLDocument::~TXMLDocument() = default;
 
-void TXMLDocument::LoadFromXML(std::string_view bytes) {
+void TXMLDocument::LoadFromXML(std::string_view bytes, bool allowInvalidUtf8) {
     FDoc->reset();
+    FHadInvalidUtf8 = false;
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_fragment;
     const TByteLayout layout = DetectLayout(bytes);
     if (layout != TByteLayout::Bytes8 && layout != TByteLayout::Utf8Bom) {
@@ -243,8 +244,11 @@ void TXMLDocument::LoadFromXML(std::string_view bytes) {
     std::string converted;
     pugi::xml_encoding enc = pugi::encoding_utf8;
     if (declared.empty() || IsOneOf(declared, {"UTF-8", "UTF8"})) {
-        if (size_t at = InvalidUtf8At(body); at != std::string_view::npos)
-            throw EXMLDomError(Format("Invalid UTF-8 byte sequence at offset %u", {at}));
+        if (size_t at = InvalidUtf8At(body); at != std::string_view::npos) {
+            if (!allowInvalidUtf8)
+                throw EXMLDomError(Format("Invalid UTF-8 byte sequence at offset %u", {at}));
+            FHadInvalidUtf8 = true;
+        }
     } else if (layout == TByteLayout::Utf8Bom) {
         throw EXMLDomError(Format(
             "The document declares the encoding \"%s\" but starts with a UTF-8 byte order mark", {declared}));
@@ -262,6 +266,32 @@ void TXMLDocument::LoadFromXML(std::string_view bytes) {
         throw EXMLDomError(Format("The encoding \"%s\" is not supported", {declared}));
     }
     Check(*FDoc, FDoc->load_buffer(body.data(), body.size(), options, enc));
+}
+
+bool IsValidUtf8Tree(const TXMLNode& root, bool (*skip)(pugi::xml_node)) {
+    const pugi::xml_node top = root.Raw();
+    pugi::xml_node node = top;
+    while (node) {
+        bool descend = !(skip && node != top && skip(node));
+        if (descend) {
+            if (InvalidUtf8At(node.name()) != std::string_view::npos ||
+                InvalidUtf8At(node.value()) != std::string_view::npos)
+                return false;
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                if (InvalidUtf8At(a.name()) != std::string_view::npos ||
+                    InvalidUtf8At(a.value()) != std::string_view::npos)
+                    return false;
+        }
+        if (descend && node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && node != top && !node.next_sibling())
+            node = node.parent();
+        if (!node || node == top) break;
+        node = node.next_sibling();
+    }
+    return true;
 }
 
 void TXMLDocument::LoadFromStream(std::istream& stream) {

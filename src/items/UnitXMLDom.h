@@ -76,11 +76,14 @@ public:
     TXMLDocument& operator=(const TXMLDocument&) = delete;
 
     // Each load replaces the whole content; on failure the document is left empty and EXMLDomError raised.
-    void LoadFromXML(std::string_view bytes);
+    // allowInvalidUtf8 keeps a UTF-8 document whose texts hold bytes that are not UTF-8, for a caller that
+    // checks its parts with IsValidUtf8Tree and drops the damaged ones; HadInvalidUtf8 then says so.
+    void LoadFromXML(std::string_view bytes, bool allowInvalidUtf8 = false);
     void LoadFromStream(std::istream& stream);
     void LoadFromFile(const std::string& path);
 
     bool IsEmpty() const;
+    bool HadInvalidUtf8() const { return FHadInvalidUtf8; }
     TXMLNode DocumentElement() const;
     // Makes a new document element, replacing any content.
     TXMLNode CreateDocumentElement(const std::string& name);
@@ -93,4 +96,9 @@ public:
 
 private:
     std::unique_ptr<pugi::xml_document> FDoc;
+    bool FHadInvalidUtf8 = false;
 };
+
+// True when every name, text and attribute of the subtree is UTF-8; subtrees for which skip answers true
+// are not looked at. Walks without recursion, so any depth is safe.
+bool IsValidUtf8Tree(const TXMLNode& root, bool (*skip)(pugi::xml_node) = nullptr);

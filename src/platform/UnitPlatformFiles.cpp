@@ -134,7 +134,8 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 void AppendToFile(const std::string& path, std::string_view data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Created like every other shared file: the user's umask decides who may read it.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int err = errno;
         throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));

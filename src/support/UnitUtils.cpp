@@ -13,7 +13,8 @@ namespace {
     throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
 }
 
-std::string FormatOne(const std::string& directive, char conv, const TFormatArg& arg, std::string_view format) {
+std::string FormatOne(const std::string& directive, char conv, const TFormatArg& arg,
+                      std::string_view format) {
     char buf[512];
     int n = -1;
     const std::string f = directive + conv;
@@ -260,4 +261,15 @@ std::string HtmlEscape(std::string_view s) {
 
 std::string XmlEscape(std::string_view s) {
     return EscapeMarkup(s, "&apos;");
+}
+
+bool IsWebAddress(std::string_view s) {
+    size_t start = 0;
+    while (start < s.size() && static_cast<unsigned char>(s[start]) <= 0x20)
+        ++start;
+    const std::string_view rest = s.substr(start);
+    auto startsWith = [&](std::string_view scheme) {
+        return rest.size() >= scheme.size() && SameText(rest.substr(0, scheme.size()), scheme);
+    };
+    return startsWith("http:") || startsWith("https:");
 }

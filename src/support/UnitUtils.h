@@ -48,5 +48,8 @@ size_t Utf8SequenceLength(std::string_view s, size_t i);
 
 // Text made safe for HTML element content and attribute values.
 std::string HtmlEscape(std::string_view s);
+// True for an http or https address (any case, after any blanks or control characters a browser skips):
+// the only addresses taken from eBay's answers that may become links or image sources.
+bool IsWebAddress(std::string_view s);
 // Text made safe for XML element content and attribute values.
 std::string XmlEscape(std::string_view s);

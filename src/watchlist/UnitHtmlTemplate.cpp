@@ -54,7 +54,9 @@ std::string ScriptStringText(std::string_view value) {
     return out;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) { return TextToLines(text); }
+std::vector<std::string> SplitLines(std::string_view text) {
+    return TextToLines(text);
+}
 
 std::string JoinLinesCRLF(const std::vector<std::string>& lines) {
     size_t size = 0;

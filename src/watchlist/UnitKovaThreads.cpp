@@ -7,6 +7,7 @@
 #include "storage/UnitKovaIniFile.h"
 #include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
+#include "support/UnitUtils.h"
 
 namespace {
 
@@ -84,14 +85,29 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
     FParseSucceeded = false;
     FItems->Clear();
     FRequestLoopStarted = true;
+    FAPICall->Cancel = FCancel.get();
     // The outcome of a load with a failed page is that failure, even when later pages succeed: otherwise
     // the page would show an incomplete list as a complete one.
     TInternetStatus firstCallFailure = iyOK;
+    std::string firstCallFailureText;
     bool parseFailed = false;
     TParserResultCode firstParseFailure = TParserResultCode::prNotEvaluated;
+    std::string firstParseFailureText;
+    bool incomplete = false;
     int page = 0;
     int pageCount = 1;
-    while (!Terminated() && page < pageCount) {
+    while (page < pageCount) {
+        if (Terminated() || *FCancel) {
+            FCanceled = true;
+            break;
+        }
+        // The page count comes from the answer: a count past any real watch list must not drive the load.
+        if (page == MaxPages) {
+            Log(Format("The watch list announces %d pages; the load stops after %d", {pageCount, MaxPages}),
+                lmkWarning);
+            incomplete = true;
+            break;
+        }
         ++page;
         FPagesRequested = page;
         FAPICall->WatchListPageNumber = page;
@@ -100,30 +116,55 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
         try {
             response = FAPICall->GetMyeBayBuying(status, mblWatchList);
         } catch (const std::exception& e) {
-            LogException(e, "TThreadGetMyEbayWatchlist.Execute");
+            if (!*FCancel) LogException(e, "TThreadGetMyEbayWatchlist.Execute");
             status = FailedStatus(status);
+        }
+        if (*FCancel) {
+            FCanceled = true;
+            break;
         }
         FCallSucceeded = InternetStatusSucceeded(status);
         if (FCallSucceeded) {
+            const int before = FItems->Count();
             FParseSucceeded = FParser->ParseWatchList(response, *FItems, true);
             FParserResult = FParser->GetResultCode();
             if (!FParseSucceeded && !parseFailed) {
                 parseFailed = true;
                 firstParseFailure = FParserResult;
+                firstParseFailureText = FParser->ResultMessage();
+            }
+            // A page without items ends the list; only the first may be empty, later ones were announced.
+            if (FParseSucceeded && FItems->Count() == before) {
+                if (page > 1) {
+                    Log(Format("Page %d of the watch list brought no items", {page}), lmkWarning);
+                    incomplete = true;
+                }
+                break;
             }
         } else {
             FErrorCode = status;
-            if (firstCallFailure == iyOK) firstCallFailure = status;
+            if (firstCallFailure == iyOK) {
+                firstCallFailure = status;
+                firstCallFailureText = FAPICall->FailureMessage();
+            }
         }
         pageCount = FParser->TotalNumberOfPages;
     }
     if (firstCallFailure != iyOK) {
         FCallSucceeded = false;
         FErrorCode = firstCallFailure;
+        FErrorText = firstCallFailureText;
     } else if (parseFailed) {
         FParseSucceeded = false;
         FParserResult = firstParseFailure;
+        FErrorText = firstParseFailureText;
+    } else if (incomplete) {
+        FParseSucceeded = false;
+        FParserResult = TParserResultCode::prDataParseFailed;
     }
+    if (firstCallFailure == iyOK && !FParseSucceeded && FErrorText.empty())
+        FErrorText = GetParserResultMessage(TParserResultCode::prDataParseFailed);
+    FComplete = !FCanceled && FCallSucceeded && FParseSucceeded;
 }
 
 void TThreadGetMyEbayWatchlist::Execute() {
@@ -202,6 +243,7 @@ void TThreadFetchToken::Execute() {
         FParserResult = FParser->GetResultCode();
     } else {
         FErrorCode = status;
+        FErrorText = FAPICall->FailureMessage();
     }
 }
 
@@ -266,5 +308,6 @@ void TThreadGetSessionID::Execute() {
         FParserResult = FParser->GetResultCode();
     } else {
         FErrorCode = status;
+        FErrorText = FAPICall->FailureMessage();
     }
 }

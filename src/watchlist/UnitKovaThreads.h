@@ -31,6 +31,9 @@ public:
     TInternetStatus FErrorCode = iyOK;
     bool FCallSucceeded = false;
     TParserResultCode FParserResult = TParserResultCode::prNotEvaluated;
+    // The user's text for a failure whose cause InternetStatusMessage(FErrorCode) does not name, or for a
+    // failed parse; empty when the status says it all.
+    std::string FErrorText;
 
 private:
     static std::atomic<int> FLiveCount;
@@ -44,9 +47,20 @@ public:
     TThreadGetMyEbayWatchlist();
     ~TThreadGetMyEbayWatchlist() override;
 
+    // A load reads at most this many pages: a watch list holds a few hundred items, 100 to a page.
+    static constexpr int MaxPages = 10;
+
     std::string FToken;
     // Called on this thread as the last step of Execute, whatever happened.
     TFinishedEvent FOnFinished;
+    // Set by the starter; when it turns true the load stops, aborting a running transfer.
+    std::shared_ptr<std::atomic<bool>> FCancel = std::make_shared<std::atomic<bool>>(false);
+
+    // Every page arrived and was read, and the last one said no more follow: only such a load may replace the
+    // list the user has.
+    bool Complete() const { return FComplete; }
+    // The load was stopped through FCancel.
+    bool Canceled() const { return FCanceled; }
 
     // True once the list was cleared for the first page: only then does the list describe this load.
     bool RequestLoopStarted() const { return FRequestLoopStarted; }
@@ -66,6 +80,8 @@ private:
     std::unique_ptr<TDetailsList> FItems;
     bool FRequestLoopStarted = false;
     int FPagesRequested = 0;
+    bool FComplete = false;
+    bool FCanceled = false;
 };
 
 // Collects the token after the user has signed in on eBay's page; the starter reads FToken in its

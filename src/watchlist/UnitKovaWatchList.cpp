@@ -76,8 +76,15 @@ std::string ReminderTimeText(double remindTime) {
     }
 }
 
-std::string NonBlankOr(const std::string& value, const char* fallback) {
-    return Trim(value).empty() ? std::string(fallback) : value;
+// An address from the answer that is no web address never reaches the page: a link loses its target, an
+// image falls back to the blank picture.
+std::string ImageOr(const std::string& value, const char* fallback) {
+    return Trim(value).empty() || !IsWebAddress(value) ? std::string(fallback) : value;
+}
+
+std::string WithoutLinkUnlessWeb(std::string text, const std::string& link) {
+    if (!IsWebAddress(link)) text = StringReplaceAll(text, R"( href="%URL%")", "");
+    return text;
 }
 
 } // namespace
@@ -91,7 +98,13 @@ TKovaWatchList::TKovaWatchList() : FItems(std::make_unique<TDetailsList>()) {
 }
 
 TKovaWatchList::~TKovaWatchList() {
+    CancelLoading();
     WaitWhileBusy();
+}
+
+void TKovaWatchList::CancelLoading() {
+    std::lock_guard lock(FLock);
+    if (FBusy && FCancel) *FCancel = true;
 }
 
 std::string TKovaWatchList::InternetStatusMessage(TInternetStatus status) {
@@ -106,6 +119,10 @@ void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
         SetUserName(Trim(logInInfo.UserName));
         thread->FreeOnTerminate = true;
         thread->FToken = logInInfo.Token;
+        {
+            std::lock_guard lock(FLock);
+            FCancel = thread->FCancel;
+        }
         thread->FOnFinished = [this](TThreadGetMyEbayWatchlist& finished) { ThreadFinished(finished); };
         thread->Start();
         // From here on the thread frees itself.
@@ -161,15 +178,24 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             }
         }
         std::lock_guard lock(FLock);
-        if (thread.RequestLoopStarted()) FItems = thread.TakeItems();
-        if (succeeded) {
+        if (thread.Canceled()) {
+            // The gadget is closing: the list and the page stay as they were.
+            Log("The watch list load was stopped", lmkInfo);
+        } else if (succeeded && thread.Complete()) {
+            // Only a load that got every page replaces the list, and with it the local item file.
+            FItems = thread.TakeItems();
+            FLoadMessage.clear();
             WriteResultFileLocked("");
         } else {
             // A refused token leaves no transport message; the page must still say why nothing loaded.
-            const std::string text = tokenRejected ? TokenRejectedMessage(thread.FParserResult)
-                                                   : InternetStatusMessage(thread.FErrorCode);
-            WriteResultFileLocked(text.empty() ? std::string()
-                                               : Format(LoadErrorMessage, {HtmlEscape(text)}));
+            std::string text = thread.FErrorText;
+            if (tokenRejected)
+                text = TokenRejectedMessage(thread.FParserResult);
+            else if (text.empty())
+                text = InternetStatusMessage(thread.FErrorCode);
+            if (text.empty()) text = GetParserResultMessage(TParserResultCode::prDataParseFailed);
+            FLoadMessage = Format(LoadErrorMessage, {HtmlEscape(text)});
+            WriteResultFileLocked(FLoadMessage);
             Log("Error loading watchlist. " + text, lmkInfo);
         }
         if (tokenRejected && FOnTokenRejected) FOnTokenRejected(thread.FToken);
@@ -207,7 +233,7 @@ int TKovaWatchList::LastPageIndex() const {
 template <typename TStep> void TKovaWatchList::Page(const char* location, TStep step) {
     try {
         std::lock_guard lock(FLock);
-        if (step()) WriteResultFileLocked("");
+        if (step()) WriteResultFileLocked(FLoadMessage);
     } catch (const std::exception& e) {
         LogException(e, location);
     }
@@ -254,35 +280,23 @@ void TKovaWatchList::WriteResultFile(const std::string& message) {
 
 void TKovaWatchList::WriteResultFileLocked(const std::string& message) {
     std::vector<std::string> lines;
-    std::string firstMessage = FItems->Count() == 0 ? NoAuctionsMessage : "";
-    std::string secondMessage;
-    if (!message.empty()) {
-        if (!firstMessage.empty())
-            secondMessage = message;
-        else
-            firstMessage = message;
-    }
-    RenderResults(lines, firstMessage, secondMessage);
+    RenderResults(lines, message);
     WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines));
 }
 
-void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::string& firstMessage,
-                                   const std::string& secondMessage) {
+void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::string& message) {
     FPageIndex = std::min(FPageIndex, LastPageIndexLocked());
     lines.emplace_back("<div id=results>");
+    // The messages are the system's own markup, built from escaped values.
+    if (FItems->Count() == 0)
+        lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", NoAuctionsMessage}}));
+    if (!message.empty()) lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", message}}));
     int itemLines = 0;
-    if (!firstMessage.empty()) {
-        // The messages are the system's own markup, built from escaped values.
-        lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", firstMessage}}));
-        if (!secondMessage.empty())
-            lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", secondMessage}}));
-    } else {
-        const bool markHighBidder = MarkHighBidderSetting();
-        const int end = std::min(FPageIndex * PageSize + PageSize, FItems->Count());
-        for (int index = FPageIndex * PageSize; index < end; ++index) {
-            lines.push_back(RenderItem(index, markHighBidder));
-            ++itemLines;
-        }
+    const bool markHighBidder = MarkHighBidderSetting();
+    const int end = std::min(FPageIndex * PageSize + PageSize, FItems->Count());
+    for (int index = FPageIndex * PageSize; index < end; ++index) {
+        lines.push_back(RenderItem(index, markHighBidder));
+        ++itemLines;
     }
     lines.emplace_back("</div>");
     if (itemLines > 0) RenderNavigation(lines);
@@ -301,10 +315,12 @@ std::string TKovaWatchList::RenderItem(int index, bool markHighBidder) const {
         Log("ReminderTime > 1 Stunde", lmkInfo);
     }
     const std::string articleNumber = HtmlEscape(ScriptStringText(item.ArticleNumber));
-    const std::string pieces = std::string(ItemPiece1) + ItemPiece2 + ItemPiece3;
+    const std::string pieces =
+        WithoutLinkUnlessWeb(std::string(ItemPiece1) + ItemPiece2 + ItemPiece3, item.Link);
     return FillTemplate(
         pieces, {
-                    {"%IMAGEURL%", HtmlEscape(item.HasGaleryPic ? item.GaleryLink : "images/blind.gif")},
+                    {"%IMAGEURL%", HtmlEscape(item.HasGaleryPic ? ImageOr(item.GaleryLink, "images/blind.gif")
+                                                                : "images/blind.gif")},
                     {"%DESCRIPTION%", HtmlEscape(item.Description)},
                     {"%ENDTIME%", HtmlEscape(item.GetRemainingTimeText(true))},
                     {"%PRICE%", HtmlEscape(item.BuyNow ? item.GetBuyNowPriceText() : item.GetPriceText())},
@@ -329,22 +345,23 @@ bool TKovaWatchList::BuildDetailsFile(const std::string& articleNumber) {
     if (FItems->Count() == 0) return false;
     const TSearchResultAuctionDetails* item = FItems->FindByArticleNumber(articleNumber);
     if (!item) return false;
-    const std::string templateText =
-        JoinLinesCRLF(SplitLines(ReadFileBytes(FHomeDirectory + "detailsTemp.html")));
+    const std::string templateText = WithoutLinkUnlessWeb(
+        JoinLinesCRLF(SplitLines(ReadFileBytes(FHomeDirectory + "detailsTemp.html"))), item->Link);
     const std::string filled = FillTemplate(
-        templateText, {
-                          {"%URL%", HtmlEscape(TrackedLink(item->Link))},
-                          {"%TITLE%", HtmlEscape(item->Description)},
-                          {"%IMAGEURL%", HtmlEscape(NonBlankOr(item->GaleryLink, "../images/blind.gif"))},
-                          {"%PRICE%", HtmlEscape(item->GetPriceText())},
-                          {"%BIDS%", HtmlEscape(item->GetBidCountText())},
-                          {"%PRICEBUYNOW%", HtmlEscape(item->GetBuyNowPriceText())},
-                          {"%SHIPPINGCOSTS%", HtmlEscape(item->GetShippingCostsText())},
-                          {"%HIGHBIDDER%", HtmlEscape(NonBlankOr(item->HighBidder, "-"))},
-                          {"%SELLER%", HtmlEscape(item->SellerName)},
-                          {"%REMAININGTIME%", HtmlEscape(item->GetRemainingTimeText(true))},
-                          {"%BIDORBUY%", item->BuyNow ? "buy" : "bid"},
-                      });
+        templateText,
+        {
+            {"%URL%", HtmlEscape(TrackedLink(item->Link))},
+            {"%TITLE%", HtmlEscape(item->Description)},
+            {"%IMAGEURL%", HtmlEscape(ImageOr(item->GaleryLink, "../images/blind.gif"))},
+            {"%PRICE%", HtmlEscape(item->GetPriceText())},
+            {"%BIDS%", HtmlEscape(item->GetBidCountText())},
+            {"%PRICEBUYNOW%", HtmlEscape(item->GetBuyNowPriceText())},
+            {"%SHIPPINGCOSTS%", HtmlEscape(item->GetShippingCostsText())},
+            {"%HIGHBIDDER%", HtmlEscape(Trim(item->HighBidder).empty() ? "-" : item->HighBidder)},
+            {"%SELLER%", HtmlEscape(item->SellerName)},
+            {"%REMAININGTIME%", HtmlEscape(item->GetRemainingTimeText(true))},
+            {"%BIDORBUY%", item->BuyNow ? "buy" : "bid"},
+        });
     WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)));
     return true;
 }

@@ -39,6 +39,9 @@ public:
 
     // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
     void StartLoading(const TEbayLogInInfo& logInInfo);
+    // Stops a running load at once, aborting its transfer; the list stays as it was. WaitWhileBusy then
+    // returns within moments.
+    void CancelLoading();
     // The completion handler; runs on the finished worker thread and clears the busy flag last.
     void ThreadFinished(TThreadGetMyEbayWatchlist& thread);
     bool IsBusy() const { return FBusy; }
@@ -51,8 +54,9 @@ public:
     void FirstPage();
     void LastPage();
 
-    // Renders the current page, or the messages, into the result file. Raises when the file cannot be
-    // written; the previous file then stays whole.
+    // Renders the message, when not empty, above the current page (or "No auctions available" when the list
+    // is empty) into the result file. Raises when the file cannot be written; the previous file then stays
+    // whole.
     void WriteResultFile(const std::string& message);
     // Writes "details.html" from "detailsTemp.html" for the item; false when it is not in the list. Raises
     // when the template cannot be read or the file cannot be written.
@@ -74,8 +78,7 @@ public:
 private:
     int LastPageIndexLocked() const;
     void WriteResultFileLocked(const std::string& message);
-    void RenderResults(std::vector<std::string>& lines, const std::string& firstMessage,
-                       const std::string& secondMessage);
+    void RenderResults(std::vector<std::string>& lines, const std::string& message);
     void RenderNavigation(std::vector<std::string>& lines) const;
     std::string RenderItem(int index, bool markHighBidder) const;
     // Runs a paging step under the lock and writes the page when it moved; logs failures under location.
@@ -87,6 +90,9 @@ private:
     std::string FResultFileName;
     std::string FHomeDirectory;
     std::string FUserName;
+    // The failure of the last load, shown above the list it kept until a load succeeds.
+    std::string FLoadMessage;
+    std::shared_ptr<std::atomic<bool>> FCancel;
     std::atomic<bool> FBusy{false};
     TTokenRejectedEvent FOnTokenRejected;
 };

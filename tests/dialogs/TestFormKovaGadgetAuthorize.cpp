@@ -1,5 +1,6 @@
 // ctest-labels: threaded
 #include "dialogs/FormKovaGadgetAuthorize.h"
+#include "ebayapi/UnitCurlSession.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
@@ -134,6 +135,19 @@ TEST_F(WizardTest, WithoutASessionOfEbaysTheGuidFlowFailsBeforeTheSignInThenRetr
             << "Retry reuses the id";
         EXPECT_NE(body.find("<Username>demo</Username>"), std::string::npos);
     }
+}
+
+TEST_F(WizardTest, AFetchThatFailsVerificationNamesTheCertificate) {
+    Host.Then([&](TForm& f) {
+        auto& form = Wizard(f);
+        StartSignIn(form);
+        Sandbox->Fault({{"kind", "badcert"}});
+        Verify(form, "btnVerify");
+        EXPECT_EQ(form.lblFinishedTitle.Caption, "Authorization not completed.");
+        EXPECT_EQ(Errors, std::vector<std::string>{CertificateFailureMessage});
+        EXPECT_TRUE(form.Click("btnCancel"));
+    });
+    EXPECT_FALSE(Authorise());
 }
 
 TEST_F(WizardTest, EbaysSessionIdReplacesTheSecretIdAndTheCloseBoxAfterSuccessStillReturnsCancel) {

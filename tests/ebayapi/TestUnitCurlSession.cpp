@@ -6,12 +6,19 @@
 #include "support/LoopbackServer.h"
 #include "support/SelfMadeCA.h"
 #include "support/TinyProxy.h"
+#include "support/UnitLogging.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +54,27 @@ template <class TServer> void Serve(TServer& server, TSeen& seen) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         res.set_content("late", "text/plain");
     });
+    // Never silent for long, never done: one byte every 300 ms until the client goes (or 12 s have passed).
+    server.Post("/trickle", [&seen](const httplib::Request&, httplib::Response& res) {
+        ++seen.Requests;
+        res.set_chunked_content_provider("text/xml", [](size_t offset, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (offset >= 40) return false;
+            return sink.write("x", 1);
+        });
+    });
+    // The connection breaks off in the middle of the answer.
+    server.Post("/broken", [&seen](const httplib::Request&, httplib::Response& res) {
+        ++seen.Requests;
+        res.set_chunked_content_provider("text/xml", [](size_t offset, httplib::DataSink& sink) {
+            return offset == 0 && sink.write("<answer>", 8);
+        });
+    });
+}
+
+int64_t MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 TCurlPostRequest Request(const std::string& url, int retryCount = 3) {
@@ -115,6 +143,52 @@ TEST_F(CurlSessionTest, PostsBodyAndHeaderLinesOverVerifiedTls) {
     EXPECT_EQ(header("X-EBAY-API-SITEID"), "77");
     EXPECT_EQ(header("X-EBAY-API-CALL-NAME"), "FetchToken");
     EXPECT_EQ(header("User-Agent"), "<missing>");
+    EXPECT_EQ(header("Expect"), "<missing>");
+}
+
+// Our HTTP server library drops headers without a value, so the request is read off a bare socket.
+std::string CaptureRawRequest(const std::function<void(const std::string& url)>& send) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no loopback socket");
+    std::string raw;
+    std::thread server([&] {
+        const int connection = accept(listener, nullptr, nullptr);
+        char buffer[4096];
+        while (raw.find("</x>") == std::string::npos) {
+            const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+            if (got <= 0) break;
+            raw.append(buffer, static_cast<size_t>(got));
+        }
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nok!";
+        (void)::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(connection);
+    });
+    send("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/api");
+    server.join();
+    close(listener);
+    return raw;
+}
+
+TEST_F(CurlSessionTest, HeaderLinesWithoutAValueGoOutAsEmptyHeaders) {
+    const std::string sent = CaptureRawRequest([](const std::string& url) {
+        TCurlPostRequest request = Request(url);
+        request.Body = "<x></x>";
+        request.HeaderLines = {"X-Empty=", "X-Colon:", "X-Blank:  ", "&Content-Type=text/xml"};
+        std::string response;
+        EXPECT_TRUE(CurlExecutePost(request, response).Result);
+        EXPECT_EQ(response, "ok!");
+    });
+    for (const char* line :
+         {"\r\nX-Empty:\r\n", "\r\nX-Colon:\r\n", "\r\nX-Blank:\r\n", "\r\n&Content-Type: text/xml\r\n"})
+        EXPECT_NE(sent.find(line), std::string::npos) << line << sent;
+    EXPECT_EQ(sent.find("Expect"), std::string::npos) << "the client's own removal stays a removal";
 }
 
 TEST_F(CurlSessionTest, RefusesServersItCannotVerify) {
@@ -125,17 +199,49 @@ TEST_F(CurlSessionTest, RefusesServersItCannotVerify) {
     tls.Start();
     wrongName.Start();
 
-    std::string response;
-    EXPECT_THROW(CurlExecutePost(Request(tls.URL("/api")), response), ETLSError) << "CA not trusted";
-    {
-        TSelfMadeCA stranger(Dir->Path(), "stranger");
-        TScopedExtraCA trustStranger(stranger.CertificateFile());
-        EXPECT_THROW(CurlExecutePost(Request(tls.URL("/api")), response), ETLSError) << "another CA trusted";
+    TTempDir logDir;
+    StartLogging(lgAll, lgtrgtToFile, logDir.File("kova.log"));
+    TSelfMadeCA stranger(Dir->Path(), "stranger");
+    struct TCase {
+        const char* Name;
+        std::string URL;
+        std::string TrustedCA; // "" trusts only the system's CAs
+        const char* Message;
+    };
+    const TCase cases[] = {
+        {"CA not trusted", tls.URL("/api"), "", CertificateFailureMessage},
+        {"another CA trusted", tls.URL("/api"), stranger.CertificateFile(), CertificateFailureMessage},
+        {"name mismatch", wrongName.URL("/api"), CA->CertificateFile(), CertificateFailureMessage},
+        {"no TLS at the other end", "https://127.0.0.1:" + std::to_string(Web.Port()) + "/api",
+         CA->CertificateFile(), SecureConnectionFailureMessage},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::optional<TScopedExtraCA> trust;
+        if (!c.TrustedCA.empty()) trust.emplace(c.TrustedCA);
+        std::string response = "stale";
+        TCurlPostResult result = CurlExecutePost(Request(c.URL), response);
+        EXPECT_FALSE(result.Result);
+        EXPECT_EQ(result.Status, iyUnknown);
+        EXPECT_EQ(result.FailureMessage, c.Message);
+        EXPECT_EQ(result.Attempts, 1) << "a refused server is not asked again";
+        EXPECT_EQ(response, "");
     }
+    EXPECT_EQ(Seen.Requests.load(), 0);
+    StopLogging(true);
+    // Each failure leaves its exact reason as an error line.
+    std::vector<std::string> reasons;
+    std::istringstream log(ReadTextFile(logDir.File("kova.log")));
+    for (std::string line; std::getline(log, line);)
+        if (auto at = line.find(" - TAPICallMyeBayBuying.Post: "); at != std::string::npos) {
+            EXPECT_TRUE(line.starts_with("Error: ")) << line;
+            reasons.push_back(Trim(line.substr(at + 30)));
+        }
+    ASSERT_EQ(reasons.size(), 4u);
+    for (const std::string& reason : reasons)
+        EXPECT_GT(reason.size(), 10u) << reason;
 
     TScopedExtraCA trust(CA->CertificateFile());
-    EXPECT_THROW(CurlExecutePost(Request(wrongName.URL("/api")), response), ETLSError) << "name mismatch";
-    EXPECT_EQ(Seen.Requests.load(), 0);
 
     TInternetIndy indy;
     std::string text = "kept";
@@ -179,30 +285,90 @@ TEST_F(CurlSessionTest, RetriesOnlyTlsSetupAndForeignFailuresAndLogsEachAttempt)
                                     "TAPICallMyeBayBuying.Post (1/2): observer failed");
 }
 
-TEST_F(CurlSessionTest, NetworkFailuresEndAtOnceWithTheirStatus) {
-    std::string response = "stale";
-    TCurlPostRequest slow = Request(Web.URL("/silent"), 3);
-    slow.ReadTimeout = 200;
-    TCurlPostResult timedOut = CurlExecutePost(slow, response);
-    EXPECT_EQ(timedOut.Status, iyRequestTimeout);
-    EXPECT_FALSE(timedOut.Result);
-    EXPECT_EQ(timedOut.Attempts, 1);
-    EXPECT_EQ(response, "");
-
-    int deadPort = FindFreeLoopbackPort();
-    TCurlPostResult noServer =
-        CurlExecutePost(Request("http://127.0.0.1:" + std::to_string(deadPort) + "/"), response);
-    EXPECT_EQ(noServer.Status, iyProxy);
-    EXPECT_EQ(noServer.Attempts, 1);
-
+TEST_F(CurlSessionTest, NetworkFailuresEndAtOnceWithTheirStatusAndAFittingMessage) {
+    const int deadPort = FindFreeLoopbackPort();
     TProxySettings deadProxy;
     deadProxy.UsesProxy = true;
     deadProxy.Server = "127.0.0.1";
     deadProxy.Port = deadPort;
-    TCurlPostRequest viaDeadProxy = Request(Web.URL("/api"));
-    viaDeadProxy.ProxySettings = &deadProxy;
-    EXPECT_EQ(CurlExecutePost(viaDeadProxy, response).Status, iyProxy);
+    TTinyProxy tiny;
+    TProxySettings openProxy = deadProxy;
+    openProxy.Port = tiny.Port();
+    struct TCase {
+        const char* Name;
+        std::string Path; // on the loopback server, or a full URL
+        int ReadTimeout;
+        const TProxySettings* Proxy;
+        TInternetStatus Status;
+        std::string Message;
+    };
+    const TCase cases[] = {
+        {"silent server", "/silent", 200, nullptr, iyRequestTimeout, ""},
+        // Without a proxy the proxy settings are not to blame.
+        {"nobody listening", "http://127.0.0.1:" + std::to_string(deadPort) + "/", 20000, nullptr, iyUnknown,
+         ""},
+        {"answer broken off", "/broken", 20000, nullptr, iyUnknown, ConnectionLostMessage},
+        {"proxy not listening", "/api", 20000, &deadProxy, iyProxy, ""},
+        {"answer broken off behind a proxy", "/broken", 20000, &openProxy, iyProxy, ""},
+    };
+    int requests = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCurlPostRequest request = Request(c.Path.starts_with("/") ? Web.URL(c.Path) : c.Path, 3);
+        request.ReadTimeout = c.ReadTimeout;
+        request.ProxySettings = c.Proxy;
+        std::string response = "stale";
+        const auto start = std::chrono::steady_clock::now();
+        TCurlPostResult result = CurlExecutePost(request, response);
+        EXPECT_LT(MsSince(start), 1800);
+        EXPECT_EQ(result.Status, c.Status);
+        EXPECT_EQ(result.FailureMessage, c.Message);
+        EXPECT_FALSE(result.Result);
+        EXPECT_EQ(result.Attempts, 1);
+        EXPECT_EQ(response, "");
+        requests += c.Proxy != &deadProxy && c.Path.starts_with("/");
+        EXPECT_EQ(Seen.Requests.load(), requests);
+    }
+}
+
+TEST_F(CurlSessionTest, TheOverallDeadlineAndTheCancelFlagEndAnExchangeThatKeepsTrickling) {
+    TCurlClient client;
+    client.ReadTimeout = 1000;
+    client.OverallTimeout = 1000;
+    std::string response = "kept";
+    auto start = std::chrono::steady_clock::now();
+    try {
+        client.Post(Web.URL("/trickle"), "<x/>", response);
+        ADD_FAILURE() << "the deadline must end the exchange";
+    } catch (const EHTTPTimeoutError& e) {
+        EXPECT_EQ(e.Message(), "Request not completed within 1000 ms");
+    }
+    EXPECT_GE(MsSince(start), 950) << "the two clocks round differently";
+    EXPECT_LT(MsSince(start), 1500);
+    EXPECT_EQ(response, "kept");
+
+    // A flag that is already set sends nothing; one set during the exchange ends it within 200 ms, and a
+    // canceled post is neither retried nor turned into a status.
+    std::atomic<bool> cancel{true};
+    TCurlPostRequest request = Request(Web.URL("/trickle"), 3);
+    request.OverallTimeout = 0;
+    request.Cancel = &cancel;
+    EXPECT_THROW(CurlExecutePost(request, response), EHTTPCanceledError);
     EXPECT_EQ(Seen.Requests.load(), 1);
+
+    cancel = false;
+    std::atomic<int64_t> setAt{0};
+    start = std::chrono::steady_clock::now();
+    std::thread canceler([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        setAt = MsSince(start);
+        cancel = true;
+    });
+    EXPECT_THROW(CurlExecutePost(request, response), EHTTPCanceledError);
+    const int64_t endedAt = MsSince(start);
+    canceler.join();
+    EXPECT_LT(endedAt - setAt.load(), 200);
+    EXPECT_EQ(Seen.Requests.load(), 2);
 }
 
 TEST_F(CurlSessionTest, AnswersAreMappedOrRaisedAndRedirectsAreNotFollowed) {

@@ -31,9 +31,11 @@ struct TFetch {
 };
 
 TFetch Fetch(const std::string& url, const TProxySettings* proxy = nullptr, int readTimeout = 20000,
-             const std::string& acceptEncoding = "") {
+             const std::string& acceptEncoding = "", int overallTimeout = 60000) {
     TInternetIndy indy;
+    EXPECT_EQ(indy.OverallTimeout(), 60000);
     indy.SetReadTimeout(readTimeout);
+    indy.SetOverallTimeout(overallTimeout);
     indy.SetAcceptEncoding(acceptEncoding);
     TFetch f;
     indy.GetURLText(proxy, url, f.Text, f.Status);
@@ -198,6 +200,14 @@ TEST_F(InternetTest, ReadTimeOutLimitsSilenceNotTheWholeExchange) {
     auto patient = Fetch(Web.URL("/drip"), nullptr, 600);
     EXPECT_EQ(patient.Status, iyOK);
     EXPECT_EQ(patient.Text, "xxxxxxxxxx");
+
+    // Never silent for long, but slower as a whole than the overall deadline allows.
+    start = MonotonicMs();
+    auto late = Fetch(Web.URL("/drip"), nullptr, 600, "", 500);
+    EXPECT_LT(MonotonicMs() - start, 1000u);
+    EXPECT_EQ(late.Status, iyUnknown);
+    EXPECT_EQ(late.Text, Untouched);
+    EXPECT_EQ(late.ErrorMessage, "Request not completed within 500 ms");
 }
 
 TEST_F(InternetTest, CookiesLiveWithinOneRequestOnly) {

@@ -4,7 +4,9 @@
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "support/KovaTestSupport.h"
+#include "support/LoopbackServer.h"
 #include "support/SandboxProcess.h"
+#include "support/SelfMadeCA.h"
 #include "support/TinyProxy.h"
 #include "support/UnitUtils.h"
 
@@ -364,14 +366,16 @@ TEST_F(KovaGadgetCallsTest, TransportFailuresEndTheCallAtOnceWithTheirStatus) {
         Sandbox->Fault({{"kind", kind}});
         auto call = WatchListCall(Token);
         EXPECT_EQ(call->GetMyeBayBuying(status, mblWatchList), nullptr);
-        EXPECT_EQ(status, iyProxy);
+        EXPECT_EQ(status, iyUnknown) << "no proxy is set, so the proxy settings are not to blame";
+        EXPECT_EQ(call->FailureMessage(), ConnectionLostMessage);
     }
 
     auto refused = std::make_unique<TAPICallMyeBayBuying>(
         "https://127.0.0.1:" + std::to_string(FindFreeLoopbackPort()) + "/ws/api.dll");
     Fill(*refused, Token);
     EXPECT_EQ(refused->GetMyeBayBuying(status, mblWatchList), nullptr);
-    EXPECT_EQ(status, iyProxy);
+    EXPECT_EQ(status, iyUnknown);
+    EXPECT_EQ(refused->FailureMessage(), "") << "\"No connection to Internet\" fits";
 
     TProxySettings deadProxy;
     deadProxy.UsesProxy = true;
@@ -381,6 +385,7 @@ TEST_F(KovaGadgetCallsTest, TransportFailuresEndTheCallAtOnceWithTheirStatus) {
     viaDeadProxy->SetProxySettings(deadProxy);
     EXPECT_EQ(viaDeadProxy->GetMyeBayBuying(status, mblWatchList), nullptr);
     EXPECT_EQ(status, iyProxy);
+    EXPECT_EQ(viaDeadProxy->FailureMessage(), "");
 
     // Only the delayed request, the dropped and the truncated one reached the sandbox, each once.
     EXPECT_EQ(Sandbox->Requests().size(), 3u);
@@ -456,4 +461,69 @@ TEST_F(KovaGadgetCallsTest, TunnelsThroughAProxyWithAndWithoutCredentials) {
     call->SetProxySettings(proxy);
     ASSERT_NE(call->GetMyeBayBuying(status, mblWatchList), nullptr);
     EXPECT_EQ(Sandbox->Requests().size(), 3u);
+}
+
+TEST_F(KovaGadgetCallsTest, OnlyHttpsAddressesGetTheRequest) {
+    std::atomic<int> plainRequests{0};
+    TLoopbackServer plain;
+    plain.Server.Post("/ws/api.dll", [&](const httplib::Request&, httplib::Response& res) {
+        ++plainRequests;
+        res.set_content("<answer/>", "text/xml");
+    });
+    plain.Start();
+    const std::string port = ":" + std::to_string(Sandbox->Port());
+    for (const std::string& url : {plain.URL("/ws/api.dll"), "HTTP://127.0.0.1" + port + "/ws/api.dll",
+                                   " https://127.0.0.1" + port + "/ws/api.dll", std::string("https://"),
+                                   std::string("ftp://127.0.0.1/"), std::string()}) {
+        SCOPED_TRACE(url);
+        TAPICallMyeBayBuying call(url);
+        Fill(call, Token);
+        TInternetStatus status = iyOK;
+        EXPECT_EQ(call.GetMyeBayBuying(status, mblWatchList), nullptr);
+        EXPECT_EQ(status, iyUnknown);
+        EXPECT_EQ(call.FailureMessage(),
+                  "Internet error! The eBay API address does not use https, so the request was not sent.");
+    }
+    EXPECT_EQ(plainRequests.load(), 0);
+    EXPECT_EQ(Sandbox->Requests().size(), 0u);
+
+    TAPICallMyeBayBuying upper("HTTPS://127.0.0.1" + port + "/ws/api.dll");
+    Fill(upper, Token);
+    TInternetStatus status = iyUnknown;
+    EXPECT_NE(upper.GetMyeBayBuying(status, mblWatchList), nullptr);
+    EXPECT_EQ(upper.FailureMessage(), "");
+}
+
+TEST_F(KovaGadgetCallsTest, DeadlinesCancelAndCertificateFailuresReachTheCaller) {
+    TAPICallMyeBayBuying defaults(Sandbox->ApiUrl());
+    EXPECT_EQ(defaults.GetReadTimeout(), 20000);
+    EXPECT_EQ(defaults.GetOverallTimeout(), 60000);
+
+    // The delay keeps sending nothing; the read time-out alone would wait 5 s.
+    struct TRestoreDeadlines {
+        ~TRestoreDeadlines() { SetAPICallDeadlines(20000, 60000); }
+    } restore;
+    SetAPICallDeadlines(5000, 400);
+    Sandbox->Fault({{"kind", "delay"}, {"ms", 1500}});
+    auto slow = WatchListCall(Token);
+    TInternetStatus status = iyOK;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(slow->GetMyeBayBuying(status, mblWatchList), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
+    EXPECT_EQ(status, iyRequestTimeout);
+
+    std::atomic<bool> cancel{true};
+    auto canceled = WatchListCall(Token);
+    canceled->Cancel = &cancel;
+    EXPECT_THROW(canceled->GetMyeBayBuying(status, mblWatchList), EHTTPCanceledError);
+    EXPECT_EQ(status, iyUnknown);
+    EXPECT_EQ(Sandbox->Requests().size(), 1u) << "only the delayed request";
+
+    TTempDir dir;
+    TSelfMadeCA stranger(dir.Path(), "stranger");
+    TScopedExtraCA trustStranger(stranger.CertificateFile());
+    auto untrusted = WatchListCall(Token);
+    EXPECT_EQ(untrusted->GetMyeBayBuying(status, mblWatchList), nullptr);
+    EXPECT_EQ(status, iyUnknown);
+    EXPECT_EQ(untrusted->FailureMessage(), CertificateFailureMessage);
 }

@@ -179,14 +179,46 @@ TEST(XMLMyEbayWatchListParser, OutcomeOfEachKindOfAnswer) {
     EXPECT_EQ(noStream.ResultMessage(), "The results could not be parsed.");
 }
 
-TEST(XMLMyEbayWatchListParser, AnItemThatCannotBeReadEndsThePageButKeepsWhatWasRead) {
-    TXMLMyEbayWatchListParser parser;
-    TDetailsList list;
-    TMemoryStream answer = Answer("watchlist_damaged_item.xml");
-    EXPECT_FALSE(parser.ParseWatchList(&answer, list, true));
-    EXPECT_EQ(parser.GetResultCode(), Code::prDataParseFailed);
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.GetAuction(0).Description, "Read before the damage");
+TEST(XMLMyEbayWatchListParser, AnItemThatCannotBeReadIsLeftOutAndTheRestOfThePageCounts) {
+    const std::string badBytes = "Caf\xE9 \xFF";
+    auto page = [](const std::string& secondTitle, const std::string& version) {
+        return TMemoryStream(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><GetMyeBayBuyingResponse><Ack>Success"
+            "</Ack><Version>" +
+            version +
+            "</Version><WatchList><ItemArray><Item><ItemID>1</ItemID><Title>First</Title></Item>"
+            "<Item><ItemID>2</ItemID><Title>" +
+            secondTitle +
+            "</Title></Item><Item><ItemID>3</ItemID><Title>Third</Title></Item></ItemArray>"
+            "</WatchList></GetMyeBayBuyingResponse>");
+    };
+    struct TCase {
+        const char* Name;
+        TMemoryStream Answer;
+        bool Result;
+        std::vector<std::string> Kept;
+    };
+    TCase cases[] = {
+        {"markup inside a title",
+         Answer("watchlist_damaged_item.xml"),
+         true,
+         {"Read before the damage", "Never reached"}},
+        {"a title that is not UTF-8", page(badBytes, "527"), true, {"First", "Third"}},
+        {"bytes that are not UTF-8 outside the items", page("Second", badBytes), false, {}},
+    };
+    for (TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        EXPECT_EQ(parser.ParseWatchList(&c.Answer, list, true), c.Result);
+        std::vector<std::string> kept;
+        for (int i = 0; i < list.Count(); ++i)
+            kept.push_back(list.GetAuction(i).Description);
+        EXPECT_EQ(kept, c.Kept);
+        if (!c.Result) {
+            EXPECT_EQ(parser.GetResultCode(), Code::prDataParseFailed);
+        }
+    }
 }
 
 TEST(XMLMyEbayWatchListParser, TheFirstFailureOfARunStaysStored) {

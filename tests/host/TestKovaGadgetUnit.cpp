@@ -1,10 +1,13 @@
 // ctest-labels: threaded
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "dialogs/UnitFormModel.h"
+#include "ebayapi/UnitKovaGadgetCalls.h"
+#include "ebayapi/UnitXMLParser.h"
 #include "host/KovaGadgetUnit.h"
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformMonotonic.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/RecordingOpener.h"
@@ -179,11 +182,104 @@ TEST_F(GadgetTest, TransportFailuresShowTheirMessage) {
     EXPECT_EQ(WatchListRequests(), 4) << "page 3 is still asked for";
     EXPECT_EQ(Lines(Result()),
               (std::vector<std::string>{
-                  "<div id=results>", ErrorLine("Internet error! Message: &quot;Service unavailable&quot;."),
-                  "</div>"}));
+                  "<div id=results>", NoAuctionsLine,
+                  ErrorLine("Internet error! Message: &quot;Service unavailable&quot;."), "</div>"}))
+        << "an incomplete load keeps the list it had, here none";
     // The next good load shows the list again.
     Load();
     EXPECT_EQ(ShownPage(Result()).PageNumber, "1/50");
+}
+
+// Every kind of broken answer, on the first page and on the second of three, after a good load: the load
+// ends within its deadline, says why, and the user keeps the list and its file.
+TEST_F(GadgetTest, EveryFailedLoadEndsInTimeSaysWhyAndKeepsTheList) {
+    constexpr int ReadMs = 1000, OverallMs = 2500;
+    SetAPICallDeadlines(ReadMs, OverallMs);
+    struct TRestoreDeadlines {
+        ~TRestoreDeadlines() { SetAPICallDeadlines(20000, 60000); }
+    } restore;
+    const std::string ackFailure =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><GetMyeBayBuyingResponse "
+        "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Ack>Failure</Ack><Errors><ShortMessage>Just a "
+        "warning</ShortMessage><ErrorCode>21917</ErrorCode><SeverityCode>Warning</SeverityCode></"
+        "Errors><Errors>"
+        "<ShortMessage>Internal error to the application.</ShortMessage><ErrorCode>10007</ErrorCode>"
+        "<SeverityCode>Error</SeverityCode></Errors></GetMyeBayBuyingResponse>";
+    std::string ackFailureText;
+    {
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        TMemoryStream answer(ackFailure);
+        ASSERT_FALSE(parser.ParseWatchList(&answer, list, false));
+        ackFailureText = parser.ResultMessage();
+        ASSERT_NE(ackFailureText.find("Internal error to the application."), std::string::npos);
+    }
+    const std::string notParsed = "The results could not be parsed.";
+    const std::string lost = "Internet error! Message: \"The connection to the server was lost\".";
+    const std::string timeout =
+        "Internet error! Request timeout. Please try again later or limit search parameters.";
+    struct TCase {
+        nlohmann::json Fault;
+        std::string Message;
+    };
+    const TCase cases[] = {
+        {{{"kind", "status"}, {"status", 302}}, "Internet error! Message: \"Page moved temporarily\"."},
+        {{{"kind", "status"}, {"status", 401}}, "Internet error! Message: \"Unauthorized\"."},
+        {{{"kind", "status"}, {"status", 500}},
+         "Internet error! Internal server error. Please try again later"},
+        {{{"kind", "status"},
+          {"status", 200},
+          {"body", "<!DOCTYPE html><html><body>Down for maintenance<br></body></html>"}},
+         notParsed},
+        {{{"kind", "empty"}}, notParsed},
+        {{{"kind", "notxml"}}, notParsed},
+        {{{"kind", "truncated"}}, lost},
+        {{{"kind", "drop"}}, lost},
+        {{{"kind", "delay"}, {"ms", ReadMs + 1500}}, timeout},
+        {{{"kind", "trickle"}, {"ms", 300}}, timeout},
+        {{{"kind", "badcert"}},
+         "Internet error! Message: \"The server's certificate could not be verified\"."},
+        {{{"kind", "xml"}, {"body", ackFailure}}, ackFailureText},
+        {{{"kind", "pages"}, {"count", 1000000}}, notParsed},
+    };
+    Start("demo");
+    for (const TCase& c : cases)
+        for (const int page : {1, 2}) {
+            SCOPED_TRACE(c.Fault.dump() + " on page " + std::to_string(page));
+            Load();
+            ASSERT_EQ(Gadget.WatchList()->ItemCount(), 250);
+            Gadget.FirstPage();
+            Gadget.NextPage();
+            const int requestsBefore = WatchListRequests();
+            nlohmann::json fault = c.Fault;
+            if (fault["kind"] == "badcert") {
+                fault["after"] = page - 1; // a certificate belongs to a connection, not to a request
+                Sandbox->Fault(fault);
+            } else if (fault["kind"] == "pages") {
+                fault["call"] = "GetMyeBayBuying";
+                // Every page from this one on claims the count, up to the first one past the real three.
+                for (int claiming = page; claiming <= 4; ++claiming) {
+                    fault["page"] = claiming;
+                    Sandbox->Fault(fault);
+                }
+            } else {
+                fault["call"] = "GetMyeBayBuying";
+                fault["page"] = page;
+                Sandbox->Fault(fault);
+            }
+            const uint64_t started = MonotonicMs();
+            Load();
+            EXPECT_LT(MonotonicMs() - started, static_cast<uint64_t>(OverallMs + 2000));
+            EXPECT_LE(WatchListRequests() - requestsBefore, TThreadGetMyEbayWatchlist::MaxPages);
+            const auto lines = Lines(Result());
+            ASSERT_GT(lines.size(), 2u);
+            EXPECT_EQ(lines[1], ErrorLine(HtmlEscape(c.Message)));
+            EXPECT_EQ(ShownPage(Result()).PageNumber, "2/50") << "the list and its page stay";
+        }
+    Gadget.Terminate();
+    TDetailsList saved;
+    ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
+    EXPECT_EQ(saved.Count(), 250);
 }
 
 TEST_F(GadgetTest, ARefusedTokenShowsItsMessageIsClearedAndTheNextLoadRunsTheWizard) {
@@ -217,13 +313,19 @@ TEST_F(GadgetTest, ARefusedTokenShowsItsMessageIsClearedAndTheNextLoadRunsTheWiz
     EXPECT_EQ(Gadget.LogInInfo()->Token, "");
 }
 
-TEST_F(GadgetTest, AnAnswerThatIsNoXmlShowsWhatTheLoadProduced) {
+TEST_F(GadgetTest, AnAnswerThatIsNoXmlKeepsTheListUnderItsMessageWhilePaging) {
     Start("seven");
     Load();
     EXPECT_EQ(ShownPage(Result()).PageNumber, "1/2");
     Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "notxml"}});
     Load();
-    EXPECT_EQ(Lines(Result()), (std::vector<std::string>{"<div id=results>", NoAuctionsLine, "</div>"}));
+    for (int step = 0; step < 2; ++step) {
+        const auto lines = Lines(Result());
+        ASSERT_GT(lines.size(), 2u);
+        EXPECT_EQ(lines[1], ErrorLine("The results could not be parsed."));
+        EXPECT_EQ(ShownPage(Result()).PageNumber, step == 0 ? "1/2" : "2/2");
+        Gadget.NextPage();
+    }
 }
 
 TEST_F(GadgetTest, ASecondLoadWhileBusyStartsNothing) {
@@ -237,16 +339,21 @@ TEST_F(GadgetTest, ASecondLoadWhileBusyStartsNothing) {
     EXPECT_EQ(ShownPage(Result()).Counters, Range(0, 4));
 }
 
-TEST_F(GadgetTest, TerminateWaitsForTheLoadAndARestartShowsTheSavedItemsAfterPaging) {
+TEST_F(GadgetTest, TerminateStopsALoadInTimeAndARestartShowsTheSavedItemsAfterPaging) {
     Start("seven");
-    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 800}});
+    Load();
+    // Terminate stops a load that would take long and keeps the list the page showed.
+    Sandbox->Fault({{"call", "GetMyeBayBuying"}, {"kind", "delay"}, {"ms", 30000}});
     Gadget.LoadWatchlist();
+    const uint64_t started = MonotonicMs();
     Gadget.Terminate();
+    EXPECT_LT(MonotonicMs() - started, 2000u) << "the transfer is aborted";
     EXPECT_EQ(Gadget.WatchList(), nullptr);
     TDetailsList saved;
     ASSERT_TRUE(saved.LoadFromFile(Dir.File("watchlist.dat")));
     EXPECT_EQ(saved.Count(), 7);
     const std::string lastResult = Result();
+    const int requests = WatchListRequests();
 
     TKovaGadget restarted;
     restarted.Init(Dir.Home());
@@ -256,7 +363,7 @@ TEST_F(GadgetTest, TerminateWaitsForTheLoadAndARestartShowsTheSavedItemsAfterPag
     const TShownPage page = ShownPage(Result());
     EXPECT_EQ(page.Counters, Range(5, 6));
     EXPECT_EQ(page.PageNumber, "2/2");
-    EXPECT_EQ(WatchListRequests(), 1);
+    EXPECT_EQ(WatchListRequests(), requests) << "a restart loads nothing by itself";
     restarted.Terminate();
 }
 

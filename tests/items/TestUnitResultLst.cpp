@@ -1,5 +1,6 @@
 #include "ItemsTestHelpers.h"
 #include "items/UnitResultLst.h"
+#include "support/TimeTestSupport.h"
 #include "support/UnitUtils.h"
 
 #include <functional>
@@ -207,6 +208,13 @@ TEST(ResultLst, TolerantComparisonsTreatNearValuesAsEqual) {
     EXPECT_EQ(SortedOrder(stEndTimeAscending, end, {8, 0}), "1,0") << "two milliseconds apart";
     auto start = [](auto& i, int v) { i.StartTime = 46000.5 + v * Millisecond / 4; };
     EXPECT_EQ(SortedOrder(stStartTimeDescending, start, {0, 3}), "0,1");
+    {
+        // 00:30 UTC on 25 October 2026 reads 02:30 in Berlin, 01:10 UTC reads 02:10: later, though it reads
+        // earlier.
+        TScopedTZ berlin("Europe/Berlin");
+        auto autumn = [](auto& i, int v) { i.EndTime = EncodeDate(2026, 10, 25) + v / 1440.0; };
+        EXPECT_EQ(SortedOrder(stEndTimeAscending, autumn, {70, 30}), "1,0");
+    }
 
     // A chain of near values is no ordering the standard sorts accept; the sort must still finish whole.
     TDetailsList list;

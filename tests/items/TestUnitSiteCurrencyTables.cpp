@@ -11,6 +11,8 @@ TEST(SiteCurrencyTables, SiteCodes) {
         {"UK", "eBay (UK)"},
         {"GB", "eBay (UK)"},
         {"US", "eBay (US)"},
+        {"Canada", "eBay (CA)"},
+        {"CanadaFrench", "eBay (CAFR)"},
         {"eBayMotors", "eBay Motors"},
         {"Belgium_Dutch", "eBay (BENL)"},
         {"Sweden", "eBay (SE)"},
@@ -20,9 +22,11 @@ TEST(SiteCurrencyTables, SiteCodes) {
         EXPECT_EQ(SiteIDToName(Conv::SiteCodeToSiteID(code)), name) << code;
     EXPECT_EQ(Conv::SiteCodeToSiteID("Philippines"), 211);
     EXPECT_EQ(Conv::SiteCodeToSiteID("US"), 0);
-    for (const char* code : {"", "germany", "philippines", "Philipines", " US", "US "})
+    EXPECT_EQ(Conv::SiteCodeToSiteID("CanadaFrench"), 210);
+    for (const char* code :
+         {"", "germany", "philippines", "Philipines", " US", "US ", "canadafrench", "Canada_French"})
         EXPECT_EQ(Conv::SiteCodeToSiteID(code), 77) << '"' << code << '"';
-    for (int id : {1, -1, 78, 210, 1000})
+    for (int id : {1, -1, 78, 209, 1000})
         EXPECT_EQ(SiteIDToName(id), "eBay") << id;
 }
 

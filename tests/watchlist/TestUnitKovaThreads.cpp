@@ -31,7 +31,7 @@ std::vector<int> WatchListPages(TSandboxProcess& sandbox) {
 struct TOutcome {
     bool Called = false;
     bool OnWorker = false;
-    bool CallSucceeded = false, ParseSucceeded = false, LoopStarted = false;
+    bool CallSucceeded = false, ParseSucceeded = false, LoopStarted = false, Complete = false;
     TInternetStatus ErrorCode = iyOK;
     TParserResultCode ParserResult = TParserResultCode::prNotEvaluated;
     int Items = -1;
@@ -73,6 +73,7 @@ protected:
             outcome.CallSucceeded = t.FCallSucceeded;
             outcome.ParseSucceeded = t.FParseSucceeded;
             outcome.LoopStarted = t.RequestLoopStarted();
+            outcome.Complete = t.Complete();
             outcome.ErrorCode = t.FErrorCode;
             outcome.ParserResult = t.FParserResult;
             outcome.Items = t.TakeItems()->Count();
@@ -111,6 +112,23 @@ TEST_F(WorkerThreadTest, AFailedPageFailsTheLoadEvenWhenLaterPagesSucceed) {
     EXPECT_FALSE(outcome.CallSucceeded);
     EXPECT_EQ(outcome.ErrorCode, iyServiceUnavailable);
     EXPECT_EQ(outcome.Items, 150) << "pages 1 and 3 of 100, 100 and 50 items";
+}
+
+TEST_F(WorkerThreadTest, ALoadReadsAtMostTenPagesAndALongerListIsIncomplete) {
+    // Every page brings an item and announces eleven pages.
+    Sandbox->Fault(
+        {{"call", "GetMyeBayBuying"},
+         {"kind", "xml"},
+         {"times", 11},
+         {"body", "<GetMyeBayBuyingResponse><Ack>Success</Ack><WatchList><ItemArray><Item><ItemID>1"
+                  "</ItemID></Item></ItemArray><PaginationResult><TotalNumberOfPages>11"
+                  "</TotalNumberOfPages></PaginationResult></WatchList></GetMyeBayBuyingResponse>"}});
+    const TOutcome outcome = LoadWatchList(Sandbox->Token("demo"));
+    EXPECT_EQ(WatchListPages(*Sandbox), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_TRUE(outcome.CallSucceeded);
+    EXPECT_FALSE(outcome.ParseSucceeded);
+    EXPECT_FALSE(outcome.Complete);
+    EXPECT_EQ(outcome.ParserResult, TParserResultCode::prDataParseFailed);
 }
 
 TEST_F(WorkerThreadTest, WithoutApplicationDataTheLoadStillEndsAsAFailure) {

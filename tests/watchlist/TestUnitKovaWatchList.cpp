@@ -19,6 +19,7 @@ struct TItemFields {
     bool HasGaleryPic = true;
     std::string GaleryLink = "https://pics.example/1.jpg";
     double RemindTime = 0;
+    std::string Link = "";
 };
 
 TItemFields Plain(const std::string& articleNumber) {
@@ -31,7 +32,7 @@ std::unique_ptr<TSearchResultAuctionDetails> MakeItem(const TItemFields& f) {
     auto item = std::make_unique<TSearchResultAuctionDetails>();
     item->ArticleNumber = f.ArticleNumber;
     item->Description = f.Title;
-    item->Link = "https://www.example/itm/" + f.ArticleNumber + "?a=1&b=2";
+    item->Link = f.Link.empty() ? "https://www.example/itm/" + f.ArticleNumber + "?a=1&b=2" : f.Link;
     item->HighBidder = f.HighBidder;
     item->BuyNow = f.BuyNow;
     item->PriceStandard = f.BuyNow ? 0 : 12.5f;
@@ -180,7 +181,7 @@ TEST_F(WatchListTest, ThirdPageOfTwelveShowsItsItemsEscapedWithMarksAndNavigatio
     EXPECT_EQ(Result().find("'true'"), std::string::npos);
 }
 
-TEST_F(WatchListTest, MessagesReplaceTheItems) {
+TEST_F(WatchListTest, MessagesStandAboveTheItems) {
     const std::string error = "<B>Error loading Watchlist: x</B>";
     const std::string noAuctions = "<div id=\"Message\" class=message><B> No auctions available</B></div>";
     List.WriteResultFile("");
@@ -191,8 +192,42 @@ TEST_F(WatchListTest, MessagesReplaceTheItems) {
                                         "<div id=\"Message\" class=message>" + error + "</div>", "</div>"}));
     FillPlain(3);
     List.WriteResultFile(error);
-    EXPECT_EQ(Result(),
-              "<div id=results>\r\n<div id=\"Message\" class=message>" + error + "</div>\r\n</div>\r\n");
+    const auto lines = FileLines(Home + "result.txt");
+    ASSERT_EQ(lines.size(), 6u + NavigationLines("1/1").size());
+    EXPECT_EQ(lines[1], "<div id=\"Message\" class=message>" + error + "</div>");
+    EXPECT_EQ(lines[2].rfind("<div id=\"result0\"", 0), 0u);
+    EXPECT_EQ(lines[5], "</div>");
+}
+
+TEST_F(WatchListTest, OnlyWebAddressesFromTheAnswerBecomeLinksOrPictures) {
+    const std::vector<std::string> unsafe = {"javascript:alert(1)", " \t\x01JavaScript:alert(1)",
+                                             "data:text/html,<b>x</b>", "VBScript:msgbox(1)",
+                                             "jav\tascript:x"};
+    std::vector<TItemFields> fields;
+    for (size_t i = 0; i < unsafe.size(); ++i) {
+        fields.push_back(Plain(std::to_string(4000 + i)));
+        fields.back().Link = fields.back().GaleryLink = unsafe[i];
+    }
+    fields.push_back(Plain("4100"));
+    fields.back().Link = fields.back().GaleryLink = "\x01 HTTPS://pics.example/b.jpg";
+    Fill(fields);
+    Dir.Write("detailsTemp.html", "<a href=\"%URL%\">%TITLE%</a><img src=\"%IMAGEURL%\">");
+
+    List.WriteResultFile("");
+    for (const std::string& line : FileLines(Home + "result.txt")) {
+        if (line.rfind("<div id=\"result", 0) != 0) continue;
+        EXPECT_NE(line.find("<img src=\"images/blind.gif\""), std::string::npos) << line;
+        EXPECT_NE(line.find("<a >Item</a>"), std::string::npos) << line;
+    }
+    for (size_t i = 0; i < unsafe.size(); ++i) {
+        ASSERT_TRUE(List.BuildDetailsFile(std::to_string(4000 + i)));
+        EXPECT_EQ(ReadTextFile(Home + "details.html"), "<a>Item</a><img src=\"../images/blind.gif\">\r\n");
+    }
+    List.NextPage();
+    EXPECT_NE(Result().find("<img src=\"\x01 HTTPS://pics.example/b.jpg\""), std::string::npos);
+    ASSERT_TRUE(List.BuildDetailsFile("4100"));
+    EXPECT_NE(ReadTextFile(Home + "details.html").find("<a href=\"https://track.example/?u=\x01 HTTPS://"),
+              std::string::npos);
 }
 
 TEST_F(WatchListTest, PagingMovesWithinTheListAndWritesOnlyWhenThePageMoves) {
