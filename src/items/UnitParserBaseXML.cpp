@@ -2,6 +2,7 @@
 
 #include "support/UnitUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -485,6 +486,7 @@ inline bool SameName(const char* a, const char* b) {
 
 TChildElements::TChildElements(const TXMLNode& parent, const char* const* names, int count) {
     if (count > MaxNames) throw EXMLDomError("TChildElements: too many names");
+    std::fill_n(FNodes, count, nullptr);
     int next = 0;
     for (pugi::xml_node c = parent.Raw().first_child(); c; c = c.next_sibling()) {
         // Only elements have names in the documents loaded here; texts have an empty one.
@@ -493,7 +495,7 @@ TChildElements::TChildElements(const TXMLNode& parent, const char* const* names,
         for (int k = 0; k < count; ++k) {
             const int i = next + k < count ? next + k : next + k - count;
             if (!SameName(name, names[i])) continue;
-            if (!FNodes[i]) FNodes[i] = c;
+            if (!FNodes[i]) FNodes[i] = c.internal_object();
             next = i + 1;
             break;
         }

@@ -139,10 +139,11 @@ public:
     static constexpr int MaxNames = 48;
     TChildElements(const TXMLNode& parent, const char* const* names, int count);
     // The child of names[index], or an empty node.
-    TXMLNode operator[](int index) const { return TXMLNode(FNodes[index]); }
+    TXMLNode operator[](int index) const { return TXMLNode(pugi::xml_node(FNodes[index])); }
 
 private:
-    pugi::xml_node FNodes[MaxNames];
+    // Plain pointers, so that the table costs no constructor calls into the library.
+    pugi::xml_node_struct* FNodes[MaxNames];
 };
 
 // Writes typed values as child elements. With OmitDefaults a value equal to its default leaves no element.

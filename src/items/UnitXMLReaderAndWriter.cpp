@@ -6,8 +6,8 @@
 #include "platform/UnitPlatformFiles.h"
 #include "support/UnitUtils.h"
 
-#include <array>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -195,17 +195,6 @@ const char* const ItemElementNames[ieCount] = {
     "HighBidder",
 };
 
-// The element names as the writer hands them to the DOM, built once.
-const std::string& ElementName(TItemElement e) {
-    static const auto names = [] {
-        std::array<std::string, ieCount> n;
-        for (int i = 0; i < ieCount; ++i)
-            n[i] = ItemElementNames[i];
-        return n;
-    }();
-    return names[e];
-}
-
 } // namespace
 
 // TXMLReaderAndWriter
@@ -331,6 +320,8 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     item.HighBidder = text(ieHighBidder);
 }
 
+// The items go straight into the file's text, written exactly as the DOM prints a document built of them
+// (raw, UTF-8): building that document took longer than all the rest of a save.
 void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultList& list) {
     auto* details = dynamic_cast<TDetailsList*>(&list);
     if (!details) throw EInvalidCast("Invalid class typecast");
@@ -339,30 +330,105 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
     writer.SetDecimalSeparator(FileDecimalSeparator);
     writer.ResetFormats();
     writer.OmitDefaults = false;
-    for (int i = 0; i < details->Count(); ++i) {
-        const TSearchResultAuctionDetails& item = details->GetAuction(i);
-        TXMLNode auction = FRoot.AddChild(AuctionElement);
-        auction.SetAttribute(ArticleIDAttribute, FileText(item.ArticleNumber));
-        WriteAuction(writer, auction, item);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (details->Count() == 0) {
+        xml += "<Reminder/>";
+    } else {
+        // About what a stored item takes, so that the text rarely has to move while it grows.
+        xml.reserve(xml.size() + static_cast<size_t>(details->Count()) * 2048);
+        xml += "<Reminder>";
+        for (int i = 0; i < details->Count(); ++i)
+            WriteAuction(writer, xml, details->GetAuction(i));
+        xml += "</Reminder>";
     }
-    FDocument->SaveToFile(path);
+    WriteFileAtomic(path, xml);
 }
 
-void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
-                                                 const TSearchResultAuctionDetails& item) {
-    auto text = [&](TItemElement e, const std::string& value) {
-        if (IsFileTextAsIs(value))
-            w.WriteString(a, ElementName(e), value, "");
-        else
-            w.WriteString(a, ElementName(e), FileText(value), "");
-    };
-    auto integer = [&](TItemElement e, int value) { w.WriteInteger(a, ElementName(e), value, 0); };
-    auto boolean = [&](TItemElement e, bool value) { w.WriteBoolean(a, ElementName(e), value, true, false); };
-    auto single = [&](TItemElement e, float value) {
-        w.WriteFloat(a, ElementName(e), static_cast<double>(value), 0);
-    };
-    auto dateTime = [&](TItemElement e, TDateTime value) { w.WriteDateTime(a, ElementName(e), value, 0); };
+namespace {
 
+// Text as the DOM prints it: the markup characters as references; control characters, carriage returns
+// included, as character references, so that they read back as they were.
+void AppendEscaped(std::string& out, std::string_view s, bool attribute) {
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const char* entity = nullptr;
+        if (c == '&')
+            entity = "&amp;";
+        else if (c == '<')
+            entity = "&lt;";
+        else if (c == '>' && !attribute)
+            entity = "&gt;";
+        else if (c == '"' && attribute)
+            entity = "&quot;";
+        else if (c >= 0x20 || (!attribute && (c == '\t' || c == '\n')))
+            continue;
+        out.append(s, run, i - run);
+        run = i + 1;
+        if (entity) {
+            out += entity;
+        } else {
+            out += "&#";
+            out += static_cast<char>('0' + c / 10);
+            out += static_cast<char>('0' + c % 10);
+            out += ';';
+        }
+    }
+    out.append(s, run, s.size() - run);
+}
+
+void AppendElement(std::string& out, TItemElement e, std::string_view value) {
+    const std::string_view name = ItemElementNames[e];
+    out += '<';
+    out += name;
+    if (value.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    AppendEscaped(out, value, false);
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+} // namespace
+
+void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, std::string& out,
+                                                 const TSearchResultAuctionDetails& item) {
+    const TFormatSettings& fs = w.GetFormatSettings().FormatSettings();
+    std::string value;
+    auto text = [&](TItemElement e, const std::string& v) {
+        if (IsFileTextAsIs(v))
+            AppendElement(out, e, v);
+        else
+            AppendElement(out, e, FileText(v));
+    };
+    auto int64 = [&](TItemElement e, int64_t v) {
+        char digits[24];
+        const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        AppendElement(out, e, std::string_view(digits, static_cast<size_t>(end - digits)));
+    };
+    auto integer = [&](TItemElement e, int v) { int64(e, v); };
+    auto boolean = [&](TItemElement e, bool v) { AppendElement(out, e, v ? "True" : "False"); };
+    auto single = [&](TItemElement e, float v) {
+        value.clear();
+        AppendFloatText(value, static_cast<double>(v), fs.DecimalSeparator);
+        AppendElement(out, e, value);
+    };
+    auto dateTime = [&](TItemElement e, TDateTime v) {
+        value.clear();
+        AppendDateTimeText(value, v, fs);
+        AppendElement(out, e, value);
+    };
+
+    out += '<';
+    out += AuctionElement;
+    out += ' ';
+    out += ArticleIDAttribute;
+    out += "=\"";
+    AppendEscaped(out, FileText(item.ArticleNumber), true);
+    out += "\">";
     text(ieDescription, item.Description);
     integer(ieMarketPlaceID, item.MarketPlaceID);
     text(ieMarketPlaceName, item.MarketPlaceName);
@@ -401,11 +467,14 @@ void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
     text(ieDetailImageLink, item.DetailImageLink);
     text(ieDetailGalleryLinks,
          StringReplaceAll(Trim(LinesToText(item.DetailGalleryLinks)), "\n", GalleryLinkSeparator));
-    w.WriteInt64(a, ElementName(ieRelatedGroup), item.RelatedGroup, 0);
+    int64(ieRelatedGroup, item.RelatedGroup);
     text(ieFullKey, item.FullKey);
     dateTime(ieLastUpdate, item.LastUpdate);
     text(ieFreetext, item.Freetext);
     text(ieSkypeID, item.SkypeID);
     integer(ieSkypeContactOption, item.SkypeContactOption);
     text(ieHighBidder, item.HighBidder);
+    out += "</";
+    out += AuctionElement;
+    out += '>';
 }
