@@ -24,8 +24,8 @@ std::string_view StreamBytes(TStream& stream, std::string& buffer) {
 }
 
 // A short excerpt of network text that is safe in a log line.
-std::string Printable(const std::string& text) {
-    std::string shown = text.substr(0, 40);
+std::string Printable(std::string_view text) {
+    std::string shown(text.substr(0, 40));
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
     return shown;
@@ -92,7 +92,7 @@ TParserResultCode TXMLeBayApiResultParser::GetResultCode() {
     return FResultCode;
 }
 
-TDateTime TXMLeBayApiResultParser::ConvertEbayDateTime(const std::string& text) const {
+TDateTime TXMLeBayApiResultParser::ConvertEbayDateTime(std::string_view text) const {
     TDateTime result;
     if (TryReadIsoUTC(text, result)) return result;
     // The text comes from the network: a short, printable excerpt is enough to find it in the answer.
@@ -106,41 +106,80 @@ std::string TXMLeBayApiResultParser::SiteIDToName(int siteID) const {
 
 // TXMLMyEbayWatchListParser
 
-void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item) {
-    item.ArticleNumber = ReadChildText(node, "ItemID");
-    item.Description = ReadChildText(node, "Title");
+namespace {
 
-    if (const TXMLNode details = Child(node, "ListingDetails")) {
-        item.EndTime = ConvertEbayDateTime(ReadChildText(details, "EndTime"));
-        item.StartTime = ConvertEbayDateTime(ReadChildText(details, "StartTime"));
-        item.Link = ReadChildText(details, "ViewItemURL");
+// The children of an Item that the page maps, in the order eBay sends them.
+enum TItemChild {
+    icBuyItNowPrice,
+    icItemID,
+    icListingDetails,
+    icListingType,
+    icPictureDetails,
+    icQuantityAvailable,
+    icSeller,
+    icSellingStatus,
+    icShippingDetails,
+    icSite,
+    icTitle,
+    icCount
+};
+const char* const ItemChildNames[icCount] = {
+    "BuyItNowPrice", "ItemID",        "ListingDetails",  "ListingType", "PictureDetails", "QuantityAvailable",
+    "Seller",        "SellingStatus", "ShippingDetails", "Site",        "Title",
+};
+
+enum TListingChild { lcStartTime, lcEndTime, lcViewItemURL, lcCount };
+const char* const ListingChildNames[lcCount] = {"StartTime", "EndTime", "ViewItemURL"};
+
+enum TStatusChild { scBidCount, scCurrentPrice, scHighBidder, scCount };
+const char* const StatusChildNames[scCount] = {"BidCount", "CurrentPrice", "HighBidder"};
+
+} // namespace
+
+float TXMLMyEbayWatchListParser::ReadSingle(const TXMLNode& node) {
+    double value;
+    return TryTextToFloat(TextView(node), DecimalSeparator(), value) ? ToSingle(value) : 0;
+}
+
+// Each container's children are looked at once; the fields are then read in the order of the mapping, so that
+// a damaged field and an unreadable time give the same log lines as ever.
+void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item) {
+    const TChildElements c(node, ItemChildNames, icCount);
+    item.ArticleNumber = TextView(c[icItemID]);
+    item.Description = TextView(c[icTitle]);
+
+    if (const TXMLNode details = c[icListingDetails]) {
+        const TChildElements l(details, ListingChildNames, lcCount);
+        item.EndTime = ConvertEbayDateTime(TextView(l[lcEndTime]));
+        item.StartTime = ConvertEbayDateTime(TextView(l[lcStartTime]));
+        item.Link = TextView(l[lcViewItemURL]);
     }
-    item.ListingType = ReadChildText(node, "ListingType");
+    item.ListingType = TextView(c[icListingType]);
     // A fixed-price listing is bought at its price, never bid on: the page shows it that way.
     item.BuyNow = item.ListingType == "FixedPriceItem" || item.ListingType == "StoresFixedPrice";
-    if (const TXMLNode seller = Child(node, "Seller")) item.SellerName = ReadChildText(seller, "UserID");
+    if (const TXMLNode seller = c[icSeller]) item.SellerName = TextView(Child(seller, "UserID"));
 
-    if (const TXMLNode status = Child(node, "SellingStatus")) {
-        const TXMLNode price = Child(status, "CurrentPrice");
-        item.PriceStandard = ToSingle(ReadFloat(price, 0));
+    if (const TXMLNode status = c[icSellingStatus]) {
+        const TChildElements st(status, StatusChildNames, scCount);
+        const TXMLNode price = st[scCurrentPrice];
+        item.PriceStandard = ReadSingle(price);
         item.CurrencyID =
-            TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(ReadAttrText(price, "currencyID"));
-        item.BidCount = ReadChildInteger(status, "BidCount", 0);
-        if (const TXMLNode bidder = Child(status, "HighBidder"))
-            item.HighBidder = ReadChildText(bidder, "UserID");
+            TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(AttrView(price, "currencyID"));
+        item.BidCount = TextToIntDef(TextView(st[scBidCount]), 0);
+        if (const TXMLNode bidder = st[scHighBidder]) item.HighBidder = TextView(Child(bidder, "UserID"));
     }
-    item.PriceBuyNow = ToSingle(ReadChildFloat(node, "BuyItNowPrice", 0));
+    item.PriceBuyNow = ReadSingle(c[icBuyItNowPrice]);
 
     // Only the first shipping option counts: eBay lists the cheapest service first.
-    if (const TXMLNode shipping = Child(node, "ShippingDetails"))
+    if (const TXMLNode shipping = c[icShippingDetails])
         if (const TXMLNode option = Child(shipping, "ShippingServiceOptions"))
-            item.ShippingAmount = ToSingle(ReadChildFloat(option, "ShippingServiceCost", 0));
+            item.ShippingAmount = ReadSingle(Child(option, "ShippingServiceCost"));
 
-    item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(ReadChildText(node, "Site"));
+    item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(TextView(c[icSite]));
     item.MarketPlaceName = SiteIDToName(item.SideID);
-    item.Quantity = ReadChildInteger(node, "QuantityAvailable", 0);
-    if (const TXMLNode picture = Child(node, "PictureDetails"))
-        item.GaleryLink = ReadChildText(picture, "GalleryURL");
+    item.Quantity = TextToIntDef(TextView(c[icQuantityAvailable]), 0);
+    if (const TXMLNode picture = c[icPictureDetails])
+        item.GaleryLink = TextView(Child(picture, "GalleryURL"));
     item.HasGaleryPic = !item.GaleryLink.empty();
 }
 

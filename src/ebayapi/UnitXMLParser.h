@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TResultList;
 class TSearchResultAuctionDetails;
@@ -31,7 +32,7 @@ public:
 
     // eBay's "2009-03-15T18:30:00.000Z" as a date-time in the same GMT; unreadable text gives the current
     // local time.
-    TDateTime ConvertEbayDateTime(const std::string& text) const;
+    TDateTime ConvertEbayDateTime(std::string_view text) const;
     std::string SiteIDToName(int siteID) const;
 
 protected:
@@ -65,6 +66,8 @@ public:
 
 protected:
     void ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item);
+    // A price as the items keep it: "." decimal separator, 0 when unreadable or beyond single precision.
+    float ReadSingle(const TXMLNode& node);
 };
 
 // The token of the FetchToken answer.

@@ -2,18 +2,201 @@
 
 #include "support/UnitUtils.h"
 
+#include <algorithm>
+#include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 // The one conversion that follows the user's locale: a numeric boolean is read with its decimal separator.
+// The words hold no digit, so no locale reads them as a number: they are looked at first.
 bool TextToBoolean(std::string_view text, bool def) {
-    double number;
-    if (TryStrToFloat(text, number, DefaultFormatSettings())) return number != 0;
     if (SameText(text, "True")) return true;
     if (SameText(text, "False")) return false;
+    double number;
+    if (TryStrToFloat(text, number, DefaultFormatSettings())) return number != 0;
     return def;
 }
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The value of the two digits at text[at].
+int TwoDigits(std::string_view text, size_t at) {
+    return (text[at] - '0') * 10 + (text[at + 1] - '0');
+}
+
+// "dd.mm.yyyy" or "dd.mm.yyyy hh:mm:ss" with the record's separators; false for any other shape, which the
+// general reader then takes.
+bool IsStoredDateTimeShape(std::string_view t, const TFormatSettings& fs) {
+    if (t.size() != 10 && t.size() != 19) return false;
+    static const char Shape[] = "00.00.0000 00:00:00";
+    for (size_t i = 0; i < t.size(); ++i) {
+        const char want = Shape[i] == '.' ? fs.DateSeparator : Shape[i] == ':' ? fs.TimeSeparator : Shape[i];
+        if (want == '0' ? !IsDigit(t[i]) : t[i] != want) return false;
+    }
+    return true;
+}
+
+void AppendPadded(std::string& out, int value, int width) {
+    char digits[16];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int k = n; k < width; ++k)
+        out += '0';
+    while (n > 0)
+        out += digits[--n];
+}
+
+} // namespace
+
+std::string_view TrimView(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value) {
+    const std::string_view t = TrimView(text);
+    // The text in the form from_chars reads: no "+" in front, "." as the decimal point.
+    char local[64];
+    std::string large;
+    char* norm = local;
+    if (t.size() >= sizeof local) {
+        large.resize(t.size());
+        norm = large.data();
+    }
+    size_t n = 0, i = 0, digits = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+        if (t[i] == '-') norm[n++] = '-';
+        ++i;
+    }
+    for (; i < t.size() && IsDigit(t[i]); ++i, ++digits)
+        norm[n++] = t[i];
+    if (i < t.size() && t[i] == decimalSeparator) {
+        norm[n++] = '.';
+        for (++i; i < t.size() && IsDigit(t[i]); ++i, ++digits)
+            norm[n++] = t[i];
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        norm[n++] = 'e';
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) norm[n++] = t[i++];
+        size_t expDigits = 0;
+        for (; i < t.size() && IsDigit(t[i]); ++i, ++expDigits)
+            norm[n++] = t[i];
+        if (expDigits == 0) return false;
+    }
+    if (i != t.size()) return false;
+    double v;
+    const auto [end, ec] = std::from_chars(norm, norm + n, v);
+    if (ec != std::errc() || end != norm + n || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+bool TryTextToInt64(std::string_view text, long long& value) {
+    std::string_view v = TrimView(text);
+    if (!v.empty() && v.front() == '+') v.remove_prefix(1);
+    if (v.empty()) return false;
+    int base = 10;
+    if (v.front() == '$') {
+        base = 16;
+        v.remove_prefix(1);
+    } else if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        base = 16;
+        v.remove_prefix(2);
+    }
+    long long r = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), r, base);
+    if (ec != std::errc() || end != v.data() + v.size()) return false;
+    value = r;
+    return true;
+}
+
+int TextToIntDef(std::string_view text, int def) {
+    long long v;
+    if (!TryTextToInt64(text, v) || v < INT32_MIN || v > INT32_MAX) return def;
+    return static_cast<int>(v);
+}
+
+bool TryTextToDateTime(std::string_view text, TDateTime& value, const TFormatSettings& settings) {
+    const std::string_view t = TrimView(text);
+    if (!IsStoredDateTimeShape(t, settings) || !SameText(settings.ShortDateFormat, "dd.mm.yyyy"))
+        return TryStrToDateTime(t, value, settings);
+    TDateTime date, time = 0;
+    if (!TryEncodeDate(TwoDigits(t, 6) * 100 + TwoDigits(t, 8), TwoDigits(t, 3), TwoDigits(t, 0), date))
+        return false;
+    if (t.size() == 19 && !TryEncodeTime(TwoDigits(t, 11), TwoDigits(t, 14), TwoDigits(t, 17), 0, time))
+        return false;
+    value = date < 0 ? date - time : date + time;
+    return true;
+}
+
+void AppendFloatText(std::string& out, double value, char decimalSeparator) {
+    if (value == 0) {
+        out += '0';
+        return;
+    }
+    if (std::isnan(value) || std::isinf(value)) {
+        out += std::isnan(value) ? "NAN" : value > 0 ? "INF" : "-INF";
+        return;
+    }
+    // The "%.15g" of the C locale, which to_chars gives without a locale.
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    const std::string_view text(buf, static_cast<size_t>(end - buf));
+    const size_t e = text.find('e');
+    for (const char c : text.substr(0, e))
+        out += c == '.' ? decimalSeparator : c;
+    if (e == std::string_view::npos) return;
+    int exponent = 0;
+    const std::string_view digits = text.substr(e + 2);
+    std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+    out += 'E';
+    if (text[e + 1] == '-' && exponent != 0) out += '-';
+    out += std::to_string(exponent);
+}
+
+void AppendDateTimeText(std::string& out, TDateTime value, const TFormatSettings& settings) {
+    int y, mo, d, h, n, s, z;
+    DecodeDateTime(value, y, mo, d, h, n, s, z);
+    if (y < 1 || y > 9999 || !SameText(settings.ShortDateFormat, "dd.mm.yyyy") ||
+        !SameText(settings.LongTimeFormat, "hh:mm:ss")) {
+        out += FormatDateTime(settings.ShortDateFormat, value, settings);
+        if (h != 0 || n != 0 || s != 0) {
+            out += ' ';
+            out += FormatDateTime(settings.LongTimeFormat, value, settings);
+        }
+        return;
+    }
+    // What FormatDateTime writes for these two formats: "." is a literal there, ":" the time separator.
+    AppendPadded(out, d, 2);
+    out += '.';
+    AppendPadded(out, mo, 2);
+    out += '.';
+    AppendPadded(out, y, 4);
+    if (h == 0 && n == 0 && s == 0) return;
+    out += ' ';
+    AppendPadded(out, h, 2);
+    out += settings.TimeSeparator;
+    AppendPadded(out, n, 2);
+    out += settings.TimeSeparator;
+    AppendPadded(out, s, 2);
+}
+
+namespace {
 
 // Hexadecimal digits read as 32 bits, so "$FFFFFFFF" is -1 as the stored colour values expect.
 int HexToInteger(std::string_view text) {
@@ -115,6 +298,15 @@ void TParserOrWriterBaseXML::ResetFormats() {
 
 // TParserBaseXML
 
+std::string_view TParserBaseXML::TextView(const TXMLNode& node) {
+    const std::optional<std::string_view> value = node.ValueView();
+    return value ? TrimView(*value) : std::string_view();
+}
+
+std::string_view TParserBaseXML::AttrView(const TXMLNode& node, const std::string& attrName) {
+    return node.Raw().attribute(attrName.c_str()).value();
+}
+
 TXMLNode TParserBaseXML::Child(const TXMLNode& parent, const std::string& childName) {
     if (parent.IsNull()) return TXMLNode();
     return parent.ChildNodes().FindNode(childName);
@@ -130,11 +322,12 @@ std::string TParserBaseXML::ReadAttrText(const TXMLNode& node, const std::string
 }
 
 double TParserBaseXML::ReadAttrFloat(const TXMLNode& node, const std::string& attrName, double def) {
-    return FormatSettings->StrToFloatDef(ReadAttrText(node, attrName), def);
+    double value;
+    return TryTextToFloat(AttrView(node, attrName), DecimalSeparator(), value) ? value : def;
 }
 
 int TParserBaseXML::ReadAttrInteger(const TXMLNode& node, const std::string& attrName, int def) {
-    return StrToIntDef(ReadAttrText(node, attrName), def);
+    return TextToIntDef(AttrView(node, attrName), def);
 }
 
 int TParserBaseXML::ReadAttrInteger(const TXMLNode& node, const std::string& attrName) {
@@ -142,30 +335,32 @@ int TParserBaseXML::ReadAttrInteger(const TXMLNode& node, const std::string& att
 }
 
 bool TParserBaseXML::ReadAttrBoolean(const TXMLNode& node, const std::string& attrName) {
-    return TextToBoolean(ReadAttrText(node, attrName), false);
+    return TextToBoolean(AttrView(node, attrName), false);
 }
 
 std::string TParserBaseXML::ReadText(const TXMLNode& node) {
-    const std::optional<std::string> value = node.NodeValue();
-    return value ? Trim(*value) : std::string();
+    return std::string(TextView(node));
 }
 
 double TParserBaseXML::ReadFloat(const TXMLNode& node, double def) {
-    return FormatSettings->StrToFloatDef(ReadText(node), def);
+    double value;
+    return TryTextToFloat(TextView(node), DecimalSeparator(), value) ? value : def;
 }
 
 int TParserBaseXML::ReadInteger(const TXMLNode& node, int def) {
-    return StrToIntDef(ReadText(node), def);
+    return TextToIntDef(TextView(node), def);
 }
 
 int TParserBaseXML::ReadHexInteger(const TXMLNode& node) {
-    std::string text = StringReplaceAll(ReadText(node), "#", "$");
-    if (text.find('$') == std::string::npos) text.insert(0, "$");
+    const std::string text = StringReplaceAll(TextView(node), "#", "$");
+    // A text without "$" is read as if it had one in front.
+    if (text.find('$') == std::string::npos) return HexToInteger(text);
     return text.front() == '$' ? HexToInteger(std::string_view(text).substr(1)) : 0;
 }
 
 int64_t TParserBaseXML::ReadInt64(const TXMLNode& node, int64_t def) {
-    return StrToInt64Def(ReadText(node), def);
+    long long value;
+    return TryTextToInt64(TextView(node), value) ? value : def;
 }
 
 int64_t TParserBaseXML::ReadInt64(const TXMLNode& node) {
@@ -173,7 +368,7 @@ int64_t TParserBaseXML::ReadInt64(const TXMLNode& node) {
 }
 
 bool TParserBaseXML::ReadBoolean(const TXMLNode& node) {
-    return TextToBoolean(ReadText(node), false);
+    return TextToBoolean(TextView(node), false);
 }
 
 bool TParserBaseXML::ReadTextIn(const TXMLNode& node, const std::vector<std::string>& values) {
@@ -185,13 +380,12 @@ bool TParserBaseXML::ReadTextIn(const TXMLNode& node, const std::vector<std::str
 }
 
 TDateTime TParserBaseXML::ReadDateTime(const TXMLNode& node) {
-    return FormatSettings->StrToDateTimeDef(ReadText(node), 0);
+    return ReadDateTime(node, FormatSettings->FormatSettings());
 }
 
 TDateTime TParserBaseXML::ReadDateTime(const TXMLNode& node, const TFormatSettings& settings) {
-    const TFormatSettings copy = settings;
     TDateTime value;
-    return TryStrToDateTime(ReadText(node), value, copy) ? value : 0;
+    return TryTextToDateTime(TextView(node), value, settings) ? value : 0;
 }
 
 TCurrency TParserBaseXML::ReadCurrency(const TXMLNode& node) {
@@ -277,6 +471,37 @@ TCurrency TParserBaseXML::ReadChildCurrency(const TXMLNode& parent, const std::s
     return ReadCurrency(Child(parent, childName));
 }
 
+// TChildElements
+
+namespace {
+// strcmp for the short tag names, without a call: most names differ in their first letter.
+inline bool SameName(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+} // namespace
+
+TChildElements::TChildElements(const TXMLNode& parent, const char* const* names, int count) {
+    if (count > MaxNames) throw EXMLDomError("TChildElements: too many names");
+    std::fill_n(FNodes, count, nullptr);
+    int next = 0;
+    for (pugi::xml_node c = parent.Raw().first_child(); c; c = c.next_sibling()) {
+        // Only elements have names in the documents loaded here; texts have an empty one.
+        const char* name = c.name();
+        if (*name == '\0') continue;
+        for (int k = 0; k < count; ++k) {
+            const int i = next + k < count ? next + k : next + k - count;
+            if (!SameName(name, names[i])) continue;
+            if (!FNodes[i]) FNodes[i] = c.internal_object();
+            next = i + 1;
+            break;
+        }
+    }
+}
+
 // TWriterBaseXML
 
 void TWriterBaseXML::SetText(TXMLNode node, std::string_view text) {
@@ -292,24 +517,29 @@ void TWriterBaseXML::WriteString(TXMLNode node, const std::string& name, std::st
     node.AddChild(name).SetNodeValue(value);
 }
 
+// The default's text is only needed when it may drop the value; the item file writes every value.
 void TWriterBaseXML::WriteInteger(TXMLNode node, const std::string& name, int value, int def) {
-    WriteString(node, name, IntToStr(value), IntToStr(def));
+    WriteInt64(node, name, value, def);
 }
 
 void TWriterBaseXML::WriteInt64(TXMLNode node, const std::string& name, int64_t value, int64_t def) {
-    WriteString(node, name, IntToStr(value), IntToStr(def));
+    char text[24], defText[24];
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    const char* defEnd = OmitDefaults ? std::to_chars(defText, defText + sizeof defText, def).ptr : defText;
+    WriteString(node, name, std::string_view(text, static_cast<size_t>(end - text)),
+                std::string_view(defText, static_cast<size_t>(defEnd - defText)));
 }
 
 void TWriterBaseXML::WriteFloat(TXMLNode node, const std::string& name, double value, double def) {
-    const TFormatSettings& fs = FormatSettings->FormatSettings();
-    WriteString(node, name, FloatToStr(value, fs), FloatToStr(def, fs));
+    std::string text, defText;
+    AppendFloatText(text, value, DecimalSeparator());
+    if (OmitDefaults) AppendFloatText(defText, def, DecimalSeparator());
+    WriteString(node, name, text, defText);
 }
 
 std::string TWriterBaseXML::DateTimeToText(TDateTime value, const TFormatSettings& settings) {
-    int h, n, s, z;
-    DecodeTime(value, h, n, s, z);
-    std::string text = FormatDateTime(settings.ShortDateFormat, value, settings);
-    if (h != 0 || n != 0 || s != 0) text += " " + FormatDateTime(settings.LongTimeFormat, value, settings);
+    std::string text;
+    AppendDateTimeText(text, value, settings);
     return text;
 }
 
@@ -319,8 +549,8 @@ void TWriterBaseXML::WriteDateTime(TXMLNode node, const std::string& name, TDate
 
 void TWriterBaseXML::WriteDateTime(TXMLNode node, const std::string& name, TDateTime value,
                                    const TFormatSettings& settings, TDateTime def) {
-    const TFormatSettings copy = settings;
-    WriteString(node, name, DateTimeToText(value, copy), DateTimeToText(def, copy));
+    WriteString(node, name, DateTimeToText(value, settings),
+                OmitDefaults ? DateTimeToText(def, settings) : std::string());
 }
 
 void TWriterBaseXML::WriteBoolean(TXMLNode node, const std::string& name, bool value, bool useWords,

@@ -33,6 +33,23 @@ void SetLinesValue(TStringLines& lines, std::string_view name, std::string_view 
 // The value of the entry with that name, or "".
 std::string LinesValue(const TStringLines& lines, std::string_view name);
 
+// The conversions of the typed readers and writers, on text views and without building a string or a format
+// record per value; each gives exactly what the general format-record conversion gives for the same text.
+// Blanks and control characters around the text are ignored.
+std::string_view TrimView(std::string_view s);
+// A float with the given decimal separator (see TryStrToFloat).
+bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value);
+// Decimal digits, or hexadecimal after "$" or "0x" (see TryStrToInt64).
+bool TryTextToInt64(std::string_view text, long long& value);
+int TextToIntDef(std::string_view text, int def);
+// The record's date and time (see TryStrToDateTime); the stored forms "dd.mm.yyyy" and "dd.mm.yyyy hh:mm:ss"
+// are read directly.
+bool TryTextToDateTime(std::string_view text, TDateTime& value, const TFormatSettings& settings);
+// FloatToStr of the value with that decimal separator, appended to out.
+void AppendFloatText(std::string& out, double value, char decimalSeparator);
+// The date, and " hh:mm:ss" unless the time is midnight, in the record's short date and long time formats.
+void AppendDateTimeText(std::string& out, TDateTime value, const TFormatSettings& settings);
+
 // The format state shared by readers and writers; each object has its own, so threads never share one.
 class TParserOrWriterBaseXML {
 public:
@@ -48,6 +65,8 @@ public:
     const TAlternateFormatSettings& GetFormatSettings() const { return *FormatSettings; }
 
 protected:
+    char DecimalSeparator() const { return FormatSettings->FormatSettings().DecimalSeparator; }
+
     std::unique_ptr<TAlternateFormatSettings> FormatSettings;
 };
 
@@ -106,6 +125,25 @@ public:
 
     // The first child element with that name, without creating one; empty when the parent is.
     static TXMLNode Child(const TXMLNode& parent, const std::string& childName);
+    // ReadText without a copy: valid while the document is unchanged. Raises as ReadText does.
+    static std::string_view TextView(const TXMLNode& node);
+    // The attribute's value, "" when the node or the attribute is missing.
+    static std::string_view AttrView(const TXMLNode& node, const std::string& attrName);
+};
+
+// The first child element of each of a fixed set of names, found in one pass over the parent's children
+// instead of one search per name. Names are tried from the one after the last found, so children in the
+// order of the names cost one comparison each. The names must outlive the object.
+class TChildElements {
+public:
+    static constexpr int MaxNames = 48;
+    TChildElements(const TXMLNode& parent, const char* const* names, int count);
+    // The child of names[index], or an empty node.
+    TXMLNode operator[](int index) const { return TXMLNode(pugi::xml_node(FNodes[index])); }
+
+private:
+    // Plain pointers, so that the table costs no constructor calls into the library.
+    pugi::xml_node_struct* FNodes[MaxNames];
 };
 
 // Writes typed values as child elements. With OmitDefaults a value equal to its default leaves no element.

@@ -3,9 +3,10 @@
 #include "platform/UnitPlatformFiles.h"
 #include "support/UnitUtils.h"
 
+#include <cstdint>
+#include <cstring>
 #include <istream>
 #include <iterator>
-#include <sstream>
 
 namespace {
 
@@ -59,6 +60,24 @@ bool IsOneOf(const std::string& name, std::initializer_list<const char*> names) 
 // included), or npos.
 size_t InvalidUtf8At(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
+        // Answers and item files are mostly ASCII: such bytes are passed over 32 at a time.
+        while (i + 32 <= s.size()) {
+            uint64_t block[4];
+            std::memcpy(block, s.data() + i, 32);
+            if ((block[0] | block[1] | block[2] | block[3]) & 0x8080808080808080ULL) break;
+            i += 32;
+        }
+        while (i + 8 <= s.size()) {
+            uint64_t block;
+            std::memcpy(&block, s.data() + i, 8);
+            if (block & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i >= s.size()) break;
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const size_t len = Utf8SequenceLength(s, i);
         if (len == 0) return i;
         i += len;
@@ -136,15 +155,19 @@ std::string TXMLNode::NodeName() const {
 }
 
 std::optional<std::string> TXMLNode::NodeValue() const {
+    const std::optional<std::string_view> value = ValueView();
+    if (!value) return std::nullopt;
+    return std::string(*value);
+}
+
+std::optional<std::string_view> TXMLNode::ValueView() const {
     if (!FNode) return std::nullopt;
-    const pugi::xml_node_type type = FNode.type();
-    if (type == pugi::node_pcdata || type == pugi::node_cdata) return std::string(FNode.value());
-    if (type != pugi::node_element) return std::string(FNode.value());
+    if (FNode.type() != pugi::node_element) return std::string_view(FNode.value());
     const pugi::xml_node first = FNode.first_child();
     if (!first) return std::nullopt;
     if (first.next_sibling() || (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))
         throw EXMLDomError(SNotSingleTextNode);
-    return std::string(first.value());
+    return std::string_view(first.value());
 }
 
 void TXMLNode::SetNodeValue(std::string_view value) {
@@ -212,6 +235,10 @@ TXMLDocument::TXMLDocument() : FDoc(std::make_unique<pugi::xml_document>()) {
 TXMLDocument::~TXMLDocument() = default;
 
 void TXMLDocument::LoadFromXML(std::string_view bytes, bool allowInvalidUtf8) {
+    Load(bytes, nullptr, allowInvalidUtf8);
+}
+
+void TXMLDocument::Load(std::string_view bytes, std::string* owned, bool allowInvalidUtf8) {
     FDoc->reset();
     FHadInvalidUtf8 = false;
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_fragment;
@@ -265,6 +292,13 @@ void TXMLDocument::LoadFromXML(std::string_view bytes, bool allowInvalidUtf8) {
     } else {
         throw EXMLDomError(Format("The encoding \"%s\" is not supported", {declared}));
     }
+    if (owned && enc == pugi::encoding_utf8 && converted.empty()) {
+        // The caller's buffer becomes the document's: UTF-8 is parsed where it lies, without a copy.
+        const size_t offset = static_cast<size_t>(body.data() - owned->data());
+        FBuffer = std::move(*owned);
+        Check(*FDoc, FDoc->load_buffer_inplace(FBuffer.data() + offset, body.size(), options, enc));
+        return;
+    }
     Check(*FDoc, FDoc->load_buffer(body.data(), body.size(), options, enc));
 }
 
@@ -310,7 +344,7 @@ void TXMLDocument::LoadFromFile(const std::string& path) {
         throw EXMLDomError(Format("The file \"%s\" could not be read", {path}));
     }
     try {
-        LoadFromXML(bytes);
+        Load(bytes, &bytes, false);
     } catch (const EXMLDomError& e) {
         throw EXMLDomError(Format("%s: %s", {path, e.Message()}));
     }
@@ -331,9 +365,21 @@ TXMLNode TXMLDocument::CreateDocumentElement(const std::string& name) {
     return TXMLNode(root);
 }
 
+namespace {
+// Collects the printed document in one string, without a stream's locale and buffer layers.
+class TStringXMLWriter : public pugi::xml_writer {
+public:
+    explicit TStringXMLWriter(std::string& out) : FOut(out) {}
+    void write(const void* data, size_t size) override { FOut.append(static_cast<const char*>(data), size); }
+
+private:
+    std::string& FOut;
+};
+} // namespace
+
 std::string TXMLDocument::SaveToXML() const {
-    std::ostringstream out;
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    TStringXMLWriter out(xml);
     for (pugi::xml_node n = FDoc->first_child(); n; n = n.next_sibling()) {
         if (n.type() == pugi::node_declaration) continue;
         n.print(out, "", pugi::format_raw, pugi::encoding_utf8);
@@ -341,7 +387,6 @@ std::string TXMLDocument::SaveToXML() const {
     // A raw carriage return in a text would come back as a line feed, as every XML reader normalises line
     // ends; as a reference it survives. Attribute values already hold it as one, and the raw output has no
     // other line ends, so every raw one here belongs to a text.
-    std::string xml = out.str();
     if (xml.find('\r') == std::string::npos) return xml;
     std::string escaped;
     escaped.reserve(xml.size() + 16);

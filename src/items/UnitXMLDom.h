@@ -31,6 +31,8 @@ public:
     // The text of an element whose only child is text or CDATA, std::nullopt for an empty element; raises
     // EXMLDomError "Element does not contain a single text node" for anything else.
     std::optional<std::string> NodeValue() const;
+    // NodeValue without a copy; the text lives as long as the node is unchanged.
+    std::optional<std::string_view> ValueView() const;
     // Replaces the element's content with one text node.
     void SetNodeValue(std::string_view value);
 
@@ -95,7 +97,12 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
+    // owned, when given, may be taken over as the document's buffer.
+    void Load(std::string_view bytes, std::string* owned, bool allowInvalidUtf8);
+
     std::unique_ptr<pugi::xml_document> FDoc;
+    // The text an in-place parse keeps its names and values in; it lives as long as the content.
+    std::string FBuffer;
     bool FHadInvalidUtf8 = false;
 };
 

@@ -7,6 +7,7 @@
 #include "support/UnitUtils.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -47,6 +48,27 @@ std::string MarkedCode(unsigned char code) {
     return std::string{'\xEE', '\x80', static_cast<char>(0x80 | code)};
 }
 
+// True when the file holds the text as it is: UTF-8 without U+E000 and without control characters that
+// XML cannot hold. Most texts are so, and are then stored without a copy.
+bool IsFileTextAsIs(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c < 0x20) {
+            if (c == 0 || IsControlXmlCannotHold(c)) return false;
+            ++i;
+            continue;
+        }
+        const size_t len = Utf8SequenceLength(s, i);
+        if (len == 0 || s.substr(i, len) == ControlMark) return false;
+        i += len;
+    }
+    return true;
+}
+
 // Text as the file can hold it. A byte that is no UTF-8 would make the whole file unreadable on the next
 // load, so it becomes U+FFFD; a zero byte would cut the rest of the text off, so it goes.
 std::string FileText(std::string_view s) {
@@ -75,8 +97,8 @@ std::string FileText(std::string_view s) {
 
 // The text FileText stored, from the file's text. Files of earlier versions hold no marks; a mark that is not
 // followed by a stored code stays as it is.
-std::string TextOfFile(const std::string& s) {
-    if (s.find(ControlMark) == std::string::npos) return s;
+std::string TextOfFile(std::string_view s) {
+    if (s.find(ControlMark) == std::string_view::npos) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
@@ -173,42 +195,6 @@ const char* const ItemElementNames[ieCount] = {
     "HighBidder",
 };
 
-// The first child element of each name of one Auction, found in a single pass over its children: looking
-// every name up on its own compares each name with most children. Files hold the elements in table order,
-// so the next name is tried first.
-class TAuctionElements {
-public:
-    explicit TAuctionElements(TXMLNode auction) : FAuction(auction) {
-        int expected = 0;
-        for (pugi::xml_node c = auction.Raw().first_child(); c; c = c.next_sibling()) {
-            if (c.type() != pugi::node_element) continue;
-            const int index = IndexOf(c.name(), expected);
-            if (index < 0) continue;
-            if (!FNodes[index]) FNodes[index] = TXMLNode(c);
-            expected = index + 1;
-        }
-    }
-
-    // An element missing from the Auction is created empty in the loaded document and reads as its default.
-    TXMLNode Get(TItemElement e) {
-        if (!FNodes[e]) FNodes[e] = FAuction.ChildNodes().GetNodeByName(ItemElementNames[e]);
-        return FNodes[e];
-    }
-    // Without creating the element.
-    TXMLNode Find(TItemElement e) const { return FNodes[e]; }
-
-private:
-    static int IndexOf(const char* name, int expected) {
-        if (expected < ieCount && std::strcmp(name, ItemElementNames[expected]) == 0) return expected;
-        for (int i = 0; i < ieCount; ++i)
-            if (std::strcmp(name, ItemElementNames[i]) == 0) return i;
-        return -1;
-    }
-
-    TXMLNode FAuction;
-    TXMLNode FNodes[ieCount];
-};
-
 } // namespace
 
 // TXMLReaderAndWriter
@@ -258,62 +244,84 @@ bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultLis
     return true;
 }
 
+// Each element is the first child of its name; a missing one reads as its default. (An element holding
+// child elements raises, which drops the item.) The Auction's children are looked at once, not once per name.
 void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
                                                 TSearchResultAuctionDetails& item) {
-    TAuctionElements a(auction);
-    item.Description = TextOfFile(r.ReadText(a.Get(ieDescription)));
-    item.MarketPlaceID = r.ReadInteger(a.Get(ieMarketPlaceID), 0);
-    item.MarketPlaceName = TextOfFile(r.ReadText(a.Get(ieMarketPlaceName)));
-    item.Category = r.ReadInteger(a.Get(ieCategory), 0);
-    item.BuyNow = r.ReadBoolean(a.Get(ieBuyNow));
-    item.BidCount = r.ReadInteger(a.Get(ieBidCount), 0);
-    item.HasPic = r.ReadBoolean(a.Get(ieHasPic));
-    item.HasGaleryPic = r.ReadBoolean(a.Get(ieHasGaleryPic));
-    item.PictureFilename = TextOfFile(r.ReadText(a.Get(iePictureFilename)));
-    item.EndTime = r.ReadDateTime(a.Get(ieEndTime));
-    item.PriceStandard = ToSingle(r.ReadFloat(a.Get(iePriceStandard), 0));
-    item.PriceBuyNow = ToSingle(r.ReadFloat(a.Get(iePriceBuyNow), 0));
-    item.ArticleNumber = TextOfFile(r.ReadText(a.Get(ieArticleNumber)));
-    item.Link = TextOfFile(r.ReadText(a.Get(ieLink)));
-    item.GaleryLink = TextOfFile(r.ReadText(a.Get(ieGaleryLink)));
-    item.CurrencyID = r.ReadInteger(a.Get(ieCurrencyID), 0);
-    item.Quantity = r.ReadInteger(a.Get(ieQuantity), 0);
-    item.SideID = r.ReadInteger(a.Get(ieSideID), 0);
-    item.MinimumToBid = ToSingle(r.ReadFloat(a.Get(ieMinimumToBid), 0));
-    item.ShippingAmount = ToSingle(r.ReadFloat(a.Get(ieShippingAmount), 0));
-    item.ShippingTo = TextOfFile(r.ReadText(a.Get(ieShippingTo)));
-    item.Stars = ToSingle(r.ReadFloat(a.Get(ieStars), 0));
-    item.Region = TextOfFile(r.ReadText(a.Get(ieRegion)));
-    item.Location = TextOfFile(r.ReadText(a.Get(ieLocation)));
-    item.FeedBack = r.ReadInteger(a.Get(ieFeedBack), 0);
-    item.PositiveFeedB = ToSingle(r.ReadFloat(a.Get(iePositiveFeedB), 0));
-    item.MemberSince = r.ReadDateTime(a.Get(ieMemberSince));
-    item.QuestionLink = TextOfFile(r.ReadText(a.Get(ieQuestionLink)));
-    item.SellerName = TextOfFile(r.ReadText(a.Get(ieSellerName)));
-    item.Reminded = r.ReadBoolean(a.Get(ieReminded));
-    const int remindType = r.ReadInteger(a.Get(ieRemindType), 0);
+    // Text beside the items has no fields to read: it is no item.
+    if (auction.Raw().type() != pugi::node_element) throw EXMLDomError("ReadAuction: the node is no element");
+    const TChildElements a(auction, ItemElementNames, ieCount);
+    const TFormatSettings& fs = r.GetFormatSettings().FormatSettings();
+    auto text = [&](TItemElement e) { return TextOfFile(TParserBaseXML::TextView(a[e])); };
+    auto integer = [&](TItemElement e) { return TextToIntDef(TParserBaseXML::TextView(a[e]), 0); };
+    auto boolean = [&](TItemElement e) { return r.ReadBoolean(a[e]); };
+    auto single = [&](TItemElement e) {
+        double value;
+        return TryTextToFloat(TParserBaseXML::TextView(a[e]), fs.DecimalSeparator, value) ? ToSingle(value)
+                                                                                          : 0;
+    };
+    auto dateTime = [&](TItemElement e) {
+        TDateTime value;
+        return TryTextToDateTime(TParserBaseXML::TextView(a[e]), value, fs) ? value : 0;
+    };
+
+    item.Description = text(ieDescription);
+    item.MarketPlaceID = integer(ieMarketPlaceID);
+    item.MarketPlaceName = text(ieMarketPlaceName);
+    item.Category = integer(ieCategory);
+    item.BuyNow = boolean(ieBuyNow);
+    item.BidCount = integer(ieBidCount);
+    item.HasPic = boolean(ieHasPic);
+    item.HasGaleryPic = boolean(ieHasGaleryPic);
+    item.PictureFilename = text(iePictureFilename);
+    item.EndTime = dateTime(ieEndTime);
+    item.PriceStandard = single(iePriceStandard);
+    item.PriceBuyNow = single(iePriceBuyNow);
+    item.ArticleNumber = text(ieArticleNumber);
+    item.Link = text(ieLink);
+    item.GaleryLink = text(ieGaleryLink);
+    item.CurrencyID = integer(ieCurrencyID);
+    item.Quantity = integer(ieQuantity);
+    item.SideID = integer(ieSideID);
+    item.MinimumToBid = single(ieMinimumToBid);
+    item.ShippingAmount = single(ieShippingAmount);
+    item.ShippingTo = text(ieShippingTo);
+    item.Stars = single(ieStars);
+    item.Region = text(ieRegion);
+    item.Location = text(ieLocation);
+    item.FeedBack = integer(ieFeedBack);
+    item.PositiveFeedB = single(iePositiveFeedB);
+    item.MemberSince = dateTime(ieMemberSince);
+    item.QuestionLink = text(ieQuestionLink);
+    item.SellerName = text(ieSellerName);
+    item.Reminded = boolean(ieReminded);
+    const int remindType = integer(ieRemindType);
     item.RemindType =
         remindType >= 0 && remindType <= MaxRemindType ? static_cast<TRemindType>(remindType) : 0;
-    item.RemindTime = r.ReadDateTime(a.Get(ieRemindTime));
+    item.RemindTime = dateTime(ieRemindTime);
     // A missing or unreadable priority is 0 here, not the 1 a new item starts with.
-    item.Priority = r.ReadInteger(a.Get(iePriority), 0);
-    item.NeverEnding = r.ReadBoolean(a.Get(ieNeverEnding));
-    item.DetailImageLink = TextOfFile(r.ReadText(a.Get(ieDetailImageLink)));
-    r.ReadStrings(a.Get(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
+    item.Priority = integer(iePriority);
+    item.NeverEnding = boolean(ieNeverEnding);
+    item.DetailImageLink = text(ieDetailImageLink);
+    r.ReadStrings(a[ieDetailGalleryLinks], item.DetailGalleryLinks, GalleryLinkSeparator);
     for (std::string& link : item.DetailGalleryLinks)
         link = TextOfFile(link);
-    item.RelatedGroup = r.ReadInt64(a.Get(ieRelatedGroup), 0);
-    item.FullKey = TextOfFile(r.ReadText(a.Get(ieFullKey)));
-    item.LastUpdate = r.ReadDateTime(a.Get(ieLastUpdate));
-    item.Freetext = TextOfFile(r.ReadText(a.Get(ieFreetext)));
-    item.SkypeID = TextOfFile(r.ReadText(a.Get(ieSkypeID)));
-    const int skypeOption = r.ReadInteger(a.Get(ieSkypeContactOption), 0);
+    long long relatedGroup;
+    item.RelatedGroup =
+        TryTextToInt64(TParserBaseXML::TextView(a[ieRelatedGroup]), relatedGroup) ? relatedGroup : 0;
+    item.FullKey = text(ieFullKey);
+    item.LastUpdate = dateTime(ieLastUpdate);
+    item.Freetext = text(ieFreetext);
+    item.SkypeID = text(ieSkypeID);
+    const int skypeOption = integer(ieSkypeContactOption);
     item.SkypeContactOption = skypeOption >= 0 && skypeOption <= MaxSkypeContactOption
                                   ? static_cast<TSkypeContactOption>(skypeOption)
                                   : 0;
-    item.HighBidder = TextOfFile(r.ReadText(a.Find(ieHighBidder)));
+    item.HighBidder = text(ieHighBidder);
 }
 
+// The items go straight into the file's text, written exactly as the DOM prints a document built of them
+// (raw, UTF-8): building that document took longer than all the rest of a save.
 void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultList& list) {
     auto* details = dynamic_cast<TDetailsList*>(&list);
     if (!details) throw EInvalidCast("Invalid class typecast");
@@ -322,31 +330,105 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
     writer.SetDecimalSeparator(FileDecimalSeparator);
     writer.ResetFormats();
     writer.OmitDefaults = false;
-    for (int i = 0; i < details->Count(); ++i) {
-        const TSearchResultAuctionDetails& item = details->GetAuction(i);
-        TXMLNode auction = FRoot.AddChild(AuctionElement);
-        auction.SetAttribute(ArticleIDAttribute, FileText(item.ArticleNumber));
-        WriteAuction(writer, auction, item);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (details->Count() == 0) {
+        xml += "<Reminder/>";
+    } else {
+        // About what a stored item takes, so that the text rarely has to move while it grows.
+        xml.reserve(xml.size() + static_cast<size_t>(details->Count()) * 2048);
+        xml += "<Reminder>";
+        for (int i = 0; i < details->Count(); ++i)
+            WriteAuction(writer, xml, details->GetAuction(i));
+        xml += "</Reminder>";
     }
-    FDocument->SaveToFile(path);
+    WriteFileAtomic(path, xml);
 }
 
-void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
+namespace {
+
+// Text as the DOM prints it: the markup characters as references; control characters, carriage returns
+// included, as character references, so that they read back as they were.
+void AppendEscaped(std::string& out, std::string_view s, bool attribute) {
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const char* entity = nullptr;
+        if (c == '&')
+            entity = "&amp;";
+        else if (c == '<')
+            entity = "&lt;";
+        else if (c == '>' && !attribute)
+            entity = "&gt;";
+        else if (c == '"' && attribute)
+            entity = "&quot;";
+        else if (c >= 0x20 || (!attribute && (c == '\t' || c == '\n')))
+            continue;
+        out.append(s, run, i - run);
+        run = i + 1;
+        if (entity) {
+            out += entity;
+        } else {
+            out += "&#";
+            out += static_cast<char>('0' + c / 10);
+            out += static_cast<char>('0' + c % 10);
+            out += ';';
+        }
+    }
+    out.append(s, run, s.size() - run);
+}
+
+void AppendElement(std::string& out, TItemElement e, std::string_view value) {
+    const std::string_view name = ItemElementNames[e];
+    out += '<';
+    out += name;
+    if (value.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    AppendEscaped(out, value, false);
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+} // namespace
+
+void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, std::string& out,
                                                  const TSearchResultAuctionDetails& item) {
-    auto text = [&](TItemElement e, const std::string& value) {
-        w.WriteString(a, ItemElementNames[e], FileText(value), "");
+    const TFormatSettings& fs = w.GetFormatSettings().FormatSettings();
+    std::string value;
+    auto text = [&](TItemElement e, const std::string& v) {
+        if (IsFileTextAsIs(v))
+            AppendElement(out, e, v);
+        else
+            AppendElement(out, e, FileText(v));
     };
-    auto integer = [&](TItemElement e, int value) { w.WriteInteger(a, ItemElementNames[e], value, 0); };
-    auto boolean = [&](TItemElement e, bool value) {
-        w.WriteBoolean(a, ItemElementNames[e], value, true, false);
+    auto int64 = [&](TItemElement e, int64_t v) {
+        char digits[24];
+        const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        AppendElement(out, e, std::string_view(digits, static_cast<size_t>(end - digits)));
     };
-    auto single = [&](TItemElement e, float value) {
-        w.WriteFloat(a, ItemElementNames[e], static_cast<double>(value), 0);
+    auto integer = [&](TItemElement e, int v) { int64(e, v); };
+    auto boolean = [&](TItemElement e, bool v) { AppendElement(out, e, v ? "True" : "False"); };
+    auto single = [&](TItemElement e, float v) {
+        value.clear();
+        AppendFloatText(value, static_cast<double>(v), fs.DecimalSeparator);
+        AppendElement(out, e, value);
     };
-    auto dateTime = [&](TItemElement e, TDateTime value) {
-        w.WriteDateTime(a, ItemElementNames[e], value, 0);
+    auto dateTime = [&](TItemElement e, TDateTime v) {
+        value.clear();
+        AppendDateTimeText(value, v, fs);
+        AppendElement(out, e, value);
     };
 
+    out += '<';
+    out += AuctionElement;
+    out += ' ';
+    out += ArticleIDAttribute;
+    out += "=\"";
+    AppendEscaped(out, FileText(item.ArticleNumber), true);
+    out += "\">";
     text(ieDescription, item.Description);
     integer(ieMarketPlaceID, item.MarketPlaceID);
     text(ieMarketPlaceName, item.MarketPlaceName);
@@ -385,11 +467,14 @@ void TXMLReaderAndWriterRemindList::WriteAuction(TWriterBaseXML& w, TXMLNode a,
     text(ieDetailImageLink, item.DetailImageLink);
     text(ieDetailGalleryLinks,
          StringReplaceAll(Trim(LinesToText(item.DetailGalleryLinks)), "\n", GalleryLinkSeparator));
-    w.WriteInt64(a, ItemElementNames[ieRelatedGroup], item.RelatedGroup, 0);
+    int64(ieRelatedGroup, item.RelatedGroup);
     text(ieFullKey, item.FullKey);
     dateTime(ieLastUpdate, item.LastUpdate);
     text(ieFreetext, item.Freetext);
     text(ieSkypeID, item.SkypeID);
     integer(ieSkypeContactOption, item.SkypeContactOption);
     text(ieHighBidder, item.HighBidder);
+    out += "</";
+    out += AuctionElement;
+    out += '>';
 }

@@ -45,6 +45,7 @@ public:
 
 private:
     static void ReadAuction(TParserBaseXML& reader, TXMLNode auction, TSearchResultAuctionDetails& item);
-    static void WriteAuction(TWriterBaseXML& writer, TXMLNode auction,
+    // Appends the item's Auction element to the file's text, its values in the writer's formats.
+    static void WriteAuction(TWriterBaseXML& writer, std::string& out,
                              const TSearchResultAuctionDetails& item);
 };

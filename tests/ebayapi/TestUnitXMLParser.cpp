@@ -1,5 +1,6 @@
 #include "ebayapi/UnitXMLParser.h"
 #include "items/UnitResultLst.h"
+#include "items/UnitSiteCurrencyTables.h"
 #include "platform/UnitPlatformLocale.h"
 #include "support/KovaTestSupport.h"
 #include "support/UnitDateTime.h"
@@ -342,4 +343,34 @@ TEST(XMLMyEbayWatchListParser, FixedPriceListingsAreBuyItNowOffers) {
         ASSERT_EQ(list.Count(), 1);
         EXPECT_EQ(list.GetAuction(0).BuyNow, c.BuyNow);
     }
+}
+
+// Each item's children are looked at once: whatever their order, of two children with one name the first
+// counts, and a later one is never read, even when it could not be.
+TEST(XMLMyEbayWatchListParser, FirstChildOfEachNameInAnyOrder) {
+    TMemoryStream page(
+        "<GetMyeBayBuyingResponse><Ack>Success</Ack><WatchList><ItemArray><Item>"
+        "<QuantityAvailable>4</QuantityAvailable><Title> T1 </Title><Unknown/><Title>T2<b/></Title>"
+        "<SellingStatus><HighBidder><UserID>hb</UserID></HighBidder><CurrentPrice currencyID=\"USD\">2.5"
+        "</CurrentPrice><BidCount>3</BidCount><CurrentPrice currencyID=\"EUR\">9<b/></CurrentPrice>"
+        "</SellingStatus><ListingDetails><ViewItemURL>u</ViewItemURL><EndTime>2009-03-15T18:30:00.000Z"
+        "</EndTime><EndTime>x<b/></EndTime></ListingDetails><ListingDetails><ViewItemURL>v</ViewItemURL>"
+        "</ListingDetails><ItemID>1</ItemID><ItemID>2</ItemID><BuyItNowPrice>7.5</BuyItNowPrice>"
+        "<Site>US</Site><Site>Germany</Site></Item></ItemArray></WatchList></GetMyeBayBuyingResponse>");
+    TXMLMyEbayWatchListParser parser;
+    TDetailsList list;
+    ASSERT_TRUE(parser.ParseWatchList(&page, list, true));
+    ASSERT_EQ(list.Count(), 1);
+    const TSearchResultAuctionDetails& item = list.GetAuction(0);
+    EXPECT_EQ(item.ArticleNumber, "1");
+    EXPECT_EQ(item.Description, "T1");
+    EXPECT_EQ(item.Quantity, 4);
+    EXPECT_FLOAT_EQ(item.PriceStandard, 2.5f);
+    EXPECT_EQ(item.CurrencyID, TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID("USD"));
+    EXPECT_EQ(item.BidCount, 3);
+    EXPECT_EQ(item.HighBidder, "hb");
+    EXPECT_EQ(item.Link, "u");
+    EXPECT_DOUBLE_EQ(item.EndTime, At(2009, 3, 15, 18, 30, 0));
+    EXPECT_FLOAT_EQ(item.PriceBuyNow, 7.5f);
+    EXPECT_EQ(item.SideID, TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID("US"));
 }

@@ -2,6 +2,7 @@
 #include "items/UnitParserBaseXML.h"
 #include "platform/UnitPlatformLocale.h"
 #include "support/UnitDateTime.h"
+#include "support/UnitUtils.h"
 
 #include <cfloat>
 #include <climits>
@@ -275,4 +276,119 @@ TEST(ParserBaseXML, ObjectsInThreadsKeepTheirOwnSeparators) {
     b.join();
     EXPECT_EQ(dotSum, commaSum);
     EXPECT_GT(dotSum, 2000 * 12.5);
+}
+
+// The readers and writers convert on text views; what they give must be what the general conversions of the
+// format record give, for the stored forms and for every awkward text alike.
+TEST(ParserBaseXML, ViewConversionsAgreeWithTheFormatRecordConversions) {
+    const std::string texts[] = {"",
+                                 " ",
+                                 "12.5",
+                                 " 12,5 ",
+                                 "\t-7\r\n",
+                                 "+3",
+                                 "-0",
+                                 "1e5",
+                                 "1E-3",
+                                 "2.5e+3",
+                                 "1.e5",
+                                 ".5",
+                                 "5.",
+                                 "1.5e",
+                                 "1,234.5",
+                                 "1.234,5",
+                                 "+-5",
+                                 "-",
+                                 "e5",
+                                 "$FF",
+                                 "$ff",
+                                 "$-5",
+                                 "0x10",
+                                 "0X1g",
+                                 "$",
+                                 "2147483647",
+                                 "2147483648",
+                                 "-2147483649",
+                                 "9223372036854775807",
+                                 "9223372036854775808",
+                                 "1e400",
+                                 "4.9e-324",
+                                 "1e-400",
+                                 std::string(70, '9') + ".5",
+                                 "0000000000000000000000001",
+                                 "NaN",
+                                 "INF",
+                                 "12 5",
+                                 "24.12.2009",
+                                 "24.12.2009 18:30:00",
+                                 "30.12.1899",
+                                 "01.01.0001 00:00:00",
+                                 "31.12.9999 23:59:59",
+                                 "31.02.2009",
+                                 "24.13.2009",
+                                 "24.12.2009 24:00:00",
+                                 "24.12.2009 18:60:00",
+                                 "24.12.2009 18:30:60",
+                                 "24.12.09",
+                                 "1.2.2009",
+                                 "24.12.2009 18:30",
+                                 "24.12.2009  18:30:00",
+                                 "24.12.2009 18:30:00.123",
+                                 "24.12.2009 6:30 PM",
+                                 "18:30:00",
+                                 "24-12-2009",
+                                 "24.12.2009 18:30:00 ",
+                                 "00.00.0000 00:00:00"};
+    for (const char separator : {'.', ','}) {
+        TParserBaseXML base;
+        base.SetDecimalSeparator(separator);
+        base.ResetFormats();
+        const TFormatSettings& fs = base.GetFormatSettings().FormatSettings();
+        for (const std::string& t : texts) {
+            SCOPED_TRACE("\"" + t + "\" with " + separator);
+            double fast = -1, general = -1;
+            EXPECT_EQ(TryTextToFloat(t, separator, fast), TryStrToFloat(t, general, fs));
+            EXPECT_EQ(fast, general);
+            long long fastInt = -1, generalInt = -1;
+            EXPECT_EQ(TryTextToInt64(t, fastInt), TryStrToInt64(t, generalInt));
+            EXPECT_EQ(fastInt, generalInt);
+            TDateTime fastTime = -1, generalTime = -1;
+            EXPECT_EQ(TryTextToDateTime(t, fastTime, fs), TryStrToDateTime(t, generalTime, fs));
+            EXPECT_EQ(fastTime, generalTime);
+        }
+
+        const double values[] = {
+            0,      -0.0,  12.5,    -12.5,           19.99f,   1e20,    1.5e-5, 123456789012345678.0,
+            1e-300, 1e300, DBL_MAX, DBL_MIN,         4.9e-324, FLT_MAX, 0.1,    2.0 / 3,
+            -1e-7,  1e15,  1e16,    99999999999999.9};
+        for (const double v : values) {
+            std::string fast;
+            AppendFloatText(fast, v, separator);
+            EXPECT_EQ(fast, FloatToStr(v, fs)) << v;
+        }
+    }
+
+    TParserBaseXML base;
+    const TFormatSettings& fs = base.GetFormatSettings().FormatSettings();
+    const TDateTime times[] = {0,
+                               1,
+                               -1.25,
+                               40000.75,
+                               46000.5 + 0.123 / 86400,
+                               -693593,
+                               -693594.5,
+                               2958465.9999,
+                               2958466.5,
+                               46000.999999999,
+                               45000 + 0.5 / 86400000,
+                               -2.5};
+    for (const TDateTime t : times) {
+        int h, n, s, z;
+        DecodeTime(t, h, n, s, z);
+        std::string general = FormatDateTime(fs.ShortDateFormat, t, fs);
+        if (h != 0 || n != 0 || s != 0) general += " " + FormatDateTime(fs.LongTimeFormat, t, fs);
+        std::string fast;
+        AppendDateTimeText(fast, t, fs);
+        EXPECT_EQ(fast, general) << t;
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
+#include <sstream>
 #include <tuple>
 
 namespace {
@@ -388,4 +389,33 @@ TEST(XMLReaderAndWriter, AFailedSaveKeepsThePreviousFile) {
     TXMLReaderAndWriterRemindList writer;
     EXPECT_THROW(writer.WriteList(path, plain), EInvalidCast);
     EXPECT_EQ(ReadTextFile(path), before);
+}
+
+// The file's text is written directly; it must stay byte for byte what the DOM prints for the same items
+// (markup and quotes as references, control characters and carriage returns as character references,
+// empty texts as empty elements), or files would change with every save.
+TEST(XMLReaderAndWriter, TheSavedFileIsWhatItsDocumentPrints) {
+    TTempDir dir;
+    const std::string path = dir.File("watchlist.dat");
+    TDetailsList list;
+    auto odd = MakeFullAuction(1);
+    odd->ArticleNumber = "a\"b<c>d&e'f\tg\r\nh\x01i";
+    odd->Description = "x<y>&\"z\" 'q'\r\n\ttab \x1f ]]> \xEE\x80\x80 end";
+    odd->Link = "";
+    odd->DetailGalleryLinks.clear();
+    odd->PriceStandard = -3.4e38f;
+    odd->Stars = 1e-45f;
+    odd->EndTime = -700000.75;
+    odd->MemberSince = 2958465.9999999;
+    list.Add(std::move(odd));
+    list.Add(MakeAuction(""));
+    list.SaveToFile(path);
+
+    const std::string file = ReadTextFile(path);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_buffer(file.data(), file.size()));
+    std::ostringstream printed;
+    printed << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    doc.document_element().print(printed, "", pugi::format_raw, pugi::encoding_utf8);
+    EXPECT_EQ(file, StringReplaceAll(printed.str(), "\r", "&#13;"));
 }
