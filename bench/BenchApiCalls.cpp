@@ -2,7 +2,7 @@
 // - parsing one 100-item watch list page (a real sandbox answer) against pugixml loading the same bytes;
 // - loading a 400-item watch list in four pages through GetMyeBayBuying from the sandbox over HTTPS against
 //   libcurl alone posting the same four bodies with the same headers on one reused handle and discarding the
-//   answers. The call builds a client per page, as designed, so each page pays its own TLS handshake.
+//   answers. The call keeps one client, so its pages share a connection as libcurl's do.
 // The bench programs link neither the test helpers nor GoogleTest, so a small launcher of its own starts
 // the sandbox.
 #include "../tests/support/KovaTestSupport.cpp"

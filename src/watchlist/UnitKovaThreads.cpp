@@ -226,6 +226,12 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
     const auto canceled = [this] { return Terminated() || *FCancel; };
     // The first page tells the page count; the pages after it are fetched side by side and read in order.
     std::unique_ptr<TPageFetchers> fetchers;
+    // Whatever ends the loop, pages still on their way are of no use any more: stop them before the
+    // fetchers are joined.
+    struct TStopFetching {
+        std::atomic<bool>& Flag;
+        ~TStopFetching() { Flag = true; }
+    } stopFetching{FStopFetching};
     int page = 0;
     int pageCount = 1;
     while (page < pageCount) {
@@ -294,7 +300,6 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
         }
         pageCount = FParser->TotalNumberOfPages;
     }
-    // Pages still on their way are of no use any more.
     FStopFetching = true;
     fetchers.reset();
     if (firstCallFailure != iyOK) {
