@@ -191,7 +191,8 @@ X509_STORE* SharedTrustStore(const std::string& extraPem, std::string& error) {
 
 struct TCurlClient::TTransfer {
     TCurlClient* Owner = nullptr;
-    std::string Buffer;
+    // The client's receive buffer: it keeps its capacity from one exchange to the next.
+    std::string* Buffer = nullptr;
     std::string StatusLine;
     uint64_t LastActivity = 0;
     curl_off_t LastDown = 0, LastUp = 0;
@@ -209,7 +210,7 @@ struct TCurlClient::TTransfer {
     static size_t Write(char* data, size_t size, size_t count, void* user) {
         auto* t = static_cast<TTransfer*>(user);
         t->Touch();
-        t->Buffer.append(data, size * count);
+        t->Buffer->append(data, size * count);
         return size * count;
     }
 
@@ -379,6 +380,8 @@ void TCurlClient::Perform(const std::string& url, const std::string* body, std::
     FStatusLine.clear();
     TTransfer t;
     t.Owner = this;
+    FBuffer.clear();
+    t.Buffer = &FBuffer;
     CURL* h = Easy(FEasy);
     // The handle outlives this exchange: it must not keep pointers into it (closing a connection later may
     // still write an error text).
@@ -473,7 +476,8 @@ void TCurlClient::Perform(const std::string& url, const std::string* body, std::
         Raise(THTTPFailureKind::HTTPError,
               FStatusLine.empty() ? Format("HTTP error %d", {FResponseCode}) : FStatusLine, CURLE_OK,
               FResponseCode);
-    response = std::move(t.Buffer);
+    // The caller's string becomes the next exchange's buffer, so neither is allocated again.
+    response.swap(FBuffer);
 }
 
 void TCurlClient::RaiseFailure(int curlCode, const std::string& detail) {

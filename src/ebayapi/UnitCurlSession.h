@@ -108,6 +108,7 @@ private:
     TProxySettings FProxy;
     long FResponseCode = -1;
     std::string FStatusLine;
+    std::string FBuffer;
 };
 
 // What a post with retries needs besides the client settings.

@@ -110,7 +110,7 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     request.OnWorkBegin = OnWorkBegin;
     request.AcceptCompressed = true;
 
-    std::string answer;
+    std::string& answer = FAnswer;
     TCurlPostResult result;
     try {
         if (!FClient) FClient = std::make_unique<TCurlClient>();

@@ -109,6 +109,8 @@ private:
     std::string FFailureMessage;
     // Made at the first post and kept, so that the pages of a load travel over one connection.
     std::unique_ptr<TCurlClient> FClient;
+    // The last answer's bytes; kept so that its memory serves the next post.
+    std::string FAnswer;
 };
 
 // GetMyeBayBuying: one page of the lists asked for.
