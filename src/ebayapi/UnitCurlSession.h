@@ -48,7 +48,9 @@ KOVA_DECLARE_EXCEPTION(EHTTPCanceledError, EHTTPClientError);
 // Initialises libcurl once per process; safe from any thread.
 void CurlGlobalInit();
 
-// One HTTP client: an easy handle with its options. Cookies, when allowed, live as long as the client.
+// One HTTP client: an easy handle with its options. Cookies, when allowed, live as long as the client, and
+// so does its connection: the next exchange with the same server reuses it (and its TLS session), and one
+// that the server has closed meanwhile is opened again without a word.
 // TLS always requires 1.2 or newer and verifies certificate and host name against the system's store plus
 // the PEM file named by KOVA_EXTRA_CA_FILE; nothing here can turn verification off.
 class TCurlClient {
@@ -72,6 +74,8 @@ public:
     std::string ContentType;
     // Sent as the Accept-Encoding header when not blank; the body is not decoded.
     std::string AcceptEncoding;
+    // Asks for a gzip answer and hands out the decoded body; takes the place of AcceptEncoding.
+    bool AcceptCompressed = false;
     // Extra request header lines "Name: value"; a line without a value goes out as an empty header.
     std::vector<std::string> HeaderLines;
 
@@ -104,6 +108,7 @@ private:
     TProxySettings FProxy;
     long FResponseCode = -1;
     std::string FStatusLine;
+    std::string FBuffer;
 };
 
 // What a post with retries needs besides the client settings.
@@ -122,6 +127,8 @@ struct TCurlPostRequest {
     int RetryCount = 0;
     // Class name shown in the post error log.
     std::string CallerClassName;
+    // Asks for a gzip answer; the response is the decoded body.
+    bool AcceptCompressed = false;
     std::function<void(int64_t total)> OnWorkBegin;
     std::function<void(int64_t count)> OnWork;
 };
@@ -149,5 +156,8 @@ extern const char* const SecureConnectionFailureMessage;
 // ConnectionLostMessage when the connection broke after it was made); a failed TLS handshake gives
 // iyUnknown with CertificateFailureMessage or SecureConnectionFailureMessage. Each of these is logged as an
 // error "<class>.Post: <reason>". An HTTP error answer (EHTTPProtocolError), a cancel (EHTTPCanceledError)
-// and any other client failure are raised to the caller. response is emptied first.
-TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& response);
+// and any other client failure are raised to the caller. response is emptied first. A client given by the
+// caller is set up from the request and keeps its connection for the caller's next post; without one the
+// post makes a client of its own.
+TCurlPostResult CurlExecutePost(const TCurlPostRequest& request, std::string& response,
+                                TCurlClient* client = nullptr);

@@ -108,11 +108,13 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     request.CallerClassName = ClassName();
     request.OnWork = OnWork;
     request.OnWorkBegin = OnWorkBegin;
+    request.AcceptCompressed = true;
 
-    std::string answer;
+    std::string& answer = FAnswer;
     TCurlPostResult result;
     try {
-        result = CurlExecutePost(request, answer);
+        if (!FClient) FClient = std::make_unique<TCurlClient>();
+        result = CurlExecutePost(request, answer, FClient.get());
     } catch (const EHTTPClientError& e) {
         // A transfer canceled after a good status line is no usable answer either.
         status = ResponseCodeToStatus(static_cast<int>(e.ResponseCode));

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class TCurlClient;
+
 // The lists a GetMyeBayBuying call asks for, as one byte of flags.
 using TMyeBayBuyingLists = uint8_t;
 constexpr TMyeBayBuyingLists mblWatchList = 1;
@@ -27,7 +29,8 @@ void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs);
 extern const char* const NotHttpsMessage;
 
 // What both calls share: credentials, header lines, the XML envelope and the post with retries. One object
-// serves one worker-thread run and is used by that thread only.
+// serves one worker-thread run and is used by one thread at a time; its posts share one connection and ask
+// for compressed answers.
 class TAPICallBase {
 public:
     explicit TAPICallBase(std::string serverURL);
@@ -104,6 +107,10 @@ private:
     bool FSucceeded = false;
     std::string FPostErrorLog;
     std::string FFailureMessage;
+    // Made at the first post and kept, so that the pages of a load travel over one connection.
+    std::unique_ptr<TCurlClient> FClient;
+    // The last answer's bytes; kept so that its memory serves the next post.
+    std::string FAnswer;
 };
 
 // GetMyeBayBuying: one page of the lists asked for.

@@ -9,6 +9,14 @@
 #include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 namespace {
 
 const TKovaGadgetDat& RequireGadgetDat(const char* location) {
@@ -65,20 +73,141 @@ std::unique_ptr<TDetailsList> TThreadGetMyEbayWatchlist::TakeItems() {
     return items;
 }
 
+// One page's outcome as its call left it; the worker reads the answers in page order.
+struct TThreadGetMyEbayWatchlist::TPageAnswer {
+    TInternetStatus Status = iyOK;
+    // Set when the call returned an answer.
+    std::unique_ptr<TMemoryStream> Response;
+    std::string FailureMessage;
+    // Raised by the call; the worker logs it when it comes to the page, so that the log keeps page order.
+    std::exception_ptr Error;
+};
+
+// Fetches the pages first to last on threads of their own, one thread per call, so that as many pages are
+// on their way at once as there are calls; the worker takes the answers in page order.
+class TThreadGetMyEbayWatchlist::TPageFetchers {
+public:
+    TPageFetchers(const TThreadGetMyEbayWatchlist& owner, const std::vector<TAPICallMyeBayBuying*>& calls,
+                  int first, int last)
+        : FOwner(owner), FNext(first), FLast(last) {
+        try {
+            for (TAPICallMyeBayBuying* call : calls)
+                FThreads.emplace_back([this, call] { Run(*call); });
+        } catch (...) {
+            JoinAll();
+            throw;
+        }
+    }
+    ~TPageFetchers() { JoinAll(); }
+    TPageFetchers(const TPageFetchers&) = delete;
+    TPageFetchers& operator=(const TPageFetchers&) = delete;
+
+    int Last() const {
+        std::lock_guard guard(FLock);
+        return FLast;
+    }
+
+    // The answer of a page up to Last, or nullopt as soon as canceled() says so.
+    std::optional<TPageAnswer> Take(int page, const std::function<bool()>& canceled) {
+        std::unique_lock lock(FLock);
+        for (;;) {
+            if (auto it = FAnswers.find(page); it != FAnswers.end()) {
+                TPageAnswer answer = std::move(it->second);
+                FAnswers.erase(it);
+                return answer;
+            }
+            if (canceled()) return std::nullopt;
+            // The cancel flag has no way to wake this wait: look at it often enough to stop well in time.
+            FReady.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+
+private:
+    void Run(TAPICallMyeBayBuying& call) {
+        for (;;) {
+            int page = 0;
+            {
+                std::lock_guard guard(FLock);
+                if (FNext > FLast || FOwner.FStopFetching) return;
+                page = FNext++;
+            }
+            TPageAnswer answer = FOwner.FetchPage(call, page);
+            {
+                std::lock_guard guard(FLock);
+                FAnswers.emplace(page, std::move(answer));
+            }
+            FReady.notify_all();
+        }
+    }
+    void JoinAll() {
+        {
+            std::lock_guard guard(FLock);
+            FLast = std::min(FLast, FNext - 1);
+        }
+        for (std::thread& thread : FThreads)
+            thread.join();
+        FThreads.clear();
+    }
+
+    const TThreadGetMyEbayWatchlist& FOwner;
+    mutable std::mutex FLock;
+    std::condition_variable FReady;
+    int FNext;
+    int FLast;
+    std::map<int, TPageAnswer> FAnswers;
+    std::vector<std::thread> FThreads;
+};
+
 bool TThreadGetMyEbayWatchlist::PrepareCall() {
+    return PrepareCall(*FAPICall);
+}
+
+bool TThreadGetMyEbayWatchlist::PrepareCall(TAPICallMyeBayBuying& call) {
     try {
         const TDatEbayAPI& api = RequireGadgetDat("TThreadGetMyEbayWatchlist.PrepareCall").EbayAPI();
-        FillCredentials(*FAPICall, api, "TThreadGetMyEbayWatchlist.PrepareCall");
-        FAPICall->Token = FToken;
-        FAPICall->CompatibilityLevel = 527;
-        FAPICall->SiteID = api.APISiteID;
-        FAPICall->DurationInDays = 90;
-        FAPICall->RetryCount = api.APICountRetryPostOnFail;
+        FillCredentials(call, api, "TThreadGetMyEbayWatchlist.PrepareCall");
+        call.Token = FToken;
+        call.CompatibilityLevel = 527;
+        call.SiteID = api.APISiteID;
+        call.DurationInDays = 90;
+        call.RetryCount = api.APICountRetryPostOnFail;
         return true;
     } catch (const std::exception& e) {
         LogException(e, "TThreadGetMyEbayWatchlist.PrepareCall");
         return false;
     }
+}
+
+TThreadGetMyEbayWatchlist::TPageAnswer TThreadGetMyEbayWatchlist::FetchPage(TAPICallMyeBayBuying& call,
+                                                                            int page) const {
+    TPageAnswer answer;
+    call.WatchListPageNumber = page;
+    try {
+        if (TMemoryStream* response = call.GetMyeBayBuying(answer.Status, mblWatchList)) {
+            answer.Response = std::make_unique<TMemoryStream>();
+            answer.Response->ReplaceContent(response->Bytes());
+        }
+    } catch (...) {
+        answer.Error = std::current_exception();
+        answer.Status = FailedStatus(answer.Status);
+    }
+    answer.FailureMessage = call.FailureMessage();
+    return answer;
+}
+
+std::vector<TAPICallMyeBayBuying*> TThreadGetMyEbayWatchlist::FetchingCalls(int count) {
+    // Each extra call opens a connection of its own; the first page's call brings the one it has.
+    while (static_cast<int>(FMoreCalls.size()) + 1 < count) {
+        auto call = std::make_unique<TAPICallMyeBayBuying>(FAPICall->ServerURL());
+        if (!PrepareCall(*call)) break;
+        FMoreCalls.push_back(std::move(call));
+    }
+    std::vector<TAPICallMyeBayBuying*> calls{FAPICall.get()};
+    for (const auto& call : FMoreCalls)
+        if (static_cast<int>(calls.size()) < count) calls.push_back(call.get());
+    for (TAPICallMyeBayBuying* call : calls)
+        call->Cancel = &FStopFetching;
+    return calls;
 }
 
 void TThreadGetMyEbayWatchlist::RequestPages() {
@@ -94,10 +223,19 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
     TParserResultCode firstParseFailure = TParserResultCode::prNotEvaluated;
     std::string firstParseFailureText;
     bool incomplete = false;
+    const auto canceled = [this] { return Terminated() || *FCancel; };
+    // The first page tells the page count; the pages after it are fetched side by side and read in order.
+    std::unique_ptr<TPageFetchers> fetchers;
+    // Whatever ends the loop, pages still on their way are of no use any more: stop them before the
+    // fetchers are joined.
+    struct TStopFetching {
+        std::atomic<bool>& Flag;
+        ~TStopFetching() { Flag = true; }
+    } stopFetching{FStopFetching};
     int page = 0;
     int pageCount = 1;
     while (page < pageCount) {
-        if (Terminated() || *FCancel) {
+        if (canceled()) {
             FCanceled = true;
             break;
         }
@@ -110,23 +248,35 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
         }
         ++page;
         FPagesRequested = page;
-        FAPICall->WatchListPageNumber = page;
-        TInternetStatus status = iyOK;
-        TMemoryStream* response = nullptr;
-        try {
-            response = FAPICall->GetMyeBayBuying(status, mblWatchList);
-        } catch (const std::exception& e) {
-            if (!*FCancel) LogException(e, "TThreadGetMyEbayWatchlist.Execute");
-            status = FailedStatus(status);
+        TPageAnswer answer;
+        if (page == 1) {
+            answer = FetchPage(*FAPICall, page);
+        } else {
+            if (!fetchers || page > fetchers->Last()) {
+                // A later page may announce more pages than the first did; the fetchers of the earlier
+                // count have delivered all they had to.
+                fetchers.reset();
+                const int last = std::min(pageCount, MaxPages);
+                fetchers = std::make_unique<TPageFetchers>(
+                    *this, FetchingCalls(std::min(MaxParallelPages, last - page + 1)), page, last);
+            }
+            std::optional<TPageAnswer> taken = fetchers->Take(page, canceled);
+            if (!taken) {
+                FCanceled = true;
+                break;
+            }
+            answer = std::move(*taken);
         }
+        if (answer.Error && !*FCancel) LogException(answer.Error, "TThreadGetMyEbayWatchlist.Execute");
         if (*FCancel) {
             FCanceled = true;
             break;
         }
+        const TInternetStatus status = answer.Status;
         FCallSucceeded = InternetStatusSucceeded(status);
         if (FCallSucceeded) {
             const int before = FItems->Count();
-            FParseSucceeded = FParser->ParseWatchList(response, *FItems, true);
+            FParseSucceeded = FParser->ParseWatchList(answer.Response.get(), *FItems, true);
             FParserResult = FParser->GetResultCode();
             if (!FParseSucceeded && !parseFailed) {
                 parseFailed = true;
@@ -145,11 +295,13 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
             FErrorCode = status;
             if (firstCallFailure == iyOK) {
                 firstCallFailure = status;
-                firstCallFailureText = FAPICall->FailureMessage();
+                firstCallFailureText = answer.FailureMessage;
             }
         }
         pageCount = FParser->TotalNumberOfPages;
     }
+    FStopFetching = true;
+    fetchers.reset();
     if (firstCallFailure != iyOK) {
         FCallSucceeded = false;
         FErrorCode = firstCallFailure;
@@ -178,6 +330,7 @@ void TThreadGetMyEbayWatchlist::Execute() {
     } catch (const std::exception& e) {
         LogException(e, "TThreadGetMyEbayWatchlist.Execute");
     }
+    FMoreCalls.clear();
     FAPICall.reset();
     FParser.reset();
     // Without a single request the load has failed all the same, and the page must say so.

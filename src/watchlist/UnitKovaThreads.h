@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TAPICallMyeBayBuying;
 class TAPICallFetchToken;
@@ -49,6 +50,8 @@ public:
 
     // A load reads at most this many pages: a watch list holds a few hundred items, 100 to a page.
     static constexpr int MaxPages = 10;
+    // After the first page has told the page count, this many pages at most are on their way at once.
+    static constexpr int MaxParallelPages = 4;
 
     std::string FToken;
     // Called on this thread as the last step of Execute, whatever happened.
@@ -73,9 +76,18 @@ protected:
     bool PrepareCall();
 
 private:
+    struct TPageAnswer;
+    class TPageFetchers;
     void RequestPages();
+    bool PrepareCall(TAPICallMyeBayBuying& call);
+    TPageAnswer FetchPage(TAPICallMyeBayBuying& call, int page) const;
+    // The calls of the pages after the first, made on first need; FAPICall is the first of them.
+    std::vector<TAPICallMyeBayBuying*> FetchingCalls(int count);
 
     std::unique_ptr<TAPICallMyeBayBuying> FAPICall;
+    std::vector<std::unique_ptr<TAPICallMyeBayBuying>> FMoreCalls;
+    // Stops the transfers of the pages after the first: the load was canceled or needs no more pages.
+    std::atomic<bool> FStopFetching{false};
     std::unique_ptr<TXMLMyEbayWatchListParser> FParser;
     std::unique_ptr<TDetailsList> FItems;
     bool FRequestLoopStarted = false;

@@ -426,3 +426,49 @@ TEST_F(CurlSessionTest, TunnelsTlsThroughAnAuthenticatingProxy) {
     EXPECT_GE(refused.Status, iyNon);
     EXPECT_EQ(Seen.Requests.load(), 1);
 }
+
+TEST_F(CurlSessionTest, AKeptClientReusesItsConnectionOpensAClosedOneAgainAndDecodesGzip) {
+    TLoopbackTLSServer tls(Good.CertificateFile.c_str(), Good.KeyFile.c_str());
+    // Closes a connection after a second without requests, as servers do.
+    tls.Server.set_keep_alive_timeout(1);
+    std::string answer = "<?xml version=\"1.0\"?><items>";
+    for (int i = 0; i < 2000; ++i)
+        answer += "<item>" + std::to_string(i) + "</item>";
+    answer += "</items>";
+    std::mutex lock;
+    std::vector<int> ports;
+    std::vector<std::string> encodings;
+    tls.Server.Post("/xml", [&](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard guard(lock);
+        ports.push_back(req.remote_port);
+        encodings.push_back(req.get_header_value("Accept-Encoding"));
+        res.set_content(answer, "text/xml");
+    });
+    tls.Start();
+    TScopedExtraCA trust(CA->CertificateFile());
+
+    struct TStep {
+        bool Compressed;
+        int PauseMs;
+        bool SameConnection;
+    };
+    const TStep steps[] = {{true, 0, false}, {true, 0, true}, {false, 0, true}, {true, 1500, false}};
+    TCurlClient client;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("post " + std::to_string(i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(steps[i].PauseMs));
+        TCurlPostRequest request = Request(tls.URL("/xml"));
+        request.AcceptCompressed = steps[i].Compressed;
+        std::string response;
+        const TCurlPostResult result = CurlExecutePost(request, response, &client);
+        EXPECT_TRUE(result.Result);
+        EXPECT_EQ(result.Attempts, 1);
+        EXPECT_EQ(response, answer) << "a gzip answer arrives decoded";
+        std::lock_guard guard(lock);
+        ASSERT_EQ(ports.size(), i + 1);
+        EXPECT_EQ(encodings[i], steps[i].Compressed ? "gzip" : "");
+        if (i > 0) {
+            EXPECT_EQ(ports[i] == ports[i - 1], steps[i].SameConnection);
+        }
+    }
+}

@@ -540,6 +540,37 @@ TEST(Sandbox, BadCertificateFailsTheNamedNewConnectionsOnly) {
         EXPECT_EQ(connection.Post(body), steps[i]) << "request " << i;
 }
 
+// A connection serves many requests, as eBay's do; a drop meets a request on a new connection, since a
+// client rightly tries again on a new one when a kept-alive connection closes before answering; an answer
+// is gzip-compressed when the request accepts it.
+TEST(Sandbox, ConnectionsServeManyRequestsADropMeetsANewOneAndAnswersAreCompressedWhenAsked) {
+    TSandboxProcess sandbox({"demo:250"});
+    const std::string token = sandbox.Token("demo");
+    TKeptConnection connection(sandbox);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(connection.Post(WatchListBody(token, 1)), std::make_pair(CURLE_OK, i == 0 ? 1L : 0L))
+            << "request " << i;
+
+    sandbox.Fault({{"call", "GetMyeBayBuying"}, {"page", 2}, {"kind", "drop"}});
+    const std::pair<int, std::pair<CURLcode, long>> steps[] = {
+        {1, {CURLE_OK, 0}}, {2, {CURLE_GOT_NOTHING, 1}}, {1, {CURLE_OK, 1}}, {1, {CURLE_OK, 0}}};
+    for (size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(connection.Post(WatchListBody(token, steps[i].first)), steps[i].second) << "step " << i;
+
+    std::vector<std::string> headers = ApiHeaders("GetMyeBayBuying");
+    const THttpsReply plain =
+        HttpsExchange({sandbox.ApiUrl(), "POST", WatchListBody(token, 1), headers, sandbox.CAPath()});
+    headers.push_back("Accept-Encoding: gzip");
+    const THttpsReply compressed =
+        HttpsExchange({sandbox.ApiUrl(), "POST", WatchListBody(token, 1), headers, sandbox.CAPath()});
+    ASSERT_EQ(plain.Status, 200);
+    ASSERT_EQ(compressed.Status, 200);
+    EXPECT_EQ(plain.Body.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(compressed.Body.rfind("\x1f\x8b", 0), 0u)
+        << "a gzip stream, left undecoded by the raw exchange";
+    EXPECT_LT(compressed.Body.size() * 4, plain.Body.size());
+}
+
 TEST(Sandbox, PagesFaultAnnouncesItsCountAndEmptyPagesPastTheRealOnes) {
     TSandboxProcess sandbox({"demo:250"});
     const std::string token = sandbox.Token("demo");

@@ -1,6 +1,10 @@
 // ctest-labels: threaded
+#include "ebayapi/UnitKovaGadgetCalls.h"
+#include "ebayapi/UnitXMLParser.h"
 #include "items/UnitResultLst.h"
+#include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformMonotonic.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
 #include "storage/UnitKovaeBayLogin.h"
@@ -9,6 +13,7 @@
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -20,10 +25,12 @@ std::string Header(const nlohmann::json& request, const std::string& name) {
     return "";
 }
 
+// The pages asked for, in page order: the pages after the first travel side by side and arrive in any order.
 std::vector<int> WatchListPages(TSandboxProcess& sandbox) {
     std::vector<int> pages;
     for (const auto& request : sandbox.Requests())
         if (request["call"] == "GetMyeBayBuying") pages.push_back(request["page"].get<int>());
+    std::sort(pages.begin(), pages.end());
     return pages;
 }
 
@@ -32,10 +39,44 @@ struct TOutcome {
     bool Called = false;
     bool OnWorker = false;
     bool CallSucceeded = false, ParseSucceeded = false, LoopStarted = false, Complete = false;
+    bool Canceled = false;
     TInternetStatus ErrorCode = iyOK;
     TParserResultCode ParserResult = TParserResultCode::prNotEvaluated;
     int Items = -1;
+    std::vector<std::string> ArticleNumbers;
+    uint64_t FinishedAtMs = 0;
 };
+
+// Runs a watch list worker to its end; beforeStart may keep what it needs of the thread (its cancel flag).
+TOutcome RunWatchListThread(const std::string& token,
+                            const std::function<void(TThreadGetMyEbayWatchlist&)>& beforeStart = {}) {
+    TOutcome outcome;
+    const auto mainId = std::this_thread::get_id();
+    auto* thread = new TThreadGetMyEbayWatchlist();
+    thread->FreeOnTerminate = true;
+    thread->FToken = token;
+    thread->FOnFinished = [&outcome, mainId](TThreadGetMyEbayWatchlist& t) {
+        outcome.Called = true;
+        outcome.FinishedAtMs = MonotonicMs();
+        outcome.OnWorker = std::this_thread::get_id() != mainId;
+        outcome.CallSucceeded = t.FCallSucceeded;
+        outcome.ParseSucceeded = t.FParseSucceeded;
+        outcome.LoopStarted = t.RequestLoopStarted();
+        outcome.Complete = t.Complete();
+        outcome.Canceled = t.Canceled();
+        outcome.ErrorCode = t.FErrorCode;
+        outcome.ParserResult = t.FParserResult;
+        const auto items = t.TakeItems();
+        outcome.Items = items->Count();
+        for (int i = 0; i < items->Count(); ++i)
+            outcome.ArticleNumbers.push_back(items->GetAuction(i).ArticleNumber);
+    };
+    if (beforeStart) beforeStart(*thread);
+    thread->Start();
+    EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 60000))
+        << "the thread must end and free itself through the main queue";
+    return outcome;
+}
 
 class WorkerThreadTest : public ::testing::Test {
 protected:
@@ -61,28 +102,7 @@ protected:
         FreeGadgetDat();
     }
 
-    TOutcome LoadWatchList(const std::string& token) {
-        TOutcome outcome;
-        const auto mainId = std::this_thread::get_id();
-        auto* thread = new TThreadGetMyEbayWatchlist();
-        thread->FreeOnTerminate = true;
-        thread->FToken = token;
-        thread->FOnFinished = [&outcome, mainId](TThreadGetMyEbayWatchlist& t) {
-            outcome.Called = true;
-            outcome.OnWorker = std::this_thread::get_id() != mainId;
-            outcome.CallSucceeded = t.FCallSucceeded;
-            outcome.ParseSucceeded = t.FParseSucceeded;
-            outcome.LoopStarted = t.RequestLoopStarted();
-            outcome.Complete = t.Complete();
-            outcome.ErrorCode = t.FErrorCode;
-            outcome.ParserResult = t.FParserResult;
-            outcome.Items = t.TakeItems()->Count();
-        };
-        thread->Start();
-        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 60000))
-            << "the thread must end and free itself through the main queue";
-        return outcome;
-    }
+    TOutcome LoadWatchList(const std::string& token) { return RunWatchListThread(token); }
 
     static TSandboxProcess* Sandbox;
     TGadgetTestDirectory Gadget{SandboxGadget(*Sandbox)};
@@ -187,6 +207,115 @@ TEST_F(WorkerThreadTest, TokenFetchReportsOnTheMainThreadAfterItsEnd) {
         EXPECT_EQ(Header(requests[0], "X-EBAY-API-COMPATIBILITY-LEVEL"), "459");
         EXPECT_NE(requests[0]["body"].get<std::string>().find("<Username>few</Username>"), std::string::npos);
     }
+}
+
+// Against a sandbox whose every answer takes LatencyMs, the time of a load counts its round trips.
+class ParallelPagesTest : public ::testing::Test {
+protected:
+    static constexpr int LatencyMs = 300;
+    static void SetUpTestSuite() {
+        Sandbox = new TSandboxProcess({"big:400"}, {"--latency-ms", std::to_string(LatencyMs)});
+        setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        delete Sandbox;
+        Sandbox = nullptr;
+        unsetenv("KOVA_EXTRA_CA_FILE");
+    }
+    void SetUp() override {
+        SetMainThread();
+        Sandbox->Reset();
+        LoadGadgetDat(Gadget.Home(), "");
+        InitIniFileManager("KovaGadget.ini", Gadget.Home());
+    }
+    void TearDown() override {
+        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
+        FreeIniFileManager();
+        FreeGadgetDat();
+    }
+
+    static TSandboxProcess* Sandbox;
+    TGadgetTestDirectory Gadget{SandboxGadget(*Sandbox)};
+};
+
+TSandboxProcess* ParallelPagesTest::Sandbox = nullptr;
+
+TEST_F(ParallelPagesTest, PagesAfterTheFirstTravelSideBySideAndAreReadInPageOrder) {
+    const std::string token = Sandbox->Token("big");
+    // The same pages one after the other, through the call object alone: the order and the time to beat.
+    std::vector<std::string> expected;
+    uint64_t started = MonotonicMs();
+    {
+        TAPICallMyeBayBuying call(Sandbox->ApiUrl());
+        call.Token = token;
+        call.DevName = SandboxDevID;
+        call.AppName = SandboxAppID;
+        call.CertName = SandboxCertID;
+        call.CompatibilityLevel = 527;
+        TXMLMyEbayWatchListParser parser;
+        TDetailsList list;
+        for (int page = 1; page <= 4; ++page) {
+            call.WatchListPageNumber = page;
+            TInternetStatus status = iyUnknown;
+            ASSERT_TRUE(parser.ParseWatchList(call.GetMyeBayBuying(status, mblWatchList), list, true));
+        }
+        for (int i = 0; i < list.Count(); ++i)
+            expected.push_back(list.GetAuction(i).ArticleNumber);
+    }
+    const uint64_t oneByOne = MonotonicMs() - started;
+    ASSERT_EQ(expected.size(), 400u);
+    EXPECT_GE(oneByOne, 4u * LatencyMs);
+
+    Sandbox->Reset(); // forgets the tokens as well
+    const std::string freshToken = Sandbox->Token("big");
+    started = MonotonicMs();
+    const TOutcome outcome = RunWatchListThread(freshToken);
+    const uint64_t sideBySide = MonotonicMs() - started;
+    EXPECT_TRUE(outcome.Complete);
+    EXPECT_EQ(outcome.ArticleNumbers, expected);
+    EXPECT_EQ(WatchListPages(*Sandbox), (std::vector<int>{1, 2, 3, 4}));
+    // Page 1, then pages 2 to 4 at once: two round trips instead of four.
+    EXPECT_LT(sideBySide + LatencyMs, oneByOne) << "one by one " << oneByOne << " ms";
+}
+
+TEST_F(ParallelPagesTest, AtMostFourPagesAreOnTheirWayAtOnce) {
+    // Ten pages of one item each: page 1, then nine pages four at a time take four round trips at least.
+    Sandbox->Fault(
+        {{"call", "GetMyeBayBuying"},
+         {"kind", "xml"},
+         {"times", 10},
+         {"body", "<GetMyeBayBuyingResponse><Ack>Success</Ack><WatchList><ItemArray><Item><ItemID>1"
+                  "</ItemID></Item></ItemArray><PaginationResult><TotalNumberOfPages>10"
+                  "</TotalNumberOfPages></PaginationResult></WatchList></GetMyeBayBuyingResponse>"}});
+    const uint64_t started = MonotonicMs();
+    const TOutcome outcome = RunWatchListThread(Sandbox->Token("big"));
+    const uint64_t elapsed = MonotonicMs() - started;
+    EXPECT_TRUE(outcome.Complete);
+    EXPECT_EQ(outcome.Items, 10);
+    EXPECT_EQ(WatchListPages(*Sandbox), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_GE(elapsed, 4u * LatencyMs) << "five or more at once would need three round trips";
+    EXPECT_LT(elapsed, 10u * LatencyMs) << "one by one would need ten";
+}
+
+TEST_F(ParallelPagesTest, ACancelStopsThePagesOnTheirWayInTime) {
+    std::shared_ptr<std::atomic<bool>> cancel;
+    std::thread canceler;
+    uint64_t canceledAt = 0;
+    const TOutcome outcome = RunWatchListThread(Sandbox->Token("big"), [&](TThreadGetMyEbayWatchlist& t) {
+        cancel = t.FCancel;
+        // Once page 2 has been asked for, page 1 has arrived and pages 2 to 4 wait for their answers.
+        canceler = std::thread([&] {
+            const uint64_t giveUp = MonotonicMs() + 20000;
+            while (MonotonicMs() < giveUp && WatchListPages(*Sandbox).size() < 2)
+                SleepMs(20);
+            canceledAt = MonotonicMs();
+            *cancel = true;
+        });
+    });
+    canceler.join();
+    EXPECT_TRUE(outcome.Canceled);
+    EXPECT_FALSE(outcome.Complete);
+    EXPECT_LT(outcome.FinishedAtMs - canceledAt, 400u) << "within 200 ms, with room for a slow machine";
 }
 
 } // namespace

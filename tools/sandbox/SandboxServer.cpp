@@ -123,6 +123,8 @@ TSandboxServer::TSandboxServer(TSandboxService& service, const TSandboxCertifica
     FServer->set_read_timeout(10, 0);
     FServer->set_write_timeout(10, 0);
     FServer->set_keep_alive_timeout(2);
+    // eBay keeps a connection for many requests; the library's default closes it after five.
+    FServer->set_keep_alive_max_count(100);
     // Without it a kept-alive connection waits for delayed acknowledgements, some 40 ms per answer.
     FServer->set_tcp_nodelay(true);
     RegisterRoutes();
@@ -187,8 +189,9 @@ void TSandboxServer::HandleApi(const httplib::Request& req, httplib::Response& r
     std::optional<int> announcedPages;
     if (fault && fault->Kind == TSandboxFaultKind::Pages) announcedPages = fault->PageCount;
     const std::string answer = FService.AnswerApiRequest(callName, headers, req.body, announcedPages);
-    // A kept-alive connection would never see the certificate: the client must come back on a new one.
-    if (FService.CertificateFaultQueued()) res.set_header("Connection", "close");
+    // A kept-alive connection would never see the certificate, nor the drop as such: the client must come
+    // back on a new one.
+    if (FService.NewConnectionsWanted()) res.set_header("Connection", "close");
     if (fault && fault->Kind != TSandboxFaultKind::Delay && fault->Kind != TSandboxFaultKind::Pages)
         return ApplyFault(*fault, answer, res);
     res.set_content(answer, "text/xml; charset=utf-8");

@@ -181,6 +181,13 @@ bool TSandboxService::CertificateFaultQueued() const {
                        [](const TSandboxFault& fault) { return fault.Kind == TSandboxFaultKind::BadCert; });
 }
 
+bool TSandboxService::NewConnectionsWanted() const {
+    std::lock_guard lock(FLock);
+    return std::any_of(FFaults.begin(), FFaults.end(), [](const TSandboxFault& fault) {
+        return fault.Kind == TSandboxFaultKind::BadCert || fault.Kind == TSandboxFaultKind::Drop;
+    });
+}
+
 std::string TSandboxService::AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
                                               const std::string& body, std::optional<int> announcedPages) {
     const TDateTime now = NowUTC();

@@ -82,6 +82,10 @@ public:
     bool TakeCertificateFault();
     // True while a badcert fault waits for its connections.
     bool CertificateFaultQueued() const;
+    // True while a badcert or drop fault is queued: answers then close their connections, so that the
+    // fault meets a new one. A client rightly sends a request once more, on a new connection, when a
+    // kept-alive one closes before the answer, and would never see a drop on a reused connection.
+    bool NewConnectionsWanted() const;
 
     bool HasAccount(const std::string& userName) const;
     const std::string& RuName() const { return FRuName; }
