@@ -100,6 +100,10 @@ int ReadAll(const std::string& path, std::string& data, bool& opened) {
     if (fd < 0) return errno;
     opened = true;
     std::string out;
+    // One allocation for a regular file's size; files that grow or lie about it are still read to the end.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        out.reserve(static_cast<size_t>(info.st_size) + 1);
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
