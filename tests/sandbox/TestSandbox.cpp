@@ -497,7 +497,7 @@ TEST(Sandbox, TrickleSendsTheWholeAnswerSlowlyAndGivesUpOnAClientThatLeft) {
     const std::string body = WatchListBody(sandbox.Token("demo"), 1);
     for (int i = 0; i < 10; ++i) {
         const THttpsReply abandoned = HttpsExchange(
-            {sandbox.ApiUrl(), "POST", body, ApiHeaders("GetMyeBayBuying"), sandbox.CAPath(), 250});
+            {sandbox.ApiUrl(), "POST", body, ApiHeaders("GetMyeBayBuying"), sandbox.CAPath(), 1000});
         EXPECT_EQ(abandoned.Code, CURLE_OPERATION_TIMEDOUT) << abandoned.Error;
         EXPECT_EQ(abandoned.Status, 200) << "the status line comes at once";
     }
