@@ -144,6 +144,12 @@ std::string_view LineBreakOf(std::string_view text) {
     return nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
 }
 
+// The break that ends an unfinished last line: after a lone '\r', which the reader already takes away, only
+// "\n" keeps the line's value as it reads.
+std::string_view BreakAfter(std::string_view text, size_t end, std::string_view br) {
+    return end > 0 && text[end - 1] == '\r' ? "\n" : br;
+}
+
 } // namespace
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
@@ -184,13 +190,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
         updated = text.substr(0, loc.KeyLine.Begin) + keyLine + text.substr(loc.KeyLine.End);
     } else if (loc.SectionFound) {
         updated = text.substr(0, loc.AppendAt);
-        if (loc.AppendNeedsBreak) updated += br;
+        if (loc.AppendNeedsBreak) updated += BreakAfter(text, loc.AppendAt, br);
         updated += keyLine;
         updated += br;
         updated += text.substr(loc.AppendAt);
     } else {
         updated = text;
-        if (!updated.empty() && updated.back() != '\n') updated += br;
+        if (!updated.empty() && updated.back() != '\n') updated += BreakAfter(text, text.size(), br);
         updated += "[" + section + "]";
         updated += br;
         updated += keyLine;

@@ -45,12 +45,21 @@ TEST(UnitPlatformIni, AddsSectionsAtTheEndAndKeysAtTheEndOfTheirSection) {
     crlf.WriteString("Watchlist", "AuctionsRefreshTime", "7");
     EXPECT_EQ(ReadTextFile(crlf.FileName()),
               "[Proxy]\r\nPort=1\r\nServer=s\r\n[Watchlist]\r\nAuctionsRefreshTime=7\r\n");
-    // A last line ending in a lone CR has no line break: the new key must not be glued to it.
-    for (const char* text : {"[Proxy]\nPort=1\r", "[Proxy]\r"}) {
-        TIniFile cr(dir.Write("c.ini", text));
-        cr.WriteString("Proxy", "Server", "s");
-        EXPECT_EQ(cr.ReadString("Proxy", "Server", "d"), "s") << text;
-        EXPECT_EQ(ReadTextFile(cr.FileName()), std::string(text) + "\nServer=s\n");
+    // A last line ending in a lone CR has no line break: the new key must not be glued to it, and the CR
+    // only gets its LF, or the line before would read with a CR more.
+    struct TCase {
+        const char *Text, *Section, *Added;
+    };
+    for (const TCase& c :
+         {TCase{"[Proxy]\nPort=1\r", "Proxy", "\nServer=s\n"}, TCase{"[Proxy]\r", "Proxy", "\nServer=s\n"},
+          TCase{"[Proxy]\r\nPort=1\r", "Other", "\n[Other]\r\nServer=s\r\n"}}) {
+        TIniFile cr(dir.Write("c.ini", c.Text));
+        cr.WriteString(c.Section, "Server", "s");
+        EXPECT_EQ(cr.ReadString(c.Section, "Server", "d"), "s") << c.Text;
+        EXPECT_EQ(ReadTextFile(cr.FileName()), std::string(c.Text) + c.Added);
+        if (std::string(c.Text).find("Port") != std::string::npos) {
+            EXPECT_EQ(cr.ReadString("Proxy", "Port", "d"), "1") << c.Text;
+        }
     }
 }
 
