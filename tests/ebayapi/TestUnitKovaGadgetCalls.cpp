@@ -354,21 +354,23 @@ TEST_F(KovaGadgetCallsTest, RetriesOnlyFailuresOutsideTheHttpClientAndLogsEachAt
 }
 
 TEST_F(KovaGadgetCallsTest, TransportFailuresEndTheCallAtOnceWithTheirStatus) {
+    // Each fault names its own page: a busy sandbox may read the abandoned slow request late, and it must not
+    // take another request's fault.
     TImpatientWatchListCall slow(Sandbox->ApiUrl());
     Fill(slow, Token);
-    Sandbox->Fault({{"kind", "delay"}, {"ms", 1500}});
+    slow.WatchListPageNumber = 1;
+    Sandbox->Fault({{"kind", "delay"}, {"page", 1}, {"ms", 1500}});
     TInternetStatus status = iyOK;
     EXPECT_EQ(slow.GetMyeBayBuying(status, mblWatchList), nullptr);
     EXPECT_EQ(status, iyRequestTimeout);
     EXPECT_EQ(slow.PostErrorLog(), "");
-    // A busy sandbox may read the abandoned request only now: it must not take the next fault instead.
-    for (int wait = 0; wait < 100 && Sandbox->Requests().empty(); ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
+    int page = 1;
     for (const char* kind : {"drop", "truncated"}) {
         SCOPED_TRACE(kind);
-        Sandbox->Fault({{"kind", kind}});
+        Sandbox->Fault({{"kind", kind}, {"page", ++page}});
         auto call = WatchListCall(Token);
+        call->WatchListPageNumber = page;
         EXPECT_EQ(call->GetMyeBayBuying(status, mblWatchList), nullptr);
         EXPECT_EQ(status, iyUnknown) << "no proxy is set, so the proxy settings are not to blame";
         EXPECT_EQ(call->FailureMessage(), ConnectionLostMessage);
@@ -392,6 +394,8 @@ TEST_F(KovaGadgetCallsTest, TransportFailuresEndTheCallAtOnceWithTheirStatus) {
     EXPECT_EQ(viaDeadProxy->FailureMessage(), "");
 
     // Only the delayed request, the dropped and the truncated one reached the sandbox, each once.
+    for (int wait = 0; wait < 200 && Sandbox->Requests().size() < 3; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Sandbox->Requests().size(), 3u);
 }
 
