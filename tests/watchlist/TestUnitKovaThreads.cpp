@@ -78,10 +78,13 @@ TOutcome RunWatchListThread(const std::string& token,
     return outcome;
 }
 
-class WorkerThreadTest : public ::testing::Test {
+// One sandbox per suite, trusted through its CA; the application data and settings per test, and no worker
+// left at the end of one.
+template <typename TSuite> class TSandboxSuite : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        Sandbox = new TSandboxProcess({"demo:250", "few:3"});
+    static void StartSandbox(const std::vector<std::string>& accounts,
+                             const std::vector<std::string>& args = {}) {
+        Sandbox = new TSandboxProcess(accounts, args);
         setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
     }
     static void TearDownTestSuite() {
@@ -102,13 +105,16 @@ protected:
         FreeGadgetDat();
     }
 
-    TOutcome LoadWatchList(const std::string& token) { return RunWatchListThread(token); }
-
-    static TSandboxProcess* Sandbox;
+    static inline TSandboxProcess* Sandbox = nullptr;
     TGadgetTestDirectory Gadget{SandboxGadget(*Sandbox)};
 };
 
-TSandboxProcess* WorkerThreadTest::Sandbox = nullptr;
+class WorkerThreadTest : public TSandboxSuite<WorkerThreadTest> {
+protected:
+    static void SetUpTestSuite() { StartSandbox({"demo:250", "few:3"}); }
+
+    TOutcome LoadWatchList(const std::string& token) { return RunWatchListThread(token); }
+};
 
 TEST_F(WorkerThreadTest, WatchListArrivesPageByPageAndIsHandedBackOnTheWorker) {
     const TOutcome outcome = LoadWatchList(Sandbox->Token("demo"));
@@ -210,35 +216,11 @@ TEST_F(WorkerThreadTest, TokenFetchReportsOnTheMainThreadAfterItsEnd) {
 }
 
 // Against a sandbox whose every answer takes LatencyMs, the time of a load counts its round trips.
-class ParallelPagesTest : public ::testing::Test {
+class ParallelPagesTest : public TSandboxSuite<ParallelPagesTest> {
 protected:
     static constexpr int LatencyMs = 300;
-    static void SetUpTestSuite() {
-        Sandbox = new TSandboxProcess({"big:400"}, {"--latency-ms", std::to_string(LatencyMs)});
-        setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
-    }
-    static void TearDownTestSuite() {
-        delete Sandbox;
-        Sandbox = nullptr;
-        unsetenv("KOVA_EXTRA_CA_FILE");
-    }
-    void SetUp() override {
-        SetMainThread();
-        Sandbox->Reset();
-        LoadGadgetDat(Gadget.Home(), "");
-        InitIniFileManager("KovaGadget.ini", Gadget.Home());
-    }
-    void TearDown() override {
-        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
-        FreeIniFileManager();
-        FreeGadgetDat();
-    }
-
-    static TSandboxProcess* Sandbox;
-    TGadgetTestDirectory Gadget{SandboxGadget(*Sandbox)};
+    static void SetUpTestSuite() { StartSandbox({"big:400"}, {"--latency-ms", std::to_string(LatencyMs)}); }
 };
-
-TSandboxProcess* ParallelPagesTest::Sandbox = nullptr;
 
 TEST_F(ParallelPagesTest, PagesAfterTheFirstTravelSideBySideAndAreReadInPageOrder) {
     const std::string token = Sandbox->Token("big");
