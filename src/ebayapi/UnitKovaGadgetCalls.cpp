@@ -4,6 +4,9 @@
 #include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 const char* const NotHttpsMessage =
     "Internet error! The eBay API address does not use https, so the request was not sent.";
 
@@ -19,6 +22,25 @@ bool UsesHttps(const std::string& url) {
 }
 
 } // namespace
+
+bool AsksForCompressedAnswers(std::string_view url) {
+    const size_t scheme = url.find("://");
+    std::string_view host = scheme == std::string_view::npos ? url : url.substr(scheme + 3);
+    host = host.substr(0, host.find_first_of("/?#"));
+    if (const size_t at = host.rfind('@'); at != std::string_view::npos) host.remove_prefix(at + 1);
+    if (host.starts_with('[')) {
+        host = host.substr(1, host.find(']') - 1);
+    } else {
+        host = host.substr(0, host.find(':'));
+    }
+    const std::string name(host);
+    if (SameText(name, "localhost")) return false;
+    unsigned char address[16];
+    if (inet_pton(AF_INET, name.c_str(), address) == 1) return address[0] != 127;
+    if (inet_pton(AF_INET6, name.c_str(), address) == 1)
+        return !IN6_IS_ADDR_LOOPBACK(reinterpret_cast<const in6_addr*>(address));
+    return true;
+}
 
 void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs) {
     GReadTimeoutMs = readTimeoutMs;
@@ -108,7 +130,7 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     request.CallerClassName = ClassName();
     request.OnWork = OnWork;
     request.OnWorkBegin = OnWorkBegin;
-    request.AcceptCompressed = true;
+    request.AcceptCompressed = AsksForCompressedAnswers(FServerURL);
 
     std::string& answer = FAnswer;
     TCurlPostResult result;

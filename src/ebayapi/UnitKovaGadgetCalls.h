@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TCurlClient;
@@ -24,6 +25,10 @@ constexpr TMyeBayBuyingLists mblLostList = 8;
 // The deadlines every API call takes unless a subclass overrides them: the read time-out (20000 ms) and the
 // overall one (60000 ms) in milliseconds. Process-wide, so that tests can keep fault runs short.
 void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs);
+
+// Whether a call to the address asks for gzip answers: every server but one on this machine (localhost,
+// 127.0.0.0/8, ::1), where compressing costs both ends more time than the bytes it saves.
+bool AsksForCompressedAnswers(std::string_view url);
 
 // The user's text when the API address is not https and nothing was sent.
 extern const char* const NotHttpsMessage;

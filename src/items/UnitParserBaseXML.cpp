@@ -57,15 +57,6 @@ void AppendPadded(std::string& out, int value, int width) {
 
 } // namespace
 
-std::string_view TrimView(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
 bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value) {
     const std::string_view t = TrimView(text);
     // The text in the form from_chars reads: no "+" in front, "." as the decimal point.
@@ -297,11 +288,6 @@ void TParserOrWriterBaseXML::ResetFormats() {
 }
 
 // TParserBaseXML
-
-std::string_view TParserBaseXML::TextView(const TXMLNode& node) {
-    const std::optional<std::string_view> value = node.ValueView();
-    return value ? TrimView(*value) : std::string_view();
-}
 
 std::string_view TParserBaseXML::AttrView(const TXMLNode& node, const std::string& attrName) {
     return node.Raw().attribute(attrName.c_str()).value();

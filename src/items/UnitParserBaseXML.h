@@ -36,7 +36,14 @@ std::string LinesValue(const TStringLines& lines, std::string_view name);
 // The conversions of the typed readers and writers, on text views and without building a string or a format
 // record per value; each gives exactly what the general format-record conversion gives for the same text.
 // Blanks and control characters around the text are ignored.
-std::string_view TrimView(std::string_view s);
+inline std::string_view TrimView(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
 // A float with the given decimal separator (see TryStrToFloat).
 bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value);
 // Decimal digits, or hexadecimal after "$" or "0x" (see TryStrToInt64).
@@ -125,10 +132,19 @@ public:
 
     // The first child element with that name, without creating one; empty when the parent is.
     static TXMLNode Child(const TXMLNode& parent, const std::string& childName);
+    static TXMLNode Child(const TXMLNode& parent, const char* childName) {
+        return TXMLNode(parent.Raw().child(childName));
+    }
     // ReadText without a copy: valid while the document is unchanged. Raises as ReadText does.
-    static std::string_view TextView(const TXMLNode& node);
+    static std::string_view TextView(const TXMLNode& node) {
+        const std::optional<std::string_view> value = node.ValueView();
+        return value ? TrimView(*value) : std::string_view();
+    }
     // The attribute's value, "" when the node or the attribute is missing.
     static std::string_view AttrView(const TXMLNode& node, const std::string& attrName);
+    static std::string_view AttrView(const TXMLNode& node, const char* attrName) {
+        return node.Raw().attribute(attrName).value();
+    }
 };
 
 // The first child element of each of a fixed set of names, found in one pass over the parent's children

@@ -1,9 +1,12 @@
 #include "items/UnitSiteCurrencyTables.h"
 
+#include <string_view>
+
 namespace {
 
+// Views, so that a look-up compares lengths first instead of measuring every code it passes.
 struct TCodeToID {
-    const char* Code;
+    std::string_view Code;
     int ID;
 };
 

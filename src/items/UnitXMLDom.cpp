@@ -160,14 +160,8 @@ std::optional<std::string> TXMLNode::NodeValue() const {
     return std::string(*value);
 }
 
-std::optional<std::string_view> TXMLNode::ValueView() const {
-    if (!FNode) return std::nullopt;
-    if (FNode.type() != pugi::node_element) return std::string_view(FNode.value());
-    const pugi::xml_node first = FNode.first_child();
-    if (!first) return std::nullopt;
-    if (first.next_sibling() || (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))
-        throw EXMLDomError(SNotSingleTextNode);
-    return std::string_view(first.value());
+void TXMLNode::NotSingleText() {
+    throw EXMLDomError(SNotSingleTextNode);
 }
 
 void TXMLNode::SetNodeValue(std::string_view value) {

@@ -31,8 +31,17 @@ public:
     // The text of an element whose only child is text or CDATA, std::nullopt for an empty element; raises
     // EXMLDomError "Element does not contain a single text node" for anything else.
     std::optional<std::string> NodeValue() const;
-    // NodeValue without a copy; the text lives as long as the node is unchanged.
-    std::optional<std::string_view> ValueView() const;
+    // NodeValue without a copy; the text lives as long as the node is unchanged. Inline: readers call it for
+    // every field they read.
+    std::optional<std::string_view> ValueView() const {
+        if (!FNode) return std::nullopt;
+        if (FNode.type() != pugi::node_element) return std::string_view(FNode.value());
+        const pugi::xml_node first = FNode.first_child();
+        if (!first) return std::nullopt;
+        const pugi::xml_node_type type = first.type();
+        if (first.next_sibling() || (type != pugi::node_pcdata && type != pugi::node_cdata)) NotSingleText();
+        return std::string_view(first.value());
+    }
     // Replaces the element's content with one text node.
     void SetNodeValue(std::string_view value);
 
@@ -46,6 +55,7 @@ public:
 
 private:
     pugi::xml_node Require(const char* operation) const;
+    [[noreturn]] static void NotSingleText();
     pugi::xml_node FNode;
 };
 

@@ -134,6 +134,7 @@ TEST_F(KovaGadgetCallsTest, WatchListRequestGoesOutWithItsHeadersAndBody) {
         EXPECT_EQ(Header(sent, line.substr(0, eq)), line.substr(eq + 1)) << line;
     }
     EXPECT_EQ(Header(sent, "Content-Type"), "text/xml");
+    EXPECT_EQ(Header(sent, "Accept-Encoding"), "") << "a server on this machine is not asked to compress";
 
     TXMLMyEbayWatchListParser parser;
     TDetailsList items;
@@ -469,6 +470,16 @@ TEST_F(KovaGadgetCallsTest, TunnelsThroughAProxyWithAndWithoutCredentials) {
     call->SetProxySettings(proxy);
     ASSERT_NE(call->GetMyeBayBuying(status, mblWatchList), nullptr);
     EXPECT_EQ(Sandbox->Requests().size(), 3u);
+}
+
+TEST(KovaGadgetCalls, OnlyServersElsewhereAreAskedForGzip) {
+    for (const char* url : {"https://api.ebay.com/ws/api.dll", "https://10.0.0.1/ws/api.dll",
+                            "https://128.0.0.1/x", "https://[2001:db8::1]:443/x", "https://127.example/x",
+                            "https://user@api.ebay.com:443/ws?x#y"})
+        EXPECT_TRUE(AsksForCompressedAnswers(url)) << url;
+    for (const char* url : {"https://127.0.0.1:4443/ws/api.dll", "https://127.8.9.10/x", "https://LocalHost/x",
+                            "https://[::1]:8443/ws/api.dll", "https://u:p@localhost:1?q"})
+        EXPECT_FALSE(AsksForCompressedAnswers(url)) << url;
 }
 
 TEST_F(KovaGadgetCallsTest, OnlyHttpsAddressesGetTheRequest) {
