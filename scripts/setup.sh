@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    libcurl4-openssl-dev libssl-dev zlib1g-dev libpugixml-dev libcpp-httplib-dev nlohmann-json3-dev uuid-dev
+    libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev uuid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     tinyproxy openssl ca-certificates tzdata curl
     librsvg2-bin chromium fonts-liberation2

@@ -264,7 +264,14 @@ void TXMLDocument::Load(std::string_view bytes, std::string* owned, bool allowIn
     const std::string declared = DeclaredEncoding(body);
     std::string converted;
     pugi::xml_encoding enc = pugi::encoding_utf8;
+    bool copied = false;
     if (declared.empty() || IsOneOf(declared, {"UTF-8", "UTF8"})) {
+        if (!owned) {
+            // The copy that the parse needs anyway is made first, so that the check reads it from the cache.
+            FBuffer.assign(body);
+            body = FBuffer;
+            copied = true;
+        }
         if (size_t at = InvalidUtf8At(body); at != std::string_view::npos) {
             if (!allowInvalidUtf8)
                 throw EXMLDomError(Format("Invalid UTF-8 byte sequence at offset %u", {at}));
@@ -286,10 +293,16 @@ void TXMLDocument::Load(std::string_view bytes, std::string* owned, bool allowIn
     } else {
         throw EXMLDomError(Format("The encoding \"%s\" is not supported", {declared}));
     }
-    if (owned && enc == pugi::encoding_utf8 && converted.empty()) {
-        // The caller's buffer becomes the document's: UTF-8 is parsed where it lies, without a copy.
-        const size_t offset = static_cast<size_t>(body.data() - owned->data());
-        FBuffer = std::move(*owned);
+    if (enc == pugi::encoding_utf8 && converted.empty()) {
+        // UTF-8 is parsed where it lies: in the caller's buffer when it may be taken over, otherwise in a
+        // copy of the document's own that keeps its room from one load to the next.
+        size_t offset = 0;
+        if (owned) {
+            offset = static_cast<size_t>(body.data() - owned->data());
+            FBuffer = std::move(*owned);
+        } else if (!copied) {
+            FBuffer.assign(body);
+        }
         Check(*FDoc, FDoc->load_buffer_inplace(FBuffer.data() + offset, body.size(), options, enc));
         return;
     }

@@ -305,7 +305,7 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     item.DetailImageLink = text(ieDetailImageLink);
     r.ReadStrings(a[ieDetailGalleryLinks], item.DetailGalleryLinks, GalleryLinkSeparator);
     for (std::string& link : item.DetailGalleryLinks)
-        link = TextOfFile(link);
+        if (link.find(ControlMark) != std::string::npos) link = TextOfFile(link);
     long long relatedGroup;
     item.RelatedGroup =
         TryTextToInt64(TParserBaseXML::TextView(a[ieRelatedGroup]), relatedGroup) ? relatedGroup : 0;

@@ -473,12 +473,13 @@ TEST_F(KovaGadgetCallsTest, TunnelsThroughAProxyWithAndWithoutCredentials) {
 }
 
 TEST(KovaGadgetCalls, OnlyServersElsewhereAreAskedForGzip) {
-    for (const char* url : {"https://api.ebay.com/ws/api.dll", "https://10.0.0.1/ws/api.dll",
-                            "https://128.0.0.1/x", "https://[2001:db8::1]:443/x", "https://127.example/x",
-                            "https://user@api.ebay.com:443/ws?x#y"})
+    for (const char* url :
+         {"https://api.ebay.com/ws/api.dll", "https://10.0.0.1/ws/api.dll", "https://128.0.0.1/x",
+          "https://[2001:db8::1]:443/x", "https://127.example/x", "https://user@api.ebay.com:443/ws?x#y"})
         EXPECT_TRUE(AsksForCompressedAnswers(url)) << url;
-    for (const char* url : {"https://127.0.0.1:4443/ws/api.dll", "https://127.8.9.10/x", "https://LocalHost/x",
-                            "https://[::1]:8443/ws/api.dll", "https://u:p@localhost:1?q"})
+    for (const char* url :
+         {"https://127.0.0.1:4443/ws/api.dll", "https://127.8.9.10/x", "https://LocalHost/x",
+          "https://[::1]:8443/ws/api.dll", "https://u:p@localhost:1?q"})
         EXPECT_FALSE(AsksForCompressedAnswers(url)) << url;
 }
 

@@ -4,9 +4,11 @@
 #include "support/UnitDateTime.h"
 #include "support/UnitUtils.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 namespace {
@@ -208,6 +210,15 @@ TEST(ParserBaseXML, ListReads) {
     r.ReadChildNodeList(d.Root(), "l", list, true);
     EXPECT_EQ(list, (TStringLines{"A=2", "c=3"}))
         << "names are matched without letter case, as list entries are";
+    // Line breaks beside separators split as if each separator had been a line feed.
+    for (const char* text : {"a&#13;?b", "?a??", "a&#13;\n?b?", "&#13;", "a?&#13;&#13;?", "??", "a\n?&#13;"})
+        for (const char* separator : {"?", "&#13;", "??"}) {
+            TDoc t(std::string("<s>") + text + "</s>");
+            const std::string raw(TParserBaseXML::TextView(t.Root()));
+            const std::string sep = separator == std::string("&#13;") ? "\r" : separator;
+            r.ReadStrings(t.Root(), list, sep);
+            EXPECT_EQ(list, TextToLines(StringReplaceAll(raw, sep, "\n"))) << text << " with " << separator;
+        }
     TDoc ab("<r><a>1</a><b></b></r>");
     r.ReadNodeList(ab.Root(), list, true);
     EXPECT_EQ(list, (TStringLines{"a=1"}));
@@ -338,7 +349,22 @@ TEST(ParserBaseXML, ViewConversionsAgreeWithTheFormatRecordConversions) {
                                  "18:30:00",
                                  "24-12-2009",
                                  "24.12.2009 18:30:00 ",
-                                 "00.00.0000 00:00:00"};
+                                 "00.00.0000 00:00:00",
+                                 "999999999999999",
+                                 "9999999999999999",
+                                 "0.000000000000001",
+                                 "-123456789.012345",
+                                 "9007199254740993"};
+    // Random prices and long fractions on both sides of the 15-digit shortcut, too.
+    std::vector<std::string> decimals;
+    std::mt19937 random(7);
+    for (int n = 0; n < 4000; ++n) {
+        std::string d = random() % 5 == 0 ? "-" : "";
+        const int length = 1 + static_cast<int>(random() % 17), point = static_cast<int>(random() % length);
+        for (int k = 0; k < length; ++k)
+            d += static_cast<char>('0' + random() % 10) + std::string(k == point ? "." : "");
+        decimals.push_back(d);
+    }
     for (const char separator : {'.', ','}) {
         TParserBaseXML base;
         base.SetDecimalSeparator(separator);
@@ -355,6 +381,13 @@ TEST(ParserBaseXML, ViewConversionsAgreeWithTheFormatRecordConversions) {
             TDateTime fastTime = -1, generalTime = -1;
             EXPECT_EQ(TryTextToDateTime(t, fastTime, fs), TryStrToDateTime(t, generalTime, fs));
             EXPECT_EQ(fastTime, generalTime);
+        }
+        for (std::string d : decimals) {
+            std::replace(d.begin(), d.end(), '.', separator);
+            double fast = -1, general = -2;
+            ASSERT_TRUE(TryTextToFloat(d, separator, fast)) << d;
+            ASSERT_TRUE(TryStrToFloat(d, general, base.GetFormatSettings().FormatSettings())) << d;
+            ASSERT_EQ(fast, general) << d;
         }
 
         const double values[] = {
