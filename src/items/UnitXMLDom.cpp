@@ -74,8 +74,15 @@ size_t InvalidUtf8At(std::string_view s) {
             i += 8;
         }
         if (i >= s.size()) break;
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
             ++i;
+            continue;
+        }
+        // Two-byte letters (most accented Latin ones) are checked here; the rest by the general rule.
+        if (c >= 0xC2 && c <= 0xDF && i + 1 < s.size() &&
+            (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
+            i += 2;
             continue;
         }
         const size_t len = Utf8SequenceLength(s, i);
