@@ -71,9 +71,13 @@ bool TryReadIsoUTC(std::string_view text, TDateTime& utc) {
     }
     int minutesEast;
     if (!ZoneOffset(scanner, minutesEast) || !scanner.AtEnd()) return false;
-    TDateTime local;
-    if (!TryEncodeDateTime(year, month, day, hour, minute, second, 0, local)) return false;
-    // Whole milliseconds keep the result free of the rounding a day fraction would add.
-    utc = MSecsToDateTime(DateTimeToMSecs(local) - int64_t{minutesEast} * 60000);
+    TDateTime date, time;
+    if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time)) return false;
+    // Whole milliseconds keep the result free of the rounding a day fraction would add. They are counted
+    // as DateTimeToMSecs counts those of the encoded local time, without the round trip through a double.
+    const auto days = static_cast<int64_t>(date);
+    const int64_t ms = ((hour * 60 + minute) * 60 + second) * int64_t{1000};
+    const int64_t local = days < 0 ? days * MSecsPerDayInt - ms : days * MSecsPerDayInt + ms;
+    utc = MSecsToDateTime(local - int64_t{minutesEast} * 60000);
     return true;
 }

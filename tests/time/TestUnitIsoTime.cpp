@@ -3,7 +3,10 @@
 #include "support/UnitLogging.h"
 #include "time/UnitIsoTime.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -72,4 +75,23 @@ TEST(EbayTimes, ReadExactlyInEveryIsoSpellingOrFallBackToNowWithALogLine) {
     EXPECT_NE(logged.find("eBay time \"2026-12-02T18:30:00\" cannot be read"), std::string::npos) << logged;
     EXPECT_EQ(logged.find("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"), std::string::npos)
         << "network text is cut short";
+}
+
+// Any valid time and offset in years 1 to 9999, before 1899 included, reads as the encoded local time less
+// its offset does.
+TEST(EbayTimes, ReadLikeTheEncodedLocalTimeLessItsOffset) {
+    std::mt19937 random(11);
+    for (int n = 0; n < 20000; ++n) {
+        const int y = 1 + static_cast<int>(random() % 9999), m = 1 + static_cast<int>(random() % 12);
+        const int d = 1 + static_cast<int>(random() % DaysInMonth(y, m)), h = static_cast<int>(random() % 24);
+        const int i = static_cast<int>(random() % 60), s = static_cast<int>(random() % 60);
+        const int offset = static_cast<int>(random() % 1440) - 720;
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.123%c%02d:%02d", y, m, d, h, i, s,
+                      offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
+        TDateTime read = 0;
+        ASSERT_TRUE(TryReadIsoUTC(text, read)) << text;
+        const TDateTime expected = MSecsToDateTime(DateTimeToMSecs(At(y, m, d, h, i, s)) - offset * 60000LL);
+        ASSERT_EQ(read, expected) << text;
+    }
 }
