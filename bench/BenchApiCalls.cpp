@@ -222,7 +222,8 @@ void BM_CurlAlone400(benchmark::State& state) {
     CurlAlone400(state, false);
 }
 
-// The same exchange as the call's, which asks for gzip answers: the server compresses, libcurl decodes.
+// The same exchange asking for gzip answers, as a call to a server elsewhere does: the server compresses,
+// libcurl decodes.
 void BM_CurlAlone400Gzip(benchmark::State& state) {
     CurlAlone400(state, true);
 }

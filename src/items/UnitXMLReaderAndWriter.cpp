@@ -251,19 +251,11 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     // Text beside the items has no fields to read: it is no item.
     if (auction.Raw().type() != pugi::node_element) throw EXMLDomError("ReadAuction: the node is no element");
     const TChildElements a(auction, ItemElementNames, ieCount);
-    const TFormatSettings& fs = r.GetFormatSettings().FormatSettings();
     auto text = [&](TItemElement e) { return TextOfFile(TParserBaseXML::TextView(a[e])); };
-    auto integer = [&](TItemElement e) { return TextToIntDef(TParserBaseXML::TextView(a[e]), 0); };
+    auto integer = [&](TItemElement e) { return r.ReadInteger(a[e], 0); };
     auto boolean = [&](TItemElement e) { return r.ReadBoolean(a[e]); };
-    auto single = [&](TItemElement e) {
-        double value;
-        return TryTextToFloat(TParserBaseXML::TextView(a[e]), fs.DecimalSeparator, value) ? ToSingle(value)
-                                                                                          : 0;
-    };
-    auto dateTime = [&](TItemElement e) {
-        TDateTime value;
-        return TryTextToDateTime(TParserBaseXML::TextView(a[e]), value, fs) ? value : 0;
-    };
+    auto single = [&](TItemElement e) { return ToSingle(r.ReadFloat(a[e], 0)); };
+    auto dateTime = [&](TItemElement e) { return r.ReadDateTime(a[e]); };
 
     item.Description = text(ieDescription);
     item.MarketPlaceID = integer(ieMarketPlaceID);
@@ -306,9 +298,7 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     r.ReadStrings(a[ieDetailGalleryLinks], item.DetailGalleryLinks, GalleryLinkSeparator);
     for (std::string& link : item.DetailGalleryLinks)
         if (link.find(ControlMark) != std::string::npos) link = TextOfFile(link);
-    long long relatedGroup;
-    item.RelatedGroup =
-        TryTextToInt64(TParserBaseXML::TextView(a[ieRelatedGroup]), relatedGroup) ? relatedGroup : 0;
+    item.RelatedGroup = r.ReadInt64(a[ieRelatedGroup], 0);
     item.FullKey = text(ieFullKey);
     item.LastUpdate = dateTime(ieLastUpdate);
     item.Freetext = text(ieFreetext);

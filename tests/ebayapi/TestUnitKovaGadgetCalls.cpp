@@ -38,11 +38,7 @@ std::string Header(const nlohmann::json& request, const std::string& name) {
 
 // The watch list call as the worker thread fills it.
 void Fill(TAPICallBase& call, const std::string& token) {
-    call.DevName = SandboxDevID;
-    call.AppName = SandboxAppID;
-    call.CertName = SandboxCertID;
-    call.Token = token;
-    call.CompatibilityLevel = 527;
+    SignForSandbox(call, token);
     call.SiteID = 77;
     call.RetryCount = 3;
 }

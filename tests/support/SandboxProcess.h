@@ -14,6 +14,15 @@
 constexpr const char* SandboxDevID = "KovaSandboxDev";
 constexpr const char* SandboxAppID = "KovaSandboxApp";
 constexpr const char* SandboxCertID = "KovaSandboxCert";
+// Signs an API call for a sandbox user as the worker thread does: the default application keys, the
+// user's token and the compatibility level the gadget sends.
+template <typename TCall> void SignForSandbox(TCall& call, const std::string& token) {
+    call.DevName = SandboxDevID;
+    call.AppName = SandboxAppID;
+    call.CertName = SandboxCertID;
+    call.Token = token;
+    call.CompatibilityLevel = 527;
+}
 // The redirect name a sandbox accepts unless it was started with --runame: the gadget's own.
 constexpr const char* SandboxRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
 

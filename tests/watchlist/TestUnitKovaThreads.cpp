@@ -229,11 +229,7 @@ TEST_F(ParallelPagesTest, PagesAfterTheFirstTravelSideBySideAndAreReadInPageOrde
     uint64_t started = MonotonicMs();
     {
         TAPICallMyeBayBuying call(Sandbox->ApiUrl());
-        call.Token = token;
-        call.DevName = SandboxDevID;
-        call.AppName = SandboxAppID;
-        call.CertName = SandboxCertID;
-        call.CompatibilityLevel = 527;
+        SignForSandbox(call, token);
         TXMLMyEbayWatchListParser parser;
         TDetailsList list;
         for (int page = 1; page <= 4; ++page) {

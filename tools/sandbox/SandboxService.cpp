@@ -175,12 +175,6 @@ bool TSandboxService::TakeCertificateFault() {
     return true;
 }
 
-bool TSandboxService::CertificateFaultQueued() const {
-    std::lock_guard lock(FLock);
-    return std::any_of(FFaults.begin(), FFaults.end(),
-                       [](const TSandboxFault& fault) { return fault.Kind == TSandboxFaultKind::BadCert; });
-}
-
 bool TSandboxService::NewConnectionsWanted() const {
     std::lock_guard lock(FLock);
     return std::any_of(FFaults.begin(), FFaults.end(), [](const TSandboxFault& fault) {

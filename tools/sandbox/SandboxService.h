@@ -80,8 +80,6 @@ public:
                                  const std::string& body, std::optional<int> announcedPages = std::nullopt);
     // Called once per new TLS connection: true when it is to get the untrusted certificate.
     bool TakeCertificateFault();
-    // True while a badcert fault waits for its connections.
-    bool CertificateFaultQueued() const;
     // True while a badcert or drop fault is queued: answers then close their connections, so that the
     // fault meets a new one. A client rightly sends a request once more, on a new connection, when a
     // kept-alive one closes before the answer, and would never see a drop on a reused connection.
