@@ -46,6 +46,11 @@ fi
 results=$out/bench-report
 mkdir -p "$results"
 
+# glibc returns large blocks to the system, or keeps them, depending on what ran before, and a floor that
+# allocates a fresh buffer per load then pays page faults in some runs and not in others (a page parse's
+# floor was seen at 185 and at 330 µs). Fixed thresholds keep freed memory for both sides of every pair.
+export GLIBC_TUNABLES=glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=536870912
+
 run() {
     local program=$1 filter=$2
     echo "running $program ..." >&2

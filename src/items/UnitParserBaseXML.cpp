@@ -11,16 +11,6 @@
 
 namespace {
 
-// The one conversion that follows the user's locale: a numeric boolean is read with its decimal separator.
-// The words hold no digit, so no locale reads them as a number: they are looked at first.
-bool TextToBoolean(std::string_view text, bool def) {
-    if (SameText(text, "True")) return true;
-    if (SameText(text, "False")) return false;
-    double number;
-    if (TryStrToFloat(text, number, DefaultFormatSettings())) return number != 0;
-    return def;
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -56,6 +46,18 @@ void AppendPadded(std::string& out, int value, int width) {
 }
 
 } // namespace
+
+// The one conversion that follows the user's locale: a numeric boolean is read with its decimal separator.
+// The words hold no digit, so no locale reads them as a number: they are looked at first, as written first.
+bool TextToBoolean(std::string_view text, bool def) {
+    if (text == "True") return true;
+    if (text == "False") return false;
+    if (SameText(text, "True")) return true;
+    if (SameText(text, "False")) return false;
+    double number;
+    if (TryStrToFloat(text, number, DefaultFormatSettings())) return number != 0;
+    return def;
+}
 
 bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value) {
     const std::string_view t = TrimView(text);
@@ -399,8 +401,7 @@ char TParserBaseXML::ReadChar(const TXMLNode& node) {
     return value && !value->empty() ? value->front() : '\0';
 }
 
-void TParserBaseXML::ReadStrings(const TXMLNode& node, TStringLines& list, std::string_view separator) {
-    const std::string_view text = TextView(node);
+void SplitTextLines(std::string_view text, TStringLines& list, std::string_view separator) {
     if (separator.size() != 1 || separator[0] == '\r' || separator[0] == '\n') {
         list = TextToLines(separator.empty() ? std::string(text) : StringReplaceAll(text, separator, "\n"));
         return;
@@ -418,6 +419,10 @@ void TParserBaseXML::ReadStrings(const TXMLNode& node, TStringLines& list, std::
         start = i + 1;
     }
     if (start < text.size()) list.emplace_back(text.substr(start));
+}
+
+void TParserBaseXML::ReadStrings(const TXMLNode& node, TStringLines& list, std::string_view separator) {
+    SplitTextLines(TextView(node), list, separator);
 }
 
 void TParserBaseXML::ReadChildStrings(const TXMLNode& parent, const std::string& childName,

@@ -49,6 +49,10 @@ bool TryTextToFloat(std::string_view text, char decimalSeparator, double& value)
 // Decimal digits, or hexadecimal after "$" or "0x" (see TryStrToInt64).
 bool TryTextToInt64(std::string_view text, long long& value);
 int TextToIntDef(std::string_view text, int def);
+// "True" and "False" in any letter case, or a number (not 0 is true) in the user's format; def otherwise.
+bool TextToBoolean(std::string_view text, bool def);
+// The text split at every separator and line break into the whole list (see ReadStrings).
+void SplitTextLines(std::string_view text, TStringLines& list, std::string_view separator);
 // The record's date and time (see TryStrToDateTime); the stored forms "dd.mm.yyyy" and "dd.mm.yyyy hh:mm:ss"
 // are read directly.
 bool TryTextToDateTime(std::string_view text, TDateTime& value, const TFormatSettings& settings);

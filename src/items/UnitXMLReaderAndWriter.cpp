@@ -6,10 +6,14 @@
 #include "platform/UnitPlatformFiles.h"
 #include "support/UnitUtils.h"
 
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -195,67 +199,22 @@ const char* const ItemElementNames[ieCount] = {
     "HighBidder",
 };
 
-} // namespace
 
-// TXMLReaderAndWriter
-
-TXMLReaderAndWriter::TXMLReaderAndWriter() : FDocument(std::make_unique<TXMLDocument>()) {
-}
-
-TXMLReaderAndWriter::~TXMLReaderAndWriter() = default;
-
-bool TXMLReaderAndWriter::ReadList(const std::string& path, TResultList&) {
-    if (!FileExists(path)) return false;
-    try {
-        FDocument->LoadFromFile(path);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// No empty file is created ahead of the save: the save replaces the file in one step, and a failing one
-// must leave the previous file whole.
-void TXMLReaderAndWriter::WriteList(const std::string&, TResultList&) {
-    auto document = std::make_unique<TXMLDocument>();
-    document->LoadFromXML(EmptyItemFile);
-    FDocument = std::move(document);
-    FRoot = FDocument->DocumentElement();
-}
-
-// TXMLReaderAndWriterRemindList
-
-bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultList& list) {
-    if (!TXMLReaderAndWriter::ReadList(path, list)) return false;
-    TParserBaseXML reader;
-    reader.SetDecimalSeparator(FileDecimalSeparator);
-    reader.ResetFormats();
-    FRoot = FDocument->DocumentElement();
-    // Every sibling after the first Auction is taken as an item, whatever its name.
-    for (TXMLNode node = FRoot.ChildNodes().FindNode(AuctionElement); node; node = node.NextSibling()) {
-        try {
-            auto item = std::make_unique<TSearchResultAuctionDetails>();
-            ReadAuction(reader, node, *item);
-            list.Add(std::move(item));
-        } catch (const std::exception&) {
-            // An item that cannot be read is dropped; the others still count.
-        }
-    }
-    return true;
-}
-
-// Each element is the first child of its name; a missing one reads as its default. (An element holding
-// child elements raises, which drops the item.) The Auction's children are looked at once, not once per name.
-void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
-                                                TSearchResultAuctionDetails& item) {
-    // Text beside the items has no fields to read: it is no item.
-    if (auction.Raw().type() != pugi::node_element) throw EXMLDomError("ReadAuction: the node is no element");
-    const TChildElements a(auction, ItemElementNames, ieCount);
-    auto text = [&](TItemElement e) { return TextOfFile(TParserBaseXML::TextView(a[e])); };
-    auto integer = [&](TItemElement e) { return r.ReadInteger(a[e], 0); };
-    auto boolean = [&](TItemElement e) { return r.ReadBoolean(a[e]); };
-    auto single = [&](TItemElement e) { return ToSingle(r.ReadFloat(a[e], 0)); };
-    auto dateTime = [&](TItemElement e) { return r.ReadDateTime(a[e]); };
+// Fills the item from its elements' texts, each without surrounding blanks and "" for a missing element,
+// whichever reader found them: texts(e) gives the text of element e.
+template <class TTexts>
+void ReadAuctionTexts(const TTexts& texts, const TFormatSettings& fs, TSearchResultAuctionDetails& item) {
+    auto text = [&](TItemElement e) { return TextOfFile(texts(e)); };
+    auto integer = [&](TItemElement e) { return TextToIntDef(texts(e), 0); };
+    auto boolean = [&](TItemElement e) { return TextToBoolean(texts(e), false); };
+    auto single = [&](TItemElement e) {
+        double value;
+        return ToSingle(TryTextToFloat(texts(e), fs.DecimalSeparator, value) ? value : 0);
+    };
+    auto dateTime = [&](TItemElement e) {
+        TDateTime value;
+        return TryTextToDateTime(texts(e), value, fs) ? value : 0;
+    };
 
     item.Description = text(ieDescription);
     item.MarketPlaceID = integer(ieMarketPlaceID);
@@ -295,10 +254,11 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
     item.Priority = integer(iePriority);
     item.NeverEnding = boolean(ieNeverEnding);
     item.DetailImageLink = text(ieDetailImageLink);
-    r.ReadStrings(a[ieDetailGalleryLinks], item.DetailGalleryLinks, GalleryLinkSeparator);
+    SplitTextLines(texts(ieDetailGalleryLinks), item.DetailGalleryLinks, GalleryLinkSeparator);
     for (std::string& link : item.DetailGalleryLinks)
         if (link.find(ControlMark) != std::string::npos) link = TextOfFile(link);
-    item.RelatedGroup = r.ReadInt64(a[ieRelatedGroup], 0);
+    long long group;
+    item.RelatedGroup = TryTextToInt64(texts(ieRelatedGroup), group) ? group : 0;
     item.FullKey = text(ieFullKey);
     item.LastUpdate = dateTime(ieLastUpdate);
     item.Freetext = text(ieFreetext);
@@ -308,6 +268,276 @@ void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auct
                                   ? static_cast<TSkypeContactOption>(skypeOption)
                                   : 0;
     item.HighBidder = text(ieHighBidder);
+}
+
+using TAuctionItems = std::vector<std::unique_ptr<TSearchResultAuctionDetails>>;
+
+// Reads a file in the form WriteList writes straight from its text, without building a document: the
+// declaration, "Reminder", and "Auction" elements that hold every item element in order, each with text
+// only. Building the document took longer than reading the items out of it. Anything else, and anything
+// the document reader might read differently (a carriage return, a reference it leaves as it is, a byte
+// that is no UTF-8), makes Read answer false, and the document reader then reads the file. Texts are
+// decoded in place.
+class TWrittenFormReader {
+public:
+    explicit TWrittenFormReader(std::string& bytes) : FPos(bytes.data()), FEnd(bytes.data() + bytes.size()) {}
+
+    bool Read(const TFormatSettings& fs, TAuctionItems& items) {
+        if (!Skip("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) return false;
+        SkipBlanks();
+        if (!Skip("<Reminder")) return false;
+        if (!Skip("/>")) {
+            if (!Skip(">")) return false;
+            std::string_view texts[ieCount];
+            for (;;) {
+                SkipBlanks();
+                if (Skip("</Reminder>")) break;
+                if (!Skip("<Auction ArticleID=\"") || !SkipAttributeValue() || !Skip(">")) return false;
+                for (int e = 0; e < ieCount; ++e) {
+                    SkipBlanks();
+                    if (!ReadElement(ElementNames()[e], texts[e])) return false;
+                }
+                SkipBlanks();
+                if (!Skip("</Auction>")) return false;
+                auto item = std::make_unique<TSearchResultAuctionDetails>();
+                ReadAuctionTexts([&](TItemElement e) { return texts[e]; }, fs, *item);
+                items.push_back(std::move(item));
+            }
+        }
+        SkipBlanks();
+        return FPos == FEnd;
+    }
+
+private:
+    static const std::string_view* ElementNames() {
+        static const auto names = [] {
+            std::array<std::string_view, ieCount> n;
+            for (int e = 0; e < ieCount; ++e)
+                n[e] = ItemElementNames[e];
+            return n;
+        }();
+        return names.data();
+    }
+
+    bool Skip(std::string_view s) {
+        if (static_cast<size_t>(FEnd - FPos) < s.size() || std::memcmp(FPos, s.data(), s.size()) != 0)
+            return false;
+        FPos += s.size();
+        return true;
+    }
+
+    // The blanks the document reader drops between elements.
+    void SkipBlanks() {
+        while (FPos < FEnd && (*FPos == ' ' || *FPos == '\n' || *FPos == '\t' || *FPos == '\r'))
+            ++FPos;
+    }
+
+    // The value is not read, only checked as the document reader would, up to and past its closing quote.
+    bool SkipAttributeValue() {
+        while (FPos < FEnd && *FPos != '"') {
+            const auto c = static_cast<unsigned char>(*FPos);
+            if (c == '<' || c < 0x20) return false;
+            if (c < 0x80) {
+                ++FPos;
+                continue;
+            }
+            const size_t len = Utf8SequenceLength(std::string_view(FPos, static_cast<size_t>(FEnd - FPos)), 0);
+            if (len == 0) return false;
+            FPos += len;
+        }
+        return Skip("\"");
+    }
+
+    // <name>text</name>, <name></name> or <name/>.
+    bool ReadElement(std::string_view name, std::string_view& text) {
+        char* p = FPos;
+        if (static_cast<size_t>(FEnd - p) < name.size() + 3 || p[0] != '<' ||
+            std::memcmp(p + 1, name.data(), name.size()) != 0)
+            return false;
+        p += 1 + name.size();
+        if (p[0] == '/' && p[1] == '>') {
+            FPos = p + 2;
+            text = {};
+            return true;
+        }
+        if (*p != '>') return false;
+        char* const start = p + 1;
+        auto* close = static_cast<char*>(std::memchr(start, '<', static_cast<size_t>(FEnd - start)));
+        if (!close) return false;
+        char* const end = DecodeText(start, close);
+        if (!end || static_cast<size_t>(FEnd - close) < name.size() + 3 || close[1] != '/' ||
+            std::memcmp(close + 2, name.data(), name.size()) != 0 || close[2 + name.size()] != '>')
+            return false;
+        FPos = close + 3 + name.size();
+        text = TrimView(std::string_view(start, static_cast<size_t>(end - start)));
+        return true;
+    }
+
+    // Decodes the text in [p, end) in place as the document reader decodes element text, and answers where
+    // the decoded text ends; nullptr for text that reader might read differently.
+    static char* DecodeText(char* p, char* const end) {
+        // Printable ASCII without references, the bulk of a file, is passed over eight bytes at a time.
+        constexpr uint64_t Ones = 0x0101010101010101ULL, Highs = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t amp = w ^ (Ones * '&');
+            // A byte below 0x20, an "&" or a byte of a longer UTF-8 sequence sets a high bit here.
+            if ((((w - Ones * 0x20) & ~w) | ((amp - Ones) & ~amp) | w) & Highs) break;
+            p += 8;
+        }
+        char* out = p;
+        while (p < end) {
+            const auto c = static_cast<unsigned char>(*p);
+            if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\t' || c == '\n') {
+                *out++ = *p++;
+                continue;
+            }
+            if (c >= 0x80) {
+                const size_t len = Utf8SequenceLength(std::string_view(p, static_cast<size_t>(end - p)), 0);
+                if (len == 0) return nullptr;
+                std::memmove(out, p, len);
+                out += len;
+                p += len;
+                continue;
+            }
+            if (c != '&') return nullptr;
+            p = DecodeReference(p, end, out);
+            if (!p) return nullptr;
+        }
+        return out;
+    }
+
+    // The reference at p, written at out: the five named ones and character numbers from 1 to U+10FFFF, in
+    // UTF-8 as the document reader writes them. Answers the position after it, nullptr for any other.
+    static char* DecodeReference(char* p, char* const end, char*& out) {
+        static constexpr std::pair<std::string_view, char> Named[] = {
+            {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+        const std::string_view rest(p, static_cast<size_t>(end - p));
+        for (const auto& [name, c] : Named)
+            if (rest.substr(0, name.size()) == name) {
+                *out++ = c;
+                return p + name.size();
+            }
+        if (rest.size() < 4 || rest[1] != '#') return nullptr;
+        const bool hex = rest[2] == 'x';
+        size_t i = hex ? 3 : 2;
+        uint32_t code = 0;
+        const size_t first = i;
+        for (; i < rest.size() && rest[i] != ';'; ++i) {
+            const char d = rest[i];
+            uint32_t digit;
+            if (d >= '0' && d <= '9')
+                digit = static_cast<uint32_t>(d - '0');
+            else if (hex && (d | ' ') >= 'a' && (d | ' ') <= 'f')
+                digit = static_cast<uint32_t>((d | ' ') - 'a' + 10);
+            else
+                return nullptr;
+            code = code * (hex ? 16 : 10) + digit;
+            if (code > 0x10FFFF) return nullptr;
+        }
+        if (i == first || i == rest.size() || code == 0) return nullptr;
+        auto* u = reinterpret_cast<unsigned char*>(out);
+        if (code < 0x80) {
+            *u++ = static_cast<unsigned char>(code);
+        } else if (code < 0x800) {
+            *u++ = static_cast<unsigned char>(0xC0 | (code >> 6));
+            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *u++ = static_cast<unsigned char>(0xE0 | (code >> 12));
+            *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        } else {
+            *u++ = static_cast<unsigned char>(0xF0 | (code >> 18));
+            *u++ = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+            *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        }
+        out = reinterpret_cast<char*>(u);
+        return p + i + 1;
+    }
+
+    char* FPos;
+    char* const FEnd;
+};
+
+} // namespace
+
+// TXMLReaderAndWriter
+
+TXMLReaderAndWriter::TXMLReaderAndWriter() : FDocument(std::make_unique<TXMLDocument>()) {
+}
+
+TXMLReaderAndWriter::~TXMLReaderAndWriter() = default;
+
+bool TXMLReaderAndWriter::ReadList(const std::string& path, TResultList&) {
+    if (!FileExists(path)) return false;
+    try {
+        FDocument->LoadFromFile(path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// No empty file is created ahead of the save: the save replaces the file in one step, and a failing one
+// must leave the previous file whole.
+void TXMLReaderAndWriter::WriteList(const std::string&, TResultList&) {
+    auto document = std::make_unique<TXMLDocument>();
+    document->LoadFromXML(EmptyItemFile);
+    FDocument = std::move(document);
+    FRoot = FDocument->DocumentElement();
+}
+
+// TXMLReaderAndWriterRemindList
+
+bool TXMLReaderAndWriterRemindList::ReadList(const std::string& path, TResultList& list) {
+    std::string bytes;
+    if (!FileExists(path) || !TryReadFileBytes(path, bytes)) return false;
+    TParserBaseXML reader;
+    reader.SetDecimalSeparator(FileDecimalSeparator);
+    reader.ResetFormats();
+    TAuctionItems items;
+    bool read = false;
+    try {
+        read = TWrittenFormReader(bytes).Read(reader.GetFormatSettings().FormatSettings(), items);
+    } catch (const std::exception&) {
+        // The document reader decides about a file the direct one could not finish.
+    }
+    if (!read) return ReadListFromDocument(path, list);
+    for (auto& item : items)
+        list.Add(std::move(item));
+    return true;
+}
+
+bool TXMLReaderAndWriterRemindList::ReadListFromDocument(const std::string& path, TResultList& list) {
+    if (!TXMLReaderAndWriter::ReadList(path, list)) return false;
+    TParserBaseXML reader;
+    reader.SetDecimalSeparator(FileDecimalSeparator);
+    reader.ResetFormats();
+    FRoot = FDocument->DocumentElement();
+    // Every sibling after the first Auction is taken as an item, whatever its name.
+    for (TXMLNode node = FRoot.ChildNodes().FindNode(AuctionElement); node; node = node.NextSibling()) {
+        try {
+            auto item = std::make_unique<TSearchResultAuctionDetails>();
+            ReadAuction(reader, node, *item);
+            list.Add(std::move(item));
+        } catch (const std::exception&) {
+            // An item that cannot be read is dropped; the others still count.
+        }
+    }
+    return true;
+}
+
+// Each element is the first child of its name; a missing one reads as its default. (An element holding
+// child elements raises, which drops the item.) The Auction's children are looked at once, not once per name.
+void TXMLReaderAndWriterRemindList::ReadAuction(TParserBaseXML& r, TXMLNode auction,
+                                                TSearchResultAuctionDetails& item) {
+    // Text beside the items has no fields to read: it is no item.
+    if (auction.Raw().type() != pugi::node_element) throw EXMLDomError("ReadAuction: the node is no element");
+    const TChildElements a(auction, ItemElementNames, ieCount);
+    ReadAuctionTexts([&](TItemElement e) { return TParserBaseXML::TextView(a[e]); },
+                     r.GetFormatSettings().FormatSettings(), item);
 }
 
 // The items go straight into the file's text, written exactly as the DOM prints a document built of them

@@ -37,8 +37,12 @@ protected:
 class TXMLReaderAndWriterRemindList : public TXMLReaderAndWriter {
 public:
     // Appends the items of the file to the list (which is not cleared). An element that cannot be read as an
-    // item is skipped. False, the list unchanged, when the file is missing or no XML.
+    // item is skipped. False, the list unchanged, when the file is missing or no XML. A file in the form
+    // WriteList writes is read straight from its text, and Document stays empty; any other goes through
+    // ReadListFromDocument, with the same result.
     bool ReadList(const std::string& path, TResultList& list) override;
+    // ReadList through the document, whatever the form of the file.
+    bool ReadListFromDocument(const std::string& path, TResultList& list);
     // Replaces the file with every item of the list, which must be a TDetailsList. Errors pass to the
     // caller; the previous file stays whole then.
     void WriteList(const std::string& path, TResultList& list) override;

@@ -419,3 +419,85 @@ TEST(XMLReaderAndWriter, TheSavedFileIsWhatItsDocumentPrints) {
     doc.document_element().print(printed, "", pugi::format_raw, pugi::encoding_utf8);
     EXPECT_EQ(file, StringReplaceAll(printed.str(), "\r", "&#13;"));
 }
+
+namespace {
+
+// Every field of every item, exactly, in one text: what two readers must agree on.
+std::string AllFields(const TDetailsList& list) {
+    std::ostringstream out;
+    out.precision(17);
+    for (int n = 0; n < list.Count(); ++n) {
+        const TSearchResultAuctionDetails& i = list.GetAuction(n);
+        for (const std::string& t : Texts(i))
+            out << '[' << t << ']';
+        for (const std::string& t : {i.ShippingTo, i.Freetext, i.SkypeID})
+            out << '[' << t << ']';
+        for (const std::string& link : i.DetailGalleryLinks)
+            out << '{' << link << '}';
+        out << i.BidCount << i.BuyNow << ' ' << i.Category << ' ' << i.CurrencyID << i.HasGaleryPic << i.HasPic
+            << ' ' << i.MinimumToBid << ' ' << i.PriceBuyNow << ' ' << i.PriceStandard << ' ' << i.Quantity << ' '
+            << i.SideID << ' ' << i.MarketPlaceID << i.NeverEnding << ' ' << i.FeedBack << ' ' << i.PositiveFeedB
+            << ' ' << i.ShippingAmount << ' ' << i.Priority << i.Reminded << int(i.RemindType) << ' ' << i.Stars
+            << ' ' << i.RelatedGroup << int(i.SkypeContactOption) << ' ' << i.EndTime << ' ' << i.MemberSince
+            << ' ' << i.RemindTime << ' ' << i.LastUpdate << '\n';
+    }
+    return out.str();
+}
+
+} // namespace
+
+// A file in the written form is read straight from its text; any other goes through the document. Both ways
+// must give the same items, whatever the file holds, and the direct way must be taken for what a save writes.
+TEST(XMLReaderAndWriter, TheWrittenFormIsReadDirectlyWithTheDocumentsResult) {
+    TTempDir dir;
+    TDetailsList written;
+    for (int n = 0; n < 3; ++n)
+        written.Add(MakeFullAuction(n));
+    auto& odd = written.GetAuction(1);
+    odd.Description = " \t<a href=\"x\">&amp;</a> 'q' \r\n line\rend \x01 \xEE\x80\x80 \xF0\x9F\x98\x80 ]]> ";
+    odd.SellerName = "\xEE\x80\x80\x02";
+    odd.DetailGalleryLinks = {"a\x03", "", "b"};
+    odd.Link = "";
+    odd.EndTime = -700000.75;
+    written.Add(MakeAuction(""));
+    const std::string saved = dir.Write("saved.dat", "");
+    written.SaveToFile(saved);
+    const std::string text = ReadFileBytes(saved);
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        return StringReplaceAll(text, from, to);
+    };
+    const std::string endTime = "<EndTime>09.12.2025 12:00:00</EndTime>";
+    const std::pair<std::string, bool> cases[] = {
+        {text, true},
+        {replaced("?>\n<Reminder>", "?>\r\n <Reminder>\n"), true},
+        {replaced("</Description>", "&#65;&#x20ac;&#x1F600;&#xD800;&#1114111;</Description>"), true},
+        {replaced("<Link/>", "<Link></Link>"), true},
+        {replaced("<Category>", " \n<Category>"), true},
+        {replaced("<Category>", "<!-- c --><Category>"), false},
+        {replaced(endTime, "<EndTime>09.12.2025 12:00:00\r</EndTime>"), false},
+        {replaced(endTime, "<EndTime>&#32;09.12.2025 12:00:00&#0;</EndTime>"), false},
+        {replaced("</Description>", "&unknown;&#X41;&#;&#x110000;&#99999999999;&amp</Description>"), false},
+        {replaced(endTime, ""), false},
+        {replaced(endTime, endTime + endTime), false},
+        {replaced("<Auction ArticleID", "<Auction Other=\"&quot;\" ArticleID"), false},
+        {replaced("ArticleID=\"11000\"", "ArticleID=\"a<b\""), false},
+        {replaced("<Link/>", "<Link />"), false},
+        {replaced("</Reminder>", "</Reminder> stray"), false},
+        {replaced("</Reminder>", "</Reminder><Second/>"), false},
+        {replaced("Teekessel", "Teekessel \xC3("), false},
+        {text.substr(0, text.size() - 3), false},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Reminder/>\n", true},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Reminder>\r\n</Reminder>", true},
+    };
+    for (const auto& [bytes, direct] : cases) {
+        SCOPED_TRACE(bytes.substr(0, 400));
+        const std::string path = dir.Write("case.dat", bytes);
+        TXMLReaderAndWriterRemindList reader, documentReader;
+        TDetailsList read, throughDocument;
+        const bool ok = reader.ReadList(path, read);
+        EXPECT_EQ(ok, documentReader.ReadListFromDocument(path, throughDocument));
+        EXPECT_EQ(AllFields(read), AllFields(throughDocument));
+        EXPECT_EQ(ok && reader.Document().IsEmpty(), direct);
+    }
+}
