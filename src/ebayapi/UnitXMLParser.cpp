@@ -134,56 +134,158 @@ const char* const ListingChildNames[lcCount] = {"StartTime", "EndTime", "ViewIte
 enum TStatusChild { scBidCount, scCurrentPrice, scHighBidder, scCount };
 const char* const StatusChildNames[scCount] = {"BidCount", "CurrentPrice", "HighBidder"};
 
+// An item's mapped elements in a loaded document. Each container's children are looked at once.
+class TDocumentItemFields {
+public:
+    explicit TDocumentItemFields(const TXMLNode& item) {
+        const TChildElements c(item, ItemChildNames, icCount);
+        FNodes[pfBuyItNowPrice] = c[icBuyItNowPrice];
+        FNodes[pfItemID] = c[icItemID];
+        FNodes[pfListingType] = c[icListingType];
+        FNodes[pfSite] = c[icSite];
+        FNodes[pfTitle] = c[icTitle];
+        FNodes[pfQuantityAvailable] = c[icQuantityAvailable];
+        if ((FNodes[pfListingDetails] = c[icListingDetails])) {
+            const TChildElements l(FNodes[pfListingDetails], ListingChildNames, lcCount);
+            FNodes[pfStartTime] = l[lcStartTime];
+            FNodes[pfEndTime] = l[lcEndTime];
+            FNodes[pfViewItemURL] = l[lcViewItemURL];
+        }
+        if ((FNodes[pfSeller] = c[icSeller]))
+            FNodes[pfSellerUserID] = TParserBaseXML::Child(FNodes[pfSeller], "UserID");
+        if ((FNodes[pfSellingStatus] = c[icSellingStatus])) {
+            const TChildElements st(FNodes[pfSellingStatus], StatusChildNames, scCount);
+            FNodes[pfBidCount] = st[scBidCount];
+            FNodes[pfCurrentPrice] = st[scCurrentPrice];
+            if ((FNodes[pfHighBidder] = st[scHighBidder]))
+                FNodes[pfHighBidderUserID] = TParserBaseXML::Child(FNodes[pfHighBidder], "UserID");
+        }
+        if ((FNodes[pfShippingDetails] = c[icShippingDetails]))
+            if ((FNodes[pfShippingServiceOptions] =
+                     TParserBaseXML::Child(FNodes[pfShippingDetails], "ShippingServiceOptions")))
+                FNodes[pfShippingServiceCost] =
+                    TParserBaseXML::Child(FNodes[pfShippingServiceOptions], "ShippingServiceCost");
+        if ((FNodes[pfPictureDetails] = c[icPictureDetails]))
+            FNodes[pfGalleryURL] = TParserBaseXML::Child(FNodes[pfPictureDetails], "GalleryURL");
+    }
+    bool Has(TPageItemField f) const { return !FNodes[f].IsNull(); }
+    std::string_view Text(TPageItemField f) const { return TParserBaseXML::TextView(FNodes[f]); }
+    std::string_view Currency() const {
+        return TParserBaseXML::AttrView(FNodes[pfCurrentPrice], "currencyID");
+    }
+
+private:
+    TXMLNode FNodes[pfItemFieldCount];
+};
+
+// The same elements as a scan of the page's text found them.
+class TScannedItemFields {
+public:
+    explicit TScannedItemFields(const TScannedItem& item) : FFields(item.Fields) {}
+    bool Has(TPageItemField f) const { return FFields[f].Present; }
+    std::string_view Text(TPageItemField f) const {
+        if (FFields[f].HasElements) TXMLNode::NotSingleText();
+        return TrimView(FFields[f].Text);
+    }
+    std::string_view Currency() const { return FFields[pfCurrencyID].Text; }
+    // What a document gives as the ItemID's text, for the log line of an item that is left out.
+    std::string_view ItemIDValue() const { return FFields[pfItemID].Text; }
+
+private:
+    const TScannedElement* FFields;
+};
+
 } // namespace
 
-float TXMLMyEbayWatchListParser::ReadSingle(const TXMLNode& node) {
+float TXMLMyEbayWatchListParser::ReadSingle(std::string_view text) const {
     double value;
-    return TryTextToFloat(TextView(node), DecimalSeparator(), value) ? ToSingle(value) : 0;
+    return TryTextToFloat(text, DecimalSeparator(), value) ? ToSingle(value) : 0;
 }
 
-// Each container's children are looked at once; the fields are then read in the order of the mapping, so that
-// a damaged field and an unreadable time give the same log lines as ever.
-void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item) {
-    const TChildElements c(node, ItemChildNames, icCount);
-    item.ArticleNumber = TextView(c[icItemID]);
-    item.Description = TextView(c[icTitle]);
-
-    if (const TXMLNode details = c[icListingDetails]) {
-        const TChildElements l(details, ListingChildNames, lcCount);
-        item.EndTime = ConvertEbayDateTime(TextView(l[lcEndTime]));
-        item.StartTime = ConvertEbayDateTime(TextView(l[lcStartTime]));
-        item.Link = TextView(l[lcViewItemURL]);
+// The fields are read in the order of the mapping, so that a damaged field and an unreadable time give the
+// same log lines whichever reader found them.
+template <class TFields>
+void TXMLMyEbayWatchListParser::ReadItemFields(const TFields& f, TSearchResultAuctionDetails& item) {
+    item.ArticleNumber = f.Text(pfItemID);
+    item.Description = f.Text(pfTitle);
+    if (f.Has(pfListingDetails)) {
+        item.EndTime = ConvertEbayDateTime(f.Text(pfEndTime));
+        item.StartTime = ConvertEbayDateTime(f.Text(pfStartTime));
+        item.Link = f.Text(pfViewItemURL);
     }
-    item.ListingType = TextView(c[icListingType]);
+    item.ListingType = f.Text(pfListingType);
     // A fixed-price listing is bought at its price, never bid on: the page shows it that way.
     item.BuyNow = item.ListingType == "FixedPriceItem" || item.ListingType == "StoresFixedPrice";
-    if (const TXMLNode seller = c[icSeller]) item.SellerName = TextView(Child(seller, "UserID"));
+    if (f.Has(pfSeller)) item.SellerName = f.Text(pfSellerUserID);
 
-    if (const TXMLNode status = c[icSellingStatus]) {
-        const TChildElements st(status, StatusChildNames, scCount);
-        const TXMLNode price = st[scCurrentPrice];
-        item.PriceStandard = ReadSingle(price);
-        item.CurrencyID =
-            TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(AttrView(price, "currencyID"));
-        item.BidCount = TextToIntDef(TextView(st[scBidCount]), 0);
-        if (const TXMLNode bidder = st[scHighBidder]) item.HighBidder = TextView(Child(bidder, "UserID"));
+    if (f.Has(pfSellingStatus)) {
+        item.PriceStandard = ReadSingle(f.Text(pfCurrentPrice));
+        item.CurrencyID = TLegacyAPIToNewAPIValueConverter::CurrencyCodeToCurrencyID(f.Currency());
+        item.BidCount = TextToIntDef(f.Text(pfBidCount), 0);
+        if (f.Has(pfHighBidder)) item.HighBidder = f.Text(pfHighBidderUserID);
     }
-    item.PriceBuyNow = ReadSingle(c[icBuyItNowPrice]);
+    item.PriceBuyNow = ReadSingle(f.Text(pfBuyItNowPrice));
 
     // Only the first shipping option counts: eBay lists the cheapest service first.
-    if (const TXMLNode shipping = c[icShippingDetails])
-        if (const TXMLNode option = Child(shipping, "ShippingServiceOptions"))
-            item.ShippingAmount = ReadSingle(Child(option, "ShippingServiceCost"));
+    if (f.Has(pfShippingDetails) && f.Has(pfShippingServiceOptions))
+        item.ShippingAmount = ReadSingle(f.Text(pfShippingServiceCost));
 
-    item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(TextView(c[icSite]));
+    item.SideID = TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID(f.Text(pfSite));
     item.MarketPlaceName = SiteIDToName(item.SideID);
-    item.Quantity = TextToIntDef(TextView(c[icQuantityAvailable]), 0);
-    if (const TXMLNode picture = c[icPictureDetails])
-        item.GaleryLink = TextView(Child(picture, "GalleryURL"));
+    item.Quantity = TextToIntDef(f.Text(pfQuantityAvailable), 0);
+    if (f.Has(pfPictureDetails)) item.GaleryLink = f.Text(pfGalleryURL);
     item.HasGaleryPic = !item.GaleryLink.empty();
 }
 
+void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item) {
+    ReadItemFields(TDocumentItemFields(node), item);
+}
+
 bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& list, bool append) {
+    FPageReadFromText = false;
+    if (stream) {
+        stream->SetPosition(0);
+        std::string buffer;
+        if (FScan.Scan(StreamBytes(*stream, buffer)) && ReadScannedPage(list, append)) {
+            FPageReadFromText = true;
+            return true;
+        }
+    }
+    return ParseWatchListFromDocument(stream, list, append);
+}
+
+// A page the scan read is taken here when a loaded document would read it as a success with its items;
+// false, with nothing changed, leaves every other outcome to the document.
+bool TXMLMyEbayWatchListParser::ReadScannedPage(TResultList& list, bool append) {
+    const TScannedElement& ack = FScan.Root(rfAck);
+    const TScannedElement& pages = FScan.Root(rfTotalNumberOfPages);
+    const bool hasList = FScan.Root(rfWatchList).Present;
+    if (FScan.RootName() != "GetMyeBayBuyingResponse" || FScan.Root(rfErrors).Present || ack.HasElements ||
+        SameText(TrimView(ack.Text), "Failure") || pages.HasElements ||
+        (hasList && !FScan.Root(rfItemArray).Present))
+        return false;
+
+    // From here on the page reads as its document would: a success without an error block.
+    FRootNode = TXMLNode();
+    StoreResult(TParserResultCode::prNoError, GetParserResultMessage(TParserResultCode::prNoError));
+    if (!append) list.Clear();
+    TotalNumberOfPages = hasList ? TextToIntDef(pages.Text, 0) : 0;
+    for (int i = 0; i < FScan.ItemCount(); ++i) {
+        auto item = std::make_unique<TSearchResultAuctionDetails>();
+        const TScannedItemFields fields(FScan.Item(i));
+        try {
+            ReadItemFields(fields, *item);
+        } catch (const Exception& e) {
+            Log("Watch list item \"" + Printable(fields.ItemIDValue()) + "\" left out: " + e.Message(),
+                lmkWarning);
+            continue;
+        }
+        list.Add(std::move(item));
+    }
+    return true;
+}
+
+bool TXMLMyEbayWatchListParser::ParseWatchListFromDocument(TStream* stream, TResultList& list, bool append) {
     try {
         if (!stream) throw EXMLDomError("No response stream");
         if (!LoadResponse(*stream, true)) return false;

@@ -3,6 +3,7 @@
 // parser and the token parser.
 
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
+#include "ebayapi/UnitWatchListPageScan.h"
 #include "items/UnitParserBaseXML.h"
 #include "items/UnitXMLDom.h"
 #include "storage/UnitStream.h"
@@ -60,14 +61,27 @@ public:
     // False for an answer judged a failure (list untouched), for one that is no XML or has no readable watch
     // list (code 3 stored). An item that cannot be read (a text that is not UTF-8, say) is left out with a
     // log line; the rest of the page counts.
+    // A page in the plain form eBay writes is read straight from its text; any other, and any answer that is
+    // no success, goes through ParseWatchListFromDocument, with the same outcome.
     virtual bool ParseWatchList(TStream* stream, TResultList& list, bool append);
+    // ParseWatchList through a loaded document, whatever the form of the page.
+    bool ParseWatchListFromDocument(TStream* stream, TResultList& list, bool append);
+    // The last ParseWatchList read its page straight from the text.
+    bool PageReadFromText() const { return FPageReadFromText; }
     // The page count of the last parsed page; 0 when it did not say.
     int TotalNumberOfPages = 0;
 
 protected:
     void ReadItem(const TXMLNode& node, TSearchResultAuctionDetails& item);
     // A price as the items keep it: "." decimal separator, 0 when unreadable or beyond single precision.
-    float ReadSingle(const TXMLNode& node);
+    float ReadSingle(std::string_view text) const;
+
+private:
+    template <class TFields> void ReadItemFields(const TFields& fields, TSearchResultAuctionDetails& item);
+    bool ReadScannedPage(TResultList& list, bool append);
+
+    TWatchListPageScan FScan;
+    bool FPageReadFromText = false;
 };
 
 // The token of the FetchToken answer.

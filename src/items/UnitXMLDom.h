@@ -53,9 +53,11 @@ public:
     TXMLNode NextSibling() const { return TXMLNode(FNode.next_sibling()); }
     TXMLNodeList ChildNodes() const;
 
+    // Raises what ValueView raises for an element that holds more than a single text.
+    [[noreturn]] static void NotSingleText();
+
 private:
     pugi::xml_node Require(const char* operation) const;
-    [[noreturn]] static void NotSingleText();
     pugi::xml_node FNode;
 };
 
@@ -119,3 +121,9 @@ private:
 // True when every name, text and attribute of the subtree is UTF-8; subtrees for which skip answers true
 // are not looked at. Walks without recursion, so any depth is safe.
 bool IsValidUtf8Tree(const TXMLNode& root, bool (*skip)(pugi::xml_node) = nullptr);
+
+// Decodes element text in [p, end) in place, as a load decodes it, for readers that go through a document's
+// text without building the document; answers where the decoded text ends. nullptr for text that a load
+// might read differently or refuse: a raw carriage return or control character, a byte that is no UTF-8, a
+// reference other than the five named ones and character numbers from 1 to U+10FFFF.
+char* DecodeXMLTextInPlace(char* p, char* end);

@@ -199,7 +199,6 @@ const char* const ItemElementNames[ieCount] = {
     "HighBidder",
 };
 
-
 // Fills the item from its elements' texts, each without surrounding blanks and "" for a missing element,
 // whichever reader found them: texts(e) gives the text of element e.
 template <class TTexts>
@@ -341,7 +340,8 @@ private:
                 ++FPos;
                 continue;
             }
-            const size_t len = Utf8SequenceLength(std::string_view(FPos, static_cast<size_t>(FEnd - FPos)), 0);
+            const size_t len =
+                Utf8SequenceLength(std::string_view(FPos, static_cast<size_t>(FEnd - FPos)), 0);
             if (len == 0) return false;
             FPos += len;
         }
@@ -364,97 +364,13 @@ private:
         char* const start = p + 1;
         auto* close = static_cast<char*>(std::memchr(start, '<', static_cast<size_t>(FEnd - start)));
         if (!close) return false;
-        char* const end = DecodeText(start, close);
+        char* const end = DecodeXMLTextInPlace(start, close);
         if (!end || static_cast<size_t>(FEnd - close) < name.size() + 3 || close[1] != '/' ||
             std::memcmp(close + 2, name.data(), name.size()) != 0 || close[2 + name.size()] != '>')
             return false;
         FPos = close + 3 + name.size();
         text = TrimView(std::string_view(start, static_cast<size_t>(end - start)));
         return true;
-    }
-
-    // Decodes the text in [p, end) in place as the document reader decodes element text, and answers where
-    // the decoded text ends; nullptr for text that reader might read differently.
-    static char* DecodeText(char* p, char* const end) {
-        // Printable ASCII without references, the bulk of a file, is passed over eight bytes at a time.
-        constexpr uint64_t Ones = 0x0101010101010101ULL, Highs = 0x8080808080808080ULL;
-        while (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            const uint64_t amp = w ^ (Ones * '&');
-            // A byte below 0x20, an "&" or a byte of a longer UTF-8 sequence sets a high bit here.
-            if ((((w - Ones * 0x20) & ~w) | ((amp - Ones) & ~amp) | w) & Highs) break;
-            p += 8;
-        }
-        char* out = p;
-        while (p < end) {
-            const auto c = static_cast<unsigned char>(*p);
-            if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\t' || c == '\n') {
-                *out++ = *p++;
-                continue;
-            }
-            if (c >= 0x80) {
-                const size_t len = Utf8SequenceLength(std::string_view(p, static_cast<size_t>(end - p)), 0);
-                if (len == 0) return nullptr;
-                std::memmove(out, p, len);
-                out += len;
-                p += len;
-                continue;
-            }
-            if (c != '&') return nullptr;
-            p = DecodeReference(p, end, out);
-            if (!p) return nullptr;
-        }
-        return out;
-    }
-
-    // The reference at p, written at out: the five named ones and character numbers from 1 to U+10FFFF, in
-    // UTF-8 as the document reader writes them. Answers the position after it, nullptr for any other.
-    static char* DecodeReference(char* p, char* const end, char*& out) {
-        static constexpr std::pair<std::string_view, char> Named[] = {
-            {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
-        const std::string_view rest(p, static_cast<size_t>(end - p));
-        for (const auto& [name, c] : Named)
-            if (rest.substr(0, name.size()) == name) {
-                *out++ = c;
-                return p + name.size();
-            }
-        if (rest.size() < 4 || rest[1] != '#') return nullptr;
-        const bool hex = rest[2] == 'x';
-        size_t i = hex ? 3 : 2;
-        uint32_t code = 0;
-        const size_t first = i;
-        for (; i < rest.size() && rest[i] != ';'; ++i) {
-            const char d = rest[i];
-            uint32_t digit;
-            if (d >= '0' && d <= '9')
-                digit = static_cast<uint32_t>(d - '0');
-            else if (hex && (d | ' ') >= 'a' && (d | ' ') <= 'f')
-                digit = static_cast<uint32_t>((d | ' ') - 'a' + 10);
-            else
-                return nullptr;
-            code = code * (hex ? 16 : 10) + digit;
-            if (code > 0x10FFFF) return nullptr;
-        }
-        if (i == first || i == rest.size() || code == 0) return nullptr;
-        auto* u = reinterpret_cast<unsigned char*>(out);
-        if (code < 0x80) {
-            *u++ = static_cast<unsigned char>(code);
-        } else if (code < 0x800) {
-            *u++ = static_cast<unsigned char>(0xC0 | (code >> 6));
-            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            *u++ = static_cast<unsigned char>(0xE0 | (code >> 12));
-            *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        } else {
-            *u++ = static_cast<unsigned char>(0xF0 | (code >> 18));
-            *u++ = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-            *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        }
-        out = reinterpret_cast<char*>(u);
-        return p + i + 1;
     }
 
     char* FPos;

@@ -5,9 +5,11 @@
 #include "support/KovaTestSupport.h"
 #include "support/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
+#include "support/UnitUtils.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -373,4 +375,88 @@ TEST(XMLMyEbayWatchListParser, FirstChildOfEachNameInAnyOrder) {
     EXPECT_DOUBLE_EQ(item.EndTime, At(2009, 3, 15, 18, 30, 0));
     EXPECT_FLOAT_EQ(item.PriceBuyNow, 7.5f);
     EXPECT_EQ(item.SideID, TLegacyAPIToNewAPIValueConverter::SiteCodeToSiteID("US"));
+}
+
+namespace {
+
+// Everything a page parse leaves behind, to hold the two ways of reading a page to the same outcome.
+std::string Outcome(TXMLMyEbayWatchListParser& parser, bool result, const TDetailsList& list) {
+    std::ostringstream out;
+    out.precision(17);
+    out << result << ' ' << static_cast<int>(parser.GetResultCode()) << " [" << parser.ResultMessage() << "] "
+        << parser.TotalNumberOfPages << '\n';
+    for (int n = 0; n < list.Count(); ++n) {
+        const TSearchResultAuctionDetails& i = list.GetAuction(n);
+        out << '[' << i.ArticleNumber << "][" << i.Description << "][" << i.Link << "][" << i.ListingType
+            << "][" << i.SellerName << "][" << i.HighBidder << "][" << i.MarketPlaceName << "]["
+            << i.GaleryLink << "] " << i.EndTime << ' ' << i.StartTime << ' ' << i.BuyNow << i.HasGaleryPic
+            << ' ' << i.PriceStandard << ' ' << i.CurrencyID << ' ' << i.BidCount << ' ' << i.PriceBuyNow
+            << ' ' << i.ShippingAmount << ' ' << i.SideID << ' ' << i.Quantity << '\n';
+    }
+    return out.str();
+}
+
+} // namespace
+
+// A page in the plain form eBay writes is read straight from its text, any other through a loaded document;
+// both ways must come to the same outcome for every page, and the direct way must be taken for plain pages.
+TEST(XMLMyEbayWatchListParser, PagesReadFromTheirTextEndAsThroughTheDocument) {
+    TManualClock clock(At(2009, 3, 14, 10, 0, 0), At(2009, 3, 14, 9, 0, 0));
+    const std::string page =
+        ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/ebayapi/watchlist_page1_of3.xml");
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        return StringReplaceAll(page, from, to);
+    };
+    const std::string title = "<Title>Leica M6 &amp; Summicron 50mm &lt;mint&gt; – Füße, 日本製</Title>";
+    std::string deep = "<Quantity>1</Quantity>";
+    for (int i = 0; i < 70; ++i)
+        deep = "<Deep>" + deep + "</Deep>";
+    std::vector<std::pair<std::string, bool>> cases = {
+        {page, true},
+        {replaced("\n", "\r\n"), true},
+        {replaced("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", ""), true},
+        {replaced(title, "<Title> &#65;&#x20AC;&#x1F600; &quot;x&apos; </Title>"), true},
+        {replaced("<ItemID>110039437821</ItemID>", "<ItemID><x>1</x></ItemID><ItemID>2</ItemID>"), true},
+        {replaced("<ItemID>110039437821</ItemID>", "<ItemID> \n </ItemID>"), true},
+        {replaced("currencyID=\"USD\">88.0", "currencyID='EUR' currencyID=\"GBP\" >88.0"), true},
+        {replaced("<StartTime>2009-03-08T18:30:00.000Z", "<StartTime>yesterday"), true},
+        {replaced("<Ack>Success</Ack>", "<Ack>Warning</Ack>"), true},
+        {replaced("<Item>", "<Item/><Item>"), true},
+        {replaced("<Quantity>1</Quantity>", deep), false},
+        {replaced("<Ack>Success</Ack>", "<Ack>Failure</Ack>"), false},
+        {replaced("<Ack>Success</Ack>", "<Ack>Success</Ack><Errors><ShortMessage>s</ShortMessage></Errors>"),
+         false},
+        {replaced(title, "<Title><!-- c -->x</Title>"), false},
+        {replaced(title, "<Title><![CDATA[x & <y>]]></Title>"), false},
+        {replaced(title, "<Title>a<b/>c</Title>"), false},
+        {replaced(title, "<Title>a\rb</Title>"), false},
+        {replaced(title, "<Title>&unknown;&#0;</Title>"), false},
+        {replaced(title, "<Title>caf\xE9</Title>"), false},
+        {replaced("</Title>", "</Title >"), false},
+        {replaced("<ItemArray>", "<ItemArray><Other/>"), false},
+        {replaced("currencyID=\"USD\">88.0", "currencyID=\"U&amp;D\">88.0"), false},
+        {replaced("<TotalNumberOfPages>3", "<TotalNumberOfPages><x/>3"), false},
+        {replaced("GetMyeBayBuyingResponse", "GetMyeBaySellingResponse"), false},
+        {replaced("encoding=\"UTF-8\"", "encoding=\"utf-8\""), false},
+        {page.substr(0, page.size() / 2), false},
+        {page + "text", false},
+    };
+    for (const char* name :
+         {"watchlist_absent.xml", "watchlist_damaged_item.xml", "watchlist_empty.xml",
+          "watchlist_empty_element.xml", "watchlist_empty_pagination_only.xml", "watchlist_no_itemarray.xml",
+          "watchlist_warning.xml", "token_expired.xml", "unknown_root.xml", "not_xml.txt"})
+        cases.emplace_back(ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/ebayapi/" + name), false);
+    for (const auto& [bytes, plain] : cases) {
+        SCOPED_TRACE(bytes.substr(0, 600));
+        TXMLMyEbayWatchListParser direct, throughDocument;
+        TPrefilledList a, b;
+        TMemoryStream first(bytes), second(bytes);
+        const bool result = direct.ParseWatchList(&first, a.List, false);
+        EXPECT_EQ(Outcome(direct, result, a.List),
+                  Outcome(throughDocument, throughDocument.ParseWatchListFromDocument(&second, b.List, false),
+                          b.List));
+        if (plain) {
+            EXPECT_TRUE(direct.PageReadFromText());
+        }
+    }
 }

@@ -434,12 +434,12 @@ std::string AllFields(const TDetailsList& list) {
             out << '[' << t << ']';
         for (const std::string& link : i.DetailGalleryLinks)
             out << '{' << link << '}';
-        out << i.BidCount << i.BuyNow << ' ' << i.Category << ' ' << i.CurrencyID << i.HasGaleryPic << i.HasPic
-            << ' ' << i.MinimumToBid << ' ' << i.PriceBuyNow << ' ' << i.PriceStandard << ' ' << i.Quantity << ' '
-            << i.SideID << ' ' << i.MarketPlaceID << i.NeverEnding << ' ' << i.FeedBack << ' ' << i.PositiveFeedB
-            << ' ' << i.ShippingAmount << ' ' << i.Priority << i.Reminded << int(i.RemindType) << ' ' << i.Stars
-            << ' ' << i.RelatedGroup << int(i.SkypeContactOption) << ' ' << i.EndTime << ' ' << i.MemberSince
-            << ' ' << i.RemindTime << ' ' << i.LastUpdate << '\n';
+        out << i.BidCount << i.BuyNow << ' ' << i.Category << ' ' << i.CurrencyID << i.HasGaleryPic
+            << i.HasPic << ' ' << i.MinimumToBid << ' ' << i.PriceBuyNow << ' ' << i.PriceStandard << ' '
+            << i.Quantity << ' ' << i.SideID << ' ' << i.MarketPlaceID << i.NeverEnding << ' ' << i.FeedBack
+            << ' ' << i.PositiveFeedB << ' ' << i.ShippingAmount << ' ' << i.Priority << i.Reminded
+            << int(i.RemindType) << ' ' << i.Stars << ' ' << i.RelatedGroup << int(i.SkypeContactOption)
+            << ' ' << i.EndTime << ' ' << i.MemberSince << ' ' << i.RemindTime << ' ' << i.LastUpdate << '\n';
     }
     return out.str();
 }
