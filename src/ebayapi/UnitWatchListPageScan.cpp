@@ -90,14 +90,23 @@ struct TNameChars {
 };
 constexpr TNameChars NameChars;
 
-// Byte equality of short runs without a call: names are compared many times per item.
+template <class T> T Load(const char* p) {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// Byte equality of short runs without a call: names are compared many times per item. Runs of four bytes and
+// more are compared a word at a time, the last word overlapping the one before it.
 bool SameBytes(const char* a, const char* b, size_t n) {
-    for (; n >= 8; n -= 8, a += 8, b += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) return false;
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
+        return Load<uint64_t>(a + n - 8) == Load<uint64_t>(b + n - 8);
     }
+    if (n >= 4)
+        return Load<uint32_t>(a) == Load<uint32_t>(b) &&
+               Load<uint32_t>(a + n - 4) == Load<uint32_t>(b + n - 4);
     for (; n > 0; --n)
         if (*a++ != *b++) return false;
     return true;
@@ -185,20 +194,10 @@ bool TWatchListPageScan::Attributes(bool wanted, std::string_view wantedName, TS
         if (FPos == FEnd || (*FPos != '"' && *FPos != '\'')) return false;
         const char quote = *FPos++;
         char* const value = FPos;
-        while (FPos < FEnd && *FPos != quote) {
-            const auto c = static_cast<unsigned char>(*FPos);
-            // A load would turn references and line breaks in a value into other text: the document decides.
-            if (c == '<' || c == '&' || c < 0x20) return false;
-            if (c < 0x80) {
-                ++FPos;
-                continue;
-            }
-            const size_t len =
-                Utf8SequenceLength(std::string_view(FPos, static_cast<size_t>(FEnd - FPos)), 0);
-            if (len == 0) return false;
-            FPos += len;
-        }
-        if (FPos == FEnd) return false;
+        // A load would turn references and line breaks in a value into other text: the document decides.
+        const char* const close = PlainXMLAttributeValueEnd(FPos, FEnd, quote);
+        if (!close) return false;
+        FPos += close - FPos;
         if (wanted && !attribute->Present && name == wantedName)
             *attribute = {true, false, std::string_view(value, static_cast<size_t>(FPos - value))};
         ++FPos;
@@ -275,9 +274,18 @@ bool TWatchListPageScan::Content(std::string_view rootName) {
         char* q = SkipBlanks(p, end);
         if (q < end && *q != '<') {
             // Blanks alone are no text to a load; anything else is kept whole, blanks included.
-            auto* const lt = static_cast<char*>(std::memchr(q, '<', static_cast<size_t>(end - q)));
-            char* const textEnd = lt && !e.HasText ? DecodeXMLTextInPlace(p, lt) : nullptr;
-            if (!textEnd) return false;
+            if (e.HasText) return false;
+            // Most texts are short printable ASCII, which needs no decoding: it is passed in one loop, which
+            // stops at the zero byte that ends the buffer at the latest.
+            char* lt = q;
+            while (static_cast<unsigned char>(*lt) - 0x20u < 0x60u && *lt != '&' && *lt != '<')
+                ++lt;
+            char* textEnd = lt;
+            if (*lt != '<') {
+                lt = static_cast<char*>(std::memchr(lt, '<', static_cast<size_t>(end - lt)));
+                textEnd = lt ? DecodeXMLTextInPlace(p, lt) : nullptr;
+                if (!textEnd) return false;
+            }
             e.Text = std::string_view(p, static_cast<size_t>(textEnd - p));
             e.HasText = true;
             q = lt;

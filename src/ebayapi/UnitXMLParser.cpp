@@ -244,14 +244,15 @@ void TXMLMyEbayWatchListParser::ReadItem(const TXMLNode& node, TSearchResultAuct
 bool TXMLMyEbayWatchListParser::ParseWatchList(TStream* stream, TResultList& list, bool append) {
     FPageReadFromText = false;
     if (stream) {
-        stream->SetPosition(0);
-        std::string buffer;
-        if (FScan.Scan(StreamBytes(*stream, buffer)) && ReadScannedPage(list, append)) {
-            FPageReadFromText = true;
-            return true;
+        try {
+            stream->SetPosition(0);
+            std::string buffer;
+            FPageReadFromText = FScan.Scan(StreamBytes(*stream, buffer)) && ReadScannedPage(list, append);
+        } catch (const Exception&) {
+            // A stream that cannot be read fails through the document, with the outcome stored as ever.
         }
     }
-    return ParseWatchListFromDocument(stream, list, append);
+    return FPageReadFromText || ParseWatchListFromDocument(stream, list, append);
 }
 
 // A page the scan read is taken here when a loaded document would read it as a success with its items;

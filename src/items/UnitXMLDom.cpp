@@ -425,6 +425,21 @@ char* DecodeXMLTextInPlace(char* p, char* const end) {
     return out;
 }
 
+const char* PlainXMLAttributeValueEnd(const char* p, const char* end, char quote) {
+    while (p < end && *p != quote) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '<' || c == '&' || c < 0x20) return nullptr;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        const size_t len = Utf8SequenceLength(std::string_view(p, static_cast<size_t>(end - p)), 0);
+        if (len == 0) return nullptr;
+        p += len;
+    }
+    return p < end ? p : nullptr;
+}
+
 void TXMLDocument::LoadFromStream(std::istream& stream) {
     std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
     if (stream.bad()) {

@@ -127,3 +127,7 @@ bool IsValidUtf8Tree(const TXMLNode& root, bool (*skip)(pugi::xml_node) = nullpt
 // might read differently or refuse: a raw carriage return or control character, a byte that is no UTF-8, a
 // reference other than the five named ones and character numbers from 1 to U+10FFFF.
 char* DecodeXMLTextInPlace(char* p, char* end);
+// The closing quote of an attribute value that starts at p, when a load keeps the value as it stands: no "<",
+// "&" (a reference), control character (a load turns line breaks into blanks) or byte that is no UTF-8.
+// nullptr for any other value and for one without its closing quote.
+const char* PlainXMLAttributeValueEnd(const char* p, const char* end, char quote);

@@ -333,19 +333,10 @@ private:
 
     // The value is not read, only checked as the document reader would, up to and past its closing quote.
     bool SkipAttributeValue() {
-        while (FPos < FEnd && *FPos != '"') {
-            const auto c = static_cast<unsigned char>(*FPos);
-            if (c == '<' || c < 0x20) return false;
-            if (c < 0x80) {
-                ++FPos;
-                continue;
-            }
-            const size_t len =
-                Utf8SequenceLength(std::string_view(FPos, static_cast<size_t>(FEnd - FPos)), 0);
-            if (len == 0) return false;
-            FPos += len;
-        }
-        return Skip("\"");
+        const char* const close = PlainXMLAttributeValueEnd(FPos, FEnd, '"');
+        if (!close) return false;
+        FPos += close - FPos + 1;
+        return true;
     }
 
     // <name>text</name>, <name></name> or <name/>.
