@@ -4,7 +4,6 @@
 #include "support/UnitUtils.h"
 
 #include <bit>
-#include <cstdint>
 #include <cstring>
 
 struct TPageScanSchema {
@@ -89,28 +88,6 @@ struct TNameChars {
     }
 };
 constexpr TNameChars NameChars;
-
-template <class T> T Load(const char* p) {
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
-
-// Byte equality of short runs without a call: names are compared many times per item. Runs of four bytes and
-// more are compared a word at a time, the last word overlapping the one before it.
-bool SameBytes(const char* a, const char* b, size_t n) {
-    if (n >= 8) {
-        for (size_t i = 0; i + 8 < n; i += 8)
-            if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
-        return Load<uint64_t>(a + n - 8) == Load<uint64_t>(b + n - 8);
-    }
-    if (n >= 4)
-        return Load<uint32_t>(a) == Load<uint32_t>(b) &&
-               Load<uint32_t>(a + n - 4) == Load<uint32_t>(b + n - 4);
-    for (; n > 0; --n)
-        if (*a++ != *b++) return false;
-    return true;
-}
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && SameBytes(a.data(), b.data(), a.size());
@@ -275,11 +252,7 @@ bool TWatchListPageScan::Content(std::string_view rootName) {
         if (q < end && *q != '<') {
             // Blanks alone are no text to a load; anything else is kept whole, blanks included.
             if (e.HasText) return false;
-            // Most texts are short printable ASCII, which needs no decoding: it is passed in one loop, which
-            // stops at the zero byte that ends the buffer at the latest.
-            char* lt = q;
-            while (static_cast<unsigned char>(*lt) - 0x20u < 0x60u && *lt != '&' && *lt != '<')
-                ++lt;
+            char* lt = PlainASCIIRunEnd(q);
             char* textEnd = lt;
             if (*lt != '<') {
                 lt = static_cast<char*>(std::memchr(lt, '<', static_cast<size_t>(end - lt)));

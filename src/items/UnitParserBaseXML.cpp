@@ -142,7 +142,8 @@ int TextToIntDef(std::string_view text, int def) {
 
 bool TryTextToDateTime(std::string_view text, TDateTime& value, const TFormatSettings& settings) {
     const std::string_view t = TrimView(text);
-    if (!IsStoredDateTimeShape(t, settings) || !SameText(settings.ShortDateFormat, "dd.mm.yyyy"))
+    if (!IsStoredDateTimeShape(t, settings) ||
+        (settings.ShortDateFormat != "dd.mm.yyyy" && !SameText(settings.ShortDateFormat, "dd.mm.yyyy")))
         return TryStrToDateTime(t, value, settings);
     TDateTime date, time = 0;
     if (!TryEncodeDate(TwoDigits(t, 6) * 100 + TwoDigits(t, 8), TwoDigits(t, 3), TwoDigits(t, 0), date))

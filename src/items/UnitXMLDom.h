@@ -4,6 +4,8 @@
 
 #include "support/UnitExceptions.h"
 
+#include <cstdint>
+#include <cstring>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -131,3 +133,36 @@ char* DecodeXMLTextInPlace(char* p, char* end);
 // "&" (a reference), control character (a load turns line breaks into blanks) or byte that is no UTF-8.
 // nullptr for any other value and for one without its closing quote.
 const char* PlainXMLAttributeValueEnd(const char* p, const char* end, char quote);
+
+// Byte equality of short runs without a call, for readers that match names in a document's text: runs of four
+// bytes and more are compared a word at a time, the last word overlapping the one before it.
+inline bool SameBytes(const char* a, const char* b, size_t n) {
+    auto load64 = [](const char* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    auto load32 = [](const char* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (load64(a + i) != load64(b + i)) return false;
+        return load64(a + n - 8) == load64(b + n - 8);
+    }
+    if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
+    for (; n > 0; --n)
+        if (*a++ != *b++) return false;
+    return true;
+}
+
+// The end of the run of printable ASCII at p without "&" or "<": text that needs neither decoding nor a
+// check. Most element texts are such a run up to their end tag. A zero byte ends the run, so the run cannot
+// pass the end of a std::string's text.
+inline char* PlainASCIIRunEnd(char* p) {
+    while (static_cast<unsigned char>(*p) - 0x20u < 0x60u && *p != '&' && *p != '<')
+        ++p;
+    return p;
+}

@@ -343,7 +343,7 @@ private:
     bool ReadElement(std::string_view name, std::string_view& text) {
         char* p = FPos;
         if (static_cast<size_t>(FEnd - p) < name.size() + 3 || p[0] != '<' ||
-            std::memcmp(p + 1, name.data(), name.size()) != 0)
+            !SameBytes(p + 1, name.data(), name.size()))
             return false;
         p += 1 + name.size();
         if (p[0] == '/' && p[1] == '>') {
@@ -353,11 +353,14 @@ private:
         }
         if (*p != '>') return false;
         char* const start = p + 1;
-        auto* close = static_cast<char*>(std::memchr(start, '<', static_cast<size_t>(FEnd - start)));
-        if (!close) return false;
-        char* const end = DecodeXMLTextInPlace(start, close);
+        char* close = PlainASCIIRunEnd(start);
+        char* end = close;
+        if (*close != '<') {
+            close = static_cast<char*>(std::memchr(close, '<', static_cast<size_t>(FEnd - close)));
+            end = close ? DecodeXMLTextInPlace(start, close) : nullptr;
+        }
         if (!end || static_cast<size_t>(FEnd - close) < name.size() + 3 || close[1] != '/' ||
-            std::memcmp(close + 2, name.data(), name.size()) != 0 || close[2 + name.size()] != '>')
+            !SameBytes(close + 2, name.data(), name.size()) || close[2 + name.size()] != '>')
             return false;
         FPos = close + 3 + name.size();
         text = TrimView(std::string_view(start, static_cast<size_t>(end - start)));
