@@ -3,7 +3,9 @@
 #include "support/KovaTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -178,4 +180,51 @@ TEST(XMLDom, DocumentsThatCannotBeReadAsTheySayFailToLoad) {
     EXPECT_NE(LoadError(ToUtf16("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>", false, true)), "")
         << "UTF-16 bytes declared as UTF-8";
     EXPECT_NE(LoadError("<?xml version='1.0' encoding='windows-1252'?><r>\x81</r>"), "");
+}
+
+// Readers that go through a document's text decode what they keep exactly as a load does, and refuse what a
+// load might read otherwise; pugixml itself is the judge here.
+TEST(XMLDom, TextAndAttributeValuesReadFromTheTextAsALoadReadsThem) {
+    const std::string kept[] = {"plain",
+                                "a &lt;b&gt; &amp; &quot;c&apos;",
+                                "&#65;&#x20ac;&#x1F600;&#xD800;&#1114111;",
+                                "tab\tand\nline",
+                                "Füße 日本製 ]]> >",
+                                " &#32;blanks&#x20; ",
+                                "x&#0065;y"};
+    const std::string refused[] = {"cr\rhere",   "bell\x07", "caf\xE9", "&unknown;", "&#0;",
+                                   "&#x110000;", "&#X41;",   "&#;",     "&amp",      "&#99999999999;"};
+    auto loaded = [](const std::string& text) {
+        pugi::xml_document doc;
+        const std::string xml = "<a>" + text + "</a>";
+        EXPECT_TRUE(doc.load_buffer(xml.data(), xml.size()));
+        return std::string(doc.child("a").child_value());
+    };
+    for (const std::string& text : kept) {
+        std::string copy = text;
+        char* const end = DecodeXMLTextInPlace(copy.data(), copy.data() + copy.size());
+        ASSERT_NE(end, nullptr) << text;
+        EXPECT_EQ(std::string(copy.data(), end), loaded(text)) << text;
+        std::string original = text;
+        const bool plain = PlainASCIIRunEnd(original.data()) == original.data() + original.size();
+        EXPECT_EQ(plain, text == "plain") << text;
+    }
+    for (std::string text : refused)
+        EXPECT_EQ(DecodeXMLTextInPlace(text.data(), text.data() + text.size()), nullptr) << text;
+
+    for (const auto& [value, plain] :
+         std::initializer_list<std::pair<std::string, bool>>{{"EUR\"", true},
+                                                             {"Füße\"", true},
+                                                             {"a'b\"", true},
+                                                             {"a&amp;b\"", false},
+                                                             {"a<b\"", false},
+                                                             {"a\tb\"", false},
+                                                             {"caf\xE9\"", false},
+                                                             {"unclosed", false}}) {
+        const char* close = PlainXMLAttributeValueEnd(value.data(), value.data() + value.size(), '"');
+        EXPECT_EQ(close != nullptr, plain) << value;
+        if (close) {
+            EXPECT_EQ(close, value.data() + value.size() - 1) << value;
+        }
+    }
 }
