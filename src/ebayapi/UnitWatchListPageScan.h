@@ -70,8 +70,9 @@ public:
     // root element, elements with attributes and texts, blanks between them, under 64 levels deep, the items
     // the only elements of the ItemArray. False for anything else (comments, CDATA, processing
     // instructions, a document type, text beside child elements, a raw carriage return or control character
-    // in a text, a reference other than the five named ones and character numbers, an "&" or "<" in an
-    // attribute, bytes that are no UTF-8) and for what is not well-formed: a loaded document decides then.
+    // in a text, a reference other than the five named ones and character numbers, an "&", "<" or control
+    // character in an attribute value, bytes that are no UTF-8) and for what is not well-formed: a loaded
+    // document decides then.
     bool Scan(std::string_view bytes);
 
     std::string_view RootName() const { return FRootName; }
