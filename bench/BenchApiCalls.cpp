@@ -239,6 +239,7 @@ void BM_ScanWatchListPage(benchmark::State& state) {
         benchmark::DoNotOptimize(scan);
     }
 }
+
 } // namespace
 
 BENCHMARK(BM_ParseWatchListPage)->Unit(benchmark::kMicrosecond);

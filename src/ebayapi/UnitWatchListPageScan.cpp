@@ -89,6 +89,37 @@ struct TNameChars {
 };
 constexpr TNameChars NameChars;
 
+char* SkipBlanks(char* p, char* const end) {
+    // Indentation is a line break and a run of spaces: the spaces are passed eight at a time.
+    constexpr uint64_t Spaces = 0x2020202020202020ULL;
+    for (;;) {
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t other = w ^ Spaces;
+            if (other != 0) {
+                // The first byte in memory is the lowest one on the little-endian machines this runs on.
+                static_assert(std::endian::native == std::endian::little);
+                p += std::countr_zero(other) / 8;
+                break;
+            }
+            p += 8;
+        }
+        if (p == end || !IsBlank(*p)) return p;
+        ++p;
+    }
+}
+
+// The end of the name at p, p itself when none starts there. The scanned text ends in a zero byte, which is
+// no name character, so a name cannot run past it.
+char* NameEnd(char* p) {
+    if (!NameChars.Start[static_cast<unsigned char>(*p)]) return p;
+    ++p;
+    while (NameChars.Next[static_cast<unsigned char>(*p)])
+        ++p;
+    return p;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && SameBytes(a.data(), b.data(), a.size());
 }
@@ -117,27 +148,21 @@ bool TWatchListPageScan::Scan(std::string_view bytes) {
     const std::string_view declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
     if (std::string_view(FPos, FBuffer.size()).substr(0, declaration.size()) == declaration)
         FPos += declaration.size();
-    while (FPos < FEnd && IsBlank(*FPos))
-        ++FPos;
+    FPos = SkipBlanks(FPos, FEnd);
     if (FPos == FEnd || *FPos != '<') return false;
     ++FPos;
     bool empty;
     if (!Name(FRootName) || !Attributes(false, {}, nullptr, empty)) return false;
     if (!empty && !Content(FRootName)) return false;
-    while (FPos < FEnd && IsBlank(*FPos))
-        ++FPos;
+    FPos = SkipBlanks(FPos, FEnd);
     return FPos == FEnd;
 }
 
 bool TWatchListPageScan::Name(std::string_view& name) {
-    char* const start = FPos;
-    char* p = FPos;
-    if (p == FEnd || !NameChars.Start[static_cast<unsigned char>(*p)]) return false;
-    ++p;
-    while (p < FEnd && NameChars.Next[static_cast<unsigned char>(*p)])
-        ++p;
-    FPos = p;
-    name = std::string_view(start, static_cast<size_t>(p - start));
+    char* const end = NameEnd(FPos);
+    if (end == FPos) return false;
+    name = std::string_view(FPos, static_cast<size_t>(end - FPos));
+    FPos = end;
     return true;
 }
 
@@ -146,8 +171,7 @@ bool TWatchListPageScan::Attributes(bool wanted, std::string_view wantedName, TS
                                     bool& empty) {
     for (;;) {
         char* const blanks = FPos;
-        while (FPos < FEnd && IsBlank(*FPos))
-            ++FPos;
+        FPos = SkipBlanks(FPos, FEnd);
         if (FPos == FEnd) return false;
         if (*FPos == '>') {
             ++FPos;
@@ -162,12 +186,10 @@ bool TWatchListPageScan::Attributes(bool wanted, std::string_view wantedName, TS
         }
         std::string_view name;
         if (FPos == blanks || !Name(name)) return false;
-        while (FPos < FEnd && IsBlank(*FPos))
-            ++FPos;
+        FPos = SkipBlanks(FPos, FEnd);
         if (FPos == FEnd || *FPos != '=') return false;
         ++FPos;
-        while (FPos < FEnd && IsBlank(*FPos))
-            ++FPos;
+        FPos = SkipBlanks(FPos, FEnd);
         if (FPos == FEnd || (*FPos != '"' && *FPos != '\'')) return false;
         const char quote = *FPos++;
         char* const value = FPos;
@@ -206,34 +228,6 @@ struct TOpenElement {
     bool HasElements;
     std::string_view Text;
 };
-
-char* SkipBlanks(char* p, char* const end) {
-    // Indentation is a line break and a run of spaces: the spaces are passed eight at a time.
-    constexpr uint64_t Spaces = 0x2020202020202020ULL;
-    for (;;) {
-        while (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            const uint64_t other = w ^ Spaces;
-            if (other != 0) {
-                // The first byte in memory is the lowest one on the little-endian machines this runs on.
-                static_assert(std::endian::native == std::endian::little);
-                p += std::countr_zero(other) / 8;
-                break;
-            }
-            p += 8;
-        }
-        if (p < end && *p == ' ') {
-            ++p;
-            continue;
-        }
-        if (p < end && IsBlank(*p)) {
-            ++p;
-            continue;
-        }
-        return p;
-    }
-}
 
 } // namespace
 
@@ -281,11 +275,8 @@ bool TWatchListPageScan::Content(std::string_view rootName) {
             continue;
         }
         char* const nameStart = ++p;
-        // The buffer ends in a zero byte, which is no name character: the name cannot run past it.
-        if (!NameChars.Start[static_cast<unsigned char>(*p)]) return false;
-        ++p;
-        while (NameChars.Next[static_cast<unsigned char>(*p)])
-            ++p;
+        p = NameEnd(nameStart);
+        if (p == nameStart) return false;
         const std::string_view name(nameStart, static_cast<size_t>(p - nameStart));
         e.HasElements = true;
         const TPageScanSchema* child;

@@ -122,37 +122,8 @@ char* DecodeReference(char* p, char* const end, char*& out) {
         if (code > 0x10FFFF) return nullptr;
     }
     if (i == first || i == rest.size() || code == 0) return nullptr;
-    auto* u = reinterpret_cast<unsigned char*>(out);
-    if (code < 0x80) {
-        *u++ = static_cast<unsigned char>(code);
-    } else if (code < 0x800) {
-        *u++ = static_cast<unsigned char>(0xC0 | (code >> 6));
-        *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        *u++ = static_cast<unsigned char>(0xE0 | (code >> 12));
-        *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-        *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    } else {
-        *u++ = static_cast<unsigned char>(0xF0 | (code >> 18));
-        *u++ = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-        *u++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-        *u++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    }
-    out = reinterpret_cast<char*>(u);
+    out += EncodeUtf8(code, out);
     return p + i + 1;
-}
-
-void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // windows-1252 differs from ISO-8859-1 only in 0x80..0x9F; the five unassigned bytes stay unassigned.
@@ -171,7 +142,8 @@ std::string Windows1252ToUtf8(std::string_view s) {
             if (cp == 0)
                 throw EXMLDomError(Format("Byte $%.2x at offset %u is not a windows-1252 character", {c, i}));
         }
-        AppendUtf8(out, cp);
+        char utf8[4];
+        out.append(utf8, EncodeUtf8(cp, utf8));
     }
     return out;
 }

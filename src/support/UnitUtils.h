@@ -45,6 +45,9 @@ std::string SysErrorMessage(int errorCode);
 // Length of the well-formed UTF-8 sequence that starts at s[i] (overlong forms, surrogates and values above
 // U+10FFFF are not well-formed), or 0. A zero byte counts as a sequence of length 1.
 size_t Utf8SequenceLength(std::string_view s, size_t i);
+// Writes the code point (up to U+10FFFF; a surrogate as the three bytes of its value) as UTF-8 at out and
+// answers how many bytes it took, 1 to 4.
+size_t EncodeUtf8(uint32_t cp, char* out);
 
 // Text made safe for HTML element content and attribute values.
 std::string HtmlEscape(std::string_view s);
