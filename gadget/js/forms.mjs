@@ -88,7 +88,15 @@ function createComponent(d, c) {
         outer = create('input', 'c-edit');
         outer.autocomplete = 'off';
         outer.spellcheck = false;
-        outer.addEventListener('input', () => send(id, 'text', c.name, outer.value, outer));
+        outer.addEventListener('input', () => {
+            if (outer.kovaHeld) {
+                // A password the host holds is replaced as a whole by what the user types.
+                outer.kovaHeld = false;
+                outer.value = outer.value.replaceAll(heldMark, '');
+            }
+            outer.kovaUnconfirmed = true;
+            send(id, 'text', c.name, outer.value, outer);
+        });
         focusable = outer;
         break;
     case 'button':
@@ -168,6 +176,20 @@ function createComponent(d, c) {
     return Object.assign(entry, {outer, focusable});
 }
 
+// The host never sends a password's text. The field keeps what the user typed; a text the host holds on its
+// own (a saved password) shows as that many marks, and one the host emptied empties the field.
+// Until the stream has shown the host holding what the page typed, older states still on their way are
+// not the host's answer to it.
+const heldMark = '\uE000';
+function showPassword(input, c) {
+    if (c.textFromPage) input.kovaUnconfirmed = false;
+    if (c.textFromPage || input.kovaUnconfirmed) return;
+    const length = c.textLength ?? 0;
+    input.kovaHeld = length > 0;
+    const shown = heldMark.repeat(length);
+    if (input.value !== shown) input.value = shown;
+}
+
 function effective(d, c, property) {
     for (let current = c; current; current = d.components.get(current.parent)?.latest) {
         if (!current[property]) return false;
@@ -201,7 +223,8 @@ function updateComponent(d, entry, c) {
         break;
     case 'edit':
         outer.type = c.passwordChar ? 'password' : 'text';
-        if (outer.value !== (c.text ?? '') && idle(outer)) outer.value = c.text ?? '';
+        if (c.passwordChar) showPassword(outer, c);
+        else if (outer.value !== (c.text ?? '') && idle(outer)) outer.value = c.text ?? '';
         break;
     case 'button':
         setCaption(outer, c.caption);

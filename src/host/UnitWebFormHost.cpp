@@ -31,40 +31,49 @@ nlohmann::json FontToJson(const TFont& font) {
             {"color", ColorToJson(font.Color)}};
 }
 
-nlohmann::json ComponentToJson(const TComponent& c) {
+nlohmann::json ComponentToJson(const TComponent& c, const TPageTexts& pageTexts) {
     nlohmann::json nodes = nlohmann::json::array();
     for (const TTreeNode& node : c.Nodes)
         nodes.push_back({{"text", node.Text}, {"data", node.Data}, {"level", node.Level}});
-    return {{"kind", ComponentKindName(c.Kind)},
-            {"name", c.Name},
-            {"parent", c.Parent},
-            {"left", c.Bounds.Left},
-            {"top", c.Bounds.Top},
-            {"width", c.Bounds.Width},
-            {"height", c.Bounds.Height},
-            {"caption", c.Caption},
-            {"text", c.Text},
-            {"enabled", c.Enabled},
-            {"visible", c.Visible},
-            {"items", c.Items},
-            {"itemIndex", c.ItemIndex},
-            {"style", c.Style == TComboBoxStyle::DropDown ? "dropDown" : "dropDownList"},
-            {"nodes", std::move(nodes)},
-            {"checked", c.Checked},
-            {"passwordChar", c.PasswordChar ? std::string(1, c.PasswordChar) : std::string()},
-            {"tabOrder", c.TabOrder},
-            {"tag", c.Tag},
-            {"font", FontToJson(c.Font)},
-            {"color", ColorToJson(c.Color)},
-            {"barColor", ColorToJson(c.BarColor)},
-            {"barBackColor", ColorToJson(c.BarBackColor)},
-            {"cursor", c.Cursor},
-            {"modalResult", c.ModalResult},
-            {"default", c.Default},
-            {"cancel", c.Cancel},
-            {"min", c.Min},
-            {"max", c.Max},
-            {"position", c.Position}};
+    nlohmann::json json = {{"kind", ComponentKindName(c.Kind)},
+                           {"name", c.Name},
+                           {"parent", c.Parent},
+                           {"left", c.Bounds.Left},
+                           {"top", c.Bounds.Top},
+                           {"width", c.Bounds.Width},
+                           {"height", c.Bounds.Height},
+                           {"caption", c.Caption},
+                           {"text", c.Text},
+                           {"enabled", c.Enabled},
+                           {"visible", c.Visible},
+                           {"items", c.Items},
+                           {"itemIndex", c.ItemIndex},
+                           {"style", c.Style == TComboBoxStyle::DropDown ? "dropDown" : "dropDownList"},
+                           {"nodes", std::move(nodes)},
+                           {"checked", c.Checked},
+                           {"passwordChar", c.PasswordChar ? std::string(1, c.PasswordChar) : std::string()},
+                           {"tabOrder", c.TabOrder},
+                           {"tag", c.Tag},
+                           {"font", FontToJson(c.Font)},
+                           {"color", ColorToJson(c.Color)},
+                           {"barColor", ColorToJson(c.BarColor)},
+                           {"barBackColor", ColorToJson(c.BarBackColor)},
+                           {"cursor", c.Cursor},
+                           {"modalResult", c.ModalResult},
+                           {"default", c.Default},
+                           {"cancel", c.Cancel},
+                           {"min", c.Min},
+                           {"max", c.Max},
+                           {"position", c.Position}};
+    if (c.PasswordChar) {
+        // A password never travels to the page: the page keeps what the user typed and learns only how long
+        // the text is, and whether it is still the one the page sent.
+        json.erase("text");
+        json["textLength"] = c.Text.size();
+        const auto typed = pageTexts.find(c.Name);
+        json["textFromPage"] = typed != pageTexts.end() && typed->second == c.Text;
+    }
+    return json;
 }
 
 // Presses the form's button marked by the flag, as the keyboard would.
@@ -115,10 +124,10 @@ nlohmann::json ColorToJson(TColor color) {
     return text;
 }
 
-nlohmann::json FormToJson(const TForm& form, int id) {
+nlohmann::json FormToJson(const TForm& form, int id, const TPageTexts& pageTexts) {
     nlohmann::json components = nlohmann::json::array();
     for (const auto& c : form.Components())
-        if (c->Kind != TComponentKind::Timer) components.push_back(ComponentToJson(*c));
+        if (c->Kind != TComponentKind::Timer) components.push_back(ComponentToJson(*c, pageTexts));
     return {{"id", id},
             {"name", form.Name},
             {"caption", form.Caption},
@@ -140,7 +149,7 @@ TWebFormHost::~TWebFormHost() = default;
 nlohmann::json TWebFormHost::FormsJson() const {
     nlohmann::json forms = nlohmann::json::array();
     for (const TOpenForm& open : FStack)
-        forms.push_back(FormToJson(*open.Form, open.Id));
+        forms.push_back(FormToJson(*open.Form, open.Id, open.PageTexts));
     return {{"forms", std::move(forms)}};
 }
 
@@ -183,7 +192,7 @@ void TWebFormHost::ShowModal(TForm& form) {
         return;
     }
     const int id = FNextId++;
-    FStack.push_back({id, &form, form.Version()});
+    FStack.push_back({id, &form, form.Version(), {}});
     Publish();
     struct TPop {
         TWebFormHost& Host;
@@ -223,7 +232,17 @@ std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const
         result = topMost && form.Click(name);
     } else if (action == "text") {
         if (!value.is_string()) throw EFormActionError("\"text\" takes a string value");
-        result = topMost && form.SetText(name, value.get<std::string>());
+        const std::string text = value.get<std::string>();
+        result = topMost && form.SetText(name, text);
+        // A handler may have shown a form meanwhile, moving the stack: the open form is looked up again.
+        const TComponent* edit = form.FindComponent(name);
+        const auto open =
+            std::find_if(FStack.begin(), FStack.end(), [id](const TOpenForm& o) { return o.Id == id; });
+        if (result && edit && edit->PasswordChar && open != FStack.end()) {
+            open->PageTexts[name] = text;
+            // The page waits to see its text acknowledged before it believes the host's text again.
+            form.Changed();
+        }
     } else if (action == "select") {
         if (!value.is_number_integer()) throw EFormActionError("\"select\" takes an integer value");
         const auto index = value.get<int64_t>();

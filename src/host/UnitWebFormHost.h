@@ -9,12 +9,16 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 KOVA_DECLARE_EXCEPTION(EFormActionError, Exception);
+
+// The texts the page typed into a form's password edits, by component name.
+using TPageTexts = std::map<std::string, std::string>;
 
 class TWebFormHost : public TFormHost {
 public:
@@ -49,6 +53,7 @@ private:
         int Id;
         TForm* Form;
         uint64_t PublishedVersion;
+        TPageTexts PageTexts;
     };
     // Runs work on the main thread and waits for it; false when the host stopped before the main thread
     // came to it (work then never runs).
@@ -63,7 +68,8 @@ private:
     std::atomic<bool> FStopping{false}; // read by workers waiting for a message box
 };
 
-// A form as the page draws it: its frame and its components without timers.
-nlohmann::json FormToJson(const TForm& form, int id);
+// A form as the page draws it: its frame and its components without timers. A password edit carries its
+// text's length instead of the text, and whether the text is still what the page typed (pageTexts).
+nlohmann::json FormToJson(const TForm& form, int id, const TPageTexts& pageTexts = {});
 // "#rrggbb", or null for the kind's default colour.
 nlohmann::json ColorToJson(TColor color);
