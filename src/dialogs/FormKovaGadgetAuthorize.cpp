@@ -9,6 +9,7 @@
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 #include <uuid/uuid.h>
@@ -54,6 +55,14 @@ const char* const SClose = "&Close";
 const char* const SAuthorize = "Authorize on eBay";
 const char* const SVerify = "Verify Now";
 const char* const SRetry = "Retry";
+// The lines under the design's texts that say why a step failed.
+const char* const SFailureCause = "Reason: %s";
+const char* const SNoSession =
+    "eBay gave no sign-in session, so the sign-in uses a secret id of the gadget's own. Reason: %s";
+const char* const SNoRuName =
+    "No RuName was given: with application keys of your own, start kova-gadget with --runame YOUR-RUNAME.";
+// A cause from an answer is cut to what the line's room shows.
+constexpr size_t CauseLimit = 120;
 
 constexpr int FormWidth = 480;
 constexpr int PageHeight = 279;
@@ -61,6 +70,19 @@ constexpr int BottomHeight = 41;
 
 std::mutex GRuNameLock;
 std::string GRuName = KovaGadgetRuName;
+bool GRuNameGiven = false;
+
+// Why a worker's call did not give what the wizard asked for: the transport's or eBay's text.
+std::string FailureCause(const TThreadBase& thread) {
+    std::string cause = thread.FErrorText;
+    if (cause.empty() && !thread.FCallSucceeded)
+        cause = TKovaWatchList::InternetStatusMessage(thread.FErrorCode);
+    if (cause.empty()) cause = GetParserResultMessage(TParserResultCode::prDataParseFailed);
+    for (char& c : cause)
+        if (c == '\r' || c == '\n') c = ' ';
+    if (cause.size() > CauseLimit) cause = cause.substr(0, CauseLimit - 3) + "...";
+    return cause;
+}
 
 // A value as a query carries it; letters, digits and "-._~" (all of a GUID) stay as they are.
 std::string QueryValue(const std::string& value) {
@@ -103,9 +125,15 @@ std::string RuName() {
     return GRuName;
 }
 
+bool RuNameGiven() {
+    std::lock_guard lock(GRuNameLock);
+    return GRuNameGiven;
+}
+
 void SetRuName(const std::string& ruName) {
     std::lock_guard lock(GRuNameLock);
-    GRuName = Trim(ruName).empty() ? std::string(KovaGadgetRuName) : Trim(ruName);
+    GRuNameGiven = !Trim(ruName).empty();
+    GRuName = GRuNameGiven ? Trim(ruName) : std::string(KovaGadgetRuName);
 }
 
 TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
@@ -137,6 +165,7 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
                     SSecondStepHint)),
       pnlSecondStepInner(
           Add(TComponentKind::Panel, "pnlSecondStepInner", "pnlSecondStep", {16, 152, 448, 100})),
+      lblSessionCause(Add(TComponentKind::Label, "lblSessionCause", "pnlSecondStep", {16, 152, 448, 100})),
       pnlFinished(Add(TComponentKind::Panel, "pnlFinished", "", {0, 0, FormWidth, PageHeight})),
       lblFinishedTitle(
           Title(Add(TComponentKind::Label, "lblFinishedTitle", "pnlFinished", {16, 12, 0, 0}), SEndedTitle)),
@@ -145,6 +174,7 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
       lblErrorHint(Note(Add(TComponentKind::Label, "lblErrorHint", "pnlFinished", {16, 124, 0, 0}))),
       lblErrorHintText(Captioned(
           Add(TComponentKind::Label, "lblErrorHintText", "pnlFinished", {64, 124, 400, 92}), SErrorHintText)),
+      lblFailureCause(Add(TComponentKind::Label, "lblFailureCause", "pnlFinished", {16, 220, 448, 56})),
       pnlBottom(Add(TComponentKind::Panel, "pnlBottom", "", {0, PageHeight, FormWidth, BottomHeight})),
       btnCancel(Captioned(Add(TComponentKind::Button, "btnCancel", "pnlBottom", {397, 8, 75, 25}), SCancel)),
       btnAuthorize(
@@ -159,6 +189,8 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
     pnlFinished.Visible = false;
     lblErrorHint.Visible = false;
     lblErrorHintText.Visible = false;
+    lblSessionCause.Visible = false;
+    lblFailureCause.Visible = false;
     btnVerify.Visible = false;
     btnRetry.Visible = false;
     btnCancel.ModalResult = mrCancel;
@@ -193,10 +225,23 @@ void TfrmKovaGadgetAuthorize::CreateProgressBar() {
     bar.Max = 100;
     bar.Position = 0;
     FProgressBar = &bar;
+    FProgressWidth = bar.Bounds.Width;
+}
+
+void TfrmKovaGadgetAuthorize::FitProgressBar() {
+    // The designed width reaches under "Authorize on eBay", which stays in view, disabled, while the session
+    // id is asked for: the bar then ends one margin before the first button it would cover.
+    TComponent& bar = *FProgressBar;
+    const int margin = bar.Bounds.Left;
+    int right = margin + FProgressWidth;
+    for (const TComponent* button : {&btnAuthorize, &btnVerify, &btnRetry, &btnCancel})
+        if (button->Visible && button->Bounds.Left < right) right = button->Bounds.Left - margin;
+    bar.Bounds.Width = std::max(0, right - margin);
 }
 
 void TfrmKovaGadgetAuthorize::StartProgress() {
     if (tmrProgress.Enabled) return;
+    FitProgressBar();
     FProgressBar->Position = 0;
     FProgressStep = 10;
     tmrProgress.Enabled = true;
@@ -268,11 +313,19 @@ void TfrmKovaGadgetAuthorize::OnThreadFinishSession(TThreadGetSessionID& thread)
     if (thread.FCallSucceeded && thread.FParseSucceeded && !thread.FSessionID.empty()) {
         FSecretID = thread.FSessionID;
         FSessionFlow = true;
+        FSessionRefused = false;
+        FSessionCause.clear();
     } else {
         Log("GetSessionID not successful; signing in with a secret id of our own", lmkWarning);
         FSecretID = NewSecretID();
         FSessionFlow = false;
+        FSessionRefused = true;
+        // A redirect name that eBay does not know for these keys ends here first; the user must hear of it.
+        FSessionCause = Format(SNoSession, {FailureCause(thread)});
+        if (!RuNameGiven()) FSessionCause += std::string("\n") + SNoRuName;
     }
+    lblSessionCause.Caption = FSessionCause;
+    lblSessionCause.Visible = !FSessionCause.empty();
     OpenSignIn();
 }
 
@@ -331,6 +384,8 @@ void TfrmKovaGadgetAuthorize::OnThreadFinishSearch(TThreadFetchToken& thread) {
         else if (code >= 2 && code <= 10)
             Log("Unknown Parsing Error", lmkError);
     }
+    FFailureCause = success ? std::string() : Format(SFailureCause, {FailureCause(thread)});
+    if (!success && FSessionRefused && !RuNameGiven()) FFailureCause += std::string("\n") + SNoRuName;
     if (success) {
         if (FLogInInfo) FLogInInfo->Token = thread.FToken;
     } else if (FOnError) {
@@ -352,6 +407,7 @@ void TfrmKovaGadgetAuthorize::ShowPanelFinished(bool success) {
         lblFinishedResult.Caption = SSucceededResult;
         lblFinishedTitle.Caption = SSucceededTitle;
         btnRetry.Visible = false;
+        lblFailureCause.Visible = false;
         btnCancel.Caption = SClose;
         btnCancel.ModalResult = mrOk;
         ActiveControl = btnCancel.Name;
@@ -360,6 +416,8 @@ void TfrmKovaGadgetAuthorize::ShowPanelFinished(bool success) {
         lblErrorHint.Visible = true;
         lblErrorHintText.Visible = true;
         lblFinishedTitle.Caption = SFailedTitle;
+        lblFailureCause.Caption = FFailureCause;
+        lblFailureCause.Visible = !FFailureCause.empty();
         btnRetry.Visible = true;
         ActiveControl = btnRetry.Name;
     }

@@ -20,6 +20,8 @@ constexpr const char* KovaGadgetRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
 std::string RuName();
 // An empty name restores KovaGadgetRuName.
 void SetRuName(const std::string& ruName);
+// Whether SetRuName named a redirect name of the user's own.
+bool RuNameGiven();
 
 class TfrmKovaGadgetAuthorize : public TForm {
 public:
@@ -70,11 +72,15 @@ public:
     TComponent& lblSecondStepText;
     TComponent& lblSecondStepHint;
     TComponent& pnlSecondStepInner;
+    // Under the second step's texts: why eBay gave no sign-in session, and how to name a RuName.
+    TComponent& lblSessionCause;
     TComponent& pnlFinished;
     TComponent& lblFinishedTitle;
     TComponent& lblFinishedResult;
     TComponent& lblErrorHint;
     TComponent& lblErrorHintText;
+    // Under the failure's texts: why the token could not be fetched.
+    TComponent& lblFailureCause;
     TComponent& pnlBottom;
     TComponent& btnCancel;
     TComponent& btnAuthorize;
@@ -91,12 +97,18 @@ private:
     };
 
     void CreateProgressBar();
+    // Sizes the bar to the room beside the buttons in view.
+    void FitProgressBar();
     void OnThreadFinishSession(TThreadGetSessionID& thread);
     // Opens the sign-in page with FSecretID and moves to the second step.
     void OpenSignIn();
 
     std::shared_ptr<TLink> FLink;
     int FProgressStep = 10;
+    int FProgressWidth = 0; // the designed width
+    bool FSessionRefused = false;
+    std::string FSessionCause;
+    std::string FFailureCause;
     bool FAskingSession = false;
     bool FFetching = false;
 };

@@ -394,6 +394,8 @@ void TThreadFetchToken::Execute() {
     if (FCallSucceeded) {
         FParseSucceeded = FParser->ParseToken(response, FToken);
         FParserResult = FParser->GetResultCode();
+        // eBay's own text says why it gave no token; the wizard shows it.
+        if (!FParseSucceeded) FErrorText = FParser->ResultMessage();
     } else {
         FErrorCode = status;
         FErrorText = FAPICall->FailureMessage();
@@ -459,6 +461,7 @@ void TThreadGetSessionID::Execute() {
     if (FCallSucceeded) {
         FParseSucceeded = FParser->ParseSessionID(response, FSessionID);
         FParserResult = FParser->GetResultCode();
+        if (!FParseSucceeded) FErrorText = FParser->ResultMessage();
     } else {
         FErrorCode = status;
         FErrorText = FAPICall->FailureMessage();

@@ -10,6 +10,7 @@
 #include "support/SandboxProcess.h"
 #include "support/ScriptedFormHost.h"
 #include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -243,6 +244,90 @@ TEST_F(WizardTest, SignInLinkTemplatesRedirectNamesAndTheSwingingBar) {
     EXPECT_EQ(positions, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 90, 80, 70}));
     form.StopProgress();
     EXPECT_FALSE(form.tmrProgress.Enabled || form.FProgressBar->Visible);
+}
+
+} // namespace
+
+namespace {
+
+// Each way a sign-in fails: the design's texts stay, and one line under them says why.
+TEST_F(WizardTest, AFailedSignInNamesItsCauseUnderTheDesignsTexts) {
+    const std::string refusedSession =
+        "<?xml version=\"1.0\"?><GetSessionIDResponse><Ack>Failure</Ack><Errors><ShortMessage>Invalid RuName."
+        "</ShortMessage><ErrorCode>37</ErrorCode><SeverityCode>Error</SeverityCode></Errors>"
+        "</GetSessionIDResponse>";
+    const std::string notSignedIn =
+        "Reason: Error on API call (The end user has not completed Auth & Auth sign in flow.).";
+    const std::string noRuName = "No RuName was given: with application keys of your own, start kova-gadget "
+                                 "with --runame YOUR-RUNAME.";
+    struct TCase {
+        const char* What;
+        std::function<void()> Arrange;  // before "Authorize on eBay"
+        std::function<void()> OnVerify; // before "Verify Now"
+        std::string SessionLine;        // the second step's line; empty when it stays hidden
+        std::string FailureLine;
+    };
+    const TCase cases[] = {
+        {"verified before the sign-in", [] {}, [] {}, "", notSignedIn},
+        {"no connection", [] {},
+         [] {
+             Sandbox->Fault({{"call", "FetchToken"}, {"kind", "drop"}});
+         },
+         "", "Reason: Internet error! Message: \"The connection to the server was lost\"."},
+        {"a certificate nobody trusts", [] {},
+         [] {
+             Sandbox->Fault({{"kind", "badcert"}});
+         },
+         "", std::string("Reason: ") + CertificateFailureMessage},
+        {"eBay's error page", [] {},
+         [] {
+             Sandbox->Fault({{"call", "FetchToken"}, {"kind", "status"}, {"status", 503}});
+         },
+         "", "Reason: " + TKovaWatchList::InternetStatusMessage(iyServiceUnavailable)},
+        {"a session refused without a RuName",
+         [&] {
+             Sandbox->Fault({{"call", "GetSessionID"}, {"kind", "xml"}, {"body", refusedSession}});
+         },
+         [] {},
+         "eBay gave no sign-in session, so the sign-in uses a secret id of the gadget's own. Reason: Error "
+         "on "
+         "API call (Invalid RuName.).\n" +
+             noRuName,
+         notSignedIn + "\n" + noRuName},
+        {"a RuName eBay does not know", [] { SetRuName("Not-Registered"); }, [] {},
+         "eBay gave no sign-in session, so the sign-in uses a secret id of the gadget's own. Reason: Error "
+         "on "
+         "API call (Input data is invalid.).",
+         notSignedIn},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Sandbox->Reset();
+        c.Arrange();
+        Host.Then([&](TForm& f) {
+            auto& form = Wizard(f);
+            StartSignIn(form);
+            EXPECT_EQ(form.lblSessionCause.Visible, !c.SessionLine.empty());
+            if (!c.SessionLine.empty()) {
+                EXPECT_EQ(form.lblSessionCause.Caption, c.SessionLine);
+            }
+            c.OnVerify();
+            Verify(form, "btnVerify");
+            EXPECT_EQ(form.lblFinishedTitle.Caption, "Authorization not completed.");
+            EXPECT_EQ(form.lblFinishedResult.Caption, FailedResult);
+            EXPECT_TRUE(form.lblErrorHintText.Visible && form.lblFailureCause.Visible);
+            EXPECT_EQ(form.lblFailureCause.Caption, c.FailureLine);
+            // A later success leaves no cause behind.
+            Sandbox->SignIn("demo", form.FSecretID);
+            Verify(form, "btnRetry");
+            EXPECT_EQ(form.lblFinishedTitle.Caption, "Process succeeded.");
+            EXPECT_FALSE(form.lblFailureCause.Visible);
+            EXPECT_TRUE(form.Click("btnCancel"));
+        });
+        EXPECT_TRUE(Authorise());
+        Info.Token.clear();
+        SetRuName("");
+    }
 }
 
 } // namespace
