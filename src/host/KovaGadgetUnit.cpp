@@ -23,11 +23,7 @@ constexpr int WorkerWaitMs = 60000;
 const char* const SLogInDataUnreadable =
     "<B>The saved login data could not be read and will be asked for again.</B>";
 
-TIniFileManager& RequireSettings(const char* location) {
-    TIniFileManager* settings = IniFileManager();
-    if (!settings) throw Exception(std::string(location) + ": the settings are not loaded; call Init first");
-    return *settings;
-}
+const char* const SNotStarted = "The gadget could not start: %s";
 
 // Clears the flag when LoadWatchlist ends, however it ends.
 struct TFlagScope {
@@ -54,12 +50,21 @@ TKovaGadget::~TKovaGadget() {
 }
 
 TKovaWatchList& TKovaGadget::RequireWatchList(const char* location) const {
+    if (!FInitFailure.empty()) throw Exception(FInitFailure);
     if (!FWatchList)
         throw Exception(std::string(location) + ": the control is not initialised; call Init first");
     return *FWatchList;
 }
 
+TIniFileManager& TKovaGadget::RequireSettings(const char* location) const {
+    if (!FInitFailure.empty()) throw Exception(FInitFailure);
+    TIniFileManager* settings = IniFileManager();
+    if (!settings) throw Exception(std::string(location) + ": the settings are not loaded; call Init first");
+    return *settings;
+}
+
 void TKovaGadget::Init(const std::string& iGadgetPath) {
+    FInitFailure.clear();
     try {
         FHomeDirectory = iGadgetPath;
         if (FHomeDirectory.empty() || FHomeDirectory.back() != '/') FHomeDirectory += '/';
@@ -70,7 +75,12 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
         }
         LogFmt("HomeDirectory: %s", {FHomeDirectory}, lmkInfo);
         FLogInInfo = std::make_unique<TEbayLogInInfo>();
-        LoadGadgetDat(FHomeDirectory, "");
+        try {
+            LoadGadgetDat(FHomeDirectory, "");
+        } catch (const std::exception& e) {
+            FInitFailure = GadgetDatFailureText(GadgetDatPath(FHomeDirectory, ""), e);
+            throw;
+        }
         InitIniFileManager("KovaGadget.ini", FHomeDirectory);
         FWatchList = std::make_unique<TKovaWatchList>();
         FWatchList->SetOnTokenRejected([this, self = FSelf](const std::string& token) {
@@ -90,6 +100,8 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
             Log("Error setting directory for SSL-DLL.", lmkError);
     } catch (const std::exception& e) {
         LogException(e, "TKovaGadget.Init");
+        // Init reports success to the page whatever happened: the calls after it say why they cannot work.
+        if (FInitFailure.empty()) FInitFailure = Format(SNotStarted, {e.what()});
     }
 }
 
@@ -126,8 +138,9 @@ void TKovaGadget::LoadWatchlist() {
         // A damaged file must not block every load: say so, and ask for the data again.
         const bool haveLogInData = FLogInInfo->CheckLogInData([this](const std::string& readError) {
             Log("Error reading the saved login data: " + readError, lmkError);
-            ShowMessage(SLogInDataUnreadable, "TKovaGadget.LoadWatchlist");
+            ShowLogInDataNotice();
         });
+        ShowLogInDataNotice();
         if (!haveLogInData) return;
         if (!Authorise()) return;
         try {
@@ -163,20 +176,25 @@ void TKovaGadget::ForgetRejectedToken() {
     }
 }
 
-void TKovaGadget::ShowMessage(const std::string& text, const char* location) {
+void TKovaGadget::ShowLogInDataNotice() {
+    // The message stands over every page while the damaged file does: new login data replace it.
     try {
-        if (FWatchList) FWatchList->WriteResultFile(text);
+        if (FWatchList && FLogInInfo)
+            FWatchList->SetNotice(FLogInInfo->LogInDataUnreadable() ? SLogInDataUnreadable : "");
     } catch (const std::exception& e) {
-        LogException(e, location);
+        LogException(e, "TKovaGadget.LoadWatchlist");
     }
 }
 
 void TKovaGadget::ShowOptions() {
     TKovaWatchList& watchList = RequireWatchList("TKovaGadget.ShowOptions");
     ForgetRejectedToken();
-    if (!TfrmKovaGadgetOptions::ExecuteOptions(TfrmKovaGadgetOptions::WatchlistPage, FUpdatesAvailable,
-                                               FLogInInfo.get()))
-        return;
+    const bool ok = TfrmKovaGadgetOptions::ExecuteOptions(TfrmKovaGadgetOptions::WatchlistPage,
+                                                          FUpdatesAvailable, FLogInInfo.get());
+    // Saved or deleted login data end the damaged file's message, even when the dialog was cancelled after
+    // "Delete saved data now".
+    ShowLogInDataNotice();
+    if (!ok) return;
     watchList.SetUserName(FLogInInfo->UserName);
     watchList.WriteResultFile("");
 }
@@ -200,6 +218,7 @@ void TKovaGadget::Terminate() {
         FLogInInfo.reset();
         FreeIniFileManager();
         FreeGadgetDat();
+        FInitFailure.clear();
         StopLogging(true);
         TDLLHelperClass::SetSSLDllDirectory(SSLLibraryFileName, FHomeDirectory, true);
         // The grace time lets the logging thread and the finished worker end; the main queue keeps running
@@ -213,6 +232,7 @@ void TKovaGadget::Terminate() {
 }
 
 std::string TKovaGadget::LinkDownloadPage() const {
+    if (!FInitFailure.empty()) throw Exception(FInitFailure);
     const TKovaGadgetDat* dat = GadgetDat();
     if (!dat) throw Exception("TKovaGadget.LinkDownloadPage: the application data are not loaded");
     return dat->Common().LINKDOWNLOADPAGE;

@@ -14,6 +14,7 @@
 #include <vector>
 
 class TEbayLogInInfo;
+class TIniFileManager;
 class TKovaWatchList;
 
 KOVA_DECLARE_EXCEPTION(EKovaDispatchError, Exception);
@@ -62,12 +63,13 @@ public:
 
 private:
     TKovaWatchList& RequireWatchList(const char* location) const;
+    TIniFileManager& RequireSettings(const char* location) const;
     // Makes sure a token exists: runs the authorisation wizard when there is none, keeping its error text.
     bool Authorise();
     // Clears a token that eBay refused, in memory and in the saved login data (main thread).
     void ForgetRejectedToken();
-    // Writes a message block into the result file; a failure is logged under location.
-    void ShowMessage(const std::string& text, const char* location);
+    // Shows the unreadable login data file's message above the list while that file stays.
+    void ShowLogInDataNotice();
 
     std::unique_ptr<TEbayLogInInfo> FLogInInfo;
     std::string FHomeDirectory;
@@ -75,6 +77,8 @@ private:
     std::unique_ptr<TKovaWatchList> FWatchList;
     bool FUndocked = false;
     std::string FAuthErrorText;
+    // Why the last Init could not set the control up; every call that needs what it makes says so.
+    std::string FInitFailure;
     std::atomic<bool> FLoading{false};
     // The token the last load found refused; set on the load's worker thread.
     std::mutex FRejectedLock;

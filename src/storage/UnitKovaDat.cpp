@@ -2,6 +2,7 @@
 
 #include "platform/UnitPlatformFiles.h"
 #include "storage/UnitEncryptStream.h"
+#include "storage/UnitLockBox.h"
 #include "support/UnitExceptions.h"
 #include "support/UnitFileUtils.h"
 #include "support/UnitLogging.h"
@@ -13,6 +14,13 @@
 namespace {
 
 const char* const SFileNotFound = "File \"%s\" could not be found";
+const char* const SDataFileUnreadable =
+    "The application data file \"%s\" could not be read: %s. Pack it again with kova-dat into the gadget "
+    "directory, as the README section \"The application data file\" says, and reload the page.";
+const char* const SNoFile = "there is no such file";
+const char* const SWrongKey = "it is damaged or was packed with another key";
+const char* const SDamaged = "it is damaged (%s)";
+const char* const SNotOpened = "it cannot be opened (%s)";
 
 // Worker threads read the pointer while preparing their calls; the main thread sets it only while none
 // runs, and publishing it atomically keeps even a misplaced read from seeing half an object.
@@ -152,6 +160,23 @@ void LoadGadgetDat(const std::string& directory, const std::string& fileName, st
     dat->LoadFromFile(path, passPhrase);
     GGadgetDatOwner = std::move(dat);
     GGadgetDat.store(GGadgetDatOwner.get(), std::memory_order_release);
+}
+
+std::string GadgetDatPath(const std::string& directory, const std::string& fileName) {
+    return DataFilePath(directory, fileName);
+}
+
+std::string GadgetDatFailureText(const std::string& path, const std::exception& error) {
+    std::string reason;
+    if (!FileExists(path))
+        reason = SNoFile;
+    else if (dynamic_cast<const EKryptHashError*>(&error))
+        reason = SWrongKey;
+    else if (dynamic_cast<const EFOpenError*>(&error))
+        reason = Format(SNotOpened, {error.what()});
+    else
+        reason = Format(SDamaged, {error.what()});
+    return Format(SDataFileUnreadable, {path, reason});
 }
 
 const TKovaGadgetDat* GadgetDat() {

@@ -5,6 +5,7 @@
 #include "items/UnitParserBaseXML.h"
 #include "storage/UnitKovaDatFile.h"
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -84,6 +85,11 @@ private:
 // Main thread only, while no worker reads the object.
 void LoadGadgetDat(const std::string& directory, const std::string& fileName,
                    std::string_view passPhrase = KovaDatPassPhrase);
+// The path LoadGadgetDat reads for these arguments.
+std::string GadgetDatPath(const std::string& directory, const std::string& fileName);
+// What the user reads when LoadGadgetDat failed with error for the file at path: the file, why it could
+// not be read, and what to do about it.
+std::string GadgetDatFailureText(const std::string& path, const std::exception& error);
 // The process-wide object, or null before loading, after a failed load and after FreeGadgetDat.
 const TKovaGadgetDat* GadgetDat();
 void FreeGadgetDat();

@@ -1,5 +1,6 @@
 #include "storage/UnitKovaeBayLogin.h"
 
+#include "platform/UnitPlatformFiles.h"
 #include "storage/UnitKovaIniFile.h"
 #include "support/UnitUtils.h"
 
@@ -112,17 +113,32 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string& 
     return CheckLogInData(&onReadError);
 }
 
+bool TEbayLogInInfo::LogInDataUnreadable() const {
+    if (!FUnreadable) return false;
+    TIniFileManager* manager = IniFileManager();
+    std::string bytes;
+    return manager && TryReadFileBytes(manager->EbayLoginData().LogInDataPath(), bytes) &&
+           bytes == FUnreadableBytes;
+}
+
 bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)>* onReadError) {
     TIniFileSectionEbayLoginData& section = LoginSection("TEbayLogInInfo.CheckLogInData");
     std::string storedUserName, storedPassword, storedToken;
-    try {
-        section.LoadLogInData(storedUserName, storedPassword, storedToken);
-    } catch (const std::exception& e) {
-        if (!onReadError) throw;
-        if (*onReadError) (*onReadError)(e.what());
-        storedUserName.clear();
-        storedPassword.clear();
-        storedToken.clear();
+    // The file that could not be read stays unread until something replaces it: every load would only log
+    // the same error again.
+    if (!onReadError || !LogInDataUnreadable()) {
+        FUnreadable = false;
+        FUnreadableBytes.clear();
+        try {
+            section.LoadLogInData(storedUserName, storedPassword, storedToken);
+        } catch (const std::exception& e) {
+            if (!onReadError) throw;
+            FUnreadable = TryReadFileBytes(section.LogInDataPath(), FUnreadableBytes);
+            if (*onReadError) (*onReadError)(e.what());
+            storedUserName.clear();
+            storedPassword.clear();
+            storedToken.clear();
+        }
     }
     if (BothGiven(storedUserName, storedPassword)) {
         UserName = storedUserName;
@@ -147,6 +163,8 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)
 
 void SaveTokenIfStored(const TEbayLogInInfo& logInInfo) {
     TIniFileSectionEbayLoginData& section = LoginSection("SaveTokenIfStored");
+    // An unreadable file holds no login data to keep the token with; only new login data replace it.
+    if (logInInfo.LogInDataUnreadable()) return;
     std::string userName, password, token;
     section.LoadLogInData(userName, password, token);
     if (BothGiven(userName, password))

@@ -62,8 +62,12 @@ public:
     // before clears the token, which belongs to the old one.
     bool CheckLogInData();
     // The same, except that a file that cannot be read counts as none: onReadError hears its error message
-    // before the prompt is shown, and the prompt's choice replaces or deletes the file.
+    // before the prompt is shown, and the prompt's choice replaces or deletes the file. A file that could not
+    // be read is not read again while it stays as it was, and onReadError hears of it only once.
     bool CheckLogInData(const std::function<void(const std::string& message)>& onReadError);
+    // Whether the login data file still holds what CheckLogInData could not read; false once it was
+    // replaced or deleted.
+    bool LogInDataUnreadable() const;
 
     std::string Token;
     std::string UserName;
@@ -71,10 +75,15 @@ public:
 
 private:
     bool CheckLogInData(const std::function<void(const std::string&)>* onReadError);
+
+    // The bytes of the login data file that could not be read; empty when there are none.
+    std::string FUnreadableBytes;
+    bool FUnreadable = false;
 };
 
 // When the file holds a user name and a password beyond blanks, rewrites it with the login info's values,
-// so that the token is kept; otherwise the token stays in memory only.
+// so that the token is kept; otherwise, and while the file is one the login info found unreadable, the
+// token stays in memory only.
 void SaveTokenIfStored(const TEbayLogInInfo& logInInfo);
 
 // Asks the user for login data: user name in and out, password out, save choice in and out (0 discard when

@@ -278,6 +278,18 @@ void TKovaWatchList::WriteResultFile(const std::string& message) {
     WriteResultFileLocked(message);
 }
 
+void TKovaWatchList::SetNotice(const std::string& notice) {
+    std::lock_guard lock(FLock);
+    if (FNotice == notice) return;
+    FNotice = notice;
+    WriteResultFileLocked(FLoadMessage);
+}
+
+std::string TKovaWatchList::Notice() const {
+    std::lock_guard lock(FLock);
+    return FNotice;
+}
+
 void TKovaWatchList::WriteResultFileLocked(const std::string& message) {
     std::vector<std::string> lines;
     RenderResults(lines, message);
@@ -290,7 +302,8 @@ void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::s
     // The messages are the system's own markup, built from escaped values.
     if (FItems->Count() == 0)
         lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", NoAuctionsMessage}}));
-    if (!message.empty()) lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", message}}));
+    for (const std::string* text : {static_cast<const std::string*>(&FNotice), &message})
+        if (!text->empty()) lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", *text}}));
     int itemLines = 0;
     const bool markHighBidder = MarkHighBidderSetting();
     const int end = std::min(FPageIndex * PageSize + PageSize, FItems->Count());

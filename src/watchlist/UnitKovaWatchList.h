@@ -58,6 +58,10 @@ public:
     // is empty) into the result file. Raises when the file cannot be written; the previous file then stays
     // whole.
     void WriteResultFile(const std::string& message);
+    // A message that stands above every page written from now on until it is set empty; a change rewrites
+    // the result file at once (raising when it cannot be written).
+    void SetNotice(const std::string& notice);
+    std::string Notice() const;
     // Writes "details.html" from "detailsTemp.html" for the item; false when it is not in the list. Raises
     // when the template cannot be read or the file cannot be written.
     bool BuildDetailsFile(const std::string& articleNumber);
@@ -92,6 +96,7 @@ private:
     std::string FUserName;
     // The failure of the last load, shown above the list it kept until a load succeeds.
     std::string FLoadMessage;
+    std::string FNotice;
     std::shared_ptr<std::atomic<bool>> FCancel;
     std::atomic<bool> FBusy{false};
     TTokenRejectedEvent FOnTokenRejected;

@@ -8,6 +8,7 @@
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "platform/UnitPlatformMonotonic.h"
+#include "storage/UnitKovaDatFile.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/RecordingOpener.h"
@@ -502,6 +503,39 @@ TEST_F(GadgetTest, AnUnreadableLoginDataFileSaysSoAsksAgainAndIsReplaced) {
     EXPECT_EQ(stored.UserName + "|" + stored.Password, "seven|secret");
 }
 
+TEST_F(GadgetTest, TheDamagedLoginDataMessageStandsUntilNewLoginDataAreSaved) {
+    const std::string message = "The saved login data could not be read and will be asked for again.";
+    Start("seven");
+    Load(); // the login data are in memory now
+    const std::string whole = ReadTextFile(Dir.File("ebtmp.dat"));
+    const std::string damaged = whole.substr(0, whole.size() / 2);
+    Dir.Dir().Write("ebtmp.dat", damaged);
+    for (int load = 0; load < 2; ++load) {
+        Load();
+        EXPECT_NE(Result().find(message), std::string::npos) << "load " << load << ": " << Result();
+        EXPECT_EQ(ShownPage(Result()).PageNumber, "1/2") << "the data in memory still load the list";
+    }
+    Gadget.NextPage();
+    EXPECT_NE(Result().find(message), std::string::npos) << "paging keeps it";
+    EXPECT_EQ(ReadTextFile(Dir.File("ebtmp.dat")), damaged) << "nothing but new login data replaces it";
+
+    TScriptedFormHost host;
+    host.Then([](TForm& form) {
+        EXPECT_TRUE(form.SelectItem("cmbxEbayLoginDataAction", 1));
+        EXPECT_TRUE(form.SetText("edteBayUsername", "seven"));
+        EXPECT_TRUE(form.SetText("edtEbayPassword", "secret2"));
+        EXPECT_TRUE(form.Click("btnOk"));
+    });
+    Gadget.ShowOptions();
+    EXPECT_EQ(Result().find(message), std::string::npos) << Result();
+    TEbayLogInInfo stored;
+    ASSERT_TRUE(stored.CheckLogInData()) << "saving replaced the damaged file";
+    EXPECT_EQ(stored.UserName + "|" + stored.Password, "seven|secret2");
+    EXPECT_EQ(stored.Token, Gadget.LogInInfo()->Token) << "with the token of this session";
+    Load();
+    EXPECT_EQ(Result().find(message), std::string::npos);
+}
+
 TEST_F(GadgetTest, ShowOptionsRewritesTheResultAndAnotherUserNameRunsTheWizardAgain) {
     Start("seven");
     Load();
@@ -608,6 +642,57 @@ TEST(GadgetDispatchTest, CallsMembersByNameOrDispIdAndChecksTheirArguments) {
 
     EXPECT_TRUE(dispatch.Invoke("Terminate", K::Method, {}).Succeeded);
     EXPECT_FALSE(dispatch.Invoke("NextPage", K::Method, {}).Succeeded) << "nothing works after Terminate";
+}
+
+// Every way "KovaDat.dat" can be unreadable: Init still succeeds, and each call after it names the file, why
+// it could not be read and where to read what to do.
+TEST(GadgetInitTest, AnUnreadableApplicationDataFileIsNamedByEveryCallAfterInit) {
+    SetMainThread();
+    const std::string xml =
+        "<KovaDat><COMMON><LINKDOWNLOADPAGE>https://d.example</LINKDOWNLOADPAGE></COMMON></KovaDat>";
+    const std::string packed = PackKovaDat(xml);
+    struct TCase {
+        const char* What;
+        std::function<void(const TTempDir&)> Lay;
+        std::string Reason;
+    };
+    const TCase cases[] = {
+        {"missing", [](const TTempDir&) {}, "there is no such file"},
+        {"truncated",
+         [&](const TTempDir& dir) { dir.Write("KovaDat.dat", packed.substr(0, packed.size() / 2)); },
+         "it is damaged"},
+        {"another key",
+         [&](const TTempDir& dir) { dir.Write("KovaDat.dat", PackKovaDat(xml, "{another pass phrase}")); },
+         "it is damaged or was packed with another key"},
+        {"not XML inside", [&](const TTempDir& dir) { dir.Write("KovaDat.dat", PackKovaDat("no xml <")); },
+         "it is damaged ("},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TTempDir dir;
+        c.Lay(dir);
+        TKovaGadget gadget;
+        TKovaGadgetDispatch dispatch(gadget);
+        EXPECT_TRUE(dispatch.Invoke("Init", TDispKind::Method, {TKovaVariant{dir.Path()}}).Succeeded);
+        for (const char* member : {"RefreshAuctionsAtStart", "IsWorking", "LinkDownloadPage"}) {
+            const TKovaDispResult r = dispatch.Invoke(member, TDispKind::PropertyGet, {});
+            EXPECT_FALSE(r.Succeeded) << member;
+            EXPECT_EQ(r.ErrorMessage.rfind("The application data file \"" + dir.File("KovaDat.dat") +
+                                               "\" could not be read: " + c.Reason,
+                                           0),
+                      0u)
+                << r.ErrorMessage;
+            EXPECT_NE(r.ErrorMessage.find("README section \"The application data file\""), std::string::npos);
+        }
+        EXPECT_FALSE(dispatch.Invoke("LoadWatchlist", TDispKind::Method, {}).Succeeded);
+        EXPECT_TRUE(dispatch.Invoke("Terminate", TDispKind::Method, {}).Succeeded);
+        // A readable file on the next start lets every call work again.
+        dir.Write("KovaDat.dat", packed);
+        gadget.Init(dir.Path());
+        EXPECT_EQ(dispatch.Invoke("LinkDownloadPage", TDispKind::PropertyGet, {}).Value,
+                  TKovaVariant{std::string("https://d.example")});
+        gadget.Terminate();
+    }
 }
 
 TEST(GadgetInitTest, WithoutApplicationDataInitSucceedsAndLaterCallsFail) {

@@ -290,3 +290,39 @@ TEST_F(KovaeBayLogin, ATokenIsKeptOnlyForTheAccountItWasMadeFor) {
         EXPECT_EQ(info.Token, c.Token) << "typed \"" << c.Typed << "\"";
     }
 }
+
+TEST_F(KovaeBayLogin, AnUnreadableFileIsToldOnceAndStaysUnreadUntilItIsReplaced) {
+    Section().SaveLogInData("anna", "pw", "tok");
+    const std::string whole = ReadFileBytes(DatPath());
+    const std::string damaged = whole.substr(0, whole.size() - 5);
+    FDir.Write("ebtmp.dat", damaged);
+    TEbayLogInInfo info;
+    info.UserName = "anna";
+    info.Password = "pw";
+    info.Token = "fresh";
+    std::vector<std::string> reported;
+    const auto check = [&] {
+        return info.CheckLogInData([&](const std::string& message) { reported.push_back(message); });
+    };
+    for (int load = 0; load < 3; ++load) {
+        ASSERT_TRUE(check()) << "the data in memory serve";
+        EXPECT_TRUE(info.LogInDataUnreadable());
+        EXPECT_NO_THROW(SaveTokenIfStored(info)) << "the token stays in memory";
+    }
+    EXPECT_EQ(reported.size(), 1u) << "the same damaged file is read and told of once";
+    EXPECT_EQ(ReadFileBytes(DatPath()), damaged);
+    EXPECT_EQ(Values(info), "anna|pw|fresh");
+    EXPECT_TRUE(FHost.Shown.empty());
+
+    // Another damaged file is news; new login data end it.
+    FDir.Write("ebtmp.dat", damaged.substr(0, damaged.size() - 3));
+    ASSERT_TRUE(check());
+    EXPECT_EQ(reported.size(), 2u);
+    Section().SaveLogInData("bert", "pw2", "");
+    EXPECT_FALSE(info.LogInDataUnreadable());
+    ASSERT_TRUE(check());
+    EXPECT_EQ(Values(info), "bert|pw2|");
+    EXPECT_EQ(reported.size(), 2u);
+    std::remove(DatPath().c_str());
+    EXPECT_FALSE(info.LogInDataUnreadable());
+}
