@@ -4,7 +4,7 @@
 import {after, afterEach, test} from 'node:test';
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import {cleanUp, closeBrowser, listedItems, openGadget, sourceDir, startAll} from './support.mjs';
+import {cleanUp, closeBrowser, demoPassword, listedItems, openGadget, sourceDir, startAll} from './support.mjs';
 
 afterEach(cleanUp);
 after(closeBrowser);
@@ -12,9 +12,40 @@ after(closeBrowser);
 const form = (page, name) => page.locator(`.form-layer[data-form-name=${name}]`);
 const component = (page, formName, name) => form(page, formName).locator(`[data-name=${name}]`);
 
+// Records every event the host sends to the page, from a stream of its own in the page.
+async function recordStream(page, gadget) {
+    await page.evaluate((secret) => {
+        window.kovaStream = [];
+        const source = new EventSource(`/api/events?s=${secret}`);
+        for (const name of ['forms', 'openurl', 'message']) source.addEventListener(name, (event) => window.kovaStream.push(event.data));
+    }, gadget.secret);
+    return () => page.evaluate(() => window.kovaStream.join('\n'));
+}
+
+// Pairs of visible controls of the open form whose drawn boxes overlap, apart from a box and those it holds.
+function overlappingControls(page, formName) {
+    return page.evaluate((name) => {
+        const controls = [...document.querySelectorAll(`.form-layer[data-form-name=${name}] .form-client [data-name]`)].filter(
+            (element) => element.getClientRects().length > 0,
+        );
+        const found = [];
+        controls.forEach((a, i) =>
+            controls.slice(i + 1).forEach((b) => {
+                if (a.contains(b) || b.contains(a)) return;
+                const ra = a.getBoundingClientRect();
+                const rb = b.getBoundingClientRect();
+                if (ra.left < rb.right && rb.left < ra.right && ra.top < rb.bottom && rb.top < ra.bottom)
+                    found.push(`${a.dataset.name} and ${b.dataset.name}`);
+            }),
+        );
+        return found;
+    }, formName);
+}
+
 test('a new user signs in through the login data dialog, the wizard and the sign-in page, then sees the list', async () => {
     const {gadget} = await startAll({accounts: ['demo:6'], seedUser: null});
     const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    const streamed = await recordStream(page, gadget);
 
     const login = form(page, 'frmEbayLogInData');
     await login.waitFor();
@@ -26,9 +57,13 @@ test('a new user signs in through the login data dialog, the wizard and the sign
     await page.keyboard.type('demo');
     await page.keyboard.press('Tab');
     assert.equal(await page.evaluate(() => document.activeElement.dataset.name), 'edtEbayPassword');
-    await page.keyboard.type('my password');
+    await page.keyboard.type('my Pa55word');
     await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=edtEbayPassword]').kovaPending);
     assert.equal(await component(page, 'frmEbayLogInData', 'edtEbayPassword').getAttribute('type'), 'password');
+    // The host's redraws keep what was typed, and the stream never carried it.
+    assert.equal(await component(page, 'frmEbayLogInData', 'edtEbayPassword').inputValue(), 'my Pa55word');
+    assert.match(await streamed(), /"textLength":11/);
+    assert.doesNotMatch(await streamed(), /Pa55/);
     await component(page, 'frmEbayLogInData', 'cmbxEbayLoginDataAction').selectOption('Save data (encrypted)');
     await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=btnOk]').disabled);
     if (process.env.KOVA_UPDATE_SCREENSHOTS) await page.screenshot({path: path.join(sourceDir, 'docs/gadget-login.png')});
@@ -54,6 +89,32 @@ test('a new user signs in through the login data dialog, the wizard and the sign
 
     await page.waitForFunction(() => document.getElementById('pageNumber')?.textContent.trim() === '1/2');
     assert.equal((await listedItems(page)).length, 5);
+    assert.doesNotMatch(await streamed(), /Pa55/);
+});
+
+test('a sign-in that fails says why under the wizard\'s own texts, and no control covers another', async () => {
+    const {sandbox, gadget} = await startAll({accounts: ['demo:6'], withToken: false});
+    const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    const wizard = form(page, 'frmKovaGadgetAuthorize');
+    await wizard.waitFor();
+    assert.deepEqual(await overlappingControls(page, 'frmKovaGadgetAuthorize'), []);
+
+    // eBay is slow to hand out the session: the bar runs beside the disabled button without covering it.
+    await sandbox.control('/sandbox/fault', {call: 'GetSessionID', kind: 'delay', ms: 1500});
+    const signInTab = context.waitForEvent('page');
+    await wizard.getByRole('button', {name: 'Authorize on eBay'}).click();
+    await component(page, 'frmKovaGadgetAuthorize', 'FProgressBar').waitFor();
+    assert.ok(await wizard.getByRole('button', {name: 'Authorize on eBay'}).isDisabled());
+    assert.deepEqual(await overlappingControls(page, 'frmKovaGadgetAuthorize'), []);
+    await (await signInTab).close();
+
+    await sandbox.control('/sandbox/fault', {call: 'FetchToken', kind: 'status', status: 503});
+    await wizard.getByRole('button', {name: 'Verify Now'}).click();
+    await wizard.getByText('Authorization not completed.').waitFor();
+    await wizard.getByText('The program was not properly authorized.', {exact: false}).waitFor();
+    const cause = component(page, 'frmKovaGadgetAuthorize', 'lblFailureCause');
+    assert.match(await cause.innerText(), /^Reason: Internet error! .*Service unavailable/i);
+    assert.deepEqual(await overlappingControls(page, 'frmKovaGadgetAuthorize'), []);
 });
 
 test('the options dialog changes the refresh interval and the high-bidder marks', async () => {
@@ -68,9 +129,20 @@ test('the options dialog changes the refresh interval and the high-bidder marks'
     await options.getByRole('button', {name: 'Close window'}).click();
     await options.waitFor({state: 'detached'});
 
+    const streamed = await recordStream(page, gadget);
     await page.getByRole('button', {name: 'Settings'}).click();
     await options.waitFor();
     assert.equal(await options.locator('.form-caption').innerText(), 'Settings Lumetra');
+    // The saved password shows as marks of its length; what the user types replaces it as a whole.
+    const password = component(page, 'frmKovaGadgetOptions', 'edtEbayPassword');
+    assert.equal((await password.inputValue()).length, demoPassword.length);
+    assert.ok(!(await password.inputValue()).includes(demoPassword));
+    await password.press('End');
+    await password.press('Backspace');
+    await password.pressSequentially('n3w');
+    await page.waitForFunction(() => !document.querySelector('[data-form-name=frmKovaGadgetOptions] [data-name=edtEbayPassword]').kovaPending);
+    assert.equal(await password.inputValue(), 'n3w');
+    assert.doesNotMatch(await streamed(), new RegExp(demoPassword));
     await component(page, 'frmKovaGadgetOptions', 'chckbxAutoRefresh').locator('input').check();
     const interval = component(page, 'frmKovaGadgetOptions', 'cmbxRefreshTime').locator('input');
     await page.waitForFunction(
