@@ -69,7 +69,9 @@ nlohmann::json ComponentToJson(const TComponent& c, const TPageTexts& pageTexts)
         // A password never travels to the page: the page keeps what the user typed and learns only how long
         // the text is, and whether it is still the one the page sent.
         json.erase("text");
-        json["textLength"] = c.Text.size();
+        json["textLength"] = std::count_if(c.Text.begin(), c.Text.end(), [](char byte) {
+            return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+        });
         const auto typed = pageTexts.find(c.Name);
         json["textFromPage"] = typed != pageTexts.end() && typed->second == c.Text;
     }

@@ -79,6 +79,9 @@ TEST(WebFormHostJson, WhatThePageTypesIntoAPasswordIsAcknowledgedButNeverPublish
         ASSERT_EQ(host.Apply(1, "text", "edtPassword", "Typed-Pa55word"), true);
         EXPECT_GT(published.size(), before);
         // A handler that replaces the text makes it the host's own again.
+        // The length counts characters, as the page's field does.
+        ASSERT_EQ(host.Apply(1, "text", "edtPassword", "P\xC3\xA4ss"), true);
+        EXPECT_EQ((*Component(last(), "edtPassword"))["textLength"], 4);
         ASSERT_EQ(host.Apply(1, "text", "edtPassword", "reset"), true);
         EXPECT_EQ((*Component(last(), "edtPassword"))["textFromPage"], false);
         EXPECT_EQ((*Component(last(), "edtPassword"))["textLength"], 7);
