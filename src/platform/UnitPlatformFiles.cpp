@@ -39,14 +39,20 @@ mode_t CurrentUmask() {
     return static_cast<mode_t>(mask);
 }
 
+// A new file gets rw-r--r-- less the user's umask (fchmod ignores the mask, so it is applied here). A regular
+// file of the user's own that stood at the name keeps what its owner gave it, less execute, set-id and
+// write for others; a link's target or another user's file says nothing about what this file may be.
+mode_t SharedFileMode(const std::string& path) {
+    struct stat old {};
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid())
+        return (old.st_mode & 0644) | 0600;
+    return 0644 & ~CurrentUmask();
+}
+
 } // namespace
 
 void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access) {
-    // A shared file is created as any program of the user would create it; the temporary file's own 0600
-    // would otherwise stand, as fchmod ignores the mask.
-    mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : 0666 & ~CurrentUmask();
-    struct stat old {};
-    if (access == TFileAccess::Shared && ::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+    const mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : SharedFileMode(path);
 
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
@@ -137,13 +143,41 @@ std::string ReadFileBytes(const std::string& path) {
     throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(err));
 }
 
-void AppendToFile(const std::string& path, std::string_view data) {
-    // Created like every other shared file: the user's umask decides who may read it.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+namespace {
+
+// Opens the file for appending, creating it when missing, never through a symbolic link at its name and
+// never anything but a regular file (a FIFO would block the writer). An owner-only file that is someone
+// else's is refused, and one of the user's own that others may read is closed to them first.
+int OpenForAppend(const std::string& path, TFileAccess access) {
+    const mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : 0644;
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
+    const auto refuse = [&](const std::string& reason) {
+        if (fd >= 0) ::close(fd);
+        throw EFOpenError("Cannot open file \"" + path + "\". " + reason);
+    };
     if (fd < 0) {
         const int err = errno;
-        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));
+        struct stat standing {};
+        if (::lstat(path.c_str(), &standing) == 0 && S_ISLNK(standing.st_mode))
+            refuse("It is a symbolic link, and it is not written through.");
+        if (err == ENXIO) refuse("It is not a regular file."); // a FIFO without a reader
+        refuse(std::strerror(err));
     }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) refuse(std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) refuse("It is not a regular file.");
+    if (access == TFileAccess::OwnerOnly) {
+        if (info.st_uid != ::geteuid()) refuse("It belongs to another user.");
+        if ((info.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0) refuse(std::strerror(errno));
+    }
+    return fd;
+}
+
+} // namespace
+
+void AppendToFile(const std::string& path, std::string_view data, TFileAccess access) {
+    const int fd = OpenForAppend(path, access);
     const char* p = data.data();
     size_t left = data.size();
     while (left > 0) {

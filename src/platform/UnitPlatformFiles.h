@@ -7,8 +7,8 @@
 #include <string_view>
 
 enum class TFileAccess {
-    Shared,   // a new file gets rw-rw-rw- less the user's umask; a replaced file keeps its permissions
-    OwnerOnly // rw------- always, for files that hold credentials
+    Shared,   // new: rw-r--r-- less the umask; the user's own file keeps its mode, capped at rw-r--r--
+    OwnerOnly // rw------- always, for files that hold credentials or name the user's account
 };
 
 // Replaces the file at path with data: writes a temporary file in the same folder, flushes it to disk and
@@ -21,9 +21,10 @@ void WriteFileAtomic(const std::string& path, std::string_view data,
 std::string ReadFileBytes(const std::string& path);
 bool TryReadFileBytes(const std::string& path, std::string& data);
 
-// Opens the file (creating it when missing), appends data at its end and closes it again. Raises
-// EFOpenError or EWriteError with the system's text.
-void AppendToFile(const std::string& path, std::string_view data);
+// Opens the file (creating it when missing), appends data at its end and closes it again. A symbolic link
+// or anything but a regular file at the name is refused, never written through. Raises EFOpenError or
+// EWriteError with the reason.
+void AppendToFile(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared);
 
 bool FileExists(const std::string& path); // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);

@@ -104,8 +104,9 @@ TLogging& TLogging::CreateProcessWide(TLoggingLevel level, const std::string& lo
     return *GLoggingOwner;
 }
 
+// The log names the user's items and account: owner-only, and never written through a link at its name.
 void TLogging::WriteLineToFile(const std::string& line) {
-    AppendToFile(FLogFilePath, line);
+    AppendToFile(FLogFilePath, line, TFileAccess::OwnerOnly);
 }
 
 void TLogging::TrimFile() {
@@ -114,26 +115,39 @@ void TLogging::TrimFile() {
     const std::string all = ReadFileBytes(FLogFilePath);
     const size_t keep = static_cast<size_t>(FTrimmedFileSizeKB) * 1024;
     // Replaced atomically: a crash while trimming loses nothing but the part that was to be cut.
-    WriteFileAtomic(FLogFilePath, all.size() > keep ? std::string_view(all).substr(all.size() - keep) : all);
+    WriteFileAtomic(FLogFilePath, all.size() > keep ? std::string_view(all).substr(all.size() - keep) : all,
+                    TFileAccess::OwnerOnly);
+}
+
+void TLogging::WriteToFile(const std::string& stamped, int kind) {
+    try {
+        try {
+            while (FMessageList->Count() > 0) {
+                WriteLineToFile(std::string(LogMessageKindLabel(FMessageList->Kind(0))) + ": " +
+                                FMessageList->Text(0) + "\r\n");
+                FMessageList->Delete(0);
+            }
+        } catch (...) {
+            // The entries not yet written stay in the list for the next attempt.
+        }
+        WriteLineToFile(std::string(LogMessageKindLabel(kind)) + ": " + stamped + "\r\n");
+        TrimFile();
+        FFileFailure.clear();
+    } catch (const std::exception& e) {
+        // Said once per cause: a log that is never written would otherwise fail without a word.
+        if (FFileFailure != e.what()) {
+            FFileFailure = e.what();
+            OutputDebugString("The log file is not written, its messages stay in memory: " + FFileFailure);
+        }
+        throw;
+    }
 }
 
 void TLogging::WriteMessage(const std::string& text, int kind) {
     if (FLevel == lgNone || !KindPasses(FLevel, kind)) return;
     const std::string stamped = TimeStamped(text);
     try {
-        if (FTargets & lgtrgtToFile) {
-            try {
-                while (FMessageList->Count() > 0) {
-                    WriteLineToFile(std::string(LogMessageKindLabel(FMessageList->Kind(0))) + ": " +
-                                    FMessageList->Text(0) + "\r\n");
-                    FMessageList->Delete(0);
-                }
-            } catch (...) {
-                // The entries not yet written stay in the list for the next attempt.
-            }
-            WriteLineToFile(std::string(LogMessageKindLabel(kind)) + ": " + stamped + "\r\n");
-            TrimFile();
-        }
+        if (FTargets & lgtrgtToFile) WriteToFile(stamped, kind);
         if (FTargets & lgtrgtToDebugOutput)
             OutputDebugString(std::string(LogMessageKindLabel(kind)) + ": " + text);
         if ((FTargets & lgtrgtToList) || !(FTargets & (lgtrgtToFile | lgtrgtToDebugOutput)))

@@ -54,6 +54,7 @@ protected:
 private:
     void WriteLineToFile(const std::string& line);
     void TrimFile();
+    void WriteToFile(const std::string& stamped, int kind);
 
     std::string FLogFilePath;
     TLoggingLevel FLevel;
@@ -61,6 +62,7 @@ private:
     std::unique_ptr<TLogMessageList> FMessageList;
     int FMaxFileSizeKB = 400;
     int FTrimmedFileSizeKB = 200;
+    std::string FFileFailure; // the last reason the file could not be written, told once on debugger output
 };
 
 // Messages kept in memory, each entry the kind digit followed by the time-stamped text. Bounded: beyond

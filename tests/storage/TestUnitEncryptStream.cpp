@@ -204,7 +204,7 @@ TEST(UnitEncryptStream, FileSavesAreAtomicAndOwnerOnly) {
     TStringsContainer({"a"}).SaveToFileEncrypted(dir.File("shared.dat"), TFileAccess::Shared);
     const mode_t mask = ::umask(022);
     ::umask(mask);
-    EXPECT_EQ(FilePermissions(dir.File("shared.dat")), static_cast<int>(0666 & ~mask)) << "the user's umask";
+    EXPECT_EQ(FilePermissions(dir.File("shared.dat")), static_cast<int>(0644 & ~mask)) << "the user's umask";
     EXPECT_THROW(loaded.LoadFromFileEncrypted(dir.File("missing.dat")), EFOpenError);
 }
 
