@@ -3,8 +3,8 @@
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "host/KovaGadgetHostOptions.h"
 #include "host/KovaGadgetServer.h"
+#include "host/KovaGadgetStartPage.h"
 #include "platform/UnitPlatformProcess.h"
-#include "support/UnitKovaOpenURL.h"
 
 #include <csignal>
 #include <iostream>
@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
         FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
         TKovaGadgetServer server({options.Port, options.GadgetDir, options.NoBrowser});
         std::cout << "KovaGadget: " << server.PageUrl() << std::endl;
-        if (!options.NoBrowser) OpenURL(server.PageUrl());
+        // The browser gets the start page: its own arguments would show the secret to every local user.
+        // The page goes with this scope, on a signal, a normal end or a failure of the server alike.
+        std::unique_ptr<TKovaGadgetStartPage> startPage;
+        if (!options.NoBrowser) startPage = OpenKovaGadgetStartPage(server.PageUrl(), std::cerr);
 
         std::thread signals([&server, &stopSignals] {
             int received = 0;
