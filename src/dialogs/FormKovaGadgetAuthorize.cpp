@@ -80,7 +80,13 @@ std::string FailureCause(const TThreadBase& thread) {
     if (cause.empty()) cause = GetParserResultMessage(TParserResultCode::prDataParseFailed);
     for (char& c : cause)
         if (c == '\r' || c == '\n') c = ' ';
-    if (cause.size() > CauseLimit) cause = cause.substr(0, CauseLimit - 3) + "...";
+    if (cause.size() > CauseLimit) {
+        // Cut between characters, never inside one.
+        size_t end = CauseLimit - 3;
+        while (end > 0 && (static_cast<unsigned char>(cause[end]) & 0xC0) == 0x80)
+            --end;
+        cause = cause.substr(0, end) + "...";
+    }
     return cause;
 }
 

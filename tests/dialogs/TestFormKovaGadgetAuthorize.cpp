@@ -256,6 +256,12 @@ TEST_F(WizardTest, AFailedSignInNamesItsCauseUnderTheDesignsTexts) {
         "<?xml version=\"1.0\"?><GetSessionIDResponse><Ack>Failure</Ack><Errors><ShortMessage>Invalid RuName."
         "</ShortMessage><ErrorCode>37</ErrorCode><SeverityCode>Error</SeverityCode></Errors>"
         "</GetSessionIDResponse>";
+    // eBay's text is cut to the line's room, between characters.
+    const std::string longRefusal =
+        "<?xml version=\"1.0\"?><FetchTokenResponse><Ack>Failure</Ack><Errors><ShortMessage>" +
+        std::string(97, 'a') +
+        "\xC3\xA4\xC3\xA4</ShortMessage><ErrorCode>999</ErrorCode><SeverityCode>Error</SeverityCode></Errors>"
+        "</FetchTokenResponse>";
     const std::string notSignedIn =
         "Reason: Error on API call (The end user has not completed Auth & Auth sign in flow.).";
     const std::string noRuName = "No RuName was given: with application keys of your own, start kova-gadget "
@@ -279,6 +285,11 @@ TEST_F(WizardTest, AFailedSignInNamesItsCauseUnderTheDesignsTexts) {
              Sandbox->Fault({{"kind", "badcert"}});
          },
          "", std::string("Reason: ") + CertificateFailureMessage},
+        {"a long refusal", [] {},
+         [&] {
+             Sandbox->Fault({{"call", "FetchToken"}, {"kind", "xml"}, {"body", longRefusal}});
+         },
+         "", "Reason: Error on API call (" + std::string(97, 'a') + "..."},
         {"eBay's error page", [] {},
          [] {
              Sandbox->Fault({{"call", "FetchToken"}, {"kind", "status"}, {"status", 503}});
