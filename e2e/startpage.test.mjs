@@ -19,14 +19,6 @@ function privateDir(prefix) {
     return dir;
 }
 
-async function until(condition, what, ms = 20000) {
-    const end = Date.now() + ms;
-    while (!condition()) {
-        if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-        await new Promise((resolve) => setTimeout(resolve, 20));
-    }
-}
-
 // kova-gadget as a user starts it, with a stand-in opener first on PATH that notes its arguments.
 async function startGadgetWithBrowser(dir, sandbox) {
     const bin = privateDir('kova-opener-');
@@ -47,12 +39,10 @@ async function startGadgetWithBrowser(dir, sandbox) {
     const match = /^KovaGadget: (http:\/\/127\.0\.0\.1:\d+)\/#(\S+)$/.exec(line);
     assert.ok(match, `kova-gadget printed ${line}`);
     const argsFile = path.join(bin, 'args');
-    await until(() => fs.existsSync(argsFile), 'the opener');
+    for (const end = Date.now() + 20000; !fs.existsSync(argsFile) && Date.now() < end;)
+        await new Promise((resolve) => setTimeout(resolve, 20));
     const args = fs.readFileSync(argsFile, 'utf8').trimEnd().split('\n');
-    const stop = async () => {
-        child.kill('SIGTERM');
-        return exited;
-    };
+    const stop = () => child.kill('SIGTERM') && exited;
     return {origin: match[1], secret: match[2], args, runtime, stop};
 }
 
