@@ -1,5 +1,7 @@
 #include "SandboxAccounts.h"
 
+#include "SandboxPictures.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -78,6 +80,11 @@ const std::array<const char*, 16> TitleBases{{
     "Spülmaschine Siemens iQ500 – Ausstellungsstück",
 }};
 
+// What the picture of each title base shows.
+const std::array<const char*, 16> TitleMotifs{{"train", "brick", "boot", "camera", "lamp", "handheld",
+                                               "drill", "jacket", "watch", "mill", "bike", "camera", "cup",
+                                               "book", "laptop", "washer"}};
+
 const std::array<const char*, 8> TitleSuffixes{
     {"", " Top Zustand", " – selten!", " #2", " (defekt)", " & Zubehör", " Sammlung", " RAR"}};
 
@@ -95,12 +102,13 @@ double Cents(TSandboxRandom& random, int lowEuros, int highEuros) {
     return random.Between(lowEuros * 100, highEuros * 100) / 100.0;
 }
 
-std::string GalleryPath(TSandboxRandom& random) {
+// A picture the sandbox draws, under a name as random as eBay's.
+std::string GalleryPath(TSandboxRandom& random, const char* motif) {
     static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789~";
-    std::string path;
+    std::string name;
     for (int i = 0; i < 16; ++i)
-        path += Alphabet[random.Below(sizeof(Alphabet) - 1)];
-    return "https://i.ebayimg.com/thumbs/images/g/" + path + "/s-l140.jpg";
+        name += Alphabet[random.Below(sizeof(Alphabet) - 1)];
+    return SandboxPicturePath(motif, name);
 }
 
 // Minutes from the start to the end of the listing: a few ended already, the rest from minutes to days ahead.
@@ -144,7 +152,8 @@ TSandboxItem GenerateItem(TSandboxRandom& random, const std::string& userName, i
         if (item.BidCount > 0)
             item.HighBidder = index % 7 == 3 || random.Below(5) == 0 ? userName : random.Pick(Bidders);
     }
-    if (index % 3 != 2) item.GalleryURL = GalleryPath(random);
+    if (index % 3 != 2)
+        item.GalleryURL = GalleryPath(random, TitleMotifs[static_cast<size_t>(index) % TitleMotifs.size()]);
     if (index % 4 != 3) {
         const int options = random.Between(1, 2);
         for (int o = 0; o < options; ++o)

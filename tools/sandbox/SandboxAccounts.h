@@ -21,7 +21,7 @@ struct TSandboxItem {
     std::string Currency;    // currency code, as the currencyID attribute carries it
     std::string ListingType; // "Chinese" for auctions, "FixedPriceItem" or "StoresFixedPrice" otherwise
     std::string ViewItemURL;
-    std::string GalleryURL; // empty: no gallery picture
+    std::string GalleryURL; // empty: no gallery picture; a path: one the sandbox serves itself
     std::string Seller;
     std::string HighBidder; // empty: nobody has bid
     double CurrentPrice = 0;

@@ -1,5 +1,6 @@
 #include "SandboxServer.h"
 
+#include "SandboxPictures.h"
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitUtils.h"
 
@@ -246,6 +247,27 @@ void TSandboxServer::RegisterRoutes() {
     FServer->Post("/ws/api.dll",
                   [this](const httplib::Request& req, httplib::Response& res) { HandleApi(req, res); });
 
+    // A browser that shows this page has accepted the sandbox's certificate, and so shows its pictures.
+    FServer->Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(
+            HtmlPage("kova-sandbox",
+                     "<p>This browser now accepts the sandbox's certificate: the gadget shows the "
+                     "pictures of the demo's items from here on. You can close this page.</p>"),
+            "text/html; charset=utf-8");
+    });
+
+    FServer->Get(R"(/pictures/([a-z]+)/([A-Za-z0-9~]+)\.svg)", [](const httplib::Request& req,
+                                                                  httplib::Response& res) {
+        const std::optional<std::string> picture = SandboxPicture(req.matches[1].str(), req.matches[2].str());
+        if (!picture) {
+            res.status = 404;
+            res.set_content("no such picture\n", "text/plain");
+            return;
+        }
+        res.set_header("Cache-Control", "max-age=86400");
+        res.set_content(*picture, "image/svg+xml");
+    });
+
     FServer->Get("/signin", [](const httplib::Request& req, httplib::Response& res) {
         const std::string sid = SessionParam(req);
         if (Trim(sid).empty()) {
@@ -314,6 +336,19 @@ void TSandboxServer::RegisterRoutes() {
         if (!body) return;
         try {
             FService.AddFault(ParseSandboxFault(*body));
+        } catch (const std::invalid_argument& e) {
+            return SendJsonError(res, 400, e.what());
+        }
+        SendJson(res, 200, {{"ok", true}});
+    });
+
+    FServer->Post("/sandbox/item", [this](const httplib::Request& req, httplib::Response& res) {
+        auto body = ReadJsonObject(req, res);
+        if (!body) return;
+        try {
+            const TSandboxItemChange change = ParseSandboxItemChange(*body);
+            if (!FService.ChangeItem(change))
+                return SendJsonError(res, 404, "no account \"" + change.UserName + "\"");
         } catch (const std::invalid_argument& e) {
             return SendJsonError(res, 400, e.what());
         }

@@ -116,6 +116,25 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
     return fault;
 }
 
+TSandboxItemChange ParseSandboxItemChange(const nlohmann::json& value) {
+    if (!value.is_object()) throw std::invalid_argument("an item change is a JSON object");
+    TSandboxItemChange change;
+    change.UserName = JsonText(value, "username");
+    if (change.UserName.empty()) throw std::invalid_argument("\"username\" must be a non-empty string");
+    change.Index = JsonInt(value, "index", -1);
+    const auto optionalText = [&value](const char* name) -> std::optional<std::string> {
+        if (!value.contains(name)) return std::nullopt;
+        return JsonText(value, name);
+    };
+    change.ItemID = optionalText("itemId");
+    change.Title = optionalText("title");
+    change.Seller = optionalText("seller");
+    change.HighBidder = optionalText("highBidder");
+    change.GalleryURL = optionalText("galleryUrl");
+    if (change.ItemID && change.ItemID->empty()) throw std::invalid_argument("\"itemId\" must not be empty");
+    return change;
+}
+
 TSandboxService::TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed,
                                  TSandboxAppKeys keys, TDateTime start, std::string ruName)
     : FKeys(std::move(keys)), FRuName(std::move(ruName)), FStart(start) {
@@ -244,6 +263,7 @@ std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, cons
     // eBay clamps the page size and starts at page 1 rather than failing.
     entries = std::clamp(entries, 1, MaxEntriesPerPage);
     page = std::max(page, 1);
+    std::shared_lock items(FItemsLock);
     return BuildWatchListResponse(*account, entries, page, now, announcedPages);
 }
 
@@ -293,6 +313,44 @@ const TSandboxAccount* TSandboxService::FindAccount(const std::string& userName)
     for (const TSandboxAccount& account : FAccounts)
         if (SameText(account.UserName, userName)) return &account;
     return nullptr;
+}
+
+void TSandboxService::ServePicturesFrom(const std::string& origin) {
+    std::unique_lock items(FItemsLock);
+    FPictureOrigin = origin;
+    for (TSandboxAccount& account : FAccounts)
+        for (TSandboxItem& item : account.WatchList)
+            if (item.GalleryURL.starts_with('/')) item.GalleryURL = origin + item.GalleryURL;
+}
+
+bool TSandboxService::ChangeItem(const TSandboxItemChange& change) {
+    const auto account =
+        std::find_if(FAccounts.begin(), FAccounts.end(),
+                     [&change](const TSandboxAccount& a) { return SameText(a.UserName, change.UserName); });
+    if (account == FAccounts.end()) return false;
+    std::unique_lock items(FItemsLock);
+    std::vector<TSandboxItem>& list = account->WatchList;
+    if (list.empty()) throw std::invalid_argument("the account \"" + account->UserName + "\" has no items");
+    if (change.Index < 0 || static_cast<size_t>(change.Index) >= list.size())
+        throw std::invalid_argument("\"index\" must be from 0 to " + std::to_string(list.size() - 1) +
+                                    ", the position of an item in the watch list");
+    TSandboxItem& item = list[static_cast<size_t>(change.Index)];
+    if (change.ItemID && *change.ItemID != item.ItemID) {
+        for (const TSandboxItem& other : list)
+            if (other.ItemID == *change.ItemID)
+                throw std::invalid_argument("another item has the id \"" + *change.ItemID + "\"");
+        const size_t idStart = item.ViewItemURL.rfind("/itm/");
+        if (idStart != std::string::npos)
+            item.ViewItemURL.replace(idStart + 5, std::string::npos, *change.ItemID);
+        item.ItemID = *change.ItemID;
+    }
+    if (change.Title) item.Title = *change.Title;
+    if (change.Seller) item.Seller = *change.Seller;
+    if (change.HighBidder) item.HighBidder = *change.HighBidder;
+    if (change.GalleryURL)
+        item.GalleryURL =
+            change.GalleryURL->starts_with('/') ? FPictureOrigin + *change.GalleryURL : *change.GalleryURL;
+    return true;
 }
 
 bool TSandboxService::HasAccount(const std::string& userName) const {

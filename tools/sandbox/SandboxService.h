@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <pugixml.hpp>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,16 @@ struct TSandboxFault {
 // Reads a fault from the control endpoint's JSON; raises std::invalid_argument with the reason.
 TSandboxFault ParseSandboxFault(const nlohmann::json& value);
 
+// A change of one watched item, for answers a test needs: only the fields given change.
+struct TSandboxItemChange {
+    std::string UserName;
+    int Index = 0; // in the order of the watch list
+    std::optional<std::string> ItemID, Title, Seller, HighBidder, GalleryURL;
+};
+
+// Reads an item change from the control endpoint's JSON; raises std::invalid_argument with the reason.
+TSandboxItemChange ParseSandboxItemChange(const nlohmann::json& value);
+
 // Header lookup without regard to letter case, as HTTP names them.
 struct TSandboxCaseLess {
     bool operator()(const std::string& a, const std::string& b) const;
@@ -84,6 +95,12 @@ public:
     // fault meets a new one. A client rightly sends a request once more, on a new connection, when a
     // kept-alive one closes before the answer, and would never see a drop on a reused connection.
     bool NewConnectionsWanted() const;
+
+    // Puts the sandbox's address (https://127.0.0.1:PORT) in front of the pictures it serves itself.
+    void ServePicturesFrom(const std::string& origin);
+    // Changes one item of an account for every later answer; false without such an account. Raises
+    // std::invalid_argument for an index outside the list or an item id that another item has.
+    bool ChangeItem(const TSandboxItemChange& change);
 
     bool HasAccount(const std::string& userName) const;
     const std::string& RuName() const { return FRuName; }
@@ -121,7 +138,9 @@ private:
     const TSandboxAppKeys FKeys;
     const std::string FRuName;
     const TDateTime FStart;
-    std::vector<TSandboxAccount> FAccounts; // generated once; never changed afterwards
+    std::vector<TSandboxAccount> FAccounts; // generated once; only items change afterwards, under FItemsLock
+    mutable std::shared_mutex FItemsLock;
+    std::string FPictureOrigin;
     mutable std::mutex FLock;
     std::map<std::string, TTokenInfo> FTokens;
     std::map<std::string, TSession> FSessions; // by secret id

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC(), options.RuName);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
+        service.ServePicturesFrom("https://127.0.0.1:" + std::to_string(port));
         std::thread serving([&server] { server.Run(); });
         server.WaitUntilServing();
         std::cout << "https://127.0.0.1:" << port << std::endl;
