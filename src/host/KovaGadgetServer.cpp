@@ -1,7 +1,10 @@
 #include "host/KovaGadgetServer.h"
 
 #include "host/KovaGadgetEvents.h"
+#include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
+#include "host/KovaGadgetServerCalls.h"
+#include "host/KovaGadgetServerDoor.h"
 #include "host/KovaGadgetUnit.h"
 #include "host/UnitWebFormHost.h"
 #include "platform/UnitPlatformMainThread.h"
@@ -18,7 +21,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <httplib.h>
 #include <mutex>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
@@ -31,25 +33,40 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* SecretHeader = "X-Kova-Secret";
-// A stream whose page has gone is noticed only when a write fails: a thread of the pool waits until then.
+constexpr const char* BodyTooLong = "the body is longer than 1 MB";
+// A quiet stream sends a comment line now and then; a page that has gone is noticed at the next poll.
 constexpr auto KeepAliveEvery = std::chrono::seconds(5);
 constexpr auto StreamPoll = std::chrono::milliseconds(500);
-
-std::string Dump(const json& value) {
-    // The control's texts are UTF-8 by convention; a stray byte must not cost the answer.
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
+// How often the end of a gone page's control looks again while a dialog or a call unwinds.
+constexpr auto PageEndRetry = std::chrono::milliseconds(100);
 
 void SendJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
     res.set_header("Cache-Control", "no-store");
-    res.set_content(Dump(body), "application/json");
+    res.set_content(DumpKovaJson(body), "application/json");
 }
 
 void SendError(httplib::Response& res, int status, const std::string& message, bool busy = false) {
     json body = {{"error", message}};
     if (busy) body["busy"] = true;
     SendJson(res, status, body);
+}
+
+// Reads and parses a call's body; false when it has answered the page's mistake.
+bool ReadJson(const httplib::ContentReader& reader, httplib::Response& res, json& value) {
+    std::string text;
+    if (const int status = ReadKovaBody(reader, text)) {
+        SendError(res, status, status == 413 ? BodyTooLong : "the body could not be read");
+        TKovaHttpServer::CloseAfterAnswer(res);
+        return false;
+    }
+    TKovaJsonBody body = ParseKovaJsonBody(text);
+    if (!body.Error.empty()) {
+        SendError(res, 400, body.Error);
+        return false;
+    }
+    value = std::move(body.Value);
+    return true;
 }
 
 bool SecretMatches(const std::string& given, const std::string& secret) {
@@ -128,150 +145,12 @@ bool IsServable(const std::string& relative) {
     return IsPageFile(extension);
 }
 
-// ---- Calls
-
-const char* CallKindName(TDispKind kind) {
-    switch (kind) {
-    case TDispKind::Method:
-        return "method";
-    case TDispKind::PropertyGet:
-        return "get";
-    default:
-        return "put";
-    }
-}
-
-// Whether values of the type can travel as JSON through this host.
-bool Carriable(TVarType type) {
-    return type != TVarType::Font;
-}
-
-const char* JsonKindFor(TVarType type) {
-    switch (type) {
-    case TVarType::Bool:
-        return "boolean";
-    case TVarType::BStr:
-        return "string";
-    default:
-        return "integer";
-    }
-}
-
-bool JsonFits(const json& value, TVarType type) {
-    switch (type) {
-    case TVarType::Bool:
-        return value.is_boolean();
-    case TVarType::BStr:
-        return value.is_string();
-    default:
-        return value.is_number_integer();
-    }
-}
-
-TKovaVariant ToVariant(const json& value) {
-    if (value.is_boolean()) return value.get<bool>();
-    if (value.is_string()) return value.get<std::string>();
-    if (value.is_number_integer()) {
-        const auto number = value.get<int64_t>();
-        if (number < INT32_MIN || number > INT32_MAX)
-            throw EConvertError("an integer argument is out of range");
-        return static_cast<int>(number);
-    }
-    return std::monostate{};
-}
-
-json FromVariant(const TKovaVariant& value) {
-    if (std::holds_alternative<bool>(value)) return std::get<bool>(value);
-    if (std::holds_alternative<int>(value)) return std::get<int>(value);
-    if (std::holds_alternative<std::string>(value)) return std::get<std::string>(value);
-    return nullptr;
-}
-
-json MemberToJson(const TDispMember& m) {
-    json params = json::array();
-    for (const TDispParam& p : m.Params)
-        params.push_back({{"name", p.Name}, {"type", VarTypeName(p.Type)}, {"byRef", p.ByRef}});
-    return {{"dispid", m.DispID},
-            {"name", m.Name},
-            {"kind", DispKindName(m.Kind)},
-            {"params", std::move(params)},
-            {"result", VarTypeName(m.Result)}};
-}
-
-json TypeLibraryJson() {
-    const TTypeLibrary& lib = KovaGadgetTypeLibrary();
-    json members = json::array(), events = json::array();
-    for (const TDispMember& m : IKovaGadgetMembers())
-        members.push_back(MemberToJson(m));
-    for (const TDispMember& m : IKovaGadgetEventsMembers())
-        events.push_back(MemberToJson(m));
-    return {{"library",
-             {{"name", lib.Name},
-              {"libid", lib.LibID},
-              {"majorVersion", lib.MajorVersion},
-              {"minorVersion", lib.MinorVersion},
-              {"lcid", lib.LCID},
-              {"coClass", lib.CoClassName},
-              {"coClassId", lib.CoClassID},
-              {"interface", lib.InterfaceName},
-              {"interfaceId", lib.InterfaceID},
-              {"eventInterface", lib.EventInterfaceName},
-              {"eventInterfaceId", lib.EventInterfaceID}}},
-            {"members", std::move(members)},
-            {"events", std::move(events)}};
-}
-
-// One parsed call of the page.
-struct TCall {
-    const TDispMember* Member = nullptr;
-    std::vector<TKovaVariant> Args;
+// Counts a call running on the main thread: calls that come meanwhile run inside its loop and are refused.
+struct TDepth {
+    int& Depth;
+    explicit TDepth(int& depth) : Depth(depth) { ++Depth; }
+    ~TDepth() { --Depth; }
 };
-
-// Checks the body against the type library; raises EConvertError with the page's mistake.
-TCall ParseCall(const json& body) {
-    if (!body.is_object()) throw EConvertError("the body must be a JSON object");
-    const json kindValue = body.value("kind", json());
-    TDispKind kind;
-    if (kindValue == "method")
-        kind = TDispKind::Method;
-    else if (kindValue == "get")
-        kind = TDispKind::PropertyGet;
-    else if (kindValue == "put")
-        kind = TDispKind::PropertyPut;
-    else
-        throw EConvertError("\"kind\" must be \"method\", \"get\" or \"put\"");
-    const json member = body.value("member", json());
-    TCall call;
-    if (member.is_string())
-        call.Member = FindDispMember(member.get<std::string>(), kind);
-    else if (member.is_number_integer() && member.get<int64_t>() >= INT32_MIN &&
-             member.get<int64_t>() <= INT32_MAX)
-        call.Member = FindDispMember(member.get<int>(), kind);
-    else
-        throw EConvertError("\"member\" must be a name or a DISPID");
-    if (!call.Member)
-        throw EConvertError("IKovaGadget has no " + std::string(CallKindName(kind)) + " member " +
-                            Dump(member));
-    const std::string memberText = "IKovaGadget." + call.Member->Name;
-    if (!Carriable(call.Member->Result))
-        throw EConvertError(memberText + " answers a " + VarTypeName(call.Member->Result) +
-                            ", which this host cannot carry");
-    const json args = body.value("args", json::array());
-    if (!args.is_array()) throw EConvertError("\"args\" must be an array");
-    if (args.size() != call.Member->Params.size())
-        throw EConvertError(Format(
-            "%s takes %d argument(s), %d given",
-            {memberText, static_cast<int>(call.Member->Params.size()), static_cast<int>(args.size())}));
-    for (size_t i = 0; i < args.size(); ++i) {
-        const TDispParam& param = call.Member->Params[i];
-        if (!Carriable(param.Type) || !JsonFits(args[i], param.Type))
-            throw EConvertError(
-                Format("%s: argument %d (%s) must be %s",
-                       {memberText, static_cast<int>(i + 1), param.Name, JsonKindFor(param.Type)}));
-        call.Args.push_back(ToVariant(args[i]));
-    }
-    return call;
-}
 
 // What a handler thread waits for from its task on the main thread.
 struct TReply {
@@ -323,11 +202,16 @@ struct TKovaGadgetServer::TImpl {
     std::string GadgetDir; // real path, no trailing delimiter
     std::string Secret = MakeKovaSecret();
     int Port = 0;
-    httplib::Server Http;
+    std::shared_ptr<TAlive> Alive = std::make_shared<TAlive>(TAlive{this});
+    TKovaHttpServer Http{TKovaDoorOptions{static_cast<size_t>(std::max(Options.Threads, 4))}};
     std::thread HttpThread;
     TKovaEventHub Events;
-    TWebFormHost FormHost{[this](const json& forms) { Events.PublishForms(Dump(forms)); }};
-    std::shared_ptr<TAlive> Alive = std::make_shared<TAlive>(TAlive{this});
+    TKovaGadgetPages Pages{std::chrono::milliseconds(Options.PageGraceMs), [alive = Alive] {
+                               MainThreadQueue().Post([alive] {
+                                   if (alive->Server) alive->Server->EndControlOfGonePages();
+                               });
+                           }};
+    TWebFormHost FormHost{[this](const json& forms) { Events.PublishForms(DumpKovaJson(forms)); }};
 
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> Finished{false};
@@ -340,15 +224,17 @@ struct TKovaGadgetServer::TImpl {
 
     explicit TImpl(const TKovaGadgetServerOptions& options);
     void RegisterRoutes();
+    bool SecretGiven(const httplib::Request& req) const;
     bool Admit(const httplib::Request& req, httplib::Response& res) const;
     void ServeStatic(const httplib::Request& req, httplib::Response& res) const;
     void ServeEvents(const httplib::Request& req, httplib::Response& res);
     // Runs the task on the main thread and answers with what it finished the reply with.
     void OnMainThread(httplib::Response& res, std::function<void(TReply&)> task);
-    void Call(const TCall& call, TReply& reply);
+    void Call(const TKovaCall& call, TReply& reply);
     void FormAction(const json& body, TReply& reply);
     void BeginStop();
     void TerminateControl();
+    void EndControlOfGonePages();
     std::string Origin(const std::string& host) const {
         return "http://" + host + ":" + std::to_string(Port);
     }
@@ -361,9 +247,7 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
         throw Exception("The gadget directory \"" + options.GadgetDir + "\" is not a folder");
     if (options.Port < 0 || options.Port > 65535)
         throw Exception("The port must be from 0 to 65535, not " + std::to_string(options.Port));
-    const int threads = std::max(options.Threads, 4);
-    Http.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-    Http.set_payload_max_length(1024 * 1024);
+    Http.set_payload_max_length(TKovaHttpServer::MaxBodyBytes);
     Http.set_read_timeout(10, 0);
     Http.set_write_timeout(10, 0);
     // An idle kept-alive connection holds a pool thread; browsers reconnect cheaply on loopback.
@@ -378,37 +262,49 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
     Port = options.Port == 0 ? Http.bind_to_any_port("127.0.0.1")
                              : (Http.bind_to_port("127.0.0.1", options.Port) ? options.Port : -1);
     if (Port <= 0) throw Exception("Cannot listen on 127.0.0.1:" + std::to_string(options.Port));
+    if (!Http.RaiseBacklog()) Log("TKovaGadgetServer: the listen backlog stays at 5", lmkError);
+}
+
+bool TKovaGadgetServer::TImpl::SecretGiven(const httplib::Request& req) const {
+    // An EventSource cannot send headers: the event stream alone may carry the secret in its address.
+    if (!req.has_header(SecretHeader) && req.path == "/api/events")
+        return SecretMatches(req.get_param_value("s"), Secret);
+    return SecretMatches(req.get_header_value(SecretHeader), Secret);
 }
 
 bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Response& res) const {
+    // A refusal leaves any body unread: the connection ends with the answer.
+    const auto refuse = [&res](int status, const std::string& message) {
+        SendError(res, status, message);
+        TKovaHttpServer::CloseAfterAnswer(res);
+        return false;
+    };
     // A page of another site reaches us only through a name of its own (DNS rebinding) or with its origin.
     const std::string host = LowerCase(req.get_header_value("Host"));
     const std::string port = ":" + std::to_string(Port);
-    if (host != "127.0.0.1" + port && host != "localhost" + port) {
-        SendError(res, 403, "this host answers only to 127.0.0.1:" + std::to_string(Port));
-        return false;
-    }
+    if (host != "127.0.0.1" + port && host != "localhost" + port)
+        return refuse(403, "this host answers only to 127.0.0.1:" + std::to_string(Port));
     if (req.has_header("Origin")) {
         const std::string origin = LowerCase(req.get_header_value("Origin"));
-        if (origin != Origin("127.0.0.1") && origin != Origin("localhost")) {
-            SendError(res, 403, "requests from other origins are refused");
-            return false;
-        }
+        if (origin != Origin("127.0.0.1") && origin != Origin("localhost"))
+            return refuse(403, "requests from other origins are refused");
     }
-    if (req.path.rfind("/api/", 0) != 0) return true;
-    std::string given = req.get_header_value(SecretHeader);
-    if (!req.has_header(SecretHeader) && req.path == "/api/events") given = req.get_param_value("s");
-    if (!SecretMatches(given, Secret)) {
-        SendError(res, 403, "the secret is missing or wrong");
-        return false;
-    }
-    if (req.method == "POST") {
-        std::string type = req.get_header_value("Content-Type");
-        type = LowerCase(Trim(type.substr(0, type.find(';'))));
-        if (type != "application/json") {
-            SendError(res, 415, "the body must be application/json");
-            return false;
-        }
+    if (req.path.rfind("/api/", 0) == 0 && !SecretGiven(req))
+        return refuse(403, "the secret is missing or wrong");
+    // httplib reads a body before it looks for the route: only the two calls that take one get it read.
+    const bool takesBody = req.method == "POST" && (req.path == "/api/call" || req.path == "/api/form");
+    if (!takesBody && req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS")
+        return refuse(404, "no such call");
+    if (!takesBody) return true;
+    std::string type = req.get_header_value("Content-Type");
+    type = LowerCase(Trim(type.substr(0, type.find(';'))));
+    if (type != "application/json") return refuse(415, "the body must be application/json");
+    if (req.has_header("Content-Length")) {
+        const std::string length = req.get_header_value("Content-Length");
+        if (length.empty() || length.size() > 18 ||
+            length.find_first_not_of("0123456789") != std::string::npos)
+            return refuse(400, "the Content-Length is not a number");
+        if (std::stoull(length) > TKovaHttpServer::MaxBodyBytes) return refuse(413, BodyTooLong);
     }
     return true;
 }
@@ -418,37 +314,38 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
         return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                : httplib::Server::HandlerResponse::Handled;
     });
-    Http.Post("/api/call", [this](const httplib::Request& req, httplib::Response& res) {
-        const json body = json::parse(req.body, nullptr, false);
-        if (body.is_discarded()) return SendError(res, 400, "the body is not JSON");
-        TCall call;
-        try {
-            call = ParseCall(body);
-        } catch (const std::exception& e) {
-            return SendError(res, 400, e.what());
-        }
-        OnMainThread(res, [this, call](TReply& reply) { Call(call, reply); });
+    Http.Post("/api/call",
+              [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+                  json body;
+                  if (!ReadJson(reader, res, body)) return;
+                  TKovaCall call;
+                  try {
+                      call = ParseKovaCall(body);
+                  } catch (const std::exception& e) {
+                      return SendError(res, 400, e.what());
+                  }
+                  OnMainThread(res, [this, call](TReply& reply) { Call(call, reply); });
+              });
+    Http.Post("/api/form",
+              [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+                  json body;
+                  if (!ReadJson(reader, res, body)) return;
+                  if (!body.is_object()) return SendError(res, 400, "the body must be a JSON object");
+                  if (!body.contains("id") || !body["id"].is_number_integer())
+                      return SendError(res, 400, "\"id\" must be a form's id");
+                  if (!body.contains("action") || !body["action"].is_string())
+                      return SendError(res, 400, "\"action\" must be a text");
+                  if (body.contains("name") && !body["name"].is_string())
+                      return SendError(res, 400, "\"name\" must be a component's name");
+                  OnMainThread(res, [this, body](TReply& reply) { FormAction(body, reply); });
+              });
+    Http.Get("/api/typelib", [](const httplib::Request&, httplib::Response& res) {
+        SendJson(res, 200, KovaTypeLibraryJson());
     });
-    Http.Post("/api/form", [this](const httplib::Request& req, httplib::Response& res) {
-        const json body = json::parse(req.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object())
-            return SendError(res, 400, "the body must be a JSON object");
-        if (!body.contains("id") || !body["id"].is_number_integer())
-            return SendError(res, 400, "\"id\" must be a form's id");
-        if (!body.contains("action") || !body["action"].is_string())
-            return SendError(res, 400, "\"action\" must be a text");
-        if (body.contains("name") && !body["name"].is_string())
-            return SendError(res, 400, "\"name\" must be a component's name");
-        OnMainThread(res, [this, body](TReply& reply) { FormAction(body, reply); });
-    });
-    Http.Get("/api/typelib",
-             [](const httplib::Request&, httplib::Response& res) { SendJson(res, 200, TypeLibraryJson()); });
     Http.Get("/api/events",
              [this](const httplib::Request& req, httplib::Response& res) { ServeEvents(req, res); });
     Http.Get(R"(/api/.*)",
              [](const httplib::Request&, httplib::Response& res) { SendError(res, 404, "no such call"); });
-    Http.Post(R"(/.*)",
-              [](const httplib::Request&, httplib::Response& res) { SendError(res, 404, "no such call"); });
     Http.Get(R"(/.*)",
              [this](const httplib::Request& req, httplib::Response& res) { ServeStatic(req, res); });
 }
@@ -458,8 +355,15 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
         res.status = 404;
         res.set_content("Not Found", "text/plain; charset=utf-8");
     };
+    // What the control writes holds the user's watch list: it needs the secret, as the calls do.
+    const auto refused = [&](const std::string& name) {
+        if (!IsControlOutput(name) || SecretGiven(req)) return false;
+        SendError(res, 403, "the secret is missing or wrong");
+        return true;
+    };
     const std::string relative = req.path == "/" ? "index.html" : req.path.substr(1);
     if (!IsServable(relative)) return notFound();
+    if (refused(relative)) return;
     // The file itself must lie inside the folder and be servable by its real name: a link to a data file,
     // or one leading out of the folder, is not the page's file.
     const std::string real = RealPath(GadgetDir + "/" + relative);
@@ -469,6 +373,7 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
     struct stat info {};
     if (!IsServable(realRelative) || ::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return notFound();
+    if (refused(realRelative)) return;
     std::ifstream file(real, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
@@ -480,6 +385,8 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
 
 void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Response& res) {
     auto queue = Events.Subscribe();
+    // A page is known by its event stream: the control ends a grace after the last one has gone.
+    Pages.Opened();
     res.set_header("Cache-Control", "no-store");
     auto lastWrite =
         std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
@@ -506,7 +413,10 @@ void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Res
             *lastWrite = std::chrono::steady_clock::now();
             return sink.write(text.data(), text.size());
         },
-        [this, queue](bool) { Events.Unsubscribe(queue); });
+        [this, queue](bool) {
+            Events.Unsubscribe(queue);
+            Pages.Closed();
+        });
 }
 
 void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::function<void(TReply&)> task) {
@@ -528,7 +438,7 @@ void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::functio
     SendJson(res, reply->Status, reply->Body);
 }
 
-void TKovaGadgetServer::TImpl::Call(const TCall& call, TReply& reply) {
+void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     const TDispMember& member = *call.Member;
     // A call that comes while a dialog is open, or while another call waits (Terminate's grace, a load's
     // wait), would run inside that call's loop: only reads may.
@@ -538,11 +448,7 @@ void TKovaGadgetServer::TImpl::Call(const TCall& call, TReply& reply) {
                                                 " was not called."},
                                   {"busy", true}});
     }
-    struct TDepth {
-        int& Depth;
-        explicit TDepth(int& depth) : Depth(depth) { ++Depth; }
-        ~TDepth() { --Depth; }
-    } depth(CallDepth);
+    TDepth depth(CallDepth);
 
     const bool init = member.DispID == 217 && member.Kind == TDispKind::Method;
     const bool terminate = member.DispID == 223 && member.Kind == TDispKind::Method;
@@ -554,9 +460,10 @@ void TKovaGadgetServer::TImpl::Call(const TCall& call, TReply& reply) {
             return reply.Finish(
                 400, {{"error", "IKovaGadget.Init takes the gadget directory this host serves (\"" +
                                     GadgetDir + "\") or an empty text"}});
+        // Another tab, or a page reloaded within the grace, shares the living control: building a new
+        // one would end the list and dialogs the other page shows.
+        if (Dispatch) return reply.Finish(200, {{"result", nullptr}});
         args[0] = GadgetDir;
-        // A reloaded page: the old control ends as if its page had gone.
-        TerminateControl();
         Gadget = std::make_unique<TKovaGadget>();
         Dispatch = std::make_unique<TKovaGadgetDispatch>(*Gadget);
     }
@@ -569,7 +476,7 @@ void TKovaGadgetServer::TImpl::Call(const TCall& call, TReply& reply) {
         Gadget.reset();
     }
     if (!result.Succeeded) return reply.Finish(500, {{"error", result.ErrorMessage}});
-    reply.Finish(200, {{"result", FromVariant(result.Value)}});
+    reply.Finish(200, {{"result", KovaResultJson(result.Value)}});
 }
 
 void TKovaGadgetServer::TImpl::FormAction(const json& body, TReply& reply) {
@@ -592,6 +499,24 @@ void TKovaGadgetServer::TImpl::TerminateControl() {
     Dispatch->Invoke(223, TDispKind::Method, {});
     Dispatch.reset();
     Gadget.reset();
+}
+
+void TKovaGadgetServer::TImpl::EndControlOfGonePages() {
+    if (Stopping || !Dispatch || Pages.Count() > 0) return;
+    // A dialog's loop, or the call that showed it, runs below this task: the top-most dialog is cancelled as
+    // its close box would, and the end waits until the calls have returned.
+    if (FormHost.OpenCount() > 0) {
+        const json forms = FormHost.FormsJson()["forms"];
+        FormHost.Apply(forms.back()["id"].get<int>(), "close", "", nullptr);
+    }
+    if (FormHost.OpenCount() > 0 || CallDepth > 0) return Pages.AskAgain(PageEndRetry);
+    // Calls that come during Terminate's grace are refused as busy; a page that comes back waits for it.
+    TDepth depth(CallDepth);
+    try {
+        TerminateControl();
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadgetServer.EndControlOfGonePages");
+    }
 }
 
 void TKovaGadgetServer::TImpl::BeginStop() {
@@ -645,7 +570,7 @@ void TKovaGadgetServer::Run() {
     TShellOpenHandler previousOpener;
     if (F->Options.PageOpensUrls)
         previousOpener = SetShellOpenHandler([this](const std::string& address) {
-            F->Events.Publish("openurl", Dump({{"url", address}}));
+            F->Events.Publish("openurl", DumpKovaJson({{"url", address}}));
             return TShellOpenResult{};
         });
 
@@ -654,6 +579,7 @@ void TKovaGadgetServer::Run() {
         F->ListenReturned = true;
     });
     MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });
+    F->Pages.Stop();
     F->BeginStop();
     try {
         F->TerminateControl();

@@ -2,7 +2,8 @@
 // The gadget host's server: serves the gadget directory's page on 127.0.0.1, publishes the control to the
 // page's script as JSON calls, sends the open forms and other events as Server-Sent Events, and runs every
 // call and form action on the main thread. Only its own page gets an answer: a per-run secret, the Host
-// and Origin headers and JSON bodies are checked; no CORS header is ever sent.
+// and Origin headers and JSON bodies are checked; no CORS header is ever sent. The control lives while the
+// host has a page: it ends a grace after the last page's event stream has gone.
 
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@ struct TKovaGadgetServerOptions {
     std::string GadgetDir;      // the folder the page is served from and the control works in
     bool PageOpensUrls = false; // addresses the control opens go to the page as "openurl" events
     int Threads = 32;           // an open event stream and a call waiting on a dialog hold one each
+    int PageGraceMs = 5000;     // without a page this long, the control ends (a reload comes back sooner)
 };
 
 class TKovaGadgetServer {

@@ -2,6 +2,7 @@
 #include "host/KovaGadgetHostOptions.h"
 #include "host/KovaGadgetProject.h"
 #include "host/KovaGadgetServer.h"
+#include "host/KovaGadgetServerDoor.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "platform/UnitPlatformMessageBox.h"
@@ -65,8 +66,8 @@ bool HasHeader(const TRawReply& reply, const std::string& line) {
 // The server on a thread of its own, which becomes the main thread while it runs.
 class TRunningHost {
 public:
-    explicit TRunningHost(const std::string& gadgetDir, bool pageOpensUrls = false)
-        : Server({0, gadgetDir, pageOpensUrls}), FMain([this] { Server.Run(); }) {}
+    explicit TRunningHost(const std::string& gadgetDir, bool pageOpensUrls = false, int pageGraceMs = 5000)
+        : Server({0, gadgetDir, pageOpensUrls, 32, pageGraceMs}), FMain([this] { Server.Run(); }) {}
     ~TRunningHost() { Stop(); }
     void Stop() {
         if (!FMain.joinable()) return;
@@ -211,6 +212,7 @@ protected:
         fs::create_symlink(Outside.File("outside.html"), Dir.File("linked.html"));
         fs::create_symlink(Outside.Path(), Dir.File("images/out"));
         fs::create_symlink(Dir.File("KovaDat.dat"), Dir.File("data.js"));
+        fs::create_symlink(Dir.File("result.txt"), Dir.File("list.html"));
     }
 
     TGadgetTestDirectory Gadget{TGadgetDirectoryOptions{}};
@@ -261,7 +263,18 @@ TEST_F(GadgetServerTest, RefusesEveryRequestThatIsNotItsOwnPagesAndMarksEveryAns
         {"page", "GET", "/", "Host: localhost:" + port + "\r\n", "", 200},
         {"script", "GET", "/gadget.mjs", own, "", 200},
         {"image", "GET", "/images/result.png", own, "", 200},
-        {"result", "GET", "/result.txt", own, "", 200},
+        {"result", "GET", "/result.txt", own + secret, "", 200},
+        {"result without secret", "GET", "/result.txt", own, "", 403},
+        {"result with a wrong secret", "GET", "/result.txt",
+         own + "X-Kova-Secret: " + std::string(43, 'A') + "\r\n", "", 403},
+        {"result, secret in the query", "GET", "/result.txt?s=" + host.Server.Secret(), own, "", 403},
+        {"result by a link", "GET", "/list.html", own, "", 403},
+        {"details", "GET", "/details.html", own + secret, "", 200},
+        {"details without secret", "GET", "/details.html", own, "", 403},
+        {"a body for a page file", "POST", "/index.html", own + secret + json, call, 404},
+        {"a body put anywhere", "PUT", "/result.txt", own + secret + json, call, 404},
+        {"a call body too long", "POST", "/api/call", own + secret + json + "Content-Length: 1048577\r\n", "",
+         413},
         {"traversal", "GET", "/../../../../etc/passwd", own, "", 404},
         {"encoded traversal", "GET", "/%2e%2e/%2e%2e/%2e%2e/etc/passwd", own, "", 404},
         {"encoded slashes", "GET", "/..%2f..%2f..%2fetc%2fpasswd", own, "", 404},
@@ -296,8 +309,8 @@ TEST_F(GadgetServerTest, RefusesEveryRequestThatIsNotItsOwnPagesAndMarksEveryAns
             EXPECT_TRUE(json::parse(reply.Body, nullptr, false).contains("error")) << c.What << reply.Body;
         }
     }
-    const auto result =
-        RawRequest(host.Server.Port(), "GET /result.txt HTTP/1.1\r\n" + own + "Connection: close\r\n\r\n");
+    const auto result = RawRequest(host.Server.Port(), "GET /result.txt HTTP/1.1\r\n" + own + secret +
+                                                           "Connection: close\r\n\r\n");
     EXPECT_TRUE(HasHeader(result, "Cache-Control: no-store")) << result.Head;
     EXPECT_EQ(result.Body, "<div id=results></div>");
     const auto script =
@@ -510,7 +523,7 @@ TEST_F(GadgetServerTest, AddressesGoToThePageWhenItOpensThem) {
     SetShellOpenProgramForTesting("");
 }
 
-TEST_F(GadgetServerTest, InitOnAnInitialisedControlBuildsANewOneWithLoggingAgain) {
+TEST_F(GadgetServerTest, InitJoinsALivingControlAndBuildsANewOneWithLoggingAgainAfterTerminate) {
     SetProcessExecutablePathForTesting(Dir.File("bin/kova-gadget"));
     fs::create_directories(Dir.File("bin"));
     {
@@ -518,6 +531,9 @@ TEST_F(GadgetServerTest, InitOnAnInitialisedControlBuildsANewOneWithLoggingAgain
         ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
         ASSERT_EQ(host.Call("UpdatesAvailable", "put", {true}).first, 200);
         Log("first control", lmkError);
+        ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+        EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], true); // the same control
+        ASSERT_EQ(host.Call("Terminate", "method").first, 200);
         ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
         EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], false); // a new control
         Log("second control", lmkError);
@@ -527,6 +543,80 @@ TEST_F(GadgetServerTest, InitOnAnInitialisedControlBuildsANewOneWithLoggingAgain
     const std::string log = ReadTextFile(Dir.File("bin/kova-gadget.log"));
     EXPECT_NE(log.find(" - first control\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" - second control\r\n"), std::string::npos) << log;
+}
+
+TEST_F(GadgetServerTest, TheControlEndsAGraceAfterItsLastPageHasGoneWithItsDialogCancelled) {
+    TRunningHost host(Dir.Path(), false, 300);
+    const auto awaitIsWorking = [&](int status) {
+        int got = 0;
+        for (int i = 0; i < 200 && (got = host.Call("IsWorking", "get").first) != status; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return got;
+    };
+    auto first = std::make_unique<TEventStream>(host);
+    ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+    ASSERT_EQ(host.Call("UpdatesAvailable", "put", {true}).first, 200);
+    {
+        // A second tab shares the control, and closing it leaves the control to the first.
+        TEventStream second(host);
+        EXPECT_EQ(host.Call("Init", "method", {""}).first, 200);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], true);
+    // A reload: the page's stream ends and a new one opens within the grace.
+    first = std::make_unique<TEventStream>(host);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], true);
+
+    // The last page goes while a load waits in the login data dialog: the dialog is cancelled, the load
+    // returns, and the control ends with its list saved.
+    ASSERT_FALSE(FileExists(Dir.File("watchlist.dat")));
+    auto load = std::async(std::launch::async, [&] { return host.Call("LoadWatchlist", "method"); });
+    ASSERT_EQ(first->AwaitForms([](const json& forms) { return forms.size() == 1; }).size(), 1u);
+    first.reset();
+    EXPECT_EQ(load.get(), std::make_pair(200, json{{"result", nullptr}}));
+    EXPECT_EQ(awaitIsWorking(500), 500);
+    EXPECT_TRUE(FileExists(Dir.File("watchlist.dat")));
+
+    // A page that comes back gets a fresh control, once the old one's end is over (the page waits while
+    // the host answers busy).
+    TEventStream again(host);
+    int init = 0;
+    for (int i = 0; i < 100 && (init = host.Call("Init", "method", {""}).first) == 409; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(init, 200);
+    EXPECT_EQ(host.Call("UpdatesAvailable", "get").second["result"], false);
+}
+
+TEST(GadgetServerDoor, RefusesJsonNestedBeyondItsDepthWhileParsing) {
+    const auto nested = [](int depth, const std::string& open, const std::string& close) {
+        std::string text;
+        for (int i = 0; i < depth; ++i)
+            text += open;
+        text += "1";
+        for (int i = 0; i < depth; ++i)
+            text += close;
+        return text;
+    };
+    struct TCase {
+        std::string Text, Error;
+    };
+    const TCase cases[] = {
+        {nested(64, "[", "]"), ""},
+        {nested(65, "[", "]"), "nested too deeply"},
+        {nested(64, "{\"a\":", "}"), ""},
+        {"[" + nested(64, "{\"a\":", "}") + "]", "nested too deeply"},
+        {nested(100000, "[", "]"), "nested too deeply"},
+        {std::string(100000, '['), "nested too deeply"},
+        {"[1,", "not JSON"},
+        {"", "not JSON"},
+    };
+    for (const TCase& c : cases) {
+        const TKovaJsonBody body = ParseKovaJsonBody(c.Text);
+        EXPECT_NE(body.Error.find(c.Error), std::string::npos) << c.Text.substr(0, 40) << ": " << body.Error;
+        EXPECT_EQ(body.Error.empty(), c.Error.empty()) << c.Text.substr(0, 40);
+        EXPECT_EQ(body.Value.is_null(), !c.Error.empty()) << c.Text.substr(0, 40);
+    }
 }
 
 TEST(GadgetHostOptions, ParsesTheCommandLine) {

@@ -1,0 +1,338 @@
+#include "host/KovaGadgetServerDoor.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Set by CloseAfterAnswer; a request is answered on the thread that serves its connection.
+thread_local bool GCloseAfterAnswer = false;
+
+const char HeadEnd[] = "\r\n\r\n";
+
+int MillisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+// Waits until the socket is ready for the events or the time has passed; the events that came.
+short WaitFor(int fd, short events, std::chrono::milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        pollfd waiting{fd, events, 0};
+        const int ready = ::poll(&waiting, 1, MillisecondsUntil(deadline));
+        if (ready > 0) return waiting.revents;
+        if (ready == 0 || errno != EINTR) return 0;
+    }
+}
+
+std::chrono::milliseconds Duration(time_t sec, time_t usec) {
+    return std::chrono::milliseconds(sec * 1000 + usec / 1000);
+}
+
+void AddressOf(int fd, bool peer, std::string& ip, int& port) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int got = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
+                         : ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    if (got != 0 || address.ss_family != AF_INET) return;
+    const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    ip = text;
+    port = ntohs(in.sin_port);
+}
+
+} // namespace
+
+// A connection and what has been read from it but not yet parsed.
+struct TKovaHttpServer::TConnection {
+    int Fd;
+    std::string Buffer;
+    size_t Offset = 0;
+    Clock::time_point Deadline;
+    bool Started = false; // the head's time runs: a new connection, or a byte of the next request came
+    size_t Served = 0;
+
+    explicit TConnection(int fd) : Fd(fd) {}
+    ~TConnection() { ::close(Fd); }
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    bool HeadComplete() const { return Buffer.find(HeadEnd, Offset) != std::string::npos; }
+    size_t Unparsed() const { return Buffer.size() - Offset; }
+    void Compact() {
+        Buffer.erase(0, Offset);
+        Offset = 0;
+    }
+};
+
+// httplib's view of a connection: reads start with what the door has read already.
+class TKovaHttpServer::TStream : public httplib::Stream {
+public:
+    TStream(TConnection& connection, std::chrono::milliseconds readTimeout,
+            std::chrono::milliseconds writeTimeout)
+        : FConnection(connection), FReadTimeout(readTimeout), FWriteTimeout(writeTimeout) {}
+
+    bool is_readable() const override {
+        return FConnection.Unparsed() > 0 || (WaitFor(FConnection.Fd, POLLIN, FReadTimeout) & POLLIN);
+    }
+    // A page that has gone is noticed here, before a write to it fails: its event stream ends at once.
+    bool is_writable() const override {
+        const short ready = WaitFor(FConnection.Fd, POLLOUT | POLLRDHUP, FWriteTimeout);
+        return (ready & POLLOUT) && !(ready & (POLLRDHUP | POLLHUP | POLLERR));
+    }
+    ssize_t read(char* ptr, size_t size) override {
+        if (FConnection.Unparsed() == 0) {
+            FConnection.Buffer.clear();
+            FConnection.Offset = 0;
+            char chunk[16384];
+            ssize_t got = -1;
+            const Clock::time_point deadline = Clock::now() + FReadTimeout;
+            while (got < 0) {
+                if (!(WaitFor(FConnection.Fd, POLLIN, FReadTimeout) & (POLLIN | POLLHUP | POLLERR)))
+                    return -1;
+                got = ::recv(FConnection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+                if (got < 0 && ((errno != EAGAIN && errno != EINTR) || Clock::now() >= deadline)) return -1;
+            }
+            if (got == 0) return 0;
+            FConnection.Buffer.assign(chunk, static_cast<size_t>(got));
+        }
+        const size_t taken = std::min(size, FConnection.Unparsed());
+        std::memcpy(ptr, FConnection.Buffer.data() + FConnection.Offset, taken);
+        FConnection.Offset += taken;
+        return static_cast<ssize_t>(taken);
+    }
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!(WaitFor(FConnection.Fd, POLLOUT, FWriteTimeout) & POLLOUT)) return -1;
+        const ssize_t sent = ::send(FConnection.Fd, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+        return sent;
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        AddressOf(FConnection.Fd, true, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        AddressOf(FConnection.Fd, false, ip, port);
+    }
+    socket_t socket() const override { return FConnection.Fd; }
+
+private:
+    TConnection& FConnection;
+    std::chrono::milliseconds FReadTimeout, FWriteTimeout;
+};
+
+// The task queue httplib hands accepted sockets to. It takes them at once on the accepting thread; its own
+// thread reads their heads, and a pool serves the requests whose head is whole.
+class TKovaHttpServer::TDoor : public httplib::TaskQueue {
+public:
+    TDoor(TKovaHttpServer& server, const TKovaDoorOptions& options)
+        : FServer(server), FOptions(options), FPool(options.Threads) {
+        if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) FWake[0] = FWake[1] = -1;
+        FThread = std::thread([this] { Watch(); });
+    }
+    ~TDoor() override {
+        if (FThread.joinable()) shutdown();
+        ::close(FWake[0]);
+        ::close(FWake[1]);
+    }
+
+    void enqueue(std::function<void()> fn) override { fn(); }
+
+    void shutdown() override {
+        {
+            std::lock_guard lock(FLock);
+            FStopped = true;
+        }
+        WakeUp();
+        FThread.join();
+        FPool.shutdown();
+        FServer.FDoor = nullptr;
+    }
+
+    // Any thread: a new connection, or one kept alive after its answer.
+    void Take(const std::shared_ptr<TConnection>& connection, bool keptAlive) {
+        connection->Compact();
+        connection->Started = !keptAlive || connection->Unparsed() > 0;
+        connection->Deadline =
+            Clock::now() + (connection->Started ? FOptions.HeadTimeout : FOptions.IdleTimeout);
+        {
+            std::lock_guard lock(FLock);
+            if (FStopped) return;
+            FArrived.push_back(connection);
+        }
+        WakeUp();
+    }
+
+private:
+    void WakeUp() {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(FWake[1], &byte, 1);
+    }
+
+    void Dispatch(const std::shared_ptr<TConnection>& connection) {
+        FPool.enqueue([this, connection] { FServer.Serve(*this, connection); });
+    }
+
+    // Reads what has come; false when the connection is done with (closed, or its head too long).
+    bool ReadHead(TConnection& connection) {
+        char chunk[4096];
+        const ssize_t got = ::recv(connection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got < 0) return errno == EAGAIN || errno == EINTR;
+        if (got == 0) return false;
+        if (!connection.Started) {
+            connection.Started = true;
+            connection.Deadline = Clock::now() + FOptions.HeadTimeout;
+        }
+        connection.Buffer.append(chunk, static_cast<size_t>(got));
+        if (connection.Unparsed() <= MaxHeadBytes || connection.HeadComplete()) return true;
+        Refuse(connection, "431 Request Header Fields Too Large");
+        return false;
+    }
+
+    static void Refuse(const TConnection& connection, const char* status) {
+        const std::string answer =
+            std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        [[maybe_unused]] const ssize_t sent =
+            ::send(connection.Fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+
+    void Watch() {
+        std::vector<std::shared_ptr<TConnection>> waiting;
+        std::vector<pollfd> polled;
+        for (;;) {
+            {
+                std::lock_guard lock(FLock);
+                if (FStopped) break;
+                for (auto& connection : FArrived)
+                    if (connection->HeadComplete())
+                        Dispatch(connection);
+                    else
+                        waiting.push_back(std::move(connection));
+                FArrived.clear();
+            }
+            if (waiting.size() > FOptions.MaxWaiting)
+                waiting.erase(waiting.begin(), waiting.end() - static_cast<ptrdiff_t>(FOptions.MaxWaiting));
+            polled.assign(1, pollfd{FWake[0], POLLIN, 0});
+            Clock::time_point next = Clock::now() + std::chrono::seconds(60);
+            for (const auto& connection : waiting) {
+                polled.push_back(pollfd{connection->Fd, POLLIN, 0});
+                next = std::min(next, connection->Deadline);
+            }
+            if (::poll(polled.data(), polled.size(), MillisecondsUntil(next)) < 0 && errno != EINTR) break;
+            if (polled[0].revents & POLLIN) {
+                char drained[64];
+                while (::read(FWake[0], drained, sizeof drained) > 0) {
+                }
+            }
+            const Clock::time_point now = Clock::now();
+            std::vector<std::shared_ptr<TConnection>> still;
+            for (size_t i = 0; i < waiting.size(); ++i) {
+                TConnection& connection = *waiting[i];
+                if (polled[i + 1].revents && !ReadHead(connection)) continue;
+                if (connection.HeadComplete()) {
+                    Dispatch(waiting[i]);
+                } else if (now >= connection.Deadline) {
+                    // A connection opened ahead and never used is closed without a word, as browsers expect.
+                    if (connection.Unparsed() > 0) Refuse(connection, "408 Request Timeout");
+                } else {
+                    still.push_back(std::move(waiting[i]));
+                }
+            }
+            waiting.swap(still);
+        }
+    }
+
+    TKovaHttpServer& FServer;
+    TKovaDoorOptions FOptions;
+    httplib::ThreadPool FPool;
+    std::mutex FLock;
+    std::vector<std::shared_ptr<TConnection>> FArrived;
+    bool FStopped = false;
+    int FWake[2] = {-1, -1};
+    std::thread FThread;
+};
+
+TKovaHttpServer::TKovaHttpServer(const TKovaDoorOptions& options) : FOptions(options) {
+    new_task_queue = [this] {
+        auto* door = new TDoor(*this, FOptions);
+        FDoor = door;
+        return door;
+    };
+}
+
+TKovaHttpServer::~TKovaHttpServer() = default;
+
+bool TKovaHttpServer::RaiseBacklog() {
+    return ::listen(svr_sock_, FOptions.Backlog) == 0;
+}
+
+void TKovaHttpServer::CloseAfterAnswer(httplib::Response& res) {
+    res.set_header("Connection", "close");
+    GCloseAfterAnswer = true;
+}
+
+bool TKovaHttpServer::process_and_close_socket(socket_t sock) {
+    FDoor->Take(std::make_shared<TConnection>(sock), false);
+    return true;
+}
+
+void TKovaHttpServer::Serve(TDoor& door, const std::shared_ptr<TConnection>& connection) {
+    TStream stream(*connection, Duration(read_timeout_sec_, read_timeout_usec_),
+                   Duration(write_timeout_sec_, write_timeout_usec_));
+    while (svr_sock_ != INVALID_SOCKET) {
+        const bool last = ++connection->Served >= keep_alive_max_count_;
+        bool closed = false;
+        GCloseAfterAnswer = false;
+        if (!process_request(stream, last, closed, nullptr) || closed || last || GCloseAfterAnswer) return;
+        if (!connection->HeadComplete()) return door.Take(connection, true);
+    }
+}
+
+int ReadKovaBody(const httplib::ContentReader& reader, std::string& body) {
+    bool tooLong = false;
+    const bool read = reader([&](const char* data, size_t length) {
+        if (body.size() + length > TKovaHttpServer::MaxBodyBytes) {
+            tooLong = true;
+            return false;
+        }
+        body.append(data, length);
+        return true;
+    });
+    if (tooLong) return 413;
+    return read ? 0 : 400;
+}
+
+TKovaJsonBody ParseKovaJsonBody(const std::string& text) {
+    using json = nlohmann::json;
+    struct ETooDeep {};
+    try {
+        json value = json::parse(
+            text,
+            [](int depth, json::parse_event_t event, json&) {
+                if ((event == json::parse_event_t::object_start ||
+                     event == json::parse_event_t::array_start) &&
+                    depth >= TKovaJsonBody::MaxJsonDepth)
+                    throw ETooDeep{};
+                return true;
+            },
+            false);
+        if (value.is_discarded()) return {nullptr, "the body is not JSON"};
+        return {std::move(value), ""};
+    } catch (const ETooDeep&) {
+        return {nullptr, "the body is nested too deeply (more than " +
+                             std::to_string(TKovaJsonBody::MaxJsonDepth) + " levels)"};
+    }
+}

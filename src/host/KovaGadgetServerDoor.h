@@ -1,0 +1,62 @@
+#pragma once
+// The gadget host's door: what a request must keep before it costs the host a thread or memory. A
+// connection holds no thread of the pool until its request head has arrived whole, within a few seconds;
+// a body is read only up to its limit, and JSON only to a small depth.
+
+#include <chrono>
+#include <cstddef>
+#include <httplib.h>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+struct TKovaDoorOptions {
+    size_t Threads = 32; // serve requests whose head has arrived; an open event stream holds one
+    // From a new connection, or from the first byte of a kept-alive one's next request, to the head's end.
+    std::chrono::milliseconds HeadTimeout{5000};
+    // A kept-alive connection waiting for its next request.
+    std::chrono::milliseconds IdleTimeout{2000};
+    int Backlog = 128;
+    // Connections whose head is awaited; beyond that the one waiting longest is dropped.
+    size_t MaxWaiting = 512;
+};
+
+// An httplib server whose connections wait for their request heads on one thread of their own, and reach
+// the pool only with a whole head; a kept-alive connection goes back to wait for its next request.
+class TKovaHttpServer : public httplib::Server {
+public:
+    static constexpr size_t MaxBodyBytes = 1024 * 1024;
+    static constexpr size_t MaxHeadBytes = 64 * 1024;
+
+    explicit TKovaHttpServer(const TKovaDoorOptions& options = {});
+    ~TKovaHttpServer() override;
+
+    // After bind_to_port or bind_to_any_port, which listen with a backlog of 5.
+    bool RaiseBacklog();
+    // The connection ends after this answer: for answers given while the request's body is left unread.
+    static void CloseAfterAnswer(httplib::Response& res);
+
+private:
+    class TDoor;
+    class TStream;
+    struct TConnection;
+    bool process_and_close_socket(socket_t sock) override;
+    // A pool thread: answers the connection's requests while their heads are there, then hands it back.
+    void Serve(TDoor& door, const std::shared_ptr<TConnection>& connection);
+
+    TKovaDoorOptions FOptions;
+    TDoor* FDoor = nullptr; // while listening; only the accepting thread uses it
+};
+
+// Reads a body through httplib's reader up to MaxBodyBytes. 0 when it was read whole, else the status to
+// answer: 413 when it is longer, 400 when it could not be read.
+int ReadKovaBody(const httplib::ContentReader& reader, std::string& body);
+
+// A request body parsed as JSON, with nesting refused beyond MaxJsonDepth while it is parsed: a deeper
+// value is never built, so nothing copies or frees one recursively. Error is the page's mistake, if any.
+struct TKovaJsonBody {
+    static constexpr int MaxJsonDepth = 64;
+    nlohmann::json Value;
+    std::string Error;
+};
+TKovaJsonBody ParseKovaJsonBody(const std::string& text);
