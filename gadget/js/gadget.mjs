@@ -1,7 +1,8 @@
 // Runs the gadget: starts the control in the gadget directory, drives loads at start and on the refresh
-// timer, shows "result.txt" and "details.html", pages through the list and ends the control with the page.
+// timer, shows "result.txt" and "details.html" and pages through the list. The host ends the control once
+// its last page has gone.
 
-import {call, callOnLeave, events, hasSecret, readFile} from './host.mjs';
+import {call, events, hasSecret, readFile} from './host.mjs';
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 
@@ -229,8 +230,9 @@ function openUrl(url) {
 
 // --- Start and end ----------------------------------------------------------------------------------------
 
-// The host serves one gadget directory and runs the control there: "" names that directory. A page that
-// was reloaded may find the host still ending the old page's control: it waits for that to finish.
+// The host serves one gadget directory and runs the control there: "" names that directory. Init joins the
+// control another tab (or this page before a reload) uses; a page that comes back just as the host ends the
+// control of gone pages finds it busy, and waits for that to finish.
 async function initControl() {
     const deadline = Date.now() + 30000;
     for (;;) {
@@ -272,11 +274,15 @@ async function start() {
     }
 }
 
+// The page leaves the control to the host, which ends it a grace after its last page has gone: closing one
+// of two tabs must not end it under the other.
 function stop() {
-    if (!state.started) return;
     state.started = false;
     clearInterval(state.timer);
-    callOnLeave('Terminate');
+    state.timer = null;
+    // A page kept in the back-forward cache is no page of the host's until it shows again.
+    state.events?.close();
+    state.events = null;
 }
 
 $('refresh').addEventListener('click', () => load());

@@ -16,7 +16,7 @@ export function hasSecret() {
     return secret !== '';
 }
 
-async function post(path, body, options = {}) {
+async function post(path, body) {
     let answer;
     try {
         answer = await fetch(path, {
@@ -24,7 +24,6 @@ async function post(path, body, options = {}) {
             headers: {'Content-Type': 'application/json', 'X-Kova-Secret': secret},
             body: JSON.stringify(body),
             cache: 'no-store',
-            ...options,
         });
     } catch (e) {
         throw new HostError('The gadget host does not answer: is kova-gadget still running?', 0, false);
@@ -44,19 +43,15 @@ export function call(member, kind = 'method', args = []) {
     return post('/api/call', {member, kind, args});
 }
 
-// The same call, sent so that it still reaches the host while the page goes away.
-export function callOnLeave(member) {
-    return post('/api/call', {member, kind: 'method', args: []}, {keepalive: true}).catch(() => undefined);
-}
-
 // Plays one user action on an open form.
 export function formAction(id, action, name = '', value = null) {
     return post('/api/form', {id, action, name, value});
 }
 
-// Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached.
+// Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached. They
+// hold the user's watch list: like the calls, they need the secret.
 export async function readFile(name) {
-    const answer = await fetch(name, {cache: 'no-store'});
+    const answer = await fetch(name, {cache: 'no-store', headers: {'X-Kova-Secret': secret}});
     if (!answer.ok) throw new HostError(`${name}: HTTP ${answer.status}`, answer.status, false);
     return answer.text();
 }
