@@ -124,6 +124,10 @@ std::string AllPagesWithoutTimes(TSandboxProcess& sandbox, const std::string& us
         for (pugi::xml_node item : Items(answer)) {
             item.remove_child("ListingDetails"); // times depend on when each sandbox started
             item.remove_child("TimeLeft");
+            // Pictures are named with each sandbox's own address.
+            pugi::xml_text picture = item.first_element_by_path("PictureDetails/GalleryURL").text();
+            if (std::string url = picture.get(); url.starts_with(sandbox.Url()))
+                picture.set(url.substr(sandbox.Url().size()).c_str());
             std::ostringstream out;
             item.print(out);
             text += out.str();
@@ -293,6 +297,68 @@ TEST(Sandbox, TheSameSeedGivesTheSameWatchList) {
     EXPECT_FALSE(items.empty());
     EXPECT_EQ(items, AllPagesWithoutTimes(second, "demo"));
     EXPECT_NE(items, AllPagesWithoutTimes(other, "demo"));
+}
+
+TEST(Sandbox, ServesItsItemsPicturesItself) {
+    TSandboxProcess sandbox({"demo:6"});
+    TAnswer answer;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("demo"), 1)), answer);
+    int pictures = 0;
+    for (pugi::xml_node item : Items(answer)) {
+        const std::string url = item.first_element_by_path("PictureDetails/GalleryURL").text().get();
+        if (url.empty()) continue;
+        ++pictures;
+        ASSERT_TRUE(url.starts_with(sandbox.Url() + "/pictures/")) << url;
+        const THttpsReply picture = HttpsExchange({url, "GET", "", {}, sandbox.CAPath()});
+        EXPECT_EQ(picture.Status, 200) << url;
+        EXPECT_TRUE(picture.Body.starts_with("<svg ")) << url;
+        pugi::xml_document svg;
+        EXPECT_TRUE(svg.load_string(picture.Body.c_str())) << url;
+    }
+    EXPECT_EQ(pictures, 4);
+    for (const char* path : {"/pictures/dragon/abc.svg", "/pictures/book/a%2Fb.svg", "/pictures/book/.svg"})
+        EXPECT_EQ(HttpsExchange({sandbox.Url() + path, "GET", "", {}, sandbox.CAPath()}).Status, 404) << path;
+}
+
+TEST(Sandbox, ItemChangesReachTheNextAnswer) {
+    TSandboxProcess sandbox({"demo:3", "empty:0"});
+    const std::string title = "\u05d7\u05e0\u05d5\u05ea " + std::string(200000, 'W');
+    sandbox.Control("/sandbox/item", {{"username", "demo"},
+                                      {"index", 1},
+                                      {"itemId", "110-22/33"},
+                                      {"title", title},
+                                      {"seller", "\u0645\u062a\u062c\u0631"},
+                                      {"galleryUrl", "/pictures/book/x.svg"}});
+    TAnswer answer;
+    Parse(Api(sandbox, "GetMyeBayBuying", WatchListBody(sandbox.Token("demo"), 1)), answer);
+    const pugi::xml_node changed = Items(answer).at(1);
+    EXPECT_STREQ(changed.child_value("ItemID"), "110-22/33");
+    EXPECT_EQ(changed.child_value("Title"), title);
+    EXPECT_STREQ(changed.first_element_by_path("Seller/UserID").text().get(), "\u0645\u062a\u062c\u0631");
+    EXPECT_EQ(std::string(changed.first_element_by_path("PictureDetails/GalleryURL").text().get()),
+              sandbox.Url() + "/pictures/book/x.svg");
+    EXPECT_TRUE(std::string(changed.first_element_by_path("ListingDetails/ViewItemURL").text().get())
+                    .ends_with("/itm/110-22/33"));
+
+    const std::string otherId = Items(answer).at(0).child_value("ItemID");
+    const std::vector<std::pair<nlohmann::json, long>> refused{
+        {{{"username", "nobody"}, {"index", 0}}, 404},
+        {{{"username", "empty"}, {"index", 0}}, 400},
+        {{{"username", "demo"}, {"index", 3}}, 400},
+        {{{"username", "demo"}}, 400},
+        {{{"username", "demo"}, {"index", 0}, {"itemId", ""}}, 400},
+        {{{"username", "demo"}, {"index", 1}, {"itemId", otherId}}, 400},
+        {{{"username", "demo"}, {"index", 0}, {"title", 5}}, 400},
+    };
+    for (const auto& [body, status] : refused) {
+        const THttpsReply reply = HttpsExchange({sandbox.Url() + "/sandbox/item",
+                                                 "POST",
+                                                 body.dump(),
+                                                 {"Content-Type: application/json"},
+                                                 sandbox.CAPath()});
+        EXPECT_EQ(reply.Status, status) << body.dump() << ": " << reply.Body;
+        EXPECT_NE(reply.Body.find("\"error\""), std::string::npos) << body.dump();
+    }
 }
 
 TEST(Sandbox, AnswersErrorsAsEbayDoes) {
