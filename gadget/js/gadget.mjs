@@ -164,6 +164,18 @@ function closeDetails() {
     markOpenItem(null);
 }
 
+// The page's rules for the details document, those of gadget.css under ".details-body": they follow the
+// document's own sheet, so that a huge title or a long name stays inside the flyout.
+function pageDetailsSheet() {
+    const sheet = new CSSStyleSheet();
+    for (const pageSheet of document.styleSheets) {
+        for (const rule of pageSheet.cssRules) {
+            if (rule.selectorText?.startsWith('.details-body')) sheet.insertRule(rule.cssText, sheet.cssRules.length);
+        }
+    }
+    return sheet;
+}
+
 // The details file is a whole document with its own style sheet: it is drawn in a shadow root, its rules
 // moved from "body" to the root's wrapper, so that neither its styles nor the page's leak across.
 function showDetailsDocument(html) {
@@ -177,7 +189,8 @@ function showDetailsDocument(html) {
         sheet.replaceSync(style.textContent.replace(/\bbody\b/g, '.details-body').replace(/\bhtml\b/g, ':host'));
         sheets.push(sheet);
     }
-    root.adoptedStyleSheets = sheets;
+    showDetailsDocument.pageSheet ??= pageDetailsSheet();
+    root.adoptedStyleSheets = [...sheets, showDetailsDocument.pageSheet];
     const wrapper = document.createElement('div');
     wrapper.className = `details-body ${doc.body.className}`.trim();
     wrapper.append(...adopt(doc.body.innerHTML));
