@@ -88,6 +88,9 @@ if [ $firstRun -eq 0 ]; then
 fi
 
 echo "demo: sandbox $sandbox with the account \"demo\" ($items watched items)"
+# The items' pictures come from the sandbox, under a certificate the browser does not know yet.
+echo "demo: the items' pictures come from the sandbox: while the list shows the grey placeholder instead,"
+echo "      open $sandbox/ once, accept the sandbox's certificate there and refresh the list."
 if [ $firstRun -eq 1 ]; then
     echo "demo: first run: enter the user name \"demo\" and any password, then follow the wizard; on the"
     echo "      sandbox's sign-in page (its certificate is the sandbox's own: accept it) sign in as \"demo\"."
