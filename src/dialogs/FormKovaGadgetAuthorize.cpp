@@ -126,14 +126,27 @@ TComponent& Note(TComponent& c) {
 
 } // namespace
 
+// The redirect name of the application data, empty when it names none.
+std::string DatRuName() {
+    const TKovaGadgetDat* dat = GadgetDat();
+    return dat ? Trim(dat->SignIn().RUNAME) : std::string();
+}
+
 std::string RuName() {
-    std::lock_guard lock(GRuNameLock);
-    return GRuName;
+    {
+        std::lock_guard lock(GRuNameLock);
+        if (GRuNameGiven) return GRuName;
+    }
+    const std::string fromDat = DatRuName();
+    return fromDat.empty() ? std::string(KovaGadgetRuName) : fromDat;
 }
 
 bool RuNameGiven() {
-    std::lock_guard lock(GRuNameLock);
-    return GRuNameGiven;
+    {
+        std::lock_guard lock(GRuNameLock);
+        if (GRuNameGiven) return true;
+    }
+    return !DatRuName().empty();
 }
 
 void SetRuName(const std::string& ruName) {

@@ -16,11 +16,12 @@ class TThreadGetSessionID;
 // The redirect name (RuName) registered for the gadget's own application keys; the demo's sandbox accepts
 // it. A user with application keys of their own has their own redirect name and sets it with SetRuName.
 constexpr const char* KovaGadgetRuName = "KovaGadget-KovaGadg-KovaSan-qzvnmbwa";
-// The redirect name the wizard signs in with; KovaGadgetRuName until SetRuName names another.
+// The redirect name the wizard signs in with: the one SetRuName named (--runame), else the application
+// data's "RUNAME", else KovaGadgetRuName.
 std::string RuName();
-// An empty name restores KovaGadgetRuName.
+// An empty name lets the application data's name or KovaGadgetRuName serve again.
 void SetRuName(const std::string& ruName);
-// Whether SetRuName named a redirect name of the user's own.
+// Whether SetRuName or the application data named a redirect name of the user's own.
 bool RuNameGiven();
 
 class TfrmKovaGadgetAuthorize : public TForm {

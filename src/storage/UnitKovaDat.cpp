@@ -38,6 +38,17 @@ std::string BoolText(bool value) {
     return value ? "true" : "false";
 }
 
+// The child of that name, made at the end of parent when it is missing.
+TXMLNode RequireChild(TXMLNode parent, const char* name) {
+    if (TXMLNode child = TParserBaseXML::Child(parent, name)) return child;
+    return parent.AddChild(name);
+}
+
+void CheckKeyValue(const char* name, const std::string& value) {
+    if (value.find_first_of("\r\n") != std::string::npos)
+        throw Exception(Format("The value of %s must be one line", {name}));
+}
+
 } // namespace
 
 // TDatCommon
@@ -118,11 +129,46 @@ TDatFieldList TDatEbayAPI::Fields() const {
             {"APIServerProduction", APIServerProduction}};
 }
 
+// TDatSignIn
+
+void TDatSignIn::SetDefaults() {
+    SIGNINKIND = KindToken;
+    OAUTHSCOPES = DefaultScopes;
+    OAUTHCONSENTURL = DefaultConsentURL;
+    OAUTHTOKENURL = DefaultTokenURL;
+    RUNAME.clear();
+}
+
+void TDatSignIn::ReadFrom(const TXMLNode& section) {
+    const auto OptionalText = [&](const char* name, const char* fallback) {
+        const std::string value = ReadChildText(section, name);
+        return Trim(value).empty() ? std::string(fallback) : value;
+    };
+    SIGNINKIND = OptionalText("SIGNINKIND", KindToken);
+    OAUTHSCOPES = OptionalText("OAUTHSCOPES", DefaultScopes);
+    OAUTHCONSENTURL = OptionalText("OAUTHCONSENTURL", DefaultConsentURL);
+    OAUTHTOKENURL = OptionalText("OAUTHTOKENURL", DefaultTokenURL);
+    RUNAME = ReadChildText(section, "RUNAME");
+}
+
+TDatFieldList TDatSignIn::Fields() const {
+    return {{"SIGNINKIND", SIGNINKIND},
+            {"OAUTHSCOPES", OAUTHSCOPES},
+            {"OAUTHCONSENTURL", OAUTHCONSENTURL},
+            {"OAUTHTOKENURL", OAUTHTOKENURL},
+            {"RUNAME", RUNAME}};
+}
+
+bool TDatSignIn::UsesOAuth() const {
+    return SameText(Trim(SIGNINKIND), KindOAuth);
+}
+
 // TKovaGadgetDat
 
 void TKovaGadgetDat::LoadFromBytes(std::string bytes, std::string_view passPhrase) {
     FCommon.SetDefaults();
     FEbayAPI.SetDefaults();
+    FSignIn.SetDefaults();
     TMemoryStream stream(std::move(bytes));
     if (!Trim(passPhrase).empty()) TKryptCompressionUtils::DecryptAndDecompressStream(stream, passPhrase);
 
@@ -130,9 +176,16 @@ void TKovaGadgetDat::LoadFromBytes(std::string bytes, std::string_view passPhras
     doc.LoadFromXML(stream.Bytes());
     FCommon.SetDefaults();
     FEbayAPI.SetDefaults();
+    FSignIn.SetDefaults();
     const TXMLNode root = doc.DocumentElement();
     if (const TXMLNode common = TParserBaseXML::Child(root, "COMMON")) FCommon.ReadFrom(common);
     if (const TXMLNode api = TParserBaseXML::Child(root, "EBAYAPI")) FEbayAPI.ReadFrom(api);
+    if (const TXMLNode signIn = TParserBaseXML::Child(root, "SIGNIN")) FSignIn.ReadFrom(signIn);
+}
+
+bool TKovaGadgetDat::HasApplicationKeys() const {
+    return !Trim(FEbayAPI.APIDevID).empty() && !Trim(FEbayAPI.APIAppID).empty() &&
+           !Trim(FEbayAPI.APICertID).empty();
 }
 
 void TKovaGadgetDat::LoadFromFile(const std::string& path, std::string_view passPhrase) {
@@ -143,7 +196,57 @@ TDatFieldList TKovaGadgetDat::Fields() const {
     TDatFieldList fields = FCommon.Fields();
     for (auto& field : FEbayAPI.Fields())
         fields.push_back(std::move(field));
+    for (auto& field : FSignIn.Fields())
+        fields.push_back(std::move(field));
     return fields;
+}
+
+void SaveGadgetDatKeys(const std::string& path, const TGadgetDatKeys& keys, std::string_view passPhrase) {
+    const std::pair<const char*, const std::optional<std::string>*> values[] = {
+        {"DevID", &keys.DevID},
+        {"AppID", &keys.AppID},
+        {"CertID", &keys.CertID},
+        {"RuName", &keys.RuName},
+        {"sign-in kind", &keys.SignInKind}};
+    for (const auto& [name, value] : values)
+        if (*value) CheckKeyValue(name, **value);
+    if (keys.SignInKind && !SameText(Trim(*keys.SignInKind), TDatSignIn::KindToken) &&
+        !SameText(Trim(*keys.SignInKind), TDatSignIn::KindOAuth))
+        throw Exception(
+            Format("The sign-in kind must be \"token\" or \"oauth\", not \"%s\"", {*keys.SignInKind}));
+    if (!FileExists(path)) throw EFOpenError(Format(SFileNotFound, {path}));
+
+    TMemoryStream stream(ReadFileBytes(path));
+    if (!Trim(passPhrase).empty()) TKryptCompressionUtils::DecryptAndDecompressStream(stream, passPhrase);
+    TXMLDocument doc;
+    doc.LoadFromXML(stream.Bytes());
+    const TXMLNode root = doc.DocumentElement();
+    if (!root) throw Exception(Format("The application data file \"%s\" holds no document", {path}));
+
+    const bool hadApi = static_cast<bool>(TParserBaseXML::Child(root, "EBAYAPI"));
+    const TXMLNode api = RequireChild(root, "EBAYAPI");
+    // A new section reads its missing keys as 0 and false: it must say the defaults the file read as before.
+    if (!hadApi) {
+        const TDatEbayAPI defaults;
+        RequireChild(api, "APIActive").SetNodeValue(defaults.APIActive ? "True" : "False");
+        RequireChild(api, "APICountRetryPostOnFail").SetNodeValue(IntToStr(defaults.APICountRetryPostOnFail));
+        RequireChild(api, "APISiteID").SetNodeValue(IntToStr(defaults.APISiteID));
+    }
+    const auto set = [](const TXMLNode& section, const char* name, const std::optional<std::string>& value) {
+        if (value) RequireChild(section, name).SetNodeValue(Trim(*value));
+    };
+    set(api, "APIDevID", keys.DevID);
+    set(api, "APIAppID", keys.AppID);
+    set(api, "APICertID", keys.CertID);
+    if (keys.RuName || keys.SignInKind) {
+        const TXMLNode signIn = RequireChild(root, "SIGNIN");
+        set(signIn, "RUNAME", keys.RuName);
+        if (keys.SignInKind)
+            RequireChild(signIn, "SIGNINKIND").SetNodeValue(LowerCase(Trim(*keys.SignInKind)));
+    }
+    const std::string xml = doc.SaveToXML();
+    WriteFileAtomic(path, Trim(passPhrase).empty() ? xml : PackKovaDat(xml, passPhrase),
+                    TFileAccess::OwnerOnly);
 }
 
 // The process-wide object

@@ -6,6 +6,7 @@
 #include "storage/UnitKovaDatFile.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,6 +56,43 @@ public:
     TDatFieldList Fields() const;
 };
 
+// The sign-in values of the optional element "SIGNIN": files made before OAuth lack it and read as the
+// design's token flow with the gadget's own redirect name.
+class TDatSignIn : public TParserBaseXML {
+public:
+    static constexpr const char* KindToken = "token";
+    static constexpr const char* KindOAuth = "oauth";
+    static constexpr const char* DefaultScopes = "https://api.ebay.com/oauth/api_scope";
+    static constexpr const char* DefaultConsentURL = "https://auth.ebay.com/oauth2/authorize";
+    static constexpr const char* DefaultTokenURL = "https://api.ebay.com/identity/v1/oauth2/token";
+
+    TDatSignIn() { SetDefaults(); }
+
+    // "token" (the design's flow) or "oauth"; any other text reads as the token flow.
+    std::string SIGNINKIND;
+    // Space-separated, as eBay's consent address and refresh grant take them.
+    std::string OAUTHSCOPES;
+    std::string OAUTHCONSENTURL;
+    std::string OAUTHTOKENURL;
+    // Empty: the gadget's own redirect name, unless the host was started with --runame.
+    std::string RUNAME;
+
+    void SetDefaults();
+    // Every value is optional: a missing or blank key keeps its default.
+    void ReadFrom(const TXMLNode& section);
+    TDatFieldList Fields() const;
+    bool UsesOAuth() const;
+};
+
+// The values `kova-dat set-keys` and the application keys form write; an empty optional keeps the file's.
+struct TGadgetDatKeys {
+    std::optional<std::string> DevID{};
+    std::optional<std::string> AppID{};
+    std::optional<std::string> CertID{};
+    std::optional<std::string> RuName{};
+    std::optional<std::string> SignInKind{};
+};
+
 // The application data of one gadget directory. Consumers get it read-only through GadgetDat().
 class TKovaGadgetDat {
 public:
@@ -71,14 +109,25 @@ public:
     const std::string& Directory() const { return FDirectory; }
     const TDatCommon& Common() const { return FCommon; }
     const TDatEbayAPI& EbayAPI() const { return FEbayAPI; }
-    // The fields of "COMMON", then those of "EBAYAPI".
+    const TDatSignIn& SignIn() const { return FSignIn; }
+    // Whether DevID, AppID and CertID are all given: without them no call of the Trading API can work.
+    bool HasApplicationKeys() const;
+    // The fields of "COMMON", then those of "EBAYAPI", then those of "SIGNIN".
     TDatFieldList Fields() const;
 
 private:
     std::string FDirectory;
     TDatCommon FCommon;
     TDatEbayAPI FEbayAPI;
+    TDatSignIn FSignIn;
 };
+
+// Writes the given keys into the data file at path, keeping every other element as it is, and replaces the
+// file atomically, owner-only: it then holds the user's application keys. The file must exist and open with
+// the pass phrase. A sign-in kind other than "token" or "oauth", or a value holding a line break, is refused
+// with a message before anything is written.
+void SaveGadgetDatKeys(const std::string& path, const TGadgetDatKeys& keys,
+                       std::string_view passPhrase = KovaDatPassPhrase);
 
 // Replaces the process-wide object by one loaded from directory + "KovaDat.dat", or from fileName when that
 // is not blank. A missing file is logged as an error and raised; after any failure GadgetDat() is null.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -257,7 +258,12 @@ TEST_F(KovaDatTest, ToolShowsEveryFieldInOrderAndReportsFailures) {
               "APICertID=\n"
               "APIAppID=\n"
               "APIDevID=\n"
-              "APIServerProduction=https://api.ebay.com/ws/api.dll\n");
+              "APIServerProduction=https://api.ebay.com/ws/api.dll\n"
+              "SIGNINKIND=token\n"
+              "OAUTHSCOPES=https://api.ebay.com/oauth/api_scope\n"
+              "OAUTHCONSENTURL=https://auth.ebay.com/oauth2/authorize\n"
+              "OAUTHTOKENURL=https://api.ebay.com/identity/v1/oauth2/token\n"
+              "RUNAME=\n");
 
     // A value spanning lines stays on its own line.
     const std::string odd = Dir.Write(
@@ -279,4 +285,110 @@ TEST_F(KovaDatTest, ToolShowsEveryFieldInOrderAndReportsFailures) {
     EXPECT_EQ(KovaDat({"show"}).ExitCode, 1);
 
     EXPECT_NE(KovaDat({"--help"}).Output.find("kova-dat show IN.dat [--passphrase TEXT]"), std::string::npos);
+}
+
+TEST_F(KovaDatTest, SignInValuesAreOptionalAndBlankOnesKeepTheirDefaults) {
+    const TDatSignIn defaults;
+    struct TCase {
+        const char* Body;
+        const char* Kind;
+        const char* Scopes;
+        const char* TokenURL;
+        const char* RuName;
+        bool OAuth;
+    } cases[] = {
+        {"<EBAYAPI><APIAppID>a</APIAppID></EBAYAPI>", "token", defaults.DefaultScopes,
+         defaults.DefaultTokenURL, "", false},
+        {"<SIGNIN><SIGNINKIND> </SIGNINKIND><OAUTHSCOPES/></SIGNIN>", "token", defaults.DefaultScopes,
+         defaults.DefaultTokenURL, "", false},
+        {"<SIGNIN><SIGNINKIND>OAuth</SIGNINKIND><OAUTHSCOPES>s1 s2</OAUTHSCOPES>"
+         "<OAUTHTOKENURL>https://127.0.0.1:1/t</OAUTHTOKENURL><RUNAME> Mine-1 </RUNAME></SIGNIN>",
+         "OAuth", "s1 s2", "https://127.0.0.1:1/t", "Mine-1", true},
+        {"<SIGNIN><SIGNINKIND>magic</SIGNINKIND></SIGNIN>", "magic", defaults.DefaultScopes,
+         defaults.DefaultTokenURL, "", false},
+        {"<signin><SIGNINKIND>oauth</SIGNINKIND></signin>", "token", defaults.DefaultScopes,
+         defaults.DefaultTokenURL, "", false},
+    };
+    for (const TCase& c : cases) {
+        const TKovaGadgetDat& dat = LoadPayload(Dir, Doc(c.Body));
+        EXPECT_EQ(dat.SignIn().SIGNINKIND, c.Kind) << c.Body;
+        EXPECT_EQ(dat.SignIn().OAUTHSCOPES, c.Scopes) << c.Body;
+        EXPECT_EQ(dat.SignIn().OAUTHCONSENTURL, defaults.DefaultConsentURL) << c.Body;
+        EXPECT_EQ(dat.SignIn().OAUTHTOKENURL, c.TokenURL) << c.Body;
+        EXPECT_EQ(dat.SignIn().RUNAME, c.RuName) << c.Body;
+        EXPECT_EQ(dat.SignIn().UsesOAuth(), c.OAuth) << c.Body;
+    }
+}
+
+TEST_F(KovaDatTest, SavedKeysKeepEveryOtherValueAndLeaveAnOwnerOnlyFile) {
+    const std::string shipped = ReadTextFile(KOVA_SOURCE_DIR "/gadget/KovaDat.xml");
+    struct TCase {
+        std::string Name;
+        std::string Xml;
+    } cases[] = {
+        {"shipped", shipped},
+        {"no EBAYAPI, no SIGNIN", Doc("<COMMON><TRACKER>t</TRACKER></COMMON>")},
+        {"SIGNIN with scopes", Doc("<SIGNIN><OAUTHSCOPES>x y</OAUTHSCOPES><RUNAME>old</RUNAME></SIGNIN>")}};
+    for (const TCase& c : cases) {
+        const std::string path = Dir.Write("KovaDat.dat", PackKovaDat(c.Xml));
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        LoadGadgetDat("", path);
+        TDatFieldList expected = GadgetDat()->Fields();
+        FreeGadgetDat();
+
+        TGadgetDatKeys keys;
+        keys.DevID = "dev <&> 1";
+        keys.AppID = " app-1 ";
+        keys.CertID = "cert-1";
+        keys.RuName = "My-RuName";
+        keys.SignInKind = "OAUTH";
+        SaveGadgetDatKeys(path, keys);
+        EXPECT_EQ(FilePermissions(path), 0600) << c.Name;
+        LoadGadgetDat("", path);
+        for (auto& [name, value] : expected) {
+            if (name == "APIDevID") value = "dev <&> 1";
+            if (name == "APIAppID") value = "app-1";
+            if (name == "APICertID") value = "cert-1";
+            if (name == "RUNAME") value = "My-RuName";
+            if (name == "SIGNINKIND") value = "oauth";
+        }
+        EXPECT_EQ(GadgetDat()->Fields(), expected) << c.Name;
+        EXPECT_TRUE(GadgetDat()->HasApplicationKeys()) << c.Name;
+        FreeGadgetDat();
+
+        // Only the values given change: a second save of the RuName alone keeps the keys.
+        SaveGadgetDatKeys(path, {.RuName = "Second"});
+        LoadGadgetDat("", path);
+        EXPECT_EQ(GadgetDat()->EbayAPI().APIAppID, "app-1") << c.Name;
+        EXPECT_EQ(GadgetDat()->SignIn().RUNAME, "Second") << c.Name;
+        FreeGadgetDat();
+    }
+}
+
+TEST_F(KovaDatTest, RefusedKeysLeaveTheFileAsItWas) {
+    const std::string path =
+        Dir.Write("KovaDat.dat", PackKovaDat(Doc("<EBAYAPI><APIAppID>a</APIAppID></EBAYAPI>")));
+    const std::string before = ReadTextFile(path);
+    struct TCase {
+        TGadgetDatKeys Keys;
+        std::string Path;
+        std::string Message;
+        std::string_view PassPhrase;
+    } cases[] = {
+        {{.SignInKind = "magic"},
+         path,
+         "The sign-in kind must be \"token\" or \"oauth\", not \"magic\"",
+         KovaDatPassPhrase},
+        {{.AppID = "a\nb"}, path, "The value of AppID must be one line", KovaDatPassPhrase},
+        {{.AppID = "b"},
+         Dir.File("missing.dat"),
+         "File \"" + Dir.File("missing.dat") + "\" could not be found",
+         KovaDatPassPhrase},
+        {{.AppID = "b"}, path, "TKryptUtils.DecryptStreamWithHash: Wrong Hash", "another"},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(RaisedBy([&] { SaveGadgetDatKeys(c.Path, c.Keys, c.PassPhrase); }), c.Message);
+        EXPECT_EQ(ReadTextFile(path), before) << c.Message;
+    }
+    EXPECT_FALSE(FileExists(Dir.File("missing.dat")));
 }

@@ -78,3 +78,39 @@ TEST(KovaDat, HelpExplainsEveryCommand) {
                              "standard output", "--passphrase TEXT"})
         EXPECT_NE(help.Output.find(text), std::string::npos) << text;
 }
+
+TEST(KovaDat, SetKeysTakesValuesFromOptionsAndStandardInput) {
+    TTempDir dir;
+    const std::string dat = dir.File("KovaDat.dat");
+    ASSERT_EQ(KovaDat({"pack", KOVA_SOURCE_DIR "/gadget/KovaDat.xml", dat}).ExitCode, 0);
+    // Secrets go through standard input, so that no command line shows them.
+    const std::string command =
+        "printf 'cert secret\\nMy-RuName\\n' | '" KOVA_BIN_DIR "/kova-dat' set-keys '" + dir.Path() +
+        "' --dev-id dev1 --cert-id - --app-id app1 --runame - --sign-in oauth";
+    TProgramRun set = RunProgram("/bin/sh", {"-c", command});
+    ASSERT_EQ(set.ExitCode, 0) << set.ErrorOutput;
+    EXPECT_EQ(FilePermissions(dat), 0600);
+    TProgramRun show = KovaDat({"show", dat});
+    for (const char* line :
+         {"\nAPICertID=cert secret\n", "\nAPIAppID=app1\n", "\nAPIDevID=dev1\n", "\nRUNAME=My-RuName\n",
+          "\nSIGNINKIND=oauth\n", "\nAPIServerProduction=https://api.ebay.com/ws/api.dll\n"})
+        EXPECT_NE(show.Output.find(line), std::string::npos) << line << show.Output;
+
+    const std::string before = ReadTextFile(dat);
+    struct TCase {
+        std::vector<std::string> Arguments;
+        const char* Error;
+    } cases[] = {
+        {{"set-keys", dir.Path()}, "set-keys needs at least one of"},
+        {{"set-keys", dir.Path(), "--app-id", "-"}, "No line on standard input for --app-id"},
+        {{"set-keys", dir.Path(), "--sign-in", "other"}, "The sign-in kind must be"},
+        {{"set-keys", dir.Path(), "--app-id"}, "--app-id needs a value."},
+        {{"show", dat, "--app-id", "x"}, "Unknown option \"--app-id\""},
+    };
+    for (const TCase& c : cases) {
+        TProgramRun run = KovaDat(c.Arguments);
+        EXPECT_EQ(run.ExitCode, 1) << c.Error;
+        EXPECT_NE(run.ErrorOutput.find(c.Error), std::string::npos) << run.ErrorOutput;
+        EXPECT_EQ(ReadTextFile(dat), before) << c.Error;
+    }
+}

@@ -1,5 +1,5 @@
-// kova-dat: packs an XML file into the application data file "KovaDat.dat", unpacks one for inspection and
-// shows the values the gadget reads from one.
+// kova-dat: packs an XML file into the application data file "KovaDat.dat", unpacks one for inspection,
+// shows the values the gadget reads from one and writes the user's application keys into one.
 // Each command is one function and one row of the table below.
 
 #include "storage/UnitKovaDat.h"
@@ -8,15 +8,31 @@
 
 #include <cstdio>
 #include <exception>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
 
+// The options of set-keys, each naming the value it sets.
+struct TKeyOption {
+    const char* Name;
+    std::optional<std::string> TGadgetDatKeys::*Field;
+};
+
+const TKeyOption KeyOptions[] = {{"--dev-id", &TGadgetDatKeys::DevID},
+                                 {"--app-id", &TGadgetDatKeys::AppID},
+                                 {"--cert-id", &TGadgetDatKeys::CertID},
+                                 {"--runame", &TGadgetDatKeys::RuName},
+                                 {"--sign-in", &TGadgetDatKeys::SignInKind}};
+
 struct TArguments {
     std::vector<std::string> Files;
     std::string PassPhrase = KovaDatPassPhrase;
+    // The key options in the order given; a value "-" is read from standard input, one line each.
+    std::vector<std::pair<const TKeyOption*, std::string>> Keys;
 };
 
 struct TCommand {
@@ -50,6 +66,26 @@ int Show(const TArguments& arguments) {
     return 0;
 }
 
+// One line of standard input without its line end; a value must not come from a closed input unnoticed.
+std::string ReadInputLine(const char* option) {
+    std::string line;
+    if (!std::getline(std::cin, line))
+        throw EReadError(std::string("No line on standard input for ") + option);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+int SetKeys(const TArguments& arguments) {
+    if (arguments.Keys.empty())
+        throw Exception("set-keys needs at least one of --dev-id, --app-id, --cert-id, "
+                        "--runame, --sign-in");
+    TGadgetDatKeys keys;
+    for (const auto& [option, value] : arguments.Keys)
+        keys.*(option->Field) = value == "-" ? ReadInputLine(option->Name) : value;
+    SaveGadgetDatKeys(GadgetDatPath(arguments.Files[0], ""), keys, arguments.PassPhrase);
+    return 0;
+}
+
 const TCommand Commands[] = {
     {"pack", 2, "pack IN.xml OUT.dat [--passphrase TEXT]",
      "Compresses IN.xml (zlib), puts its MD5 digest in front and encrypts both (AES-256) with the key of "
@@ -61,12 +97,19 @@ const TCommand Commands[] = {
      "byte.",
      Unpack},
     {"show", 1, "show IN.dat [--passphrase TEXT]",
-     "Loads IN.dat as the gadget does and prints every value of COMMON, then of EBAYAPI, one NAME=value "
+     "Loads IN.dat as the gadget does and prints every value of COMMON, EBAYAPI, then SIGNIN, one NAME=value "
      "line\n"
      "    each; booleans read true or false, control characters in a value show as \\n, \\r, \\t or "
      "\\xHH.\n"
      "    A blank pass phrase reads IN.dat as plain XML.",
      Show},
+    {"set-keys", 1,
+     "set-keys GADGETDIR [--dev-id ID] [--app-id ID] [--cert-id ID] [--runame NAME] [--sign-in token|oauth]",
+     "Writes the given application keys, redirect name and sign-in kind into GADGETDIR/KovaDat.dat, keeping\n"
+     "    every other value; the file is replaced atomically and readable by its owner only. A value \"-\" "
+     "is\n"
+     "    read from standard input, one line for each such option in the order given.",
+     SetKeys},
 };
 
 void PrintHelp(std::FILE* to) {
@@ -79,6 +122,12 @@ void PrintHelp(std::FILE* to) {
     std::fputs("\n--passphrase TEXT  use TEXT instead of the gadget's fixed pass phrase for KovaDat.dat.\n"
                "On failure the error is written to standard error and the exit status is 1.\n",
                to);
+}
+
+const TKeyOption* FindKeyOption(const std::string& name) {
+    for (const auto& option : KeyOptions)
+        if (name == option.Name) return &option;
+    return nullptr;
 }
 
 int UsageError(const std::string& message) {
@@ -110,6 +159,9 @@ int main(int argc, char** argv) {
             arguments.PassPhrase = args[i];
         } else if (arg.rfind("--passphrase=", 0) == 0) {
             arguments.PassPhrase = arg.substr(13);
+        } else if (const TKeyOption* key = FindKeyOption(arg); key && command->Run == SetKeys) {
+            if (++i == args.size()) return UsageError(arg + " needs a value.");
+            arguments.Keys.emplace_back(key, args[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("Unknown option \"" + arg + "\".");
         } else {
