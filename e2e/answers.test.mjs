@@ -182,4 +182,13 @@ test('a huge title and right-to-left names stay inside the details flyout', asyn
     }
     assert.deepEqual(layout.labels, ['Price', 'Bids', 'Buy It Now', 'Shipping', 'High bidder', 'Seller', 'Time left']);
     assert.match(await detailsText(page), /Go to the item and (bid|buy) on eBay/);
+
+    // A narrow window shows the flyout below the list, within the window's width and with its close button.
+    await page.setViewportSize({width: 360, height: 640});
+    const list = await page.locator('#gadget').boundingBox();
+    const below = await details.boundingBox();
+    const close = await page.locator('#detailsClose').boundingBox();
+    assert.ok(below.y >= list.y + list.height && below.x + below.width <= 360, `below: ${JSON.stringify(below)}`);
+    assert.ok(close.x >= below.x && close.x + close.width <= below.x + below.width && close.y >= below.y,
+              `the close button sits on the flyout: ${JSON.stringify(close)}`);
 });

@@ -119,7 +119,7 @@ test('a reloaded page shows the cached list while it loads again', async () => {
 
 test('screenshot of the list with an item open', {skip: !process.env.KOVA_UPDATE_SCREENSHOTS}, async () => {
     const {gadget} = await startAll({accounts: ['demo:14']});
-    const {page} = await openGadget(gadget, {viewport: {width: 470, height: 330}});
+    const {page} = await openGadget(gadget, {viewport: {width: 480, height: 372}});
     await pageNumber(page, '1/3');
     await page.locator('#result1 img[alt=Details]').click();
     await page.locator('#details').waitFor({state: 'visible'});
