@@ -20,7 +20,7 @@ function argumentText(quoted) {
         try {
             text += utf8.decode(new Uint8Array(bytes));
         } catch (e) {
-            text += String.fromCharCode(...bytes);
+            text += bytes.map((b) => String.fromCharCode(b)).join('');
         }
         bytes = [];
     };
