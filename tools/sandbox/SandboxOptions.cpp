@@ -57,6 +57,8 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
             options.Seed = ParseNumber<uint64_t>(value, option, 0, UINT64_MAX);
         else if (option == "--latency-ms")
             options.LatencyMs = ParseNumber<int>(value, option, 0, 600000);
+        else if (option == "--access-token-seconds")
+            options.AccessTokenSeconds = ParseNumber<int>(value, option, 1, 86400);
         else if (option == "--app-keys")
             options.Keys = ParseKeys(value);
         else if (option == "--runame") {

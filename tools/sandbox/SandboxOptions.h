@@ -15,12 +15,13 @@ struct TSandboxOptions {
     TSandboxAppKeys Keys = SandboxDefaultAppKeys();
     std::string RuName = SandboxDefaultRuName;
     int LatencyMs = 0; // added to every API answer
+    int AccessTokenSeconds = TSandboxOAuth::DefaultAccessTokenSeconds;
     bool Help = false; // --help: print the usage and exit 0
 };
 
 constexpr const char* SandboxUsage =
     "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
-    "[--app-keys DEV:APP:CERT] [--runame NAME] [--latency-ms N]\n"
+    "[--app-keys DEV:APP:CERT] [--runame NAME] [--latency-ms N] [--access-token-seconds N]\n"
     "       kova-sandbox --help";
 
 // Parses the arguments after the program name; raises std::invalid_argument with the reason.

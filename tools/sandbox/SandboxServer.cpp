@@ -1,5 +1,6 @@
 #include "SandboxServer.h"
 
+#include "SandboxOAuth.h"
 #include "SandboxPictures.h"
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitUtils.h"
@@ -358,6 +359,8 @@ void TSandboxServer::RegisterRoutes() {
     FServer->Get("/sandbox/requests", [this](const httplib::Request&, httplib::Response& res) {
         SendJson(res, 200, {{"requests", FService.RequestLog()}});
     });
+
+    RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {
         FService.Reset();

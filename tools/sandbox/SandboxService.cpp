@@ -137,7 +137,10 @@ TSandboxItemChange ParseSandboxItemChange(const nlohmann::json& value) {
 
 TSandboxService::TSandboxService(const std::vector<TSandboxAccountOption>& accounts, uint64_t seed,
                                  TSandboxAppKeys keys, TDateTime start, std::string ruName)
-    : FKeys(std::move(keys)), FRuName(std::move(ruName)), FStart(start) {
+    : FKeys(std::move(keys)), FRuName(std::move(ruName)), FStart(start),
+      FOAuth(std::make_unique<TSandboxOAuth>(
+          FKeys.AppID, FKeys.CertID, FRuName,
+          [this](const std::string& userName) { return HasAccount(userName); })) {
     for (const TSandboxAccountOption& account : accounts)
         FAccounts.push_back(GenerateSandboxAccount(account.UserName, account.Count, seed, FStart));
 }
@@ -235,14 +238,25 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
                                   now);
     if (callName == "FetchToken") return AnswerFetchToken(root, request, now);
     if (callName == "GetSessionID") return AnswerGetSessionID(root, request, now);
-    return AnswerGetMyeBayBuying(root, request, now, announcedPages);
+    return AnswerGetMyeBayBuying(root, headers, request, now, announcedPages);
 }
 
-std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request,
-                                                   TDateTime now, std::optional<int> announcedPages) {
+std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const TSandboxHeaders& headers,
+                                                   const pugi::xml_node& request, TDateTime now,
+                                                   std::optional<int> announcedPages) {
     const std::string token = ChildText(request.child("RequesterCredentials"), "eBayAuthToken");
     std::string userName;
-    {
+    // An OAuth user access token in its header takes the place of the token in the body.
+    if (const std::string accessToken = Header(headers, "X-EBAY-API-IAF-TOKEN"); !Trim(accessToken).empty()) {
+        switch (FOAuth->CheckAccessToken(accessToken, userName)) {
+        case TSandboxOAuth::TAccessCheck::Unknown:
+            return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
+        case TSandboxOAuth::TAccessCheck::Expired:
+            return BuildErrorResponse(root, SandboxErrors::ExpiredAccessToken(), now);
+        case TSandboxOAuth::TAccessCheck::Valid:
+            break;
+        }
+    } else {
         std::lock_guard lock(FLock);
         auto it = FTokens.find(token);
         if (it == FTokens.end()) return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
@@ -411,6 +425,7 @@ nlohmann::json TSandboxService::RequestLog() const {
 }
 
 void TSandboxService::Reset() {
+    FOAuth->Reset();
     std::lock_guard lock(FLock);
     FTokens.clear();
     FSessions.clear();

@@ -3,9 +3,11 @@
 // queued faults and the log of received requests. Every member may be called from any server thread.
 
 #include "SandboxAccounts.h"
+#include "SandboxOAuth.h"
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -104,6 +106,8 @@ public:
 
     bool HasAccount(const std::string& userName) const;
     const std::string& RuName() const { return FRuName; }
+    // The OAuth sign-in; its access tokens serve the Trading API beside the tokens above.
+    TSandboxOAuth& OAuth() { return *FOAuth; }
     // Marks the secret id as signed in by the user; false when there is no such account or no secret id.
     bool SignIn(const std::string& userName, const std::string& secretId);
     // A new valid token for the user, or nullopt without such an account.
@@ -126,7 +130,8 @@ private:
         std::string Token; // issued on the first successful FetchToken
     };
 
-    std::string AnswerGetMyeBayBuying(const std::string& root, const pugi::xml_node& request, TDateTime now,
+    std::string AnswerGetMyeBayBuying(const std::string& root, const TSandboxHeaders& headers,
+                                      const pugi::xml_node& request, TDateTime now,
                                       std::optional<int> announcedPages);
     std::string AnswerFetchToken(const std::string& root, const pugi::xml_node& request, TDateTime now);
     std::string AnswerGetSessionID(const std::string& root, const pugi::xml_node& request, TDateTime now);
@@ -146,4 +151,5 @@ private:
     std::map<std::string, TSession> FSessions; // by secret id
     std::vector<TSandboxFault> FFaults;
     nlohmann::json FRequests = nlohmann::json::array();
+    std::unique_ptr<TSandboxOAuth> FOAuth;
 };

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
         const TSandboxCertificates certificates = TSandboxCertificates::Generate();
         WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
         TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC(), options.RuName);
+        service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
         service.ServePicturesFrom("https://127.0.0.1:" + std::to_string(port));

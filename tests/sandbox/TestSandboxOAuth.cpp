@@ -1,0 +1,194 @@
+#include "support/SandboxProcess.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+#include <pugixml.hpp>
+
+namespace {
+
+std::string BasicAuth(const std::string& user, const std::string& password) {
+    const std::string plain = user + ":" + password;
+    std::string out(4 * ((plain.size() + 2) / 3) + 1, '\0');
+    out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                               reinterpret_cast<const unsigned char*>(plain.data()), plain.size()));
+    return "Basic " + out;
+}
+
+// A client that trusts the sandbox's CA and nothing else, and follows no redirect.
+class TOAuthClient {
+public:
+    explicit TOAuthClient(TSandboxProcess& sandbox) : FClient("127.0.0.1", sandbox.Port()) {
+        FClient.set_ca_cert_path(sandbox.CAPath().c_str());
+        FClient.enable_server_certificate_verification(true);
+    }
+
+    httplib::Result Consent(const httplib::Params& params) {
+        return FClient.Get("/oauth2/authorize", params, httplib::Headers{});
+    }
+
+    // Signs in on the consent page and returns the landing address the browser is sent to.
+    std::string Agree(const std::string& userName, const std::string& state,
+                      const std::string& ruName = SandboxRuName) {
+        auto res = FClient.Post("/oauth2/authorize", httplib::Params{{"client_id", SandboxAppID},
+                                                                     {"redirect_uri", ruName},
+                                                                     {"response_type", "code"},
+                                                                     {"scope", Scope},
+                                                                     {"state", state},
+                                                                     {"username", userName}});
+        if (!res || res->status != 302) return "";
+        return res->get_header_value("Location");
+    }
+
+    // The code of a landing address as the client hands it out: the library decodes a Location header.
+    static std::string CodeOf(const std::string& landing) {
+        const size_t at = landing.find("&code=");
+        return landing.substr(at + 6, landing.rfind("&expires_in=") - at - 6);
+    }
+
+    httplib::Result Token(const std::string& body, const std::string& authorization = Auth()) {
+        return FClient.Post("/identity/v1/oauth2/token", httplib::Headers{{"Authorization", authorization}},
+                            body, "application/x-www-form-urlencoded");
+    }
+
+    httplib::Result CodeGrant(const std::string& code) {
+        return Token("grant_type=authorization_code&code=" + httplib::detail::encode_query_param(code) +
+                     "&redirect_uri=" + SandboxRuName);
+    }
+
+    httplib::Result RefreshGrant(const std::string& refreshToken, const std::string& scope = Scope) {
+        return Token(
+            "grant_type=refresh_token&refresh_token=" + httplib::detail::encode_query_param(refreshToken) +
+            "&scope=" + httplib::detail::encode_query_param(scope));
+    }
+
+    static std::string Auth() { return BasicAuth(SandboxAppID, SandboxCertID); }
+    static constexpr const char* Scope = "https://api.ebay.com/oauth/api_scope";
+
+private:
+    httplib::SSLClient FClient;
+};
+
+nlohmann::json Json(const httplib::Result& res) {
+    return res ? nlohmann::json::parse(res->body, nullptr, false) : nlohmann::json();
+}
+
+// The error code of a Trading API answer for a watch list call with the access token in its header.
+int WatchListWithAccessToken(TSandboxProcess& sandbox, const std::string& accessToken) {
+    std::vector<std::string> headers = {"X-EBAY-API-COMPATIBILITY-LEVEL: 527",
+                                        "X-EBAY-API-DEV-NAME: " + std::string(SandboxDevID),
+                                        "X-EBAY-API-APP-NAME: " + std::string(SandboxAppID),
+                                        "X-EBAY-API-CERT-NAME: " + std::string(SandboxCertID),
+                                        "X-EBAY-API-SITEID: 77",
+                                        "X-EBAY-API-CALL-NAME: GetMyeBayBuying",
+                                        "Content-Type: text/xml"};
+    if (!accessToken.empty()) headers.push_back("X-EBAY-API-IAF-TOKEN: " + accessToken);
+    const THttpsReply reply = HttpsExchange(
+        {sandbox.ApiUrl(), "POST",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><GetMyeBayBuyingRequest "
+         "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><WatchList><Pagination><PageNumber>1</PageNumber>"
+         "</Pagination></WatchList></GetMyeBayBuyingRequest>",
+         headers, sandbox.CAPath()});
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_string(reply.Body.c_str())) << reply.Body;
+    return doc.document_element().first_element_by_path("Errors/ErrorCode").text().as_int(0);
+}
+
+} // namespace
+
+TEST(SandboxOAuth, ConsentGivesASingleUseCodeForTokensThatServeTheTradingAPI) {
+    TSandboxProcess sandbox({"demo:5"});
+    TOAuthClient client(sandbox);
+
+    struct TConsentCase {
+        httplib::Params Params;
+        int Status;
+    } consents[] = {
+        {{{"client_id", SandboxAppID}, {"redirect_uri", SandboxRuName}, {"response_type", "code"}}, 200},
+        {{{"client_id", "other"}, {"redirect_uri", SandboxRuName}, {"response_type", "code"}}, 400},
+        {{{"client_id", SandboxAppID}, {"redirect_uri", "other"}, {"response_type", "code"}}, 400},
+        {{{"client_id", SandboxAppID}, {"redirect_uri", SandboxRuName}, {"response_type", "token"}}, 400},
+    };
+    for (const TConsentCase& c : consents) {
+        auto res = client.Consent(c.Params);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.Status) << res->body;
+    }
+    EXPECT_EQ(client.Agree("nobody", "s"), "") << "an unknown user gets the form again";
+
+    const std::string landing = client.Agree("demo", "state 1&2");
+    ASSERT_TRUE(landing.starts_with("/oauth2/accepted?state=state 1&2&code=v^1.1#")) << landing;
+    EXPECT_TRUE(landing.ends_with("&expires_in=299")) << landing;
+    const std::string code = TOAuthClient::CodeOf(landing);
+
+    EXPECT_EQ(client.Token("grant_type=authorization_code&code=x", BasicAuth(SandboxAppID, "wrong"))->status,
+              401);
+    auto granted = client.CodeGrant(code);
+    ASSERT_EQ(granted->status, 200) << granted->body;
+    const nlohmann::json tokens = Json(granted);
+    EXPECT_EQ(tokens["expires_in"], 7200);
+    EXPECT_EQ(tokens["refresh_token_expires_in"], 47304000);
+    EXPECT_EQ(tokens["token_type"], "User Access Token");
+    const std::string access = tokens["access_token"], refresh = tokens["refresh_token"];
+    EXPECT_EQ(WatchListWithAccessToken(sandbox, access), 0);
+
+    auto reused = client.CodeGrant(code);
+    EXPECT_EQ(reused->status, 400);
+    EXPECT_EQ(Json(reused)["error"], "invalid_grant");
+
+    auto renewed = client.RefreshGrant(refresh);
+    ASSERT_EQ(renewed->status, 200) << renewed->body;
+    EXPECT_FALSE(Json(renewed).contains("refresh_token"));
+    EXPECT_EQ(WatchListWithAccessToken(sandbox, Json(renewed)["access_token"]), 0);
+    EXPECT_EQ(
+        Json(client.RefreshGrant(refresh, "https://api.ebay.com/oauth/api_scope/sell.account"))["error"],
+        "invalid_scope");
+    EXPECT_EQ(Json(client.RefreshGrant("unknown"))["error"], "invalid_grant");
+    EXPECT_EQ(Json(client.Token("grant_type=password"))["error"], "unsupported_grant_type");
+
+    // Neither token kind, an unknown access token and one past its end are refused as eBay refuses them.
+    EXPECT_EQ(WatchListWithAccessToken(sandbox, ""), 931);
+    EXPECT_EQ(WatchListWithAccessToken(sandbox, "v^1.1#unknown"), 931);
+    const std::string late = TOAuthClient::CodeOf(client.Agree("demo", "s"));
+    sandbox.Control("/sandbox/oauth/advance", {{"seconds", 7200}});
+    EXPECT_EQ(WatchListWithAccessToken(sandbox, access), 21917053);
+    EXPECT_EQ(Json(client.CodeGrant(late))["error"], "invalid_grant") << "a code lives five minutes";
+    EXPECT_EQ(client.RefreshGrant(refresh)->status, 200) << "a refresh token lives 18 months";
+}
+
+TEST(SandboxOAuth, TokenEndpointFaultsAndShortAccessTokens) {
+    TSandboxProcess sandbox({"demo:5"}, {"--access-token-seconds", "1"});
+    TOAuthClient client(sandbox);
+    auto granted = client.CodeGrant(TOAuthClient::CodeOf(client.Agree("demo", "s")));
+    ASSERT_EQ(granted->status, 200);
+    EXPECT_EQ(Json(granted)["expires_in"], 1);
+    const std::string refresh = Json(granted)["refresh_token"];
+
+    sandbox.Control("/sandbox/oauth/fault", {{"kind", "status"}, {"grant", "refresh_token"}, {"times", 2}});
+    sandbox.Control("/sandbox/oauth/fault", {{"kind", "invalid_grant"}});
+    sandbox.Control("/sandbox/oauth/fault", {{"kind", "drop"}});
+    struct TCase {
+        int Status; // 0: the connection closes without an answer
+        const char* Error;
+    } cases[] = {{500, "server_error"}, {500, "server_error"}, {400, "invalid_grant"}, {0, ""}, {200, ""}};
+    for (const TCase& c : cases) {
+        auto res = client.RefreshGrant(refresh);
+        if (c.Status == 0) {
+            EXPECT_FALSE(res && res->status == 200) << "a dropped request gets no answer";
+            continue;
+        }
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, c.Status) << res->body;
+        if (*c.Error) {
+            EXPECT_EQ(Json(res)["error"], c.Error);
+        }
+    }
+    const nlohmann::json log = nlohmann::json::parse(
+        HttpsExchange({sandbox.Url() + "/sandbox/oauth/requests", "GET", "", {}, sandbox.CAPath()}).Body);
+    EXPECT_EQ(log["requests"].size(), 6u) << log.dump();
+
+    EXPECT_THROW(sandbox.Control("/sandbox/oauth/fault", {{"kind", "other"}}), std::runtime_error);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", "/tmp", "--access-token-seconds", "0"}),
+              2);
+}
