@@ -65,6 +65,10 @@ struct TKovaHttpServer::TConnection {
     Clock::time_point Deadline;
     bool Started = false; // the head's time runs: a new connection, or a byte of the next request came
     size_t Served = 0;
+    // Answered while its body was left unread: what still comes is read and dropped for a while, since a
+    // close with unread data resets the connection, and the client could lose the answer with it.
+    bool Lingering = false;
+    size_t Dropped = 0;
 
     explicit TConnection(int fd) : Fd(fd) {}
     ~TConnection() { ::close(Fd); }
@@ -168,6 +172,24 @@ public:
         connection->Started = !keptAlive || connection->Unparsed() > 0;
         connection->Deadline =
             Clock::now() + (connection->Started ? FOptions.HeadTimeout : FOptions.IdleTimeout);
+        Arrive(connection);
+    }
+
+    // Any thread: a connection answered before its body was read; it ends once the client has its answer.
+    void Linger(const std::shared_ptr<TConnection>& connection) {
+        ::shutdown(connection->Fd, SHUT_WR);
+        connection->Lingering = true;
+        connection->Buffer.clear();
+        connection->Offset = 0;
+        connection->Deadline = Clock::now() + LingerTime;
+        Arrive(connection);
+    }
+
+private:
+    static constexpr auto LingerTime = std::chrono::seconds(2);
+    static constexpr size_t LingerBytes = 1024 * 1024;
+
+    void Arrive(const std::shared_ptr<TConnection>& connection) {
         {
             std::lock_guard lock(FLock);
             if (FStopped) return;
@@ -176,7 +198,6 @@ public:
         WakeUp();
     }
 
-private:
     void WakeUp() {
         const char byte = 1;
         [[maybe_unused]] const ssize_t written = ::write(FWake[1], &byte, 1);
@@ -202,6 +223,15 @@ private:
         return false;
     }
 
+    // Drops what has come; false when the connection is done with.
+    static bool Drop(TConnection& connection) {
+        char chunk[16384];
+        const ssize_t got = ::recv(connection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got < 0) return errno == EAGAIN || errno == EINTR;
+        connection.Dropped += static_cast<size_t>(got);
+        return got > 0 && connection.Dropped < LingerBytes;
+    }
+
     static void Refuse(const TConnection& connection, const char* status) {
         const std::string answer =
             std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
@@ -217,7 +247,7 @@ private:
                 std::lock_guard lock(FLock);
                 if (FStopped) break;
                 for (auto& connection : FArrived)
-                    if (connection->HeadComplete())
+                    if (!connection->Lingering && connection->HeadComplete())
                         Dispatch(connection);
                     else
                         waiting.push_back(std::move(connection));
@@ -241,12 +271,14 @@ private:
             std::vector<std::shared_ptr<TConnection>> still;
             for (size_t i = 0; i < waiting.size(); ++i) {
                 TConnection& connection = *waiting[i];
-                if (polled[i + 1].revents && !ReadHead(connection)) continue;
-                if (connection.HeadComplete()) {
+                const bool readable = polled[i + 1].revents != 0;
+                if (readable && !(connection.Lingering ? Drop(connection) : ReadHead(connection))) continue;
+                if (!connection.Lingering && connection.HeadComplete()) {
                     Dispatch(waiting[i]);
                 } else if (now >= connection.Deadline) {
                     // A connection opened ahead and never used is closed without a word, as browsers expect.
-                    if (connection.Unparsed() > 0) Refuse(connection, "408 Request Timeout");
+                    if (!connection.Lingering && connection.Unparsed() > 0)
+                        Refuse(connection, "408 Request Timeout");
                 } else {
                     still.push_back(std::move(waiting[i]));
                 }
@@ -296,8 +328,25 @@ void TKovaHttpServer::Serve(TDoor& door, const std::shared_ptr<TConnection>& con
         const bool last = ++connection->Served >= keep_alive_max_count_;
         bool closed = false;
         GCloseAfterAnswer = false;
-        if (!process_request(stream, last, closed, nullptr) || closed || last || GCloseAfterAnswer) return;
-        if (!connection->HeadComplete()) return door.Take(connection, true);
+        const bool answered = process_request(stream, last, closed, nullptr);
+        if (GCloseAfterAnswer) return door.Linger(connection);
+        if (!answered || closed || last) return;
+        if (!connection->HeadComplete() && !AwaitNextHead(*connection)) return door.Take(connection, true);
+    }
+}
+
+bool TKovaHttpServer::AwaitNextHead(TConnection& connection) const {
+    connection.Compact();
+    const Clock::time_point deadline = Clock::now() + FOptions.NextHeadWait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !(WaitFor(connection.Fd, POLLIN, left) & POLLIN)) return false;
+        char chunk[4096];
+        const ssize_t got = ::recv(connection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got <= 0) return false;
+        connection.Buffer.append(chunk, static_cast<size_t>(got));
+        if (connection.HeadComplete()) return true;
+        if (connection.Unparsed() > MaxHeadBytes) return false;
     }
 }
 

@@ -16,6 +16,9 @@ struct TKovaDoorOptions {
     std::chrono::milliseconds HeadTimeout{5000};
     // A kept-alive connection waiting for its next request.
     std::chrono::milliseconds IdleTimeout{2000};
+    // How long a pool thread waits for the next request on its connection before handing it to the door: a
+    // page that polls does not pay for two hand-overs per call.
+    std::chrono::milliseconds NextHeadWait{5};
     int Backlog = 128;
     // Connections whose head is awaited; beyond that the one waiting longest is dropped.
     size_t MaxWaiting = 512;
@@ -43,6 +46,8 @@ private:
     bool process_and_close_socket(socket_t sock) override;
     // A pool thread: answers the connection's requests while their heads are there, then hands it back.
     void Serve(TDoor& door, const std::shared_ptr<TConnection>& connection);
+    // Reads the connection's next head if it comes within NextHeadWait; false when it did not.
+    bool AwaitNextHead(TConnection& connection) const;
 
     TKovaDoorOptions FOptions;
     TDoor* FDoor = nullptr; // while listening; only the accepting thread uses it
