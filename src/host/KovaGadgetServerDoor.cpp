@@ -170,8 +170,9 @@ public:
     void Take(const std::shared_ptr<TConnection>& connection, bool keptAlive) {
         connection->Compact();
         connection->Started = !keptAlive || connection->Unparsed() > 0;
-        connection->Deadline =
-            Clock::now() + (connection->Started ? FOptions.HeadTimeout : FOptions.IdleTimeout);
+        // A kept-alive connection waits as long for its next request as httplib's answers announced.
+        const auto idle = std::chrono::seconds(FServer.keep_alive_timeout_sec_);
+        connection->Deadline = Clock::now() + (connection->Started ? FOptions.HeadTimeout : idle);
         Arrive(connection);
     }
 

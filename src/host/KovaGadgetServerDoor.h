@@ -14,8 +14,6 @@ struct TKovaDoorOptions {
     size_t Threads = 32; // serve requests whose head has arrived; an open event stream holds one
     // From a new connection, or from the first byte of a kept-alive one's next request, to the head's end.
     std::chrono::milliseconds HeadTimeout{5000};
-    // A kept-alive connection waiting for its next request.
-    std::chrono::milliseconds IdleTimeout{2000};
     // How long a pool thread waits for the next request on its connection before handing it to the door: a
     // page that polls does not pay for two hand-overs per call.
     std::chrono::milliseconds NextHeadWait{5};
