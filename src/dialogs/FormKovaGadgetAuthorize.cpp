@@ -445,7 +445,10 @@ void TfrmKovaGadgetAuthorize::ShowPanelFinished(bool success) {
 
 bool TfrmKovaGadgetAuthorize::Authorise(TEbayLogInInfo* logInInfo, TErrorCallback onError) {
     if (!logInInfo) return false;
-    if (!logInInfo->Token.empty()) return true;
+    const TKovaGadgetDat* dat = GadgetDat();
+    // An OAuth login holds while its refresh token does; loads renew the access token.
+    if (dat && dat->SignIn().UsesOAuth() ? !logInInfo->OAuth.RefreshToken.empty() : !logInInfo->Token.empty())
+        return true;
     TfrmKovaGadgetAuthorize form;
     form.FLogInInfo = logInInfo;
     form.FOnError = std::move(onError);

@@ -33,8 +33,8 @@ public:
     // A token thread still running never reaches this wizard afterwards: its notification is detached.
     ~TfrmKovaGadgetAuthorize() override;
 
-    // False without login info; true at once when it holds a token; otherwise runs the wizard and returns
-    // whether it closed with OK.
+    // False without login info; true at once when it holds a token (an OAuth login: a refresh token);
+    // otherwise runs the wizard and returns whether it closed with OK.
     static bool Authorise(TEbayLogInInfo* logInInfo, TErrorCallback onError);
 
     // A new GUID as 36 upper-case characters without braces; empty when none could be made.

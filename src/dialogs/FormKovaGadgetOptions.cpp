@@ -396,7 +396,11 @@ void TfrmKovaGadgetOptions::SaveSettings() {
         if (token.empty()) token = storedToken;
     }
     // A token belongs to the account it was made for: another user name must run the wizard again.
-    if (!SameUser(previousUser, edteBayUsername.Text)) token.clear();
+    if (!SameUser(previousUser, edteBayUsername.Text)) {
+        token.clear();
+        FLogInInfo->OAuth = {};
+        DeleteOAuthTokens(OAuthTokensPath(login.LogInDataPath()));
+    }
     FLogInInfo->Token = token;
     FLogInInfo->UserName = edteBayUsername.Text;
     FLogInInfo->Password = edtEbayPassword.Text;

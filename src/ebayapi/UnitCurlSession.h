@@ -95,6 +95,9 @@ public:
 
     // The response code of the last exchange, -1 when there was none.
     long ResponseCode() const { return FResponseCode; }
+    // The body of the last exchange when it ended with an answer of 400 or above (EHTTPProtocolError), for
+    // servers that say in it what went wrong.
+    const std::string& ErrorAnswer() const { return FBuffer; }
 
 private:
     struct TTransfer;

@@ -47,6 +47,14 @@ void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs) {
     GOverallTimeoutMs = overallTimeoutMs;
 }
 
+int APICallReadTimeout() {
+    return GReadTimeoutMs.load();
+}
+
+int APICallOverallTimeout() {
+    return GOverallTimeoutMs.load();
+}
+
 TAPICallBase::TAPICallBase(std::string serverURL)
     : FResponse(std::make_unique<TMemoryStream>()), FServerURL(std::move(serverURL)),
       FProxySettings(std::make_unique<TProxySettings>()) {
@@ -84,6 +92,7 @@ void TAPICallBase::BuildHeaders() {
     FHeaderLines.push_back("X-EBAY-API-APP-NAME=" + AppName);
     FHeaderLines.push_back("X-EBAY-API-CERT-NAME=" + CertName);
     FHeaderLines.push_back("X-EBAY-API-SITEID=" + IntToStr(SiteID));
+    if (!OAuthToken.empty()) FHeaderLines.push_back("X-EBAY-API-IAF-TOKEN=" + OAuthToken);
     // eBay's servers have always received this line as a header of its own; it is kept as sent.
     FHeaderLines.push_back("&Content-Type=text/xml");
 }
@@ -93,6 +102,8 @@ void TAPICallBase::BuildRequestBody(const std::string& requestName, const std::s
     Write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>");
     Write("<" + requestName + " xmlns=\"urn:ebay:apis:eBLBaseComponents\">");
     if (!Trim(detailLevel).empty()) WriteElement("DetailLevel", detailLevel);
+    // The OAuth token travels in its header; eBay takes the call's user from it.
+    if (!OAuthToken.empty()) return;
     Write("<RequesterCredentials>");
     if (!Token.empty()) {
         WriteElement("eBayAuthToken", Token);

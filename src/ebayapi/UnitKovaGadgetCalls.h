@@ -25,6 +25,8 @@ constexpr TMyeBayBuyingLists mblLostList = 8;
 // The deadlines every API call takes unless a subclass overrides them: the read time-out (20000 ms) and the
 // overall one (60000 ms) in milliseconds. Process-wide, so that tests can keep fault runs short.
 void SetAPICallDeadlines(int readTimeoutMs, int overallTimeoutMs);
+int APICallReadTimeout();
+int APICallOverallTimeout();
 
 // Whether a call to the address asks for gzip answers: every server but one on this machine (localhost,
 // 127.0.0.0/8, ::1), where compressing costs both ends more time than the bytes it saves.
@@ -68,6 +70,9 @@ public:
     std::string Password;
     // When not empty it replaces user name and password.
     std::string Token;
+    // An OAuth user access token: when not empty it goes in the header X-EBAY-API-IAF-TOKEN and the body
+    // carries no credentials.
+    std::string OAuthToken;
     int SiteID = 77;
     std::string CertName;
     std::string AppName;

@@ -93,6 +93,18 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
                 if (*self) (*self)->ForgetRejectedToken();
             });
         });
+        FWatchList->SetOnOAuthTokens(
+            [this, self = FSelf](const TOAuthTokens& before, const TOAuthTokens& after) {
+                {
+                    std::lock_guard lock(FRejectedLock);
+                    FOAuthChanged = true;
+                    FOAuthBefore = before;
+                    FOAuthAfter = after;
+                }
+                MainThreadQueue().Post([self] {
+                    if (*self) (*self)->TakeOAuthTokens();
+                });
+            });
         FWatchList->SetHomeDirectory(FHomeDirectory);
         FWatchList->SetResultFileName(FHomeDirectory + "result.txt");
         FWatchList->LoadLocalItems();
@@ -135,6 +147,7 @@ void TKovaGadget::LoadWatchlist() {
     }
     try {
         ForgetRejectedToken();
+        TakeOAuthTokens();
         // A damaged file must not block every load: say so, and ask for the data again.
         const bool haveLogInData = FLogInInfo->CheckLogInData([this](const std::string& readError) {
             Log("Error reading the saved login data: " + readError, lmkError);
@@ -176,6 +189,25 @@ void TKovaGadget::ForgetRejectedToken() {
     }
 }
 
+void TKovaGadget::TakeOAuthTokens() {
+    TOAuthTokens before, after;
+    {
+        std::lock_guard lock(FRejectedLock);
+        if (!FOAuthChanged) return;
+        FOAuthChanged = false;
+        before = std::move(FOAuthBefore);
+        after = std::move(FOAuthAfter);
+    }
+    // A sign-in since the load started brought tokens of its own, which stay.
+    if (!FLogInInfo || FLogInInfo->OAuth.RefreshToken != before.RefreshToken) return;
+    FLogInInfo->OAuth = after;
+    try {
+        SaveTokenIfStored(*FLogInInfo);
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadget.TakeOAuthTokens");
+    }
+}
+
 void TKovaGadget::ShowLogInDataNotice() {
     // The message stands over every page while the damaged file does: new login data replace it.
     try {
@@ -189,6 +221,7 @@ void TKovaGadget::ShowLogInDataNotice() {
 void TKovaGadget::ShowOptions() {
     TKovaWatchList& watchList = RequireWatchList("TKovaGadget.ShowOptions");
     ForgetRejectedToken();
+    TakeOAuthTokens();
     const bool ok = TfrmKovaGadgetOptions::ExecuteOptions(TfrmKovaGadgetOptions::WatchlistPage,
                                                           FUpdatesAvailable, FLogInInfo.get());
     // Saved or deleted login data end the damaged file's message, even when the dialog was cancelled after
@@ -208,6 +241,7 @@ void TKovaGadget::Terminate() {
             FWatchList->SaveLocalItems();
         }
         ForgetRejectedToken();
+        TakeOAuthTokens();
         // The threads of a closed wizard read the application data and settings freed below.
         if (IsMainThread())
             MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, WorkerWaitMs);

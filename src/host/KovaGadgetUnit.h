@@ -3,6 +3,7 @@
 // binding calls its members by name or DISPID.
 
 #include "host/KovaGadgetProject.h"
+#include "storage/UnitOAuthTokens.h"
 #include "support/UnitExceptions.h"
 
 #include <atomic>
@@ -68,6 +69,8 @@ private:
     bool Authorise();
     // Clears a token that eBay refused, in memory and in the saved login data (main thread).
     void ForgetRejectedToken();
+    // Takes the OAuth tokens a load renewed or lost into the login info and the saved tokens (main thread).
+    void TakeOAuthTokens();
     // Shows the unreadable login data file's message above the list while that file stays.
     void ShowLogInDataNotice();
 
@@ -83,6 +86,9 @@ private:
     // The token the last load found refused; set on the load's worker thread.
     std::mutex FRejectedLock;
     std::string FRejectedToken;
+    // The OAuth tokens a load started with and what became of them, until TakeOAuthTokens takes them.
+    bool FOAuthChanged = false;
+    TOAuthTokens FOAuthBefore, FOAuthAfter;
     // Lets a task that the load's worker posts find the control, or learn that it is gone (main thread).
     std::shared_ptr<TKovaGadget*> FSelf;
 };

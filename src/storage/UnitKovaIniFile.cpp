@@ -307,6 +307,8 @@ void TIniFileSectionEbayLoginData::StoreToken(const std::string& token) {
 void TIniFileSectionEbayLoginData::DeleteLogInData() {
     const std::string path = LogInDataPath();
     if (FileExists(path)) DeleteFile(path);
+    // The OAuth tokens belong to the login data and go with them.
+    DeleteOAuthTokens(OAuthTokensPath(path));
 }
 
 std::string TIniFileSectionEbayLoginData::StoredUserName() {

@@ -2,6 +2,7 @@
 
 #include "platform/UnitPlatformFiles.h"
 #include "storage/UnitKovaIniFile.h"
+#include "support/UnitLogging.h"
 #include "support/UnitUtils.h"
 
 #include <mutex>
@@ -90,6 +91,16 @@ bool BothGiven(const std::string& userName, const std::string& password) {
     return !Trim(userName).empty() && !Trim(password).empty();
 }
 
+// A token file that cannot be read holds no tokens: the next sign-in replaces it.
+TOAuthTokens StoredOAuthTokens(TIniFileSectionEbayLoginData& section, const std::string& userName) {
+    try {
+        return LoadOAuthTokens(OAuthTokensPath(section.LogInDataPath()), userName);
+    } catch (const std::exception& e) {
+        LogException(e, "TEbayLogInInfo.CheckLogInData");
+        return {};
+    }
+}
+
 } // namespace
 
 TLogInDataPrompt SetLogInDataPrompt(TLogInDataPrompt prompt) {
@@ -102,6 +113,7 @@ void TEbayLogInInfo::Clear() {
     Token.clear();
     UserName.clear();
     Password.clear();
+    OAuth = {};
     LoginSection("TEbayLogInInfo.Clear").DeleteLogInData();
 }
 
@@ -144,6 +156,7 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)
         UserName = storedUserName;
         Password = storedPassword;
         Token = storedToken;
+        OAuth = StoredOAuthTokens(section, storedUserName);
         return true;
     }
     if (BothGiven(UserName, Password)) return true;
@@ -151,7 +164,11 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)
     std::string userName = UserName, password = Password;
     int saveChoice = 0;
     if (!RunLogInDataPrompt(userName, password, saveChoice)) return false;
-    if (!SameText(Trim(userName), Trim(UserName))) Token.clear();
+    if (!SameText(Trim(userName), Trim(UserName))) {
+        Token.clear();
+        OAuth = {};
+        DeleteOAuthTokens(OAuthTokensPath(section.LogInDataPath()));
+    }
     UserName = userName;
     Password = password;
     if (saveChoice == 0)
@@ -167,6 +184,8 @@ void SaveTokenIfStored(const TEbayLogInInfo& logInInfo) {
     if (logInInfo.LogInDataUnreadable()) return;
     std::string userName, password, token;
     section.LoadLogInData(userName, password, token);
-    if (BothGiven(userName, password))
+    if (BothGiven(userName, password)) {
         section.SaveLogInData(logInInfo.UserName, logInInfo.Password, logInInfo.Token);
+        SaveOAuthTokens(OAuthTokensPath(section.LogInDataPath()), logInInfo.UserName, logInInfo.OAuth);
+    }
 }

@@ -3,6 +3,7 @@
 // data file.
 
 #include "storage/UnitEncryptStream.h"
+#include "storage/UnitOAuthTokens.h"
 
 #include <functional>
 #include <memory>
@@ -55,7 +56,7 @@ public:
     TEbayLogInInfo(const TEbayLogInInfo&) = delete;
     TEbayLogInInfo& operator=(const TEbayLogInInfo&) = delete;
 
-    // Empties the three values and deletes the login data file.
+    // Empties the values and the OAuth tokens and deletes the login data file with the token file.
     virtual void Clear();
     // True when login data are at hand: from the file, from memory, or typed into the login data prompt.
     // The file's read errors propagate. A user name typed into the prompt that names another account than
@@ -72,6 +73,8 @@ public:
     std::string Token;
     std::string UserName;
     std::string Password;
+    // The tokens of an OAuth sign-in; they belong to UserName and go wherever the design's token goes.
+    TOAuthTokens OAuth;
 
 private:
     bool CheckLogInData(const std::function<void(const std::string&)>* onReadError);
@@ -82,8 +85,8 @@ private:
 };
 
 // When the file holds a user name and a password beyond blanks, rewrites it with the login info's values,
-// so that the token is kept; otherwise, and while the file is one the login info found unreadable, the
-// token stays in memory only.
+// so that the token is kept, and saves the OAuth tokens beside it (deleting their file when there are none);
+// otherwise, and while the file is one the login info found unreadable, the tokens stay in memory only.
 void SaveTokenIfStored(const TEbayLogInInfo& logInInfo);
 
 // Asks the user for login data: user name in and out, password out, save choice in and out (0 discard when

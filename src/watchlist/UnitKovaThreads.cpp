@@ -1,8 +1,10 @@
 #include "watchlist/UnitKovaThreads.h"
 
 #include "ebayapi/UnitKovaGadgetCalls.h"
+#include "ebayapi/UnitOAuthClient.h"
 #include "ebayapi/UnitXMLParser.h"
 #include "items/UnitResultLst.h"
+#include "platform/UnitPlatformClock.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
 #include "support/UnitExceptions.h"
@@ -166,7 +168,10 @@ bool TThreadGetMyEbayWatchlist::PrepareCall(TAPICallMyeBayBuying& call) {
     try {
         const TDatEbayAPI& api = RequireGadgetDat("TThreadGetMyEbayWatchlist.PrepareCall").EbayAPI();
         FillCredentials(call, api, "TThreadGetMyEbayWatchlist.PrepareCall");
-        call.Token = FToken;
+        if (FUseOAuth)
+            call.OAuthToken = FOAuth.AccessToken;
+        else
+            call.Token = FToken;
         call.CompatibilityLevel = 527;
         call.SiteID = api.APISiteID;
         call.DurationInDays = 90;
@@ -326,7 +331,7 @@ void TThreadGetMyEbayWatchlist::Execute() {
         FAPICall = std::make_unique<TAPICallMyeBayBuying>(dat.EbayAPI().APIServerProduction);
         FParser = std::make_unique<TXMLMyEbayWatchListParser>();
         FCallSucceeded = false;
-        if (PrepareCall()) RequestPages();
+        if ((!FUseOAuth || RenewAccessToken()) && PrepareCall()) RequestPages();
     } catch (const std::exception& e) {
         LogException(e, "TThreadGetMyEbayWatchlist.Execute");
     }
@@ -341,6 +346,39 @@ void TThreadGetMyEbayWatchlist::Execute() {
         LogException(e, "TThreadGetMyEbayWatchlist.Execute");
     }
     Terminate();
+}
+
+bool TThreadGetMyEbayWatchlist::RenewAccessToken() {
+    if (!FOAuth.AccessTokenDue(NowUTC(), RenewMarginSeconds)) return true;
+    // The pages after the first go out side by side: renewing here, before the first, renews once per load.
+    const TKovaGadgetDat& dat = RequireGadgetDat("TThreadGetMyEbayWatchlist.RenewAccessToken");
+    TOAuthTokenCall call(dat.SignIn().OAUTHTOKENURL, dat.EbayAPI().APIAppID, dat.EbayAPI().APICertID);
+    TIniFileManager* settings = IniFileManager();
+    if (!settings) throw Exception("TThreadGetMyEbayWatchlist.RenewAccessToken: the settings are not loaded");
+    call.SetProxySettings(settings->GetProxySettings());
+    call.Cancel = FCancel.get();
+    const TOAuthTokenResult renewed = call.Refresh(FOAuth.RefreshToken, dat.SignIn().OAUTHSCOPES);
+    if (renewed.Succeeded) {
+        FOAuth.AccessToken = renewed.Tokens.AccessToken;
+        FOAuth.AccessTokenExpires = renewed.Tokens.AccessTokenExpires;
+        FOAuthRenewed = true;
+        return true;
+    }
+    if (*FCancel) {
+        FCanceled = true;
+        return false;
+    }
+    FErrorCode = renewed.Status == iyOK ? iyUnknown : renewed.Status;
+    FOAuthRevoked = renewed.InvalidGrant;
+    if (renewed.InvalidGrant) {
+        Log("The OAuth refresh token was refused (" + renewed.FailureText + "); the user must sign in again",
+            lmkError);
+        FOAuth = {};
+        FErrorText = GetParserResultMessage(TParserResultCode::prTokenExpired);
+    } else {
+        FErrorText = renewed.FailureText;
+    }
+    return false;
 }
 
 // TThreadFetchToken

@@ -4,6 +4,7 @@
 #include "ebayapi/UnitInternet.h"
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
 #include "platform/UnitPlatformThread.h"
+#include "storage/UnitOAuthTokens.h"
 
 #include <atomic>
 #include <functional>
@@ -54,6 +55,16 @@ public:
     static constexpr int MaxParallelPages = 4;
 
     std::string FToken;
+    // An OAuth login: FOAuth's access token goes with every call, renewed first when it ends within
+    // RenewMarginSeconds. FOAuthRenewed or FOAuthRevoked then tell the starter what became of FOAuth.
+    static constexpr int RenewMarginSeconds = 300;
+    bool FUseOAuth = false;
+    TOAuthTokens FOAuth;
+    // What FOAuth held when the load started, for the starter to tell whether a newer sign-in came since.
+    TOAuthTokens FOAuthAtStart;
+    bool FOAuthRenewed = false;
+    // eBay answered invalid_grant for the refresh token: the user must sign in again.
+    bool FOAuthRevoked = false;
     // Called on this thread as the last step of Execute, whatever happened.
     TFinishedEvent FOnFinished;
     // Set by the starter; when it turns true the load stops, aborting a running transfer.
@@ -77,6 +88,8 @@ protected:
 
 private:
     struct TPageAnswer;
+    // Renews a due access token once, before any page is asked for; false when the load cannot go on.
+    bool RenewAccessToken();
     class TPageFetchers;
     void RequestPages();
     bool PrepareCall(TAPICallMyeBayBuying& call);

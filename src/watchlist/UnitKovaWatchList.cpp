@@ -119,6 +119,10 @@ void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
         SetUserName(Trim(logInInfo.UserName));
         thread->FreeOnTerminate = true;
         thread->FToken = logInInfo.Token;
+        const TKovaGadgetDat* dat = GadgetDat();
+        thread->FUseOAuth = dat && dat->SignIn().UsesOAuth();
+        thread->FOAuth = logInInfo.OAuth;
+        thread->FOAuthAtStart = logInInfo.OAuth;
         {
             std::lock_guard lock(FLock);
             FCancel = thread->FCancel;
@@ -198,7 +202,16 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             WriteResultFileLocked(FLoadMessage);
             Log("Error loading watchlist. " + text, lmkInfo);
         }
-        if (tokenRejected && FOnTokenRejected) FOnTokenRejected(thread.FToken);
+        if (tokenRejected && FOnTokenRejected && !thread.FUseOAuth) FOnTokenRejected(thread.FToken);
+        if (thread.FUseOAuth && FOnOAuthTokens) {
+            TOAuthTokens after = thread.FOAuth;
+            if (tokenRejected) {
+                after.AccessToken.clear();
+                after.AccessTokenExpires = 0;
+            }
+            if (thread.FOAuthRenewed || thread.FOAuthRevoked || tokenRejected)
+                FOnOAuthTokens(thread.FOAuthAtStart, after);
+        }
     } catch (const std::exception& e) {
         LogException(e, "TKovaGetWatchList.Execute");
     }

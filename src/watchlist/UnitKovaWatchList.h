@@ -3,6 +3,7 @@
 // completion, the result and details files, and the local item file.
 
 #include "ebayapi/UnitInternet.h"
+#include "storage/UnitOAuthTokens.h"
 
 #include <atomic>
 #include <functional>
@@ -36,6 +37,10 @@ public:
     using TTokenRejectedEvent = std::function<void(const std::string& token)>;
     // Set before the first load; the callback must outlive the manager's loads.
     void SetOnTokenRejected(TTokenRejectedEvent event) { FOnTokenRejected = std::move(event); }
+    // Told on the worker thread when an OAuth load changed the tokens it started with: renewed, refused
+    // (after is empty) or an access token eBay would not take (after lacks it, so the next load renews).
+    using TOAuthTokensEvent = std::function<void(const TOAuthTokens& before, const TOAuthTokens& after)>;
+    void SetOnOAuthTokens(TOAuthTokensEvent event) { FOnOAuthTokens = std::move(event); }
 
     // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
     void StartLoading(const TEbayLogInInfo& logInInfo);
@@ -100,4 +105,5 @@ private:
     std::shared_ptr<std::atomic<bool>> FCancel;
     std::atomic<bool> FBusy{false};
     TTokenRejectedEvent FOnTokenRejected;
+    TOAuthTokensEvent FOnOAuthTokens;
 };

@@ -13,6 +13,15 @@ TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox) {
     return options;
 }
 
+TGadgetDirectoryOptions SandboxOAuthGadget(const TSandboxProcess& sandbox) {
+    TGadgetDirectoryOptions options = SandboxGadget(sandbox);
+    options.SignInXml = "<SIGNIN><SIGNINKIND>oauth</SIGNINKIND><OAUTHCONSENTURL>" + sandbox.Url() +
+                        "/oauth2/authorize</OAUTHCONSENTURL><OAUTHTOKENURL>" + sandbox.Url() +
+                        "/identity/v1/oauth2/token</OAUTHTOKENURL><RUNAME>" + SandboxRuName +
+                        "</RUNAME></SIGNIN>";
+    return options;
+}
+
 TGadgetTestDirectory::TGadgetTestDirectory(const TGadgetDirectoryOptions& options) {
     const std::string xml =
         "<KOVADAT><COMMON><LINKFETCHTOKENSIGNIN>" + XmlEscape(options.LinkFetchTokenSignIn) +
@@ -21,7 +30,8 @@ TGadgetTestDirectory::TGadgetTestDirectory(const TGadgetDirectoryOptions& option
         XmlEscape(options.ApiUrl) + "</APIServerProduction><APIDevID>" + SandboxDevID +
         "</APIDevID><APIAppID>" + SandboxAppID + "</APIAppID><APICertID>" + SandboxCertID +
         "</APICertID><APISiteID>77</APISiteID><APICountRetryPostOnFail>" +
-        std::to_string(options.RetryCount) + "</APICountRetryPostOnFail></EBAYAPI></KOVADAT>";
+        std::to_string(options.RetryCount) + "</APICountRetryPostOnFail></EBAYAPI>" + options.SignInXml +
+        "</KOVADAT>";
     FDir.Write("KovaDat.dat", PackKovaDat(xml));
     FDir.Write("detailsTemp.html", ReadFileBytes(KOVA_SOURCE_DIR "/gadget/detailsTemp.html"));
 }

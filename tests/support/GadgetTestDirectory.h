@@ -13,11 +13,15 @@ struct TGadgetDirectoryOptions {
     // "LINKFETCHTOKENSIGNIN"; SandboxGadget points it at the sandbox's sign-in page.
     std::string LinkFetchTokenSignIn;
     int RetryCount = 1; // "APICountRetryPostOnFail"
+    // The element "SIGNIN" as it stands in the file; empty leaves it out, as files before OAuth do.
+    std::string SignInXml;
 };
 
 class TSandboxProcess;
 // Options for a gadget that talks to the sandbox.
 TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox);
+// The same for a gadget that signs in to the sandbox with OAuth under the sandbox's RuName.
+TGadgetDirectoryOptions SandboxOAuthGadget(const TSandboxProcess& sandbox);
 
 class TGadgetTestDirectory {
 public:

@@ -1,0 +1,274 @@
+// ctest-labels: threaded
+#include "ebayapi/UnitKovaGadgetCalls.h"
+#include "ebayapi/UnitOAuthClient.h"
+#include "host/KovaGadgetUnit.h"
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformFiles.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "storage/UnitKovaDat.h"
+#include "storage/UnitKovaeBayLogin.h"
+#include "support/GadgetTestDirectory.h"
+#include "support/RecordingOpener.h"
+#include "support/SandboxProcess.h"
+#include "support/ScriptedFormHost.h"
+#include "watchlist/UnitKovaThreads.h"
+#include "watchlist/UnitKovaWatchList.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double SecondsPerDay = 86400.0;
+const char* const RefusedText = "The token for using the eBay API is no longer valid.";
+
+size_t KeepLocation(char* data, size_t size, size_t count, void* target) {
+    const std::string line(data, size * count);
+    if (line.rfind("Location: ", 0) == 0 || line.rfind("location: ", 0) == 0)
+        *static_cast<std::string*>(target) = line.substr(10, line.find_last_not_of("\r\n") - 9);
+    return size * count;
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// Signs the user in on the sandbox's consent page and returns the landing address as a browser shows it.
+std::string AgreeOnConsentPage(TSandboxProcess& sandbox, const std::string& userName,
+                               const std::string& state) {
+    CURL* curl = curl_easy_init();
+    const std::string url = sandbox.Url() + "/oauth2/authorize";
+    std::string form =
+        std::string("client_id=") + SandboxAppID + "&redirect_uri=" + SandboxRuName +
+        "&response_type=code&scope=https%3A%2F%2Fapi.ebay.com%2Foauth%2Fapi_scope&state=" + state +
+        "&username=" + userName;
+    std::string location;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, form.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, sandbox.CAPath().c_str());
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, KeepLocation);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &location);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+    EXPECT_EQ(curl_easy_perform(curl), CURLE_OK);
+    curl_easy_cleanup(curl);
+    return location.empty() ? "" : sandbox.Url() + location;
+}
+
+TOAuthTokenCall SandboxTokenCall(const TSandboxProcess& sandbox, const std::string& certID = SandboxCertID) {
+    return TOAuthTokenCall(sandbox.Url() + "/identity/v1/oauth2/token", SandboxAppID, certID);
+}
+
+// Fresh tokens of the user, as a finished sign-in leaves them.
+TOAuthTokens SignedIn(TSandboxProcess& sandbox, const std::string& userName) {
+    const std::string code = ReadPastedOAuthCode(AgreeOnConsentPage(sandbox, userName, "s"), "s").Code;
+    const TOAuthTokenResult result = SandboxTokenCall(sandbox).ExchangeCode(code, SandboxRuName);
+    EXPECT_TRUE(result.Succeeded) << result.FailureText;
+    return result.Tokens;
+}
+
+int TokenRequests(TSandboxProcess& sandbox, const std::string& grant) {
+    const nlohmann::json log = nlohmann::json::parse(
+        HttpsExchange({sandbox.Url() + "/sandbox/oauth/requests", "GET", "", {}, sandbox.CAPath()}).Body);
+    int count = 0;
+    for (const auto& request : log["requests"])
+        count += request["grant"] == grant;
+    return count;
+}
+
+} // namespace
+
+TEST(OAuthPastedCode, ReadsTheCodeOfALandingAddressOrABareOne) {
+    struct TCase {
+        const char* Pasted;
+        const char* State;
+        const char* Code;
+        const char* ErrorStart;
+    } cases[] = {
+        {"https://h/oauth2/accepted?state=ab%20c&code=v%5E1.1%23i%5E1%2Bx&expires_in=299", "ab c",
+         "v^1.1#i^1+x", ""},
+        {"  https://h/accepted?code=v%5E1.1%23i&expires_in=299&state=S \n", "S", "v^1.1#i", ""},
+        {"https://h/accepted?code=plain+code&state=S", "S", "plain code", ""},
+        {"v^1.1#i^1#r^1#p^3#f^0#I^3#t^Ybmj", "S", "v^1.1#i^1#r^1#p^3#f^0#I^3#t^Ybmj", ""},
+        {"https://h/accepted?state=other&code=c", "S", "", "The pasted address belongs to another sign-in"},
+        {"https://h/accepted?code=c", "S", "", "The pasted address belongs to another sign-in"},
+        {"https://h/accepted?state=S&expires_in=299", "S", "", "The pasted text holds no code"},
+        {"https://www.ebay.com/", "S", "", "The pasted text holds no code"},
+        {"", "S", "", "The pasted text holds no code"},
+        {"https://h/declined?error=access_denied&error_description=The+user+declined", "S", "",
+         "eBay did not give a code: The user declined"},
+    };
+    for (const TCase& c : cases) {
+        const TPastedCode read = ReadPastedOAuthCode(c.Pasted, c.State);
+        EXPECT_EQ(read.Code, c.Code) << c.Pasted;
+        EXPECT_EQ(read.Error.rfind(c.ErrorStart, 0), 0u) << c.Pasted << ": " << read.Error;
+    }
+    EXPECT_EQ(
+        BuildOAuthConsentURL("https://a/oauth2/authorize", "App 1", "Ru-Name", " s1 s2 ", "ST"),
+        "https://a/oauth2/authorize?client_id=App%201&redirect_uri=Ru-Name&response_type=code&scope=s1%20s2"
+        "&state=ST");
+}
+
+class OAuthTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Sandbox = new TSandboxProcess({"seven:7", "big:400"});
+        Short = new TSandboxProcess({"big:400"}, {"--access-token-seconds", "30"});
+        // The extra CA file trusts both sandboxes.
+        CAs = new TTempDir;
+        setenv("KOVA_EXTRA_CA_FILE",
+               CAs->Write("ca.pem", ReadTextFile(Sandbox->CAPath()) + ReadTextFile(Short->CAPath())).c_str(),
+               1);
+    }
+    static void TearDownTestSuite() {
+        delete Sandbox;
+        delete Short;
+        delete CAs;
+        Sandbox = Short = nullptr;
+        CAs = nullptr;
+        unsetenv("KOVA_EXTRA_CA_FILE");
+    }
+    void SetUp() override {
+        SetMainThread();
+        Sandbox->Reset();
+        Short->Reset();
+    }
+    void TearDown() override {
+        if (Gadget.WatchList()) Gadget.Terminate();
+        EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
+    }
+    // A user who keeps login data and signed in with OAuth, then the control started.
+    void Start(TGadgetTestDirectory& dir, TSandboxProcess& sandbox, const std::string& account) {
+        dir.SaveLogInData(account, "secret", "");
+        SaveOAuthTokens(dir.File("eboauth.dat"), account, SignedIn(sandbox, account));
+        Gadget.Init(dir.Home());
+        ASSERT_NE(Gadget.WatchList(), nullptr);
+    }
+    void Load() {
+        Gadget.LoadWatchlist();
+        ASSERT_TRUE(MainThreadQueue().RunUntil([this] { return !Gadget.IsWorking(); }, 60000));
+        MainThreadQueue().ProcessPending();
+    }
+
+    static TSandboxProcess* Sandbox;
+    static TSandboxProcess* Short;
+    static TTempDir* CAs;
+    TRecordingOpener Opener;
+    TKovaGadget Gadget;
+};
+
+TSandboxProcess* OAuthTest::Sandbox = nullptr;
+TSandboxProcess* OAuthTest::Short = nullptr;
+TTempDir* OAuthTest::CAs = nullptr;
+
+TEST_F(OAuthTest, TheTokenEndpointGivesTokensOrSaysWhyNot) {
+    const std::string code = ReadPastedOAuthCode(AgreeOnConsentPage(*Sandbox, "seven", "s"), "s").Code;
+    ASSERT_FALSE(code.empty());
+    const TOAuthTokenResult wrongKeys = SandboxTokenCall(*Sandbox, "wrong").ExchangeCode(code, SandboxRuName);
+    EXPECT_FALSE(wrongKeys.Succeeded);
+    EXPECT_FALSE(wrongKeys.InvalidGrant);
+    EXPECT_EQ(wrongKeys.FailureText, "client authentication failed");
+
+    const TDateTime before = NowUTC();
+    const TOAuthTokenResult granted = SandboxTokenCall(*Sandbox).ExchangeCode(code, SandboxRuName);
+    ASSERT_TRUE(granted.Succeeded) << granted.FailureText;
+    EXPECT_NEAR((granted.Tokens.AccessTokenExpires - before) * SecondsPerDay, 7200, 5);
+    EXPECT_NEAR((granted.Tokens.RefreshTokenExpires - before) * SecondsPerDay, 47304000, 5);
+    EXPECT_FALSE(granted.Tokens.RefreshToken.empty());
+
+    struct TCase {
+        const char* Name;
+        nlohmann::json Fault; // queued first when not null
+        bool Succeeded, InvalidGrant;
+        const char* Text;
+    } cases[] = {
+        {"reused code", nullptr, false, true,
+         "the provided authorization grant code is invalid or was issued to another client"},
+        {"server error", {{"kind", "status"}}, false, false, "sandbox fault"},
+        {"dropped", {{"kind", "drop"}}, false, false, ""},
+        {"refused refresh", {{"kind", "invalid_grant"}}, false, true, ""},
+        {"renewed", nullptr, true, false, ""},
+    };
+    for (const TCase& c : cases) {
+        if (!c.Fault.is_null()) Sandbox->Control("/sandbox/oauth/fault", c.Fault);
+        const TOAuthTokenResult result =
+            std::string(c.Name) == "reused code"
+                ? SandboxTokenCall(*Sandbox).ExchangeCode(code, SandboxRuName)
+                : SandboxTokenCall(*Sandbox).Refresh(granted.Tokens.RefreshToken, TDatSignIn::DefaultScopes);
+        EXPECT_EQ(result.Succeeded, c.Succeeded) << c.Name << ": " << result.FailureText;
+        EXPECT_EQ(result.InvalidGrant, c.InvalidGrant) << c.Name;
+        if (*c.Text) {
+            EXPECT_EQ(result.FailureText, c.Text) << c.Name;
+        }
+        EXPECT_EQ(result.FailureText.empty(), c.Succeeded) << c.Name;
+    }
+
+    TOAuthTokenCall clear("http://127.0.0.1:1/token", SandboxAppID, SandboxCertID);
+    EXPECT_EQ(clear.Refresh("r", "s").FailureText,
+              "The token address \"http://127.0.0.1:1/token\" does not use https, so nothing was sent.");
+}
+
+TEST_F(OAuthTest, AnOAuthLoginSendsItsAccessTokenInTheHeaderAndRenewsItOnlyWhenDue) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    Start(dir, *Sandbox, "seven");
+    EXPECT_EQ(FilePermissions(dir.File("eboauth.dat")), 0600);
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos)
+        << ReadTextFile(dir.File("result.txt"));
+    const nlohmann::json requests = Sandbox->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string access = Gadget.LogInInfo()->OAuth.AccessToken;
+    EXPECT_EQ(requests[0]["headers"]["X-EBAY-API-IAF-TOKEN"], access);
+    EXPECT_EQ(requests[0]["body"].get<std::string>().find("RequesterCredentials"), std::string::npos);
+    EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 0) << "a token two hours from its end is not renewed";
+
+    // "Delete saved data now" takes the tokens with the login data.
+    Gadget.LogInInfo()->Clear();
+    EXPECT_FALSE(FileExists(dir.File("eboauth.dat")));
+    EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
+}
+
+TEST_F(OAuthTest, AShortLivedAccessTokenIsRenewedOnceWhileFourPagesAreFetched) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Short));
+    Start(dir, *Short, "big");
+    const TOAuthTokens before = LoadOAuthTokens(dir.File("eboauth.dat"), "big");
+    for (int load = 1; load <= 2; ++load) {
+        Load();
+        const nlohmann::json requests = Short->Requests();
+        ASSERT_EQ(requests.size(), 4u * load);
+        EXPECT_EQ(TokenRequests(*Short, "refresh_token"), load) << "one renewal per load, not per page";
+        const std::string access = Gadget.LogInInfo()->OAuth.AccessToken;
+        EXPECT_NE(access, before.AccessToken);
+        for (size_t i = requests.size() - 4; i < requests.size(); ++i)
+            EXPECT_EQ(requests[i]["headers"]["X-EBAY-API-IAF-TOKEN"], access) << i;
+        const TOAuthTokens saved = LoadOAuthTokens(dir.File("eboauth.dat"), "big");
+        EXPECT_EQ(saved, Gadget.LogInInfo()->OAuth) << "the renewed token is saved with the login data";
+        EXPECT_EQ(saved.RefreshToken, before.RefreshToken);
+    }
+    EXPECT_EQ(ReadTextFile(dir.File("result.txt")).find("Error"), std::string::npos);
+}
+
+TEST_F(OAuthTest, ARefusedRenewalClearsTheTokensAndTheNextLoadRunsTheWizard) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Short));
+    Start(dir, *Short, "big");
+    Short->Control("/sandbox/oauth/fault", {{"kind", "invalid_grant"}});
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find(RefusedText), std::string::npos);
+    EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
+    EXPECT_FALSE(FileExists(dir.File("eboauth.dat")));
+    EXPECT_EQ(Short->Requests().size(), 0u) << "no page is asked for without a token";
+
+    TScriptedFormHost host;
+    host.Then([](TForm& form) { EXPECT_EQ(form.Caption, "Authorise Gadget on eBay"); });
+    Load();
+    EXPECT_EQ(host.Shown, std::vector<std::string>{"Authorise Gadget on eBay"});
+
+    // A failed renewal of another kind keeps the tokens for the next load.
+    TGadgetTestDirectory again(SandboxOAuthGadget(*Short));
+    Gadget.Terminate();
+    Start(again, *Short, "big");
+    Short->Control("/sandbox/oauth/fault", {{"kind", "status"}, {"status", 503}});
+    Load();
+    EXPECT_FALSE(Gadget.LogInInfo()->OAuth.Empty());
+    EXPECT_TRUE(FileExists(again.File("eboauth.dat")));
+    EXPECT_NE(ReadTextFile(again.File("result.txt")).find("sandbox fault"), std::string::npos);
+}
