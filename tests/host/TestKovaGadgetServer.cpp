@@ -318,6 +318,44 @@ TEST_F(GadgetServerTest, RefusesEveryRequestThatIsNotItsOwnPagesAndMarksEveryAns
     EXPECT_TRUE(HasHeader(script, "Content-Type: text/javascript; charset=utf-8")) << script.Head;
 }
 
+TEST_F(GadgetServerTest, AHeadThatTricklesIsCutOffAndAnUnusedConnectionClosedWithoutAWord) {
+    TRunningHost host(Dir.Path());
+    // What a connection receives until the host closes it, and how long that took.
+    const auto untilClosed = [&](const std::string& sent) {
+        return std::async(std::launch::async, [&host, sent] {
+            const auto started = std::chrono::steady_clock::now();
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(host.Server.Port()));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            std::string got;
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                write(fd, sent.data(), sent.size()) == static_cast<ssize_t>(sent.size())) {
+                char buffer[512];
+                for (pollfd waiting{fd, POLLIN, 0}; poll(&waiting, 1, 20000) > 0;) {
+                    const ssize_t n = read(fd, buffer, sizeof buffer);
+                    if (n <= 0) break;
+                    got.append(buffer, static_cast<size_t>(n));
+                }
+            }
+            close(fd);
+            return std::make_pair(got, std::chrono::steady_clock::now() - started);
+        });
+    };
+    auto trickled = untilClosed("GET /index.html HT");
+    auto unused = untilClosed("");
+    // Meanwhile the host answers at once.
+    EXPECT_EQ(host.Call("IsWorking", "get").first, 500);
+    const auto [answer, took] = trickled.get();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 408", 0), 0u) << answer;
+    EXPECT_GE(took, std::chrono::milliseconds(4500));
+    EXPECT_LE(took, std::chrono::seconds(8));
+    const auto [nothing, closedAfter] = unused.get();
+    EXPECT_EQ(nothing, "");
+    EXPECT_LE(closedAfter, std::chrono::seconds(8));
+}
+
 TEST_F(GadgetServerTest, CallsRunTheControlAndAnswerByTheTypeLibrary) {
     TRunningHost host(Dir.Path());
     httplib::Client client("127.0.0.1", host.Server.Port());
