@@ -257,7 +257,9 @@ private:
             if (waiting.size() > FOptions.MaxWaiting)
                 waiting.erase(waiting.begin(), waiting.end() - static_cast<ptrdiff_t>(FOptions.MaxWaiting));
             polled.assign(1, pollfd{FWake[0], POLLIN, 0});
-            Clock::time_point next = Clock::now() + std::chrono::seconds(60);
+            // Without its wake-up pipe (no descriptor was left) the door looks for arrivals every 50 ms.
+            Clock::time_point next = Clock::now() + (FWake[0] < 0 ? std::chrono::milliseconds(50)
+                                                                  : std::chrono::milliseconds(60000));
             for (const auto& connection : waiting) {
                 polled.push_back(pollfd{connection->Fd, POLLIN, 0});
                 next = std::min(next, connection->Deadline);
