@@ -1,5 +1,7 @@
 #include "dialogs/FormKovaGadgetAuthorize.h"
 
+#include "ebayapi/UnitOAuthClient.h"
+#include "platform/UnitPlatformClock.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/UnitExceptions.h"
@@ -61,6 +63,11 @@ const char* const SNoSession =
     "eBay gave no sign-in session, so the sign-in uses a secret id of the gadget's own. Reason: %s";
 const char* const SNoRuName =
     "No RuName was given: with application keys of your own, start kova-gadget with --runame YOUR-RUNAME.";
+const char* const SLandingAddress = "Paste the address of the page eBay showed after you agreed";
+const char* const SCodeExpired = "The code has expired: eBay's codes last about 5 minutes. Choose \"Retry\", "
+                                 "agree again and paste the new "
+                                 "address.";
+constexpr uint64_t CodeLifeMs = 5 * 60 * 1000;
 // A cause from an answer is cut to what the line's room shows.
 constexpr size_t CauseLimit = 120;
 
@@ -73,11 +80,18 @@ std::string GRuName = KovaGadgetRuName;
 bool GRuNameGiven = false;
 
 // Why a worker's call did not give what the wizard asked for: the transport's or eBay's text.
+std::string CauseLine(std::string cause);
+
 std::string FailureCause(const TThreadBase& thread) {
     std::string cause = thread.FErrorText;
     if (cause.empty() && !thread.FCallSucceeded)
         cause = TKovaWatchList::InternetStatusMessage(thread.FErrorCode);
     if (cause.empty()) cause = GetParserResultMessage(TParserResultCode::prDataParseFailed);
+    return CauseLine(std::move(cause));
+}
+
+// The cause on one line, cut to the line's room.
+std::string CauseLine(std::string cause) {
     for (char& c : cause)
         if (c == '\r' || c == '\n') c = ' ';
     if (cause.size() > CauseLimit) {
@@ -185,6 +199,10 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
       pnlSecondStepInner(
           Add(TComponentKind::Panel, "pnlSecondStepInner", "pnlSecondStep", {16, 152, 448, 100})),
       lblSessionCause(Add(TComponentKind::Label, "lblSessionCause", "pnlSecondStep", {16, 152, 448, 100})),
+      lblLandingAddress(
+          Captioned(Add(TComponentKind::Label, "lblLandingAddress", "pnlSecondStep", {16, 152, 448, 20}),
+                    SLandingAddress)),
+      edtLandingAddress(Add(TComponentKind::Edit, "edtLandingAddress", "pnlSecondStep", {16, 176, 448, 21})),
       pnlFinished(Add(TComponentKind::Panel, "pnlFinished", "", {0, 0, FormWidth, PageHeight})),
       lblFinishedTitle(
           Title(Add(TComponentKind::Label, "lblFinishedTitle", "pnlFinished", {16, 12, 0, 0}), SEndedTitle)),
@@ -210,6 +228,11 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
     lblErrorHintText.Visible = false;
     lblSessionCause.Visible = false;
     lblFailureCause.Visible = false;
+    const TKovaGadgetDat* dat = GadgetDat();
+    FOAuth = dat && dat->SignIn().UsesOAuth();
+    lblLandingAddress.Visible = FOAuth;
+    edtLandingAddress.Visible = FOAuth;
+    edtLandingAddress.TabOrder = 0;
     btnVerify.Visible = false;
     btnRetry.Visible = false;
     btnCancel.ModalResult = mrCancel;
@@ -219,7 +242,7 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
     btnRetry.TabOrder = 1;
     btnAuthorize.OnClick = [this] { btnAuthorizeClick(); };
     btnVerify.OnClick = [this] { btnVerifyClick(); };
-    btnRetry.OnClick = [this] { btnVerifyClick(); };
+    btnRetry.OnClick = [this] { btnRetryClick(); };
     tmrProgress.Interval = 100;
     tmrProgress.OnTimer = [this] { tmrProgressTimer(); };
     ActiveControl = btnAuthorize.Name;
@@ -304,6 +327,11 @@ std::string TfrmKovaGadgetAuthorize::BuildSignInLink(const std::string& redirect
 
 void TfrmKovaGadgetAuthorize::btnAuthorizeClick() {
     if (FAskingSession) return;
+    if (FOAuth) {
+        OpenConsent();
+        ShowSecondStep();
+        return;
+    }
     // eBay hands out the sign-in session itself today; a GUID of ours remains the way when it will not.
     try {
         auto thread = std::make_unique<TThreadGetSessionID>();
@@ -354,20 +382,104 @@ void TfrmKovaGadgetAuthorize::OpenSignIn() {
     } catch (const std::exception& e) {
         LogException(e, "TfrmKovaGadgetAuthorize.btnAuthorizeClick");
     }
+    ShowSecondStep();
+}
+
+std::string TfrmKovaGadgetAuthorize::BuildConsentLink() const {
+    const TKovaGadgetDat* dat = GadgetDat();
+    if (!dat)
+        throw Exception("TfrmKovaGadgetAuthorize.BuildConsentLink: the application data are not loaded");
+    return BuildOAuthConsentURL(dat->SignIn().OAUTHCONSENTURL, dat->EbayAPI().APIAppID, RuName(),
+                                dat->SignIn().OAUTHSCOPES, FOAuthState);
+}
+
+void TfrmKovaGadgetAuthorize::OpenConsent() {
+    // A state of its own for every consent: a landing address of another wizard or an older try is refused.
+    FOAuthState = NewSecretID();
+    FConsentOpened = GetTickCount64();
+    edtLandingAddress.Text.clear();
+    try {
+        OpenURL(BuildConsentLink());
+    } catch (const std::exception& e) {
+        LogException(e, "TfrmKovaGadgetAuthorize.btnAuthorizeClick");
+    }
+}
+
+void TfrmKovaGadgetAuthorize::ShowSecondStep() {
     pnlFirstStep.Visible = false;
     btnAuthorize.Visible = false;
     btnVerify.Visible = true;
     pnlSecondStep.Visible = true;
-    ActiveControl = btnVerify.Name;
+    pnlFinished.Visible = false;
+    lblErrorHint.Visible = false;
+    lblErrorHintText.Visible = false;
+    btnRetry.Visible = false;
+    ActiveControl = FOAuth ? edtLandingAddress.Name : btnVerify.Name;
     Changed();
 }
 
 void TfrmKovaGadgetAuthorize::btnVerifyClick() {
     // One fetch at a time: a second click meanwhile would only race the first one's answer.
     if (FFetching) return;
+    if (FOAuth) return FetchOAuthTokens();
     btnVerify.Visible = false;
     StartProgress();
     FetchToken();
+}
+
+void TfrmKovaGadgetAuthorize::btnRetryClick() {
+    if (!FOAuth) return btnVerifyClick();
+    if (FFetching) return;
+    // A spent code cannot serve again: only a new consent gives another.
+    if (FCodeSpent) OpenConsent();
+    ShowSecondStep();
+}
+
+void TfrmKovaGadgetAuthorize::FetchOAuthTokens() {
+    const TPastedCode pasted = ReadPastedOAuthCode(edtLandingAddress.Text, FOAuthState);
+    if (pasted.Code.empty()) {
+        FCodeSpent = false;
+        FFailureCause = Format(SFailureCause, {CauseLine(pasted.Error)});
+        if (FOnError) FOnError(pasted.Error);
+        ShowPanelFinished(false);
+        return;
+    }
+    try {
+        auto thread = std::make_unique<TThreadFetchOAuthTokens>();
+        thread->FreeOnTerminate = true;
+        thread->FCode = pasted.Code;
+        thread->FRuName = RuName();
+        thread->OnTerminate = [link = FLink](TThread& finished) {
+            if (link->Form) link->Form->OnThreadFinishOAuth(static_cast<TThreadFetchOAuthTokens&>(finished));
+        };
+        thread->Start();
+        thread.release();
+        FFetching = true;
+        btnVerify.Visible = false;
+        StartProgress();
+    } catch (const std::exception& e) {
+        LogException(e, "TfrmKovaGadgetAuthorize.btnVerifyClick");
+    }
+}
+
+void TfrmKovaGadgetAuthorize::OnThreadFinishOAuth(TThreadFetchOAuthTokens& thread) {
+    FFetching = false;
+    FCodeSpent = true;
+    const bool success = thread.FCallSucceeded && !thread.FTokens.RefreshToken.empty();
+    std::string cause;
+    if (!success) {
+        cause = thread.FInvalidGrant && GetTickCount64() - FConsentOpened > CodeLifeMs
+                    ? std::string(SCodeExpired)
+                    : FailureCause(thread);
+        Log("The OAuth code could not be exchanged: " + cause, lmkWarning);
+    }
+    FFailureCause = success ? std::string() : Format(SFailureCause, {CauseLine(cause)});
+    if (success) {
+        if (FLogInInfo) FLogInInfo->OAuth = thread.FTokens;
+    } else if (FOnError) {
+        FOnError(cause);
+    }
+    ShowPanelFinished(success);
 }
 
 void TfrmKovaGadgetAuthorize::FetchToken() {

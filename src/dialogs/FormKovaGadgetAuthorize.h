@@ -1,15 +1,18 @@
 #pragma once
 // The authorisation wizard: opens eBay's sign-in page for the application's redirect name, then fetches the
-// token on a worker thread and puts it into the login info.
+// token on a worker thread and puts it into the login info. With OAuth application data the first step
+// opens eBay's consent page instead, and the second takes the address of the page eBay showed afterwards.
 
 #include "dialogs/UnitFormModel.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 class TEbayLogInInfo;
 class TThread;
+class TThreadFetchOAuthTokens;
 class TThreadFetchToken;
 class TThreadGetSessionID;
 
@@ -44,8 +47,13 @@ public:
     std::string BuildSignInLink(const std::string& redirectName) const;
 
     void btnAuthorizeClick();
-    // "Verify Now" and "Retry".
+    // "Verify Now", and "Retry" of the token flow.
     void btnVerifyClick();
+    // "Retry": the token flow verifies again; OAuth goes back to the second step, opening the consent page
+    // again when the code was spent.
+    void btnRetryClick();
+    // The consent address of the application data with FOAuthState; raises without application data.
+    std::string BuildConsentLink() const;
     void FetchToken();
     void OnThreadFinishSearch(TThreadFetchToken& thread);
     void ShowPanelFinished(bool success);
@@ -59,6 +67,10 @@ public:
     // Whether FSecretID came from GetSessionID, so that FetchToken sends it as the session id.
     bool FSessionFlow = false;
     TErrorCallback FOnError;
+    // Whether the application data sign in with OAuth; fixed when the wizard is made.
+    bool FOAuth = false;
+    // The state sent to the consent page, which the pasted address must bring back.
+    std::string FOAuthState;
 
     TComponent& pnlFirstStep;
     TComponent& lblFirstStepTitle;
@@ -75,6 +87,9 @@ public:
     TComponent& pnlSecondStepInner;
     // Under the second step's texts: why eBay gave no sign-in session, and how to name a RuName.
     TComponent& lblSessionCause;
+    // OAuth only: where the user pastes the landing page's address.
+    TComponent& lblLandingAddress;
+    TComponent& edtLandingAddress;
     TComponent& pnlFinished;
     TComponent& lblFinishedTitle;
     TComponent& lblFinishedResult;
@@ -101,6 +116,10 @@ private:
     // Sizes the bar to the room beside the buttons in view.
     void FitProgressBar();
     void OnThreadFinishSession(TThreadGetSessionID& thread);
+    void OnThreadFinishOAuth(TThreadFetchOAuthTokens& thread);
+    void FetchOAuthTokens();
+    void OpenConsent();
+    void ShowSecondStep();
     // Opens the sign-in page with FSecretID and moves to the second step.
     void OpenSignIn();
 
@@ -112,4 +131,8 @@ private:
     std::string FFailureCause;
     bool FAskingSession = false;
     bool FFetching = false;
+    // Whether the last OAuth failure came from the token endpoint, which spends the code.
+    bool FCodeSpent = false;
+    // When the consent page was opened (tick count), to tell an expired code.
+    uint64_t FConsentOpened = 0;
 };

@@ -381,6 +381,30 @@ bool TThreadGetMyEbayWatchlist::RenewAccessToken() {
     return false;
 }
 
+// TThreadFetchOAuthTokens
+
+void TThreadFetchOAuthTokens::Execute() {
+    try {
+        const TKovaGadgetDat& dat = RequireGadgetDat("TThreadFetchOAuthTokens.Execute");
+        TIniFileManager* settings = IniFileManager();
+        if (!settings) throw Exception("TThreadFetchOAuthTokens.Execute: the settings are not loaded");
+        TOAuthTokenCall call(dat.SignIn().OAUTHTOKENURL, dat.EbayAPI().APIAppID, dat.EbayAPI().APICertID);
+        call.SetProxySettings(settings->GetProxySettings());
+        const TOAuthTokenResult result = call.ExchangeCode(FCode, FRuName);
+        FCallSucceeded = result.Succeeded;
+        FParseSucceeded = result.Succeeded;
+        FErrorCode = result.Succeeded ? iyOK : result.Status == iyOK ? iyUnknown : result.Status;
+        FErrorText = result.FailureText;
+        FInvalidGrant = result.InvalidGrant;
+        FTokens = result.Tokens;
+    } catch (const std::exception& e) {
+        LogException(e, "TThreadFetchOAuthTokens.Execute");
+        FCallSucceeded = false;
+        FErrorCode = iyUnknown;
+        FErrorText = e.what();
+    }
+}
+
 // TThreadFetchToken
 
 TThreadFetchToken::TThreadFetchToken() = default;

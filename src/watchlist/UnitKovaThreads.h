@@ -131,6 +131,20 @@ private:
     std::unique_ptr<TXMLeBayFetchTokenParser> FParser;
 };
 
+// Exchanges the code of an OAuth consent for the user's tokens; the starter reads FTokens, or FErrorText and
+// FInvalidGrant, in its end-of-thread notification.
+class TThreadFetchOAuthTokens : public TThreadBase {
+public:
+    std::string FCode;
+    std::string FRuName;
+    TOAuthTokens FTokens;
+    // eBay answered invalid_grant: the code was used, has expired or belongs to another sign-in.
+    bool FInvalidGrant = false;
+
+protected:
+    void Execute() override;
+};
+
 // Asks eBay for a sign-in session id for the redirect name; the starter reads FSessionID in its
 // end-of-thread notification.
 class TThreadGetSessionID : public TThreadBase {

@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "dialogs/FormKovaGadgetAuthorize.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitOAuthClient.h"
 #include "host/KovaGadgetUnit.h"
@@ -271,4 +272,135 @@ TEST_F(OAuthTest, ARefusedRenewalClearsTheTokensAndTheNextLoadRunsTheWizard) {
     EXPECT_FALSE(Gadget.LogInInfo()->OAuth.Empty());
     EXPECT_TRUE(FileExists(again.File("eboauth.dat")));
     EXPECT_NE(ReadTextFile(again.File("result.txt")).find("sandbox fault"), std::string::npos);
+}
+
+namespace {
+
+// The state of the consent address the wizard opened last; fails the test when it opened none.
+std::string OpenedConsentState(const TRecordingOpener& opener, const TSandboxProcess& sandbox, size_t count) {
+    EXPECT_TRUE(MainThreadQueue().RunUntil([&] { return opener.Opened().size() >= count; }, 10000));
+    const std::vector<std::string> opened = opener.Opened();
+    if (opened.size() < count) return "";
+    const std::string& url = opened[count - 1];
+    EXPECT_EQ(url.rfind(sandbox.Url() + "/oauth2/authorize?client_id=" + SandboxAppID +
+                            "&redirect_uri=" + SandboxRuName +
+                            "&response_type=code&scope=https%3A%2F%2Fapi.ebay.com%2Foauth%2F"
+                            "api_scope&state=",
+                        0),
+              0u)
+        << url;
+    return url.substr(url.find("&state=") + 7);
+}
+
+// Pastes the text, clicks "Verify Now" and waits for the failure or success panel.
+void PasteAndVerify(TfrmKovaGadgetAuthorize& wizard, const std::string& text) {
+    ASSERT_TRUE(wizard.edtLandingAddress.Visible);
+    wizard.SetText("edtLandingAddress", text);
+    ASSERT_TRUE(wizard.Click("btnVerify"));
+    ASSERT_TRUE(MainThreadQueue().RunUntil([&] { return wizard.pnlFinished.Visible; }, 30000));
+}
+
+} // namespace
+
+TEST_F(OAuthTest, ANewUserSignsInOnTheConsentPageAndPastesTheLandingAddress) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    Gadget.Init(dir.Home());
+    TScriptedFormHost host;
+    host.Then([](TForm& form) {
+        form.SetText("edteBayUsername", "seven");
+        form.SetText("edtEbayPassword", "secret");
+        form.SelectItem("cmbxEbayLoginDataAction", 1);
+        form.Click("btnOk");
+    });
+    host.Then([&](TForm& form) {
+        auto& wizard = static_cast<TfrmKovaGadgetAuthorize&>(form);
+        EXPECT_FALSE(wizard.pnlSecondStep.Visible) << "the address is asked for on the second step";
+        ASSERT_TRUE(wizard.Click("btnAuthorize"));
+        EXPECT_TRUE(wizard.pnlSecondStep.Visible);
+        EXPECT_EQ(wizard.lblLandingAddress.Caption,
+                  "Paste the address of the page eBay showed after you agreed");
+        EXPECT_EQ(wizard.ActiveControl, "edtLandingAddress");
+        const std::string state = OpenedConsentState(Opener, *Sandbox, 1);
+        PasteAndVerify(wizard, AgreeOnConsentPage(*Sandbox, "seven", state));
+        EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Process succeeded.");
+        EXPECT_TRUE(form.Click("btnCancel")); // "&Close" now
+    });
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+    EXPECT_EQ(host.Shown, (std::vector<std::string>{"My eBay - LogIn Data", "Authorise Gadget on eBay"}));
+    EXPECT_EQ(FilePermissions(dir.File("eboauth.dat")), 0600);
+    EXPECT_EQ(LoadOAuthTokens(dir.File("eboauth.dat"), "seven"), Gadget.LogInInfo()->OAuth);
+    EXPECT_TRUE(Gadget.LogInInfo()->Token.empty()) << "no token of the design's flow";
+    ASSERT_EQ(Sandbox->Requests().size(), 1u);
+    EXPECT_EQ(Sandbox->Requests()[0]["call"], "GetMyeBayBuying") << "no GetSessionID or FetchToken";
+}
+
+TEST_F(OAuthTest, EveryFailedVerifyNamesItsCauseAndRetryLeadsToASignIn) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    dir.SaveLogInData("seven", "secret", "");
+    Gadget.Init(dir.Home());
+    TScriptedFormHost host;
+    host.Then([&](TForm& form) {
+        auto& wizard = static_cast<TfrmKovaGadgetAuthorize&>(form);
+        ASSERT_TRUE(wizard.Click("btnAuthorize"));
+        size_t opened = 1;
+        std::string state = OpenedConsentState(Opener, *Sandbox, opened);
+        const std::string spentLanding = AgreeOnConsentPage(*Sandbox, "seven", state);
+        ASSERT_TRUE(SandboxTokenCall(*Sandbox)
+                        .ExchangeCode(ReadPastedOAuthCode(spentLanding, state).Code, SandboxRuName)
+                        .Succeeded);
+        struct TCase {
+            std::string Pasted;
+            const char* Cause;
+            bool ConsentAgain; // Retry opens the consent page again: the code was spent
+        } cases[] = {
+            {"https://www.ebay.com/", "Reason: The pasted text holds no code", false},
+            {AgreeOnConsentPage(*Sandbox, "seven", "another"),
+             "Reason: The pasted address belongs to another", false},
+            {spentLanding,
+             "Reason: the provided authorization grant code is invalid or was issued to another client",
+             true},
+            {"v^1.1#i^1#nonsense", "Reason: the provided authorization grant code is invalid", true},
+        };
+        for (const TCase& c : cases) {
+            PasteAndVerify(wizard, c.Pasted);
+            EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Authorization not completed.") << c.Pasted;
+            EXPECT_TRUE(wizard.lblFailureCause.Visible);
+            EXPECT_EQ(wizard.lblFailureCause.Caption.rfind(c.Cause, 0), 0u) << wizard.lblFailureCause.Caption;
+            EXPECT_EQ(Gadget.AuthErrorText().empty(), false);
+            ASSERT_TRUE(wizard.Click("btnRetry"));
+            EXPECT_TRUE(wizard.pnlSecondStep.Visible);
+            EXPECT_TRUE(wizard.btnVerify.Visible);
+            if (c.ConsentAgain) state = OpenedConsentState(Opener, *Sandbox, ++opened);
+            EXPECT_EQ(Opener.Opened().size(), opened) << c.Pasted;
+        }
+        PasteAndVerify(wizard, AgreeOnConsentPage(*Sandbox, "seven", state));
+        EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Process succeeded.");
+        wizard.Click("btnCancel");
+    });
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+}
+
+TEST_F(OAuthTest, ACodePastedAfterItsFiveMinutesIsNamedExpired) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    dir.SaveLogInData("seven", "secret", "");
+    Gadget.Init(dir.Home());
+    TScriptedFormHost host;
+    host.Then([&](TForm& form) {
+        auto& wizard = static_cast<TfrmKovaGadgetAuthorize&>(form);
+        TManualClock clock(NowUTC(), NowUTC());
+        ASSERT_TRUE(wizard.Click("btnAuthorize"));
+        const std::string landing =
+            AgreeOnConsentPage(*Sandbox, "seven", OpenedConsentState(Opener, *Sandbox, 1));
+        Sandbox->Control("/sandbox/oauth/advance", {{"seconds", 301}});
+        clock.AdvanceMs(301000);
+        PasteAndVerify(wizard, landing);
+        EXPECT_EQ(
+            wizard.lblFailureCause.Caption,
+            "Reason: The code has expired: eBay's codes last about 5 minutes. Choose \"Retry\", agree again "
+            "and paste the new address.");
+    });
+    Load();
+    EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
 }
