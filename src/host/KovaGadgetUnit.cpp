@@ -1,5 +1,6 @@
 #include "host/KovaGadgetUnit.h"
 
+#include "dialogs/FormKovaApplicationKeys.h"
 #include "dialogs/FormKovaEbayLogInData.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "dialogs/FormKovaGadgetOptions.h"
@@ -148,6 +149,12 @@ void TKovaGadget::LoadWatchlist() {
     try {
         ForgetRejectedToken();
         TakeOAuthTokens();
+        // Without the user's own application keys no sign-in can work: they are asked for first.
+        if (TfrmKovaApplicationKeys::KeysMissing() &&
+            !TfrmKovaApplicationKeys::Execute(GadgetDatPath(FHomeDirectory, ""))) {
+            watchList.SetNotice(std::string("<B>") + HtmlEscape(ApplicationKeysNeededMessage) + "</B>");
+            return;
+        }
         // A damaged file must not block every load: say so, and ask for the data again.
         const bool haveLogInData = FLogInInfo->CheckLogInData([this](const std::string& readError) {
             Log("Error reading the saved login data: " + readError, lmkError);

@@ -404,3 +404,41 @@ TEST_F(OAuthTest, ACodePastedAfterItsFiveMinutesIsNamedExpired) {
     Load();
     EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
 }
+
+TEST_F(OAuthTest, ANewUserWithoutKeysGoesThroughTheKeysFormAndTheOAuthWizardToTheList) {
+    TGadgetDirectoryOptions options = SandboxOAuthGadget(*Sandbox);
+    options.ApplicationKeys = false;
+    options.SignInXml = "<SIGNIN><OAUTHCONSENTURL>" + Sandbox->Url() +
+                        "/oauth2/authorize</OAUTHCONSENTURL><OAUTHTOKENURL>" + Sandbox->Url() +
+                        "/identity/v1/oauth2/token</OAUTHTOKENURL></SIGNIN>";
+    TGadgetTestDirectory dir(options);
+    Gadget.Init(dir.Home());
+    TScriptedFormHost host;
+    host.Then([](TForm& form) {
+        form.SetText("edtDevID", SandboxDevID);
+        form.SetText("edtAppID", SandboxAppID);
+        form.SetText("edtCertID", SandboxCertID);
+        form.SetText("edtRuName", SandboxRuName);
+        form.Click("btnOk");
+    });
+    host.Then([](TForm& form) {
+        form.SetText("edteBayUsername", "seven");
+        form.SetText("edtEbayPassword", "secret");
+        form.Click("btnOk");
+    });
+    host.Then([&](TForm& form) {
+        auto& wizard = static_cast<TfrmKovaGadgetAuthorize&>(form);
+        ASSERT_TRUE(wizard.Click("btnAuthorize"));
+        PasteAndVerify(wizard,
+                       AgreeOnConsentPage(*Sandbox, "seven", OpenedConsentState(Opener, *Sandbox, 1)));
+        EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Process succeeded.");
+        wizard.Click("btnCancel");
+    });
+    Load();
+    EXPECT_EQ(host.Shown, (std::vector<std::string>{"eBay application keys", "My eBay - LogIn Data",
+                                                    "Authorise Gadget on eBay"}));
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos)
+        << ReadTextFile(dir.File("result.txt"));
+    EXPECT_FALSE(FileExists(dir.File("eboauth.dat")))
+        << "login data kept in memory only keep the tokens there";
+}

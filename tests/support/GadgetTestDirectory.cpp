@@ -27,11 +27,13 @@ TGadgetTestDirectory::TGadgetTestDirectory(const TGadgetDirectoryOptions& option
         "<KOVADAT><COMMON><LINKFETCHTOKENSIGNIN>" + XmlEscape(options.LinkFetchTokenSignIn) +
         "</LINKFETCHTOKENSIGNIN><TRACKER>" + XmlEscape(options.Tracker) + "</TRACKER><LINKDOWNLOADPAGE>" +
         XmlEscape(options.LinkDownloadPage) + "</LINKDOWNLOADPAGE></COMMON><EBAYAPI><APIServerProduction>" +
-        XmlEscape(options.ApiUrl) + "</APIServerProduction><APIDevID>" + SandboxDevID +
-        "</APIDevID><APIAppID>" + SandboxAppID + "</APIAppID><APICertID>" + SandboxCertID +
-        "</APICertID><APISiteID>77</APISiteID><APICountRetryPostOnFail>" +
-        std::to_string(options.RetryCount) + "</APICountRetryPostOnFail></EBAYAPI>" + options.SignInXml +
-        "</KOVADAT>";
+        XmlEscape(options.ApiUrl) + "</APIServerProduction>" +
+        (options.ApplicationKeys
+             ? std::string("<APIDevID>") + SandboxDevID + "</APIDevID><APIAppID>" + SandboxAppID +
+                   "</APIAppID><APICertID>" + SandboxCertID + "</APICertID>"
+             : std::string()) +
+        "<APISiteID>77</APISiteID><APICountRetryPostOnFail>" + std::to_string(options.RetryCount) +
+        "</APICountRetryPostOnFail></EBAYAPI>" + options.SignInXml + "</KOVADAT>";
     FDir.Write("KovaDat.dat", PackKovaDat(xml));
     FDir.Write("detailsTemp.html", ReadFileBytes(KOVA_SOURCE_DIR "/gadget/detailsTemp.html"));
 }

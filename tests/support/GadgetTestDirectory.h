@@ -13,6 +13,8 @@ struct TGadgetDirectoryOptions {
     // "LINKFETCHTOKENSIGNIN"; SandboxGadget points it at the sandbox's sign-in page.
     std::string LinkFetchTokenSignIn;
     int RetryCount = 1; // "APICountRetryPostOnFail"
+    // False leaves DevID, AppID and CertID out, as the file the build ships does.
+    bool ApplicationKeys = true;
     // The element "SIGNIN" as it stands in the file; empty leaves it out, as files before OAuth do.
     std::string SignInXml;
 };
