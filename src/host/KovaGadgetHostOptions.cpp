@@ -9,28 +9,44 @@
 namespace fs = std::filesystem;
 
 const char* const KovaGadgetUsage =
-    "usage: kova-gadget [--port N] [--gadget-dir DIR] [--no-browser] [--runame NAME] [--help]\n"
+    "usage: kova-gadget [--port N] [--gadget-dir DIR] [--browser app|tab|none] [--no-browser]\n"
+    "                   [--runame NAME] [--autostart [on|off]] [--demo [--items N] [--first-run]] [--help]\n"
     "\n"
     "Serves the KovaGadget page on 127.0.0.1 and prints its address, then runs until SIGINT or SIGTERM.\n"
     "\n"
     "  --port N          listen on port N (0, the default: any free port)\n"
     "  --gadget-dir DIR  the gadget directory (default: $XDG_DATA_HOME/kova-gadget, else\n"
     "                    ~/.local/share/kova-gadget); filled on first run, existing files are kept\n"
-    "  --no-browser      do not open a browser; addresses the gadget opens go to the page\n"
+    "  --browser app     open the page in a small window of its own (a Chromium-family browser's app\n"
+    "                    window, else as --browser tab); the host ends 30 s after its last page has gone\n"
+    "  --browser tab     open the page through xdg-open; the host runs until signalled\n"
+    "  --browser none    open nothing; addresses the gadget opens go to the page\n"
+    "                    (the choice is kept in the gadget's ini; the first default is app)\n"
+    "  --no-browser      the same as --browser none\n"
     "  --runame NAME     the redirect name (RuName) that eBay issued with your own application keys\n"
+    "  --autostart on    start the host with the desktop session, with this folder and browser choice\n"
+    "  --autostart off   no longer start it with the session; --autostart alone tells whether it does\n"
+    "  --demo            run the gadget on a private sandbox with a demo account, all removed at exit\n"
+    "  --items N         the demo account's number of watched items (default 40)\n"
+    "  --first-run       the demo starts as a first run, with the sign-in wizard\n"
     "  --help            show this text\n"
     "\n"
     "Exit status: 0 after a clean stop or --help, 1 when the server cannot start, 2 for a bad option.";
 
 namespace {
 
-int ParsePort(const std::string& text) {
+int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
     int value = -1;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 0 ||
-        value > 65535)
-        throw EKovaOptionsError("--port expects a number from 0 to 65535, not \"" + text + "\"");
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
+        value > high)
+        throw EKovaOptionsError(option + " expects a number from " + std::to_string(low) + " to " +
+                                std::to_string(high) + ", not \"" + text + "\"");
     return value;
+}
+
+int ParsePort(const std::string& text) {
+    return ParseNumber("--port", text, 0, 65535);
 }
 
 } // namespace
@@ -47,11 +63,19 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
             option.resize(equals);
             inlineValue = true;
         }
-        const bool takesValue = option == "--port" || option == "--gadget-dir" || option == "--runame";
+        // --autostart takes on or off when one follows; alone it asks.
+        if (option == "--autostart" && !inlineValue && i + 1 < args.size() &&
+            (args[i + 1] == "on" || args[i + 1] == "off")) {
+            value = args[++i];
+            inlineValue = true;
+        }
+        const bool takesValue = option == "--port" || option == "--gadget-dir" || option == "--runame" ||
+                                option == "--browser" || option == "--items";
+        const bool mayTakeValue = option == "--autostart";
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) throw EKovaOptionsError(option + " needs a value");
             value = args[++i];
-        } else if (!takesValue && inlineValue) {
+        } else if (!takesValue && !mayTakeValue && inlineValue) {
             throw EKovaOptionsError(option + " takes no value");
         }
         if (option == "--port")
@@ -62,12 +86,31 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
         } else if (option == "--runame") {
             if (value.empty()) throw EKovaOptionsError("--runame needs a name");
             options.RuName = value;
+        } else if (option == "--browser") {
+            if (value != "app" && value != "tab" && value != "none")
+                throw EKovaOptionsError("--browser expects app, tab or none, not \"" + value + "\"");
+            options.Browser = value;
+        } else if (option == "--autostart") {
+            if (inlineValue && value != "on" && value != "off")
+                throw EKovaOptionsError("--autostart expects on or off, not \"" + value + "\"");
+            options.Autostart = inlineValue ? value : "show";
         } else if (option == "--no-browser")
             options.NoBrowser = true;
+        else if (option == "--demo")
+            options.Demo = true;
+        else if (option == "--items")
+            options.DemoItems = ParseNumber("--items", value, 0, 1000);
+        else if (option == "--first-run")
+            options.DemoFirstRun = true;
         else if (option == "--help" || option == "-h")
             options.Help = true;
         else
             throw EKovaOptionsError("unknown option " + option);
+    }
+    if (options.NoBrowser) {
+        if (!options.Browser.empty() && options.Browser != "none")
+            throw EKovaOptionsError("--no-browser contradicts --browser " + options.Browser);
+        options.Browser = "none";
     }
     return options;
 }

@@ -10,10 +10,15 @@
 KOVA_DECLARE_EXCEPTION(EKovaOptionsError, Exception);
 
 struct TKovaGadgetHostOptions {
-    int Port = 0;          // 0: any free port
-    std::string GadgetDir; // empty: DefaultGadgetDirectory()
-    bool NoBrowser = false;
-    std::string RuName; // empty: the redirect name of the gadget's own application keys
+    int Port = 0;           // 0: any free port
+    std::string GadgetDir;  // empty: DefaultGadgetDirectory()
+    bool NoBrowser = false; // --no-browser, the same as --browser none
+    std::string Browser;    // "app", "tab" or "none"; empty: the choice kept in the ini, else "app"
+    std::string RuName;     // empty: the redirect name of the gadget's own application keys
+    std::string Autostart;  // "on", "off", "show" (--autostart alone); empty: run the host
+    bool Demo = false;
+    int DemoItems = 40;
+    bool DemoFirstRun = false;
     bool Help = false;
 };
 
