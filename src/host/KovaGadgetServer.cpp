@@ -211,6 +211,8 @@ struct TKovaGadgetServer::TImpl {
                                    if (alive->Server) alive->Server->EndControlOfGonePages();
                                });
                            }};
+    // Only for a host whose life follows its window: stops the whole host after its own grace.
+    std::unique_ptr<TKovaGadgetPages> HostPages;
     TWebFormHost FormHost{[this](const json& forms) { Events.PublishForms(DumpKovaJson(forms)); }};
 
     std::atomic<bool> StopRequested{false};
@@ -235,6 +237,7 @@ struct TKovaGadgetServer::TImpl {
     void BeginStop();
     void TerminateControl();
     void EndControlOfGonePages();
+    void RequestStop();
     std::string Origin(const std::string& host) const {
         return "http://" + host + ":" + std::to_string(Port);
     }
@@ -258,6 +261,9 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
     Http.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},
                               {"Content-Security-Policy", "frame-ancestors 'none'"}});
+    if (options.HostGraceMs > 0)
+        HostPages = std::make_unique<TKovaGadgetPages>(std::chrono::milliseconds(options.HostGraceMs),
+                                                       [this] { RequestStop(); });
     RegisterRoutes();
     Port = options.Port == 0 ? Http.bind_to_any_port("127.0.0.1")
                              : (Http.bind_to_port("127.0.0.1", options.Port) ? options.Port : -1);
@@ -387,6 +393,7 @@ void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Res
     auto queue = Events.Subscribe();
     // A page is known by its event stream: the control ends a grace after the last one has gone.
     Pages.Opened();
+    if (HostPages) HostPages->Opened();
     res.set_header("Cache-Control", "no-store");
     auto lastWrite =
         std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
@@ -416,6 +423,7 @@ void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Res
         [this, queue](bool) {
             Events.Unsubscribe(queue);
             Pages.Closed();
+            if (HostPages) HostPages->Closed();
         });
 }
 
@@ -552,12 +560,16 @@ std::string TKovaGadgetServer::PageUrl() const {
     return "http://127.0.0.1:" + std::to_string(F->Port) + "/#" + F->Secret;
 }
 
-void TKovaGadgetServer::RequestStop() {
-    F->StopRequested = true;
-    MainThreadQueue().Post([alive = F->Alive] {
+void TKovaGadgetServer::TImpl::RequestStop() {
+    StopRequested = true;
+    MainThreadQueue().Post([alive = Alive] {
         if (alive->Server) alive->Server->BeginStop();
     });
     MainThreadQueue().Wake();
+}
+
+void TKovaGadgetServer::RequestStop() {
+    F->RequestStop();
 }
 
 void TKovaGadgetServer::Run() {
@@ -580,6 +592,7 @@ void TKovaGadgetServer::Run() {
     });
     MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });
     F->Pages.Stop();
+    if (F->HostPages) F->HostPages->Stop();
     F->BeginStop();
     try {
         F->TerminateControl();

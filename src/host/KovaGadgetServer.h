@@ -14,6 +14,7 @@ struct TKovaGadgetServerOptions {
     bool PageOpensUrls = false; // addresses the control opens go to the page as "openurl" events
     int Threads = 32;           // an open event stream and a call waiting on a dialog hold one each
     int PageGraceMs = 5000;     // without a page this long, the control ends (a reload comes back sooner)
+    int HostGraceMs = 0;        // > 0: without a page this long, the host stops as on RequestStop
 };
 
 class TKovaGadgetServer {

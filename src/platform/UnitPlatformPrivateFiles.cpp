@@ -159,3 +159,24 @@ bool RemovePrivateFile(const TPrivateFile& file) {
     if (!file.OwnFolder.empty()) gone = (::rmdir(file.OwnFolder.c_str()) == 0 || errno == ENOENT) && gone;
     return gone;
 }
+
+std::string PrivateRuntimeFolder(const std::string& folderName) {
+    std::string refused;
+    auto usable = [&refused](const std::string& path) {
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            refused += "\"" + path + "\" cannot be made: " + std::strerror(errno) + ". ";
+            return false;
+        }
+        TOwnFolder folder;
+        OpenOwnFolder(path, folder);
+        if (folder.Fd < 0) refused += "\"" + path + "\" is not used: " + folder.Refused + ". ";
+        return folder.Fd >= 0;
+    };
+    if (const auto runtime = AbsoluteFolderVariable("XDG_RUNTIME_DIR");
+        runtime && usable(*runtime + "/" + folderName))
+        return *runtime + "/" + folderName;
+    const std::string shared = AbsoluteFolderVariable("TMPDIR").value_or("/tmp") + "/" + folderName + "-" +
+                               std::to_string(::geteuid());
+    if (usable(shared)) return shared;
+    throw EFCreateError("No private folder for " + folderName + ": " + refused);
+}

@@ -21,3 +21,8 @@ TPrivateFile CreatePrivateFile(const std::string& folderName, const std::string&
 
 // Removes the file and its own folder; true when both are gone afterwards.
 bool RemovePrivateFile(const TPrivateFile& file);
+
+// A folder of this user alone that later processes of the user find again: $XDG_RUNTIME_DIR/folderName
+// (made 0700 when missing), else $TMPDIR (else /tmp)/folderName-UID under the same checks. Raises
+// EFCreateError when neither can be used.
+std::string PrivateRuntimeFolder(const std::string& folderName);

@@ -4,6 +4,7 @@
 #include "platform/UnitPlatformDebugOutput.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformPlaces.h"
 #include "platform/UnitPlatformProcess.h"
 #include "support/UnitCmdLineOptions.h"
 #include "support/UnitExceptions.h"
@@ -186,7 +187,15 @@ void TThreadLogging::Execute() {
 // ---- free operations
 
 std::string DefaultLogFilePath() {
-    return ChangeFileExt(ProcessExecutablePath(), ".log");
+    const std::string beside = ChangeFileExt(ProcessExecutablePath(), ".log");
+    // A build tree takes its log; an installed program's folder belongs to root, so the user's state
+    // folder takes it instead.
+    if (FolderIsWritable(ExtractFilePath(beside))) return beside;
+    const std::string state = UserStateFolder();
+    if (state.empty()) return beside;
+    const std::string folder = state + "/kova-gadget";
+    ForceFolder(folder);
+    return folder + "/" + ExtractFileName(beside);
 }
 
 TLogging& Logging() {

@@ -93,7 +93,9 @@ void LogException(std::exception_ptr e, const std::string& location, bool flatte
 std::string LoggingDescription();
 // The process-wide TLogging; creates a silent one (lgNone, debugger output) when there is none.
 TLogging& Logging();
-// The log path for an empty path: the executable's path with its extension replaced by ".log".
+// The log path for an empty path: the executable's path with its extension replaced by ".log" when the
+// executable's folder is writable, else that name in $XDG_STATE_HOME/kova-gadget/ (else
+// ~/.local/state/kova-gadget/), which is made when missing.
 std::string DefaultLogFilePath();
 
 // "%s: %s (%s)" of class name, message and location, or "%s: %s" without a location.

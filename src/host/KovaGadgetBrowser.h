@@ -1,0 +1,57 @@
+#pragma once
+// How the host shows its page: a small app window of a Chromium-family browser, a tab through xdg-open, or
+// nothing. The browser is always given a start page, never the address with the secret.
+
+#include "host/KovaGadgetStartPage.h"
+
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The browsers that open an app window, in the order they are looked for on PATH.
+extern const char* const KovaAppBrowsers[6];
+// The app window's size: the gadget with room for its flyout and dialogs.
+constexpr int KovaAppWindowWidth = 480;
+constexpr int KovaAppWindowHeight = 372;
+
+// A program and its arguments that open a start page.
+struct TKovaBrowserLaunch {
+    std::string Program; // empty: nothing is opened
+    std::vector<std::string> Arguments;
+    bool AppWindow = false;
+};
+
+// What the choice ("app", "tab" or "none") starts for the start page's file:// address: the first app
+// browser on PATH with its own profile folder, else xdg-open.
+TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::string& startPageUrl);
+
+// $XDG_CONFIG_HOME/kova-gadget/browser (else ~/.config/...): the app window's own profile, so that the
+// window is a browser process of its own and not a tab of the user's browser session.
+std::string KovaBrowserProfileFolder();
+
+// The browser choice for the gadget directory: the asked one, which is then kept in its "KovaGadget.ini"
+// (section "Host", key "Browser"), else the kept one, else "app".
+std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& asked);
+// The kept choice without changing it.
+std::string KeptKovaBrowserChoice(const std::string& gadgetDir);
+
+// Opens start pages for one page address with one choice, and keeps them until it goes.
+class TKovaGadgetBrowser {
+public:
+    TKovaGadgetBrowser(std::string choice, std::string pageUrl, std::ostream& report);
+    // Whether a page opens in an app window (the choice "app" with an app browser installed).
+    bool AppWindow() const { return FAppWindow; }
+    const std::string& Choice() const { return FChoice; }
+    // Any thread: writes a fresh start page and opens it; does nothing for "none".
+    void Open();
+
+private:
+    const std::string FChoice;
+    const std::string FPageUrl;
+    std::ostream& FReport;
+    bool FAppWindow = false;
+    std::mutex FLock;
+    std::vector<std::unique_ptr<TKovaGadgetStartPage>> FStartPages;
+};

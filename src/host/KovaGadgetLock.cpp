@@ -1,0 +1,57 @@
+#include "host/KovaGadgetLock.h"
+
+#include "platform/UnitPlatformPrivateFiles.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+std::string KovaGadgetHostSocketPath(const std::string& gadgetDir) {
+    std::error_code error;
+    const std::string real = std::filesystem::weakly_canonical(gadgetDir, error).string();
+    // FNV-1a: the same name for every build of the program, which std::hash does not promise.
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : error ? gadgetDir : real) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "host-%016llx.sock", static_cast<unsigned long long>(hash));
+    return PrivateRuntimeFolder("kova-gadget") + "/" + name;
+}
+
+std::unique_ptr<TKovaGadgetLock> TKovaGadgetLock::TryTake(const std::string& gadgetDir) {
+    auto lock = TFolderLock::TryTake(gadgetDir);
+    if (!lock) return nullptr;
+    return std::unique_ptr<TKovaGadgetLock>(
+        new TKovaGadgetLock(std::move(lock), KovaGadgetHostSocketPath(gadgetDir)));
+}
+
+TKovaGadgetLock::TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string socketPath)
+    : FLock(std::move(lock)), FSocketPath(std::move(socketPath)) {
+}
+
+void TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
+    FListener = std::make_unique<TLocalSocketListener>(
+        FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
+            if (request != KovaOpenPageRequest) return "unknown request";
+            return KovaPageAnswer + openPage();
+        });
+}
+
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs) {
+    const std::string socketPath = KovaGadgetHostSocketPath(gadgetDir);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0) return std::nullopt;
+        if (auto answer = AskLocalSocket(socketPath, KovaOpenPageRequest, static_cast<int>(left));
+            answer && answer->rfind(KovaPageAnswer, 0) == 0)
+            return answer->substr(std::string(KovaPageAnswer).size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+// One host per gadget directory: the host locks the folder, and a later kova-gadget on the same folder asks
+// the running host over a local socket to open its page again instead of starting a second host.
+
+#include "platform/UnitPlatformInstance.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// The socket of the host on a gadget directory: "host-" and a hash of the folder's real path, in
+// PrivateRuntimeFolder("kova-gadget"). Raises EFCreateError when there is no private folder for it.
+std::string KovaGadgetHostSocketPath(const std::string& gadgetDir);
+
+// The request a later start sends, and the answer's prefix that carries the page address.
+constexpr const char* KovaOpenPageRequest = "open-page";
+constexpr const char* KovaPageAnswer = "page ";
+
+class TKovaGadgetLock {
+public:
+    // The lock on the folder, or nothing when a host holds it already.
+    static std::unique_ptr<TKovaGadgetLock> TryTake(const std::string& gadgetDir);
+
+    // Answers later starts on the socket: openPage opens a page and returns its address (any thread).
+    void Listen(std::function<std::string()> openPage);
+    // Stops answering; waits for an answer that is running.
+    void StopListening() { FListener.reset(); }
+
+private:
+    TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string socketPath);
+    std::unique_ptr<TFolderLock> FLock;
+    std::string FSocketPath;
+    std::unique_ptr<TLocalSocketListener> FListener;
+};
+
+// Asks the host that holds the folder to open its page; returns the page's address, or nothing when no host
+// answered within timeoutMs (one that is still starting gets that long to listen).
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs);

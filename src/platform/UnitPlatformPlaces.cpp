@@ -1,0 +1,43 @@
+#include "platform/UnitPlatformPlaces.h"
+
+#include "platform/UnitPlatformEnvironment.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A base folder variable counts only when it holds an absolute path, as the XDG rules say.
+std::string BaseFolder(const char* variable, const char* belowHome) {
+    if (auto value = GetEnvironmentVariable(variable); value && !value->empty() && value->front() == '/')
+        return *value;
+    if (auto home = GetEnvironmentVariable("HOME"); home && !home->empty()) return *home + belowHome;
+    return "";
+}
+
+} // namespace
+
+std::string UserConfigFolder() {
+    return BaseFolder("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserStateFolder() {
+    return BaseFolder("XDG_STATE_HOME", "/.local/state");
+}
+
+bool FolderIsWritable(const std::string& folder) {
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool ForceFolder(const std::string& folder) {
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) break;
+    }
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
