@@ -179,20 +179,21 @@ TEST_F(OAuthTest, TheTokenEndpointGivesTokensOrSaysWhyNot) {
     struct TCase {
         const char* Name;
         nlohmann::json Fault; // queued first when not null
+        bool ExchangeCode;    // else a refresh
         bool Succeeded, InvalidGrant;
         const char* Text;
     } cases[] = {
-        {"reused code", nullptr, false, true,
+        {"reused code", nullptr, true, false, true,
          "the provided authorization grant code is invalid or was issued to another client"},
-        {"server error", {{"kind", "status"}}, false, false, "sandbox fault"},
-        {"dropped", {{"kind", "drop"}}, false, false, ""},
-        {"refused refresh", {{"kind", "invalid_grant"}}, false, true, ""},
-        {"renewed", nullptr, true, false, ""},
+        {"server error", {{"kind", "status"}}, false, false, false, "sandbox fault"},
+        {"dropped", {{"kind", "drop"}}, false, false, false, ""},
+        {"refused refresh", {{"kind", "invalid_grant"}}, false, false, true, ""},
+        {"renewed", nullptr, false, true, false, ""},
     };
     for (const TCase& c : cases) {
         if (!c.Fault.is_null()) Sandbox->Control("/sandbox/oauth/fault", c.Fault);
         const TOAuthTokenResult result =
-            std::string(c.Name) == "reused code"
+            c.ExchangeCode
                 ? SandboxTokenCall(*Sandbox).ExchangeCode(code, SandboxRuName)
                 : SandboxTokenCall(*Sandbox).Refresh(granted.Tokens.RefreshToken, TDatSignIn::DefaultScopes);
         EXPECT_EQ(result.Succeeded, c.Succeeded) << c.Name << ": " << result.FailureText;
