@@ -6,6 +6,7 @@
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformRunProgram.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
@@ -442,4 +443,25 @@ TEST_F(OAuthTest, ANewUserWithoutKeysGoesThroughTheKeysFormAndTheOAuthWizardToTh
         << ReadTextFile(dir.File("result.txt"));
     EXPECT_FALSE(FileExists(dir.File("eboauth.dat")))
         << "login data kept in memory only keep the tokens there";
+}
+
+TEST_F(OAuthTest, AUserSeededWithARefreshTokenRenewsTheAccessTokenAtTheFirstLoad) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    const std::string refresh =
+        Sandbox->Control("/sandbox/oauth/tokens", {{"username", "seven"}})["refresh_token"];
+    EXPECT_THROW(Sandbox->Control("/sandbox/oauth/tokens", {{"username", "nobody"}}), std::runtime_error);
+    // Both secrets come through standard input, in the order the tool reads them.
+    const TProgramRun seeded = RunProgram(
+        "/bin/sh", {"-c",
+                    "printf 'secret\\n%s\\n' \"$1\" | \"$2\" --gadget-dir \"$3\" --user seven --password - "
+                    "--refresh-token -",
+                    "sh", refresh, KOVA_BIN_DIR "/kova-login", dir.Dir().Path()});
+    ASSERT_EQ(seeded.ExitCode, 0) << seeded.ErrorOutput;
+    EXPECT_EQ(FilePermissions(dir.File("eboauth.dat")), 0600);
+    Gadget.Init(dir.Home());
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+    EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 1);
+    EXPECT_EQ(LoadOAuthTokens(dir.File("eboauth.dat"), "seven").RefreshToken, refresh);
+    EXPECT_FALSE(LoadOAuthTokens(dir.File("eboauth.dat"), "seven").AccessToken.empty());
 }

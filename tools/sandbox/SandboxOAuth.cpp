@@ -15,6 +15,7 @@
 namespace {
 
 const char* const TokenType = "User Access Token";
+const char* const DefaultScopes = "https://api.ebay.com/oauth/api_scope";
 
 std::string Base64(const std::string& bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -159,6 +160,12 @@ std::string TSandboxOAuth::IssueCode(const std::string& userName, const std::str
     std::lock_guard lock(FLock);
     FCodes[code] = {userName, scopes, NowSeconds() + CodeSeconds, false};
     return code;
+}
+
+std::optional<nlohmann::json> TSandboxOAuth::IssueTokens(const std::string& userName) {
+    if (Trim(userName).empty() || !FHasAccount(userName)) return std::nullopt;
+    std::lock_guard lock(FLock);
+    return IssueTokens({userName, DefaultScopes, 0, false}, true).Body;
 }
 
 TSandboxOAuth::TTokenAnswer TSandboxOAuth::IssueTokens(const TGrant& grant, bool withRefreshToken) {
@@ -351,6 +358,17 @@ void RegisterSandboxOAuthRoutes(httplib::SSLServer& server, TSandboxOAuth& oauth
             return SendJson(res, 400, {{"error", "\"seconds\" must be a number of 0 or more"}});
         oauth.Advance((*body)["seconds"].get<int64_t>());
         SendJson(res, 200, {{"ok", true}});
+    });
+
+    server.Post("/sandbox/oauth/tokens", [&oauth](const httplib::Request& req, httplib::Response& res) {
+        auto body = ReadJsonObject(req, res);
+        if (!body) return;
+        const std::string userName = body->contains("username") && (*body)["username"].is_string()
+                                         ? (*body)["username"].get<std::string>()
+                                         : "";
+        const std::optional<nlohmann::json> tokens = oauth.IssueTokens(userName);
+        if (!tokens) return SendJson(res, 404, {{"error", "no account \"" + userName + "\""}});
+        SendJson(res, 200, *tokens);
     });
 
     server.Get("/sandbox/oauth/requests", [&oauth](const httplib::Request&, httplib::Response& res) {

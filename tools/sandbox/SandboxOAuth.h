@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
                                     const std::string& responseType) const;
     // A new single-use code for the user and scopes, or "" without such an account.
     std::string IssueCode(const std::string& userName, const std::string& scopes);
+    // The answer a code grant would give the user, without the consent; nullopt without such an account.
+    std::optional<nlohmann::json> IssueTokens(const std::string& userName);
 
     // The token endpoint's answer: Drop closes the connection without one.
     struct TTokenAnswer {
@@ -90,7 +93,8 @@ private:
 };
 
 // The consent page (GET and POST /oauth2/authorize), the landing page (/oauth2/accepted), the token endpoint
-// (POST /identity/v1/oauth2/token) and the control endpoints /sandbox/oauth/fault, /sandbox/oauth/advance and
-// /sandbox/oauth/requests. dropConnection closes the current connection without an answer.
+// (POST /identity/v1/oauth2/token) and the control endpoints /sandbox/oauth/fault, /sandbox/oauth/advance,
+// /sandbox/oauth/requests and /sandbox/oauth/tokens. dropConnection closes the current connection without an
+// answer.
 void RegisterSandboxOAuthRoutes(httplib::SSLServer& server, TSandboxOAuth& oauth,
                                 std::function<void()> dropConnection);
