@@ -35,6 +35,11 @@ run() {
 }
 
 mkdir -p build
+# The Debian package (a Release build of the programs alone); the normal run's "package" test checks it.
+echo "=== package: build"
+if ! bash scripts/package.sh; then
+    echo "package: build FAILED" >>"$summary"; status=1
+fi
 run normal all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run asan all -- -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=address -DKOVA_BUILD_BENCH=OFF
 run tsan kova_threaded_tests -L threaded -- -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=thread -DKOVA_BUILD_BENCH=OFF
