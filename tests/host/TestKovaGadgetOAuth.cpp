@@ -465,3 +465,20 @@ TEST_F(OAuthTest, AUserSeededWithARefreshTokenRenewsTheAccessTokenAtTheFirstLoad
     EXPECT_EQ(LoadOAuthTokens(dir.File("eboauth.dat"), "seven").RefreshToken, refresh);
     EXPECT_FALSE(LoadOAuthTokens(dir.File("eboauth.dat"), "seven").AccessToken.empty());
 }
+
+TEST_F(OAuthTest, AnAccessTokenEBayCallsExpiredIsDroppedAndTheNextLoadRenewsIt) {
+    TGadgetTestDirectory dir(SandboxOAuthGadget(*Sandbox));
+    Start(dir, *Sandbox, "seven");
+    // eBay's clock says the token has ended while ours says it has two hours left.
+    Sandbox->Control("/sandbox/oauth/advance", {{"seconds", 7200}});
+    Load();
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find(RefusedText), std::string::npos);
+    EXPECT_TRUE(Gadget.LogInInfo()->OAuth.AccessToken.empty());
+    EXPECT_FALSE(Gadget.LogInInfo()->OAuth.RefreshToken.empty()) << "the sign-in itself holds";
+    EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 0);
+
+    TScriptedFormHost noWizard;
+    Load();
+    EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 1);
+    EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+}

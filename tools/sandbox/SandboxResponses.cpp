@@ -133,10 +133,6 @@ TSandboxApiError ExpiredToken() {
             "Auth token is hard expired, User needs to generate a new token for this application."};
 }
 
-TSandboxApiError ExpiredAccessToken() {
-    return {21917053, "IAF token supplied is expired.", "IAF token supplied is expired."};
-}
-
 TSandboxApiError SignInNotCompleted() {
     return {21916017, "The end user has not completed Auth & Auth sign in flow.",
             "The end user has not completed Auth & Auth sign in flow."};

@@ -24,8 +24,6 @@ TSandboxApiError InvalidApplication(const std::string& appName);
 TSandboxApiError InvalidInput(const std::string& tag);
 TSandboxApiError InvalidToken();
 TSandboxApiError ExpiredToken();
-// An OAuth user access token past its end, in the header X-EBAY-API-IAF-TOKEN.
-TSandboxApiError ExpiredAccessToken();
 TSandboxApiError SignInNotCompleted();
 } // namespace SandboxErrors
 

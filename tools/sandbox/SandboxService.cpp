@@ -252,7 +252,7 @@ std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, cons
         case TSandboxOAuth::TAccessCheck::Unknown:
             return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
         case TSandboxOAuth::TAccessCheck::Expired:
-            return BuildErrorResponse(root, SandboxErrors::ExpiredAccessToken(), now);
+            return BuildErrorResponse(root, SandboxErrors::ExpiredToken(), now);
         case TSandboxOAuth::TAccessCheck::Valid:
             break;
         }
