@@ -1,8 +1,7 @@
 #include "host/KovaGadgetDemo.h"
 
 #include "ebayapi/UnitCurlSession.h"
-#include "host/KovaGadgetServer.h"
-#include "host/KovaGadgetStartPage.h"
+#include "host/KovaGadgetHost.h"
 #include "platform/UnitPlatformChildProgram.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
@@ -20,7 +19,6 @@
 #include <pugixml.hpp>
 #include <regex>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -62,25 +60,6 @@ std::string SandboxToken(const std::string& sandboxUrl) {
     if (!reply.is_object() || !reply.contains("token") || !reply["token"].is_string())
         throw Exception("The sandbox gave no token: " + answer);
     return reply["token"].get<std::string>();
-}
-
-// Waits for SIGINT or SIGTERM on a thread of its own and stops the server; the caller has blocked both.
-int ServeUntilSignalled(TKovaGadgetServer& server, const sigset_t& stopSignals) {
-    std::thread signals([&server, &stopSignals] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        server.RequestStop();
-    });
-    std::exception_ptr failure;
-    try {
-        server.Run();
-    } catch (...) {
-        failure = std::current_exception();
-        pthread_kill(signals.native_handle(), SIGTERM);
-    }
-    signals.join();
-    if (failure) std::rethrow_exception(failure);
-    return 0;
 }
 
 sigset_t StopSignals() {
@@ -186,29 +165,5 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
 }
 
 int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options) {
-    return RunKovaGadgetDemo(options, RunKovaGadgetDemoHost, std::cerr);
-}
-
-int RunKovaGadgetDemoHost(const TKovaGadgetHostOptions& options) {
-    const sigset_t stopSignals = StopSignals();
-    // A shell starts background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    const bool openBrowser = !options.NoBrowser && options.Browser != "none";
-    try {
-        TKovaGadgetServerOptions serverOptions;
-        serverOptions.Port = options.Port;
-        serverOptions.GadgetDir = options.GadgetDir;
-        serverOptions.PageOpensUrls = !openBrowser;
-        TKovaGadgetServer server(serverOptions);
-        std::cout << "KovaGadget: " << server.PageUrl() << std::endl;
-        std::unique_ptr<TKovaGadgetStartPage> startPage;
-        if (openBrowser) startPage = OpenKovaGadgetStartPage(server.PageUrl(), std::cerr);
-        return ServeUntilSignalled(server, stopSignals);
-    } catch (const std::exception& e) {
-        std::cerr << "kova-gadget: " << e.what() << "\n";
-        return 1;
-    }
+    return RunKovaGadgetDemo(options, RunKovaGadgetHost, std::cerr);
 }

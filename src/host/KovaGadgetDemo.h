@@ -16,12 +16,8 @@ using TKovaGadgetHostRunner = std::function<int(const TKovaGadgetHostOptions& op
 // set up. Returns the host's exit code, or 1 when the demo could not be set up (the reason on report).
 int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHostRunner& runHost,
                       std::ostream& report);
-// The same with RunKovaGadgetDemoHost as the host and standard error as the report.
+// The same with kova-gadget's own host (RunKovaGadgetHost) and standard error as the report.
 int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options);
-
-// A host as kova-gadget runs it: serves the gadget directory, prints "KovaGadget: ADDRESS", opens the start
-// page unless the browser choice is none, and runs until SIGINT or SIGTERM.
-int RunKovaGadgetDemoHost(const TKovaGadgetHostOptions& options);
 
 // The demo's application data: the shipped "KovaDat.dat" payload with the sandbox's application keys, its
 // Trading API and its sign-in page. Raises the payload's XML errors as Exception.

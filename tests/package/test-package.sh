@@ -62,7 +62,7 @@ mkdir -p "$HOME" "$TMPDIR"
 demo=$!
 line=""
 for _ in $(seq 1 300); do
-    line=$(head -n 1 "$work/demo.out")
+    line=$(head -n 1 "$work/demo.out" 2>/dev/null)
     [ -n "$line" ] && break
     kill -0 "$demo" 2>/dev/null || break
     sleep 0.1
@@ -98,7 +98,8 @@ status=$?
 demo=""
 [ $status -eq 0 ] || fail "the demo ended with $status: $(cat "$work/demo.err")"
 grep -q 'demo: stopped' "$work/demo.err" || fail "the demo did not say it stopped"
-[ -z "$(ls -A "$TMPDIR")" ] || fail "the demo left $(ls -A "$TMPDIR") behind"
+left=$(ls -d "$TMPDIR"/kova-demo.* 2>/dev/null)
+[ -z "$left" ] || fail "the demo left $left behind"
 pgrep -f "$TMPDIR" >/dev/null && fail "the demo's sandbox still runs"
 
 # cmake --install lays out the tree the package holds.
