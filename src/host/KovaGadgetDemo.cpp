@@ -120,6 +120,8 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
         if (!sandboxUrl || !std::regex_match(*sandboxUrl, std::regex(R"(https://127\.0\.0\.1:\d+)"))) {
             std::string errors;
             TryReadFileBytes(folder->File("sandbox.err"), errors);
+            // Its first line says why; the usage after it says nothing to the demo's user.
+            errors = errors.substr(0, errors.find('\n'));
             throw Exception("kova-sandbox did not start: " +
                             (errors.empty() ? sandboxUrl.value_or("") : errors));
         }
