@@ -47,6 +47,13 @@ for size in 48 128; do
 done
 zcat "$root/usr/share/man/man1/kova-gadget.1.gz" | grep -qF '\-\-demo' || fail "the manual page lacks --demo"
 
+# cmake --install lays out the tree the package holds (before the programs of that tree ran).
+if [ -f "$build/cmake_install.cmake" ]; then
+    cmake --install "$build" --prefix "$work/installed" >/dev/null || fail "cmake --install"
+    diff <(cd "$root/usr" && find . -type f | sort) <(cd "$work/installed" && find . -type f | sort) ||
+        fail "cmake --install lays out another tree than the package"
+fi
+
 # Every program of the unpacked tree answers --help from there.
 bin=$root/usr/bin
 "$bin/kova-gadget" --help | grep -q -- '--demo' || fail "kova-gadget --help does not name --demo"
@@ -73,10 +80,10 @@ origin=${BASH_REMATCH[1]}
 secret=${BASH_REMATCH[2]}
 grep -q 'demo: sandbox https://127.0.0.1:' "$work/demo.err" || fail "the demo did not name its sandbox"
 
-curl -sSf "$origin/" -o "$work/index.html" || fail "GET /"
+curl --noproxy "*" -sSf "$origin/" -o "$work/index.html" || fail "GET /"
 cmp -s "$work/index.html" "$root/usr/share/kova-gadget/index.html" || fail "the page is not the unpacked one"
 call() {
-    curl -sS -H "X-Kova-Secret: $secret" -H 'Content-Type: application/json' -d "$1" "$origin/api/call"
+    curl --noproxy "*" -sS -H "X-Kova-Secret: $secret" -H 'Content-Type: application/json' -d "$1" "$origin/api/call"
 }
 [ "$(call '{"member":"Init","kind":"method","args":[""]}')" = '{"result":null}' ] || fail "Init"
 call '{"member":"LoadWatchlist","kind":"method"}' >/dev/null || fail "LoadWatchlist"
@@ -87,7 +94,7 @@ for _ in $(seq 1 300); do
     sleep 0.1
 done
 [ "$working" = '{"result":false}' ] || fail "the load did not end: $working"
-curl -sSf -H "X-Kova-Secret: $secret" "$origin/result.txt" -o "$work/result.txt" || fail "GET /result.txt"
+curl --noproxy "*" -sSf -H "X-Kova-Secret: $secret" "$origin/result.txt" -o "$work/result.txt" || fail "GET /result.txt"
 items=$(grep -o 'onOpenDetails(' "$work/result.txt" | wc -l)
 [ "$items" -ge 1 ] || fail "the demo list shows no item: $(head -c 600 "$work/result.txt")"
 echo "demo: the list shows $items items"
@@ -102,10 +109,4 @@ left=$(ls -d "$TMPDIR"/kova-demo.* 2>/dev/null)
 [ -z "$left" ] || fail "the demo left $left behind"
 pgrep -f "$TMPDIR" >/dev/null && fail "the demo's sandbox still runs"
 
-# cmake --install lays out the tree the package holds.
-if [ -f "$build/cmake_install.cmake" ]; then
-    cmake --install "$build" --prefix "$work/installed" >/dev/null || fail "cmake --install"
-    diff <(cd "$root/usr" && find . -type f | sort) <(cd "$work/installed" && find . -type f | sort) ||
-        fail "cmake --install lays out another tree than the package"
-fi
 echo "package: all checks passed"
