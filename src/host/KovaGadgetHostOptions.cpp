@@ -31,7 +31,27 @@ const char* const KovaGadgetUsage =
     "  --first-run       the demo starts as a first run, with the sign-in wizard\n"
     "  --help            show this text\n"
     "\n"
-    "Exit status: 0 after a clean stop or --help, 1 when the server cannot start, 2 for a bad option.";
+    "One host runs per gadget directory: started again on the same folder, kova-gadget asks the running\n"
+    "host to open its page, prints its address and exits.\n"
+    "\n"
+    "Places:\n"
+    "  gadget directory  $XDG_DATA_HOME/kova-gadget, else ~/.local/share/kova-gadget; its KovaGadget.ini\n"
+    "                    keeps the browser choice (section Host, key Browser)\n"
+    "  log               kova-gadget.log beside the executable when that folder is writable, else in\n"
+    "                    $XDG_STATE_HOME/kova-gadget/, else ~/.local/state/kova-gadget/\n"
+    "  start pages and   $XDG_RUNTIME_DIR/kova-gadget/ (start-*.html, host-*.sock), else a private\n"
+    "  the host's socket folder in $TMPDIR (else /tmp): kova-gadget-XXXXXX for start pages,\n"
+    "                    kova-gadget-UID for the socket\n"
+    "  app window        its own browser profile in $XDG_CONFIG_HOME/kova-gadget/browser, else\n"
+    "                    ~/.config/kova-gadget/browser\n"
+    "  autostart entry   $XDG_CONFIG_HOME/autostart/kova-gadget.desktop, else\n"
+    "                    ~/.config/autostart/kova-gadget.desktop\n"
+    "\n"
+    "Environment: KOVA_GADGET_WINDOW_GRACE_MS shortens the app window host's 30 s after its last page\n"
+    "(milliseconds).\n"
+    "\n"
+    "Exit status: 0 after a clean stop, a hand-over to the running host or --help, 1 when the server cannot\n"
+    "start, 2 for a bad option.";
 
 namespace {
 

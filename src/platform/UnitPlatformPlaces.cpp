@@ -28,8 +28,13 @@ std::string UserStateFolder() {
 
 bool FolderIsWritable(const std::string& folder) {
     struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           ::access(folder.c_str(), W_OK | X_OK) == 0;
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    // The permission bits decide, also for root, whom access() lets write anywhere: a folder made read-only
+    // stays so. access() still tells a read-only mount.
+    const mode_t write = info.st_uid == ::geteuid()   ? S_IWUSR
+                         : info.st_gid == ::getegid() ? S_IWGRP
+                                                      : S_IWOTH;
+    return (info.st_mode & write) != 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 bool ForceFolder(const std::string& folder) {

@@ -8,7 +8,8 @@ std::string UserConfigFolder();
 // $XDG_STATE_HOME, else ~/.local/state; empty when neither that nor HOME is set.
 std::string UserStateFolder();
 
-// Whether this process may create files in the folder.
+// Whether the folder's permission bits let this user create files in it (root included) and its mount is
+// writable.
 bool FolderIsWritable(const std::string& folder);
 
 // Creates the folder and its parents with mode 0700 for the new ones; false when it is not a folder after.
