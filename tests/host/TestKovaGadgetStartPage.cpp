@@ -106,7 +106,7 @@ TEST(KovaGadgetStartPage, TheHostGivesTheBrowserTheStartPageAndRemovesItWhenItEn
         TScopedVariable path("PATH", bin.Path() + ":" + std::getenv("PATH"));
         TScopedVariable runtimeVariable("XDG_RUNTIME_DIR", runtime.Path());
 
-        TGadgetHostProcess host({"--port", "0", "--gadget-dir", gadget.Path()});
+        TGadgetHostProcess host({"--port", "0", "--gadget-dir", gadget.Path(), "--browser", "tab"});
         const std::string address = "http://127.0.0.1:" + std::to_string(host.Port()) + "/#" + host.Secret();
         EXPECT_EQ(host.Line(), "KovaGadget: " + address) << "the startup line stays";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
