@@ -25,7 +25,7 @@ async function startGadgetWithBrowser(dir, sandbox) {
     const runtime = privateDir('kova-runtime-');
     fs.writeFileSync(path.join(bin, 'xdg-open'), '#!/bin/sh\nprintf \'%s\\n\' "$@" > "$(dirname "$0")/args.part"\n' +
                      'mv "$(dirname "$0")/args.part" "$(dirname "$0")/args"\n', {mode: 0o700});
-    const child = spawn(path.join(binDir, 'kova-gadget'), ['--port', '0', '--gadget-dir', dir], {
+    const child = spawn(path.join(binDir, 'kova-gadget'), ['--port', '0', '--gadget-dir', dir, '--browser', 'tab'], {
         env: {...process.env, PATH: `${bin}:${process.env.PATH}`, XDG_RUNTIME_DIR: runtime,
               KOVA_EXTRA_CA_FILE: sandbox.caFile},
         stdio: ['ignore', 'pipe', 'inherit'],
