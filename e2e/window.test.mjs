@@ -1,0 +1,92 @@
+// The host's own window: kova-gadget finds Chromium on PATH, opens its start page as an app window, the
+// window shows the list, and when the window is closed the host ends by itself with the list saved.
+
+import {afterEach, test} from 'node:test';
+import assert from 'node:assert/strict';
+import {spawn} from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import {chromium} from 'playwright-core';
+import {atCleanUp, binDir, cleanUp, makeGadgetDir, startSandbox} from './support.mjs';
+
+afterEach(cleanUp);
+
+function privateDir(prefix) {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+    atCleanUp(() => fs.rmSync(dir, {recursive: true, force: true}));
+    return dir;
+}
+
+async function freePort() {
+    const server = net.createServer().listen(0, '127.0.0.1');
+    await new Promise((resolve) => server.once('listening', resolve));
+    const {port} = server.address();
+    await new Promise((resolve) => server.close(resolve));
+    return port;
+}
+
+test('the app window shows the list, and the host ends a grace after the window is closed', async () => {
+    const sandbox = await startSandbox(['demo:5']);
+    const dir = await makeGadgetDir(sandbox);
+    const home = privateDir('kova-home-');
+    const bin = privateDir('kova-bin-');
+    const runtime = privateDir('kova-runtime-');
+    const debugPort = await freePort();
+    // Chromium as the host starts it, without a display here and open to this test over its debugging port.
+    const chromiumProgram = process.env.KOVA_CHROMIUM ?? '/usr/bin/chromium';
+    fs.writeFileSync(path.join(bin, 'chromium'),
+                     `#!/bin/sh\nprintf '%s\\n' "$@" > "$(dirname "$0")/args"\necho $$ > "$(dirname "$0")/pid"\n` +
+                     `exec ${chromiumProgram} --headless=new --no-sandbox --disable-gpu ` +
+                     `--remote-debugging-port=${debugPort} "$@"\n`, {mode: 0o700});
+    const child = spawn(path.join(binDir, 'kova-gadget'), ['--port', '0', '--gadget-dir', dir], {
+        env: {...process.env, PATH: `${bin}:/usr/bin:/bin`, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'),
+              XDG_RUNTIME_DIR: runtime, KOVA_GADGET_WINDOW_GRACE_MS: '1500', KOVA_EXTRA_CA_FILE: sandbox.caFile},
+        stdio: ['ignore', 'pipe', 'inherit'],
+    });
+    const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve(code ?? signal)));
+    atCleanUp(async () => {
+        if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+        await exited;
+    });
+    const line = await new Promise((resolve) => readline.createInterface({input: child.stdout}).once('line', resolve));
+    const match = /^KovaGadget: (http:\/\/127\.0\.0\.1:\d+)\/#(\S+)$/.exec(line);
+    assert.ok(match, `kova-gadget printed ${line}`);
+    const [, origin, secret] = match;
+
+    let browser = null;
+    for (const end = Date.now() + 20000; !browser && Date.now() < end;) {
+        browser = await chromium.connectOverCDP(`http://127.0.0.1:${debugPort}`).catch(() => null);
+        if (!browser) await new Promise((resolve) => setTimeout(resolve, 200));
+    }
+    assert.ok(browser, 'the app window\'s browser answers');
+    const chromiumPid = Number(fs.readFileSync(path.join(bin, 'pid'), 'utf8'));
+    atCleanUp(() => {
+        try {
+            process.kill(-chromiumPid, 'SIGKILL');
+        } catch {}
+    });
+    const args = fs.readFileSync(path.join(bin, 'args'), 'utf8').trimEnd().split('\n');
+    assert.ok(args[0].startsWith(`--app=file://${runtime}/kova-gadget/start-`), args[0]);
+    assert.ok(args.includes('--window-size=480,372') && args.includes('--class=kova-gadget'), args.join(' '));
+    assert.ok(args.every((arg) => !arg.includes(secret)), 'no argument holds the secret');
+
+    let page = null;
+    for (const end = Date.now() + 20000; !page && Date.now() < end;) {
+        page = browser.contexts().flatMap((context) => context.pages()).find((p) => p.url().startsWith(origin));
+        if (!page) await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    assert.ok(page, 'the start page forwarded the window to the gadget');
+    await page.waitForFunction(() => document.querySelectorAll('#results .result').length === 5, null, {timeout: 30000});
+    await browser.close();
+
+    // Closing the window: the browser's whole session ends, as when the user closes it.
+    const closed = Date.now();
+    process.kill(-chromiumPid, 'SIGTERM');
+    const code = await Promise.race([exited, new Promise((resolve) => setTimeout(() => resolve('still running'), 20000))]);
+    assert.equal(code, 0, 'the host ended by itself, cleanly');
+    assert.ok(Date.now() - closed >= 1000, 'not before its grace');
+    assert.ok(fs.existsSync(path.join(dir, 'watchlist.dat')), 'the list was saved');
+});
