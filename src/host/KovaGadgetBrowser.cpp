@@ -64,13 +64,17 @@ std::string KeptKovaBrowserChoice(const std::string& gadgetDir) {
     }
 }
 
-std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& asked) {
+std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& asked, std::ostream& report) {
     if (asked.empty()) {
         const std::string kept = KeptKovaBrowserChoice(gadgetDir);
         return kept.empty() ? "app" : kept;
     }
-    if (KeptKovaBrowserChoice(gadgetDir) != asked)
-        TIniFile(gadgetDir + "/" + IniName).WriteString(IniSection, IniKey, asked);
+    // A choice that cannot be kept still holds for this run.
+    if (KeptKovaBrowserChoice(gadgetDir) != asked) try {
+            TIniFile(gadgetDir + "/" + IniName).WriteString(IniSection, IniKey, asked);
+        } catch (const std::exception& e) {
+            report << "kova-gadget: the browser choice is not kept: " << e.what() << std::endl;
+        }
     return asked;
 }
 

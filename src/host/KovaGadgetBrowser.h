@@ -32,8 +32,8 @@ TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::strin
 std::string KovaBrowserProfileFolder();
 
 // The browser choice for the gadget directory: the asked one, which is then kept in its "KovaGadget.ini"
-// (section "Host", key "Browser"), else the kept one, else "app".
-std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& asked);
+// (section "Host", key "Browser"; says on report when it cannot be kept), else the kept one, else "app".
+std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& asked, std::ostream& report);
 // The kept choice without changing it.
 std::string KeptKovaBrowserChoice(const std::string& gadgetDir);
 

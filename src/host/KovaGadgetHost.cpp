@@ -82,12 +82,14 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
     try {
         if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();
         SetRuName(options.RuName);
-        FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
-        // Two hosts must never write one folder: the lock decides, whatever a dead host left behind.
+        FillGadgetDirectory(options.GadgetDir, ""); // the folder alone, for the lock
+        // Two hosts must never write one folder: the lock decides, whatever a dead host left behind, and
+        // a later start writes nothing into it.
         const auto lock = TKovaGadgetLock::TryTake(options.GadgetDir);
         if (!lock) return HandOver(options.GadgetDir);
+        FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
 
-        const std::string choice = KovaBrowserChoice(options.GadgetDir, options.Browser);
+        const std::string choice = KovaBrowserChoice(options.GadgetDir, options.Browser, std::cerr);
         TKovaGadgetServerOptions serverOptions;
         serverOptions.Port = options.Port;
         serverOptions.GadgetDir = options.GadgetDir;

@@ -345,6 +345,14 @@ TEST(GadgetDesktopBrowser, TheChoiceIsKeptInTheIniForTheNextStart) {
     EXPECT_EQ(calls[0][0], "xdg-open");
     EXPECT_EQ(calls[1][0], "xdg-open");
     EXPECT_NE(ReadTextFile(desktop.GadgetDir() + "/KovaGadget.ini").find("Browser=tab"), std::string::npos);
+
+    // A choice that cannot be kept still holds for its run.
+    TDesktop unkept({"chromium", "xdg-open"});
+    fs::create_directories(unkept.GadgetDir() + "/KovaGadget.ini");
+    { TGadgetHostProcess host({"--gadget-dir", unkept.GadgetDir(), "--browser", "tab"}); }
+    const auto unkeptCalls = unkept.AwaitCalls(1);
+    ASSERT_EQ(unkeptCalls.size(), 1u);
+    EXPECT_EQ(unkeptCalls[0][0], "xdg-open");
 }
 
 TEST(GadgetDesktopInstance, ASecondStartHandsOverToTheRunningHostEvenAfterAHostDied) {
@@ -423,8 +431,9 @@ TEST(GadgetDesktopLife, AnAppWindowHostEndsAGraceAfterItsLastPageWithTheListSave
         { TPage reloaded(host.Port(), host.Secret()); }
         const auto gone = std::chrono::steady_clock::now();
         EXPECT_EQ(EndsWithin(host.Pid(), std::chrono::milliseconds(c.Ends ? 5000 : 2000)), c.Ends) << c.Name;
-        if (c.Ends)
+        if (c.Ends) {
             EXPECT_GE(std::chrono::steady_clock::now() - gone, std::chrono::milliseconds(600)) << c.Name;
+        }
         EXPECT_EQ(host.Stop(SIGTERM), 0) << c.Name;
         EXPECT_EQ(load.get(), 200) << c.Name;
         EXPECT_TRUE(FileExists(gadget.File("watchlist.dat"))) << c.Name;
