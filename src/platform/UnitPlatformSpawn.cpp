@@ -18,9 +18,10 @@ std::string FindProgramOnPath(const std::string& name) {
     size_t start = 0;
     for (;;) {
         const size_t end = path.find(':', start);
-        std::string folder = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (folder.empty()) folder = ".";
-        const std::string candidate = folder + "/" + name;
+        const std::string folder =
+            path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        // An empty entry is the current folder.
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
         struct stat info {};
         if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0)
