@@ -11,8 +11,11 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
+# Hardened as Debian builds its packages: checked buffer functions, stack protection, read-only relocations.
 cmake -S . -B "$build" -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=Release -DKOVA_BUILD_TESTS=OFF \
-    -DKOVA_BUILD_BENCH=OFF "${launcher[@]}" >"$build.configure.log" 2>&1 || {
+    -DKOVA_BUILD_BENCH=OFF "${launcher[@]}" \
+    "-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro,-z,now" >"$build.configure.log" 2>&1 || {
     cat "$build.configure.log"
     exit 1
 }
