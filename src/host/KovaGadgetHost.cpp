@@ -102,10 +102,12 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
         // Start pages go with this scope, on a signal, a normal end or a failure of the server alike.
         TKovaGadgetBrowser browser(choice, server.PageUrl(), std::cerr);
         browser.Open();
-        lock->Listen([&browser, &server] {
-            browser.Open();
-            return server.PageUrl();
-        });
+        if (!lock->Listen([&browser, &server] {
+                browser.Open();
+                return server.PageUrl();
+            }))
+            std::cerr << "kova-gadget: a later start on this folder cannot reach this host: "
+                      << lock->Unreachable() << std::endl;
         // The socket's answers use the browser and the server: they stop before those go.
         struct TListening {
             TKovaGadgetLock& Lock;

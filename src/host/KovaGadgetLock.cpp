@@ -25,20 +25,35 @@ std::string KovaGadgetHostSocketPath(const std::string& gadgetDir) {
 std::unique_ptr<TKovaGadgetLock> TKovaGadgetLock::TryTake(const std::string& gadgetDir) {
     auto lock = TFolderLock::TryTake(gadgetDir);
     if (!lock) return nullptr;
-    return std::unique_ptr<TKovaGadgetLock>(
-        new TKovaGadgetLock(std::move(lock), KovaGadgetHostSocketPath(gadgetDir)));
+    // Without a socket the host still runs and holds the folder; later starts only cannot reach it.
+    std::string socketPath, unreachable;
+    try {
+        socketPath = KovaGadgetHostSocketPath(gadgetDir);
+    } catch (const std::exception& e) {
+        unreachable = e.what();
+    }
+    auto taken = std::unique_ptr<TKovaGadgetLock>(new TKovaGadgetLock(std::move(lock), socketPath));
+    taken->FUnreachable = unreachable;
+    return taken;
 }
 
 TKovaGadgetLock::TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string socketPath)
     : FLock(std::move(lock)), FSocketPath(std::move(socketPath)) {
 }
 
-void TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
-    FListener = std::make_unique<TLocalSocketListener>(
-        FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
-            if (request != KovaOpenPageRequest) return "unknown request";
-            return KovaPageAnswer + openPage();
-        });
+bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
+    if (FSocketPath.empty()) return false;
+    try {
+        FListener = std::make_unique<TLocalSocketListener>(
+            FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
+                if (request != KovaOpenPageRequest) return "unknown request";
+                return KovaPageAnswer + openPage();
+            });
+    } catch (const std::exception& e) {
+        FUnreachable = e.what();
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs) {

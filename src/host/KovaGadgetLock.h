@@ -22,8 +22,10 @@ public:
     // The lock on the folder, or nothing when a host holds it already.
     static std::unique_ptr<TKovaGadgetLock> TryTake(const std::string& gadgetDir);
 
-    // Answers later starts on the socket: openPage opens a page and returns its address (any thread).
-    void Listen(std::function<std::string()> openPage);
+    // Answers later starts on the socket: openPage opens a page and returns its address (any thread). False
+    // when there is no socket; Unreachable() says why.
+    bool Listen(std::function<std::string()> openPage);
+    const std::string& Unreachable() const { return FUnreachable; }
     // Stops answering; waits for an answer that is running.
     void StopListening() { FListener.reset(); }
 
@@ -31,6 +33,7 @@ private:
     TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string socketPath);
     std::unique_ptr<TFolderLock> FLock;
     std::string FSocketPath;
+    std::string FUnreachable;
     std::unique_ptr<TLocalSocketListener> FListener;
 };
 

@@ -388,6 +388,33 @@ TEST(GadgetDesktopInstance, ASecondStartHandsOverToTheRunningHostEvenAfterAHostD
     EXPECT_EQ(HostsOn(desktop.GadgetDir()), 1);
 }
 
+TEST(GadgetDesktopInstance, WithoutARuntimeFolderTheSocketGoesToTmpAndAnUnusableOneLeavesTheHostAlone) {
+    struct TCase {
+        const char* Name;
+        bool OpenToOthers; // the fallback folder is open to every user: it is not used
+        int SecondExit;
+    };
+    for (const TCase& c :
+         {TCase{"own temporary folder", false, 0}, TCase{"folder open to others", true, 1}}) {
+        TDesktop desktop({"chromium"});
+        desktop.Env.Set("XDG_RUNTIME_DIR", std::nullopt);
+        desktop.Env.Set("TMPDIR", desktop.Root.File("tmp"));
+        const std::string fallback = desktop.Root.File("tmp/kova-gadget-" + std::to_string(::geteuid()));
+        fs::create_directories(fallback);
+        fs::permissions(fallback, c.OpenToOthers ? fs::perms::all : fs::perms::owner_all,
+                        fs::perm_options::replace);
+        TGadgetHostProcess host({"--gadget-dir", desktop.GadgetDir()});
+        const TProgramRun second = RunProgram(HostBinary, {"--gadget-dir", desktop.GadgetDir()}, 10000);
+        EXPECT_EQ(second.ExitCode, c.SecondExit) << c.Name << ": " << second.ErrorOutput;
+        EXPECT_EQ(second.Output, c.SecondExit == 0 ? host.Line() + "\n" : "") << c.Name;
+        EXPECT_EQ(HostsOn(desktop.GadgetDir()), 1) << c.Name;
+        bool socket = false;
+        for (const auto& entry : fs::directory_iterator(fallback))
+            socket = socket || entry.is_socket();
+        EXPECT_EQ(socket, !c.OpenToOthers) << c.Name;
+    }
+}
+
 TEST(GadgetDesktopLife, AnAppWindowHostEndsAGraceAfterItsLastPageWithTheListSavedOthersRun) {
     struct TCase {
         const char* Name;
