@@ -80,7 +80,6 @@ std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& a
 
 TKovaGadgetBrowser::TKovaGadgetBrowser(std::string choice, std::string pageUrl, std::ostream& report)
     : FChoice(std::move(choice)), FPageUrl(std::move(pageUrl)), FReport(report) {
-    FAppWindow = KovaBrowserLaunch(FChoice, "file:///").AppWindow;
 }
 
 void TKovaGadgetBrowser::Open() {

@@ -41,9 +41,6 @@ std::string KeptKovaBrowserChoice(const std::string& gadgetDir);
 class TKovaGadgetBrowser {
 public:
     TKovaGadgetBrowser(std::string choice, std::string pageUrl, std::ostream& report);
-    // Whether a page opens in an app window (the choice "app" with an app browser installed).
-    bool AppWindow() const { return FAppWindow; }
-    const std::string& Choice() const { return FChoice; }
     // Any thread: writes a fresh start page and opens it; does nothing for "none".
     void Open();
 
@@ -51,7 +48,6 @@ private:
     const std::string FChoice;
     const std::string FPageUrl;
     std::ostream& FReport;
-    bool FAppWindow = false;
     std::mutex FLock;
     std::vector<std::unique_ptr<TKovaGadgetStartPage>> FStartPages;
 };

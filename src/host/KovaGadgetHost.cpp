@@ -95,8 +95,7 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
         serverOptions.GadgetDir = options.GadgetDir;
         serverOptions.PageOpensUrls = choice == "none";
         // Probed before the server, so that an app window's host knows its life from the start.
-        const bool appWindow = TKovaGadgetBrowser(choice, "", std::cerr).AppWindow();
-        if (appWindow) serverOptions.HostGraceMs = WindowGraceMs();
+        if (KovaBrowserLaunch(choice, "").AppWindow) serverOptions.HostGraceMs = WindowGraceMs();
         TKovaGadgetServer server(serverOptions);
         std::cout << "KovaGadget: " << server.PageUrl() << std::endl;
         // Start pages go with this scope, on a signal, a normal end or a failure of the server alike.
