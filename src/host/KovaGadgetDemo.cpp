@@ -1,13 +1,16 @@
 #include "host/KovaGadgetDemo.h"
 
+#include "dialogs/FormKovaGadgetAuthorize.h"
 #include "ebayapi/UnitCurlSession.h"
 #include "host/KovaGadgetHost.h"
 #include "platform/UnitPlatformChildProgram.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformProcess.h"
+#include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaDatFile.h"
 #include "storage/UnitKovaIniFile.h"
+#include "storage/UnitOAuthTokens.h"
 #include "support/UnitFileUtils.h"
 
 #include <csignal>
@@ -62,6 +65,18 @@ std::string SandboxToken(const std::string& sandboxUrl) {
     return reply["token"].get<std::string>();
 }
 
+// A refresh token of the demo user, as a finished OAuth sign-in leaves it.
+std::string SandboxRefreshToken(const std::string& sandboxUrl) {
+    TCurlClient client;
+    client.ContentType = "application/json";
+    std::string answer;
+    client.Post(sandboxUrl + "/sandbox/oauth/tokens", nlohmann::json{{"username", DemoUser}}.dump(), answer);
+    const auto reply = nlohmann::json::parse(answer, nullptr, false);
+    if (!reply.is_object() || !reply.contains("refresh_token") || !reply["refresh_token"].is_string())
+        throw Exception("The sandbox gave no OAuth tokens: " + answer);
+    return reply["refresh_token"].get<std::string>();
+}
+
 sigset_t StopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -72,7 +87,7 @@ sigset_t StopSignals() {
 
 } // namespace
 
-std::string KovaDatForSandbox(const std::string& shippedPayload, const std::string& sandboxUrl) {
+std::string KovaDatForSandbox(const std::string& shippedPayload, const std::string& sandboxUrl, bool oauth) {
     pugi::xml_document document;
     if (const auto parsed = document.load_buffer(shippedPayload.data(), shippedPayload.size(),
                                                  pugi::parse_default | pugi::parse_declaration);
@@ -86,6 +101,13 @@ std::string KovaDatForSandbox(const std::string& shippedPayload, const std::stri
     SetChildText(root, "EBAYAPI/APICertID", "KovaSandboxCert");
     // The demo signs in the design's way, whatever sign-in the shipped data name.
     root.remove_child("SIGNIN");
+    if (oauth) {
+        pugi::xml_node signIn = root.append_child("SIGNIN");
+        signIn.append_child("SIGNINKIND").text().set(TDatSignIn::KindOAuth);
+        signIn.append_child("OAUTHCONSENTURL").text().set((sandboxUrl + "/oauth2/authorize").c_str());
+        signIn.append_child("OAUTHTOKENURL").text().set((sandboxUrl + "/identity/v1/oauth2/token").c_str());
+        signIn.append_child("RUNAME").text().set(KovaGadgetRuName);
+    }
     std::ostringstream text;
     document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
     return text.str();
@@ -130,12 +152,20 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
 
         const std::string gadgetDir = folder->File("gadget");
         FillGadgetDirectory(gadgetDir, shipped);
-        WriteFileAtomic(
-            gadgetDir + "/KovaDat.dat",
-            PackKovaDat(KovaDatForSandbox(UnpackKovaDatFile(shipped + "/KovaDat.dat"), *sandboxUrl)));
+        WriteFileAtomic(gadgetDir + "/KovaDat.dat",
+                        PackKovaDat(KovaDatForSandbox(UnpackKovaDatFile(shipped + "/KovaDat.dat"),
+                                                      *sandboxUrl, options.DemoOAuth)));
         if (!options.DemoFirstRun) {
             TIniFileManager settings("KovaGadget.ini", IncludeTrailingPathDelimiter(gadgetDir));
-            settings.EbayLoginData().SaveLogInData(DemoUser, DemoPassword, SandboxToken(*sandboxUrl));
+            if (options.DemoOAuth) {
+                // An OAuth user keeps a refresh token beside the login data; the first load renews from it.
+                settings.EbayLoginData().SaveLogInData(DemoUser, DemoPassword, "");
+                TOAuthTokens tokens;
+                tokens.RefreshToken = SandboxRefreshToken(*sandboxUrl);
+                SaveOAuthTokens(OAuthTokensPath(settings.EbayLoginData().LogInDataPath()), DemoUser, tokens);
+            } else {
+                settings.EbayLoginData().SaveLogInData(DemoUser, DemoPassword, SandboxToken(*sandboxUrl));
+            }
         }
 
         report
@@ -151,6 +181,11 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
                    "on the\n"
                 << "      sandbox's sign-in page (its certificate is the sandbox's own: accept it) sign in "
                    "as \"demo\".\n";
+        if (options.DemoFirstRun && options.DemoOAuth)
+            report
+                << "demo: OAuth: after you agreed, copy the address of the page the sandbox shows into the "
+                   "wizard's field\n"
+                << "      and click \"Verify Now\".\n";
         report << "demo: Ctrl-C stops the demo and removes everything it made." << std::endl;
         hostOptions.GadgetDir = gadgetDir;
         hostOptions.Demo = false;

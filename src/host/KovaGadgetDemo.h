@@ -20,5 +20,7 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
 int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options);
 
 // The demo's application data: the shipped "KovaDat.dat" payload with the sandbox's application keys, its
-// Trading API and its sign-in page. Raises the payload's XML errors as Exception.
-std::string KovaDatForSandbox(const std::string& shippedPayload, const std::string& sandboxUrl);
+// Trading API and its sign-in page; with oauth also a SIGNIN element for the sandbox's consent page and token
+// endpoint under the RuName it accepts. Raises the payload's XML errors as Exception.
+std::string KovaDatForSandbox(const std::string& shippedPayload, const std::string& sandboxUrl,
+                              bool oauth = false);

@@ -10,7 +10,8 @@ namespace fs = std::filesystem;
 
 const char* const KovaGadgetUsage =
     "usage: kova-gadget [--port N] [--gadget-dir DIR] [--browser app|tab|none] [--no-browser]\n"
-    "                   [--runame NAME] [--autostart [on|off]] [--demo [--items N] [--first-run]] [--help]\n"
+    "                   [--runame NAME] [--autostart [on|off]] [--demo [--items N] [--first-run] [--oauth]] "
+    "[--help]\n"
     "\n"
     "Serves the KovaGadget page on 127.0.0.1 and prints its address, then runs until SIGINT or SIGTERM.\n"
     "\n"
@@ -29,6 +30,7 @@ const char* const KovaGadgetUsage =
     "  --demo            run the gadget on a private sandbox with a demo account, all removed at exit\n"
     "  --items N         the demo account's number of watched items (default 40)\n"
     "  --first-run       the demo starts as a first run, with the sign-in wizard\n"
+    "  --oauth           the demo signs in with OAuth: eBay's consent page, then the pasted address\n"
     "  --help            show this text\n"
     "\n"
     "One host runs per gadget directory: started again on the same folder, kova-gadget asks the running\n"
@@ -122,6 +124,8 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
             options.DemoItems = ParseNumber("--items", value, 0, 1000);
         else if (option == "--first-run")
             options.DemoFirstRun = true;
+        else if (option == "--oauth")
+            options.DemoOAuth = true;
         else if (option == "--help" || option == "-h")
             options.Help = true;
         else

@@ -19,6 +19,7 @@ struct TKovaGadgetHostOptions {
     bool Demo = false;
     int DemoItems = 40;
     bool DemoFirstRun = false;
+    bool DemoOAuth = false; // --oauth: the demo signs in with OAuth
     bool Help = false;
 };
 

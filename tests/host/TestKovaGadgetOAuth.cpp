@@ -2,10 +2,14 @@
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitOAuthClient.h"
+#include "host/KovaGadgetDemo.h"
+#include "host/KovaGadgetHostOptions.h"
 #include "host/KovaGadgetUnit.h"
 #include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformProcess.h"
 #include "platform/UnitPlatformRunProgram.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaeBayLogin.h"
@@ -16,8 +20,10 @@
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 
+#include <csignal>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -481,4 +487,54 @@ TEST_F(OAuthTest, AnAccessTokenEBayCallsExpiredIsDroppedAndTheNextLoadRenewsIt) 
     Load();
     EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 1);
     EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+}
+
+TEST(OAuthDemo, TheDemoWithOAuthStartsSignedInAndRenewsAtItsFirstLoad) {
+    const TKovaGadgetHostOptions parsed = ParseKovaGadgetHostOptions({"--demo", "--oauth"});
+    EXPECT_TRUE(parsed.Demo && parsed.DemoOAuth);
+    TDatSignIn defaults;
+    TKovaGadgetDat dat("");
+    dat.LoadFromBytes(
+        KovaDatForSandbox(ReadTextFile(KOVA_SOURCE_DIR "/gadget/KovaDat.xml"), "https://h:1", true), "");
+    EXPECT_TRUE(dat.SignIn().UsesOAuth());
+    EXPECT_EQ(dat.SignIn().OAUTHCONSENTURL, "https://h:1/oauth2/authorize");
+    EXPECT_EQ(dat.SignIn().OAUTHTOKENURL, "https://h:1/identity/v1/oauth2/token");
+    EXPECT_EQ(dat.SignIn().RUNAME, KovaGadgetRuName);
+    EXPECT_EQ(dat.SignIn().OAUTHSCOPES, defaults.OAUTHSCOPES);
+
+    // The demo as the built kova-gadget runs it, with a host that loads the list once.
+    SetMainThread();
+    TTempDir tmp;
+    const std::optional<std::string> oldTmp = GetEnvironmentVariable("TMPDIR");
+    const std::optional<std::string> oldCA = GetEnvironmentVariable(KovaExtraCAFileVariable);
+    SetProcessExecutablePathForTesting(std::string(KOVA_BIN_DIR) + "/kova-gadget");
+    SetEnvironmentVariable("TMPDIR", tmp.Path());
+    TKovaGadgetHostOptions options;
+    options.Demo = options.DemoOAuth = true;
+    options.DemoItems = 3;
+    std::string result;
+    std::ostringstream report;
+    const int exit = RunKovaGadgetDemo(
+        options,
+        [&](const TKovaGadgetHostOptions& host) {
+            TKovaGadget gadget;
+            gadget.Init(host.GadgetDir);
+            gadget.LoadWatchlist();
+            MainThreadQueue().RunUntil([&] { return !gadget.IsWorking(); }, 60000);
+            result = ReadTextFile(host.GadgetDir + "/result.txt");
+            gadget.Terminate();
+            return 0;
+        },
+        report);
+    SetProcessExecutablePathForTesting(std::nullopt);
+    oldTmp ? SetEnvironmentVariable("TMPDIR", *oldTmp) : (void)::unsetenv("TMPDIR");
+    oldCA ? SetEnvironmentVariable(KovaExtraCAFileVariable, *oldCA)
+          : (void)::unsetenv(KovaExtraCAFileVariable);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    EXPECT_EQ(exit, 0) << report.str();
+    EXPECT_NE(result.find("<div id=\"result2\""), std::string::npos) << result << report.str();
 }
