@@ -189,8 +189,11 @@ void TThreadLogging::Execute() {
 std::string DefaultLogFilePath() {
     const std::string beside = ChangeFileExt(ProcessExecutablePath(), ".log");
     // A build tree takes its log; an installed program's folder belongs to root, so the user's state
-    // folder takes it instead.
-    if (FolderIsWritable(ExtractFilePath(beside))) return beside;
+    // folder takes it instead. An installed tree (its page in ../share) never does, so that root running
+    // the installed program does not log into /usr/bin.
+    const std::string programFolder = ExtractFilePath(beside);
+    const bool installed = DirectoryExists(programFolder + "/../share/kova-gadget");
+    if (!installed && FolderIsWritable(programFolder)) return beside;
     const std::string state = UserStateFolder();
     if (state.empty()) return beside;
     const std::string folder = state + "/kova-gadget";

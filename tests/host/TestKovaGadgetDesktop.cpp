@@ -234,6 +234,9 @@ TEST(GadgetDesktopPlaces, TheLogGoesBesideAWritableExecutableElseToTheStateFolde
     fs::create_directories(root.File("build/bin"));
     fs::create_directories(root.File("usr/bin"));
     fs::permissions(root.File("usr/bin"), fs::perms(0555), fs::perm_options::replace);
+    // An installed tree that its user may write (root's /usr/bin) still logs into the state folder.
+    fs::create_directories(root.File("opt/bin"));
+    fs::create_directories(root.File("opt/share/kova-gadget"));
     struct TCase {
         const char* Bin;
         std::optional<std::string> State, Home;
@@ -246,6 +249,7 @@ TEST(GadgetDesktopPlaces, TheLogGoesBesideAWritableExecutableElseToTheStateFolde
          root.File("home/.local/state/kova-gadget/kova-gadget.log")},
         {"usr/bin", "relative/state", root.File("home"),
          root.File("home/.local/state/kova-gadget/kova-gadget.log")},
+        {"opt/bin", root.File("state"), root.File("home"), root.File("state/kova-gadget/kova-gadget.log")},
     };
     for (const TCase& c : cases) {
         env.Set("XDG_STATE_HOME", c.State);
