@@ -28,7 +28,7 @@ const char* const KovaGadgetUsage =
     "  --autostart on    start the host with the desktop session, with this folder and browser choice\n"
     "  --autostart off   no longer start it with the session; --autostart alone tells whether it does\n"
     "  --demo            run the gadget on a private sandbox with a demo account, all removed at exit\n"
-    "  --items N         the demo account's number of watched items (default 40)\n"
+    "  --items N         the demo account's number of watched items (0 to 400, default 40)\n"
     "  --first-run       the demo starts as a first run, with the sign-in wizard\n"
     "  --oauth           the demo signs in with OAuth: eBay's consent page, then the pasted address\n"
     "  --help            show this text\n"
@@ -121,7 +121,8 @@ TKovaGadgetHostOptions ParseKovaGadgetHostOptions(const std::vector<std::string>
         else if (option == "--demo")
             options.Demo = true;
         else if (option == "--items")
-            options.DemoItems = ParseNumber("--items", value, 0, 1000);
+            // The sandbox keeps at most 400 watched items: the limit is told here, before anything starts.
+            options.DemoItems = ParseNumber("--items", value, 0, 400);
         else if (option == "--first-run")
             options.DemoFirstRun = true;
         else if (option == "--oauth")
