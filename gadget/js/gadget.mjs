@@ -5,6 +5,7 @@
 import {call, events, hasSecret, readFile} from './host.mjs';
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
+import {refreshReminders, setUpReminders, showReminder, showRemindersFor} from './reminders.mjs';
 
 const $ = (id) => document.getElementById(id);
 const state = {started: false, loading: false, timer: null, automatic: false, minutes: 0, updated: null};
@@ -104,6 +105,7 @@ async function load() {
         await waitWhileWorking();
         if (await showResultFile()) state.updated = new Date();
         setProblem('');
+        await refreshReminders();
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     } finally {
@@ -162,6 +164,7 @@ function closeDetails() {
     $('details').hidden = true;
     delete $('details').dataset.article;
     markOpenItem(null);
+    showRemindersFor(null);
 }
 
 // The page's rules for the details document, those of gadget.css under ".details-body": they follow the
@@ -213,6 +216,7 @@ async function onOpenDetails(article) {
         details.dataset.article = article;
         details.hidden = false;
         markOpenItem(article);
+        await showRemindersFor(article);
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     }
@@ -266,7 +270,11 @@ async function start() {
         return;
     }
     state.events ??= events(
-        {forms: (data) => showForms(data.forms || []), openurl: (data) => openUrl(data.url)},
+        {
+            forms: (data) => showForms(data.forms || []),
+            openurl: (data) => openUrl(data.url),
+            reminder: (data) => showReminder(data),
+        },
         (connected) => {
             const lost = 'The connection to the gadget host was lost.';
             if (!connected && state.started) setProblem(lost);
@@ -279,6 +287,7 @@ async function start() {
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.
         await showResultFile();
+        await refreshReminders();
         const atStart = await readRefreshSettings();
         if (atStart) await load();
     } catch (e) {
@@ -301,6 +310,10 @@ function stop() {
 $('refresh').addEventListener('click', () => load());
 $('settings').addEventListener('click', () => showOptions());
 $('detailsClose').addEventListener('click', closeDetails);
+// A changed reminder shows at once in the list: "result.txt" marks the end time of an item with one.
+setUpReminders(async () => {
+    if (!state.loading) await showResultFile();
+});
 addEventListener('keydown', (event) => {
     if (event.key === 'Escape' && !$('details').hidden && !document.body.classList.contains('dialog-open'))
         closeDetails();

@@ -16,13 +16,14 @@ export function hasSecret() {
     return secret !== '';
 }
 
-async function post(path, body) {
+// One JSON exchange with the host: the parsed answer, or a HostError with the host's text.
+async function exchange(method, path, body) {
     let answer;
     try {
         answer = await fetch(path, {
-            method: 'POST',
+            method,
             headers: {'Content-Type': 'application/json', 'X-Kova-Secret': secret},
-            body: JSON.stringify(body),
+            body: body === undefined ? undefined : JSON.stringify(body),
             cache: 'no-store',
         });
     } catch (e) {
@@ -35,12 +36,26 @@ async function post(path, body) {
         json = {error: `The gadget host answered ${answer.status} without a readable body`};
     }
     if (!answer.ok) throw new HostError(json.error || `HTTP ${answer.status}`, answer.status, json.busy);
-    return json.result;
+    return json;
+}
+
+async function post(path, body) {
+    return (await exchange('POST', path, body)).result;
 }
 
 // Calls a member of the control: kind is "method", "get" or "put".
 export function call(member, kind = 'method', args = []) {
     return post('/api/call', {member, kind, args});
+}
+
+// The reminders of the current list: {default, items: [{itemId, remindType, remindTime, reminded}]}.
+export function reminders() {
+    return exchange('GET', '/api/reminders');
+}
+
+// Sets one item's reminder ({itemId, remindType}) or the default for every watched auction ({default}).
+export async function setReminder(change) {
+    return (await exchange('PUT', '/api/reminders', change)).result;
 }
 
 // Plays one user action on an open form.
@@ -56,7 +71,7 @@ export async function readFile(name) {
     return answer.text();
 }
 
-// Opens the event stream; handlers maps event names ("forms", "openurl", "control") to functions taking
+// Opens the event stream; handlers maps event names ("forms", "openurl", "control", "reminder") to functions taking
 // the parsed data. onState(true|false) reports whether the stream is connected.
 export function events(handlers, onState = () => {}) {
     const source = new EventSource(`/api/events?s=${encodeURIComponent(secret)}`);
