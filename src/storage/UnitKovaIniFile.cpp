@@ -253,6 +253,13 @@ void TIniFileSectionWatchlist::SetAuctionsMarkHighbidder(bool value) {
     WriteBool("AuctionsMarkHighbidder", value, true);
 }
 
+int TIniFileSectionWatchlist::AuctionsRemindDefault() const {
+    return ReadInteger("AuctionsRemindDefault", 0, 0, 6);
+}
+void TIniFileSectionWatchlist::SetAuctionsRemindDefault(int value) {
+    WriteInteger("AuctionsRemindDefault", value, 0);
+}
+
 std::string TIniFileSectionEbayLoginData::EbayDat() const {
     return ReadString("EbayDat", "ebtmp.dat");
 }

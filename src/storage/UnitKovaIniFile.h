@@ -101,6 +101,9 @@ public:
     void SetAuctionsRefreshTime(int value);
     bool AuctionsMarkHighbidder() const;
     void SetAuctionsMarkHighbidder(bool value);
+    // The reminder a load gives a watched auction that has none of its own: a RemindType, 0 (off) to 6.
+    int AuctionsRemindDefault() const;
+    void SetAuctionsRemindDefault(int value);
 };
 
 // Section "EBayLogin": names the encrypted login data file.

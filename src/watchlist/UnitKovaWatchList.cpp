@@ -68,6 +68,11 @@ bool MarkHighBidderSetting() {
     return settings ? settings->Watchlist().AuctionsMarkHighbidder() : true;
 }
 
+int RemindDefaultSetting() {
+    TIniFileManager* settings = IniFileManager();
+    return settings ? settings->Watchlist().AuctionsRemindDefault() : 0;
+}
+
 std::string ReminderTimeText(double remindTime) {
     try {
         return FormatDateTime("c", remindTime, DefaultFormatSettings());
@@ -186,8 +191,11 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             // The gadget is closing: the list and the page stay as they were.
             Log("The watch list load was stopped", lmkInfo);
         } else if (succeeded && thread.Complete()) {
-            // Only a load that got every page replaces the list, and with it the local item file.
-            FItems = thread.TakeItems();
+            // Only a load that got every page replaces the list, and with it the local item file; eBay's
+            // answer knows nothing of reminders, so they come over from the list it replaces.
+            std::unique_ptr<TDetailsList> loaded = thread.TakeItems();
+            CarryOverReminders(*FItems, *loaded, RemindDefaultSetting());
+            FItems = std::move(loaded);
             FLoadMessage.clear();
             WriteResultFileLocked("");
         } else {
@@ -403,12 +411,47 @@ void TKovaWatchList::LoadLocalItems() {
 }
 
 void TKovaWatchList::SaveLocalItems() {
+    std::lock_guard lock(FLock);
+    SaveLocalItemsLocked();
+}
+
+void TKovaWatchList::SaveLocalItemsLocked() {
     try {
-        std::lock_guard lock(FLock);
         if (FItems) FItems->SaveToFile(FHomeDirectory + "watchlist.dat");
     } catch (const std::exception&) {
         Log("Error saving auctions to local partition.", lmkError);
     }
+}
+
+std::vector<TReminderState> TKovaWatchList::Reminders() const {
+    std::lock_guard lock(FLock);
+    return ListReminders(*FItems);
+}
+
+std::optional<TReminderState> TKovaWatchList::SetReminder(const std::string& articleNumber, int remindType) {
+    std::lock_guard lock(FLock);
+    TSearchResultAuctionDetails* item = FItems->FindByArticleNumber(articleNumber);
+    if (!item) return std::nullopt;
+    item->RemindType = static_cast<TRemindType>(std::clamp(remindType, 0, int{MaxRemindType}));
+    item->RemindTime = RemindTimeFor(item->EndTime, item->RemindType);
+    item->Reminded = false;
+    SaveLocalItemsLocked();
+    // The end time of an item with a reminder shows red.
+    WriteResultFileLocked(FLoadMessage);
+    return TReminderState{item->ArticleNumber, item->RemindType, item->RemindTime, item->Reminded};
+}
+
+std::vector<TDueReminder> TKovaWatchList::TakeDueReminders(TDateTime nowUTC) {
+    std::lock_guard lock(FLock);
+    std::vector<TDueReminder> due = ::TakeDueReminders(*FItems, nowUTC);
+    // Saved at once, so that a restart never gives a reminder twice.
+    if (!due.empty()) SaveLocalItemsLocked();
+    return due;
+}
+
+TDateTime TKovaWatchList::NextRemindTime() const {
+    std::lock_guard lock(FLock);
+    return ::NextRemindTime(*FItems);
 }
 
 std::string TKovaWatchList::HomeDirectory() const {

@@ -4,11 +4,13 @@
 
 #include "ebayapi/UnitInternet.h"
 #include "storage/UnitOAuthTokens.h"
+#include "watchlist/UnitKovaReminders.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,15 @@ public:
     void LoadLocalItems();
     void SaveLocalItems();
 
+    // Reminders on the items (UnitKovaReminders); a successful load carries them over by item number.
+    std::vector<TReminderState> Reminders() const;
+    // Sets the item's reminder anew (not yet given), saves the local item file and rewrites the result file;
+    // nothing for an item number not in the list. Raises when the result file cannot be written.
+    std::optional<TReminderState> SetReminder(const std::string& articleNumber, int remindType);
+    // Marks the reminders due by then as given and saves the local item file when there were any.
+    std::vector<TDueReminder> TakeDueReminders(TDateTime nowUTC);
+    TDateTime NextRemindTime() const;
+
     static std::string InternetStatusMessage(TInternetStatus status);
 
     std::string HomeDirectory() const;
@@ -86,6 +97,7 @@ public:
 
 private:
     int LastPageIndexLocked() const;
+    void SaveLocalItemsLocked();
     void WriteResultFileLocked(const std::string& message);
     void RenderResults(std::vector<std::string>& lines, const std::string& message);
     void RenderNavigation(std::vector<std::string>& lines) const;
