@@ -76,6 +76,9 @@ async function changeItem() {
         if (state.article === article) showItemChoice();
         await state.onChanged();
     } catch (e) {
+        // The choice goes back to what the host holds, with the host's reason under it.
+        if (state.article !== article) return;
+        showItemChoice();
         $('remindNote').textContent = e.message;
         $('remindNote').classList.add('failed');
     } finally {
@@ -93,6 +96,7 @@ async function changeDefault() {
         showItemChoice();
         await state.onChanged();
     } catch (e) {
+        showChoice($('remindDefaultType'), $('remindDefaultSuffix'), state.defaultType);
         $('remindDefaultNote').textContent = e.message;
     }
 }
@@ -113,8 +117,15 @@ export function setUpReminders(onChanged) {
     $('remindDefaultType').addEventListener('change', changeDefault);
     $('remindDefault').addEventListener('click', () => toggleMenu());
     $('remindMenuClose').addEventListener('click', () => toggleMenu(false));
+    // Escape or a click elsewhere closes the menu, and only the menu: the flyout stays.
     addEventListener('keydown', (event) => {
-        if (event.key === 'Escape' && !$('remindMenu').hidden) toggleMenu(false);
+        if (event.key !== 'Escape' || $('remindMenu').hidden) return;
+        event.stopImmediatePropagation();
+        toggleMenu(false);
+    });
+    addEventListener('click', (event) => {
+        if ($('remindMenu').hidden || $('remindMenu').contains(event.target)) return;
+        if (!$('remindDefault').contains(event.target)) toggleMenu(false);
     });
 }
 
