@@ -1,5 +1,6 @@
 // ctest-labels: threaded
 #include "items/UnitResultLst.h"
+#include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
@@ -119,6 +120,18 @@ TEST(RemindersTest, DueRemindersAreTakenOnceAndEndedItemsAreDropped) {
     EXPECT_EQ(NextRemindTime(*again), 0);
 }
 
+// The item numbers of the result file's page, from the page's own links.
+std::vector<std::string> PageIds(const std::string& resultFile) {
+    const std::string result = ReadTextFile(resultFile);
+    std::vector<std::string> ids;
+    for (size_t at = result.find("onOpenDetails('"); at != std::string::npos;
+         at = result.find("onOpenDetails('", at)) {
+        at += 15;
+        ids.push_back(result.substr(at, result.find('\'', at) - at));
+    }
+    return ids;
+}
+
 // The manager against the real sandbox: reminders through refreshes, a restart and an item that leaves.
 class ReminderLoadTest : public ::testing::Test {
 protected:
@@ -171,14 +184,9 @@ protected:
 TEST_F(ReminderLoadTest, RemindersSurviveRefreshesAndRestartsAndLeaveWithTheirItem) {
     auto list = NewList();
     Load(*list);
-    std::vector<std::string> ids(3);
+    const std::vector<std::string> ids = PageIds(Gadget.File("result.txt"));
+    ASSERT_EQ(ids.size(), 3u);
     EXPECT_FALSE(list->SetReminder("no-such-item", 2)) << "an unknown item number is refused";
-    // The result file names the items; their numbers come from the page's own links.
-    const std::string result = ReadTextFile(Gadget.File("result.txt"));
-    for (int i = 0, at = 0; i < 3; ++i) {
-        at = static_cast<int>(result.find("onOpenDetails('", at)) + 15;
-        ids[i] = result.substr(at, result.find('\'', at) - at);
-    }
     ASSERT_TRUE(list->SetReminder(ids[0], 2));
     ASSERT_TRUE(list->SetReminder(ids[2], 6));
     EXPECT_NE(ReadTextFile(Gadget.File("result.txt")).find("class=red"), std::string::npos)
@@ -200,6 +208,66 @@ TEST_F(ReminderLoadTest, RemindersSurviveRefreshesAndRestartsAndLeaveWithTheirIt
     EXPECT_EQ(Ids(*list), (std::vector<std::string>{ids[2] + ":6+"}));
     list->SaveLocalItems();
     EXPECT_EQ(Ids(*NewList()), (std::vector<std::string>{ids[2] + ":6+"}));
+}
+
+TEST(SandboxItemEnds, TheSandboxEndsAnItemWhenTheTestSays) {
+    // One item's end from the command line, another's through the control endpoint.
+    TSandboxProcess sandbox({"few:3"}, {"--item-ends", "few:1:600"});
+    setenv("KOVA_EXTRA_CA_FILE", sandbox.CAPath().c_str(), 1);
+    const double started = NowUTC();
+    sandbox.Control("/sandbox/item", {{"username", "few"}, {"index", 0}, {"endsInSeconds", 1200}});
+    sandbox.Control("/sandbox/item",
+                    {{"username", "few"}, {"index", 2}, {"endTime", "2001-02-03T04:05:06Z"}});
+    TGadgetTestDirectory gadget{SandboxGadget(sandbox)};
+    SetMainThread();
+    LoadGadgetDat(gadget.Home(), "");
+    InitIniFileManager("KovaGadget.ini", gadget.Home());
+    {
+        TKovaWatchList list;
+        list.SetHomeDirectory(gadget.Home());
+        list.SetResultFileName(gadget.File("result.txt"));
+        TEbayLogInInfo login;
+        login.UserName = "few";
+        login.Token = sandbox.Token("few");
+        list.StartLoading(login);
+        ASSERT_TRUE(MainThreadQueue().RunUntil([&] { return !list.IsBusy(); }, 30000));
+        const std::vector<std::string> ids = PageIds(gadget.File("result.txt"));
+        ASSERT_EQ(ids.size(), 3u);
+        const double second = 1.0 / 86400;
+        const double expected[] = {started + 300 * second, started - 300 * second,
+                                   36925.17020833 - 15 * Minute};
+        for (int i = 0; i < 3; ++i) {
+            const auto state = list.SetReminder(ids[i], 2);
+            ASSERT_TRUE(state);
+            EXPECT_NEAR(state->RemindTime, expected[i], 5 * second) << "item " << i;
+        }
+        const auto due = list.TakeDueReminders(NowUTC());
+        ASSERT_EQ(due.size(), 2u);
+        EXPECT_EQ(due[0].ItemId, ids[1]);
+        EXPECT_FALSE(due[0].Ended) << "the item ends in ten minutes";
+        EXPECT_EQ(due[1].ItemId, ids[2]);
+        EXPECT_TRUE(due[1].Ended);
+    }
+    EXPECT_TRUE(MainThreadQueue().RunUntil([] { return TThreadBase::LiveCount() == 0; }, 30000));
+    FreeIniFileManager();
+    FreeGadgetDat();
+    unsetenv("KOVA_EXTRA_CA_FILE");
+
+    for (const nlohmann::json& body :
+         {nlohmann::json{{"username", "few"}, {"index", 0}, {"endTime", "soon"}},
+          {{"username", "few"}, {"index", 0}, {"endsInSeconds", "60"}},
+          {{"username", "few"}, {"index", 0}, {"endsInSeconds", 60}, {"endTime", "2030-01-01T00:00:00Z"}}}) {
+        const THttpsReply reply = HttpsExchange({sandbox.Url() + "/sandbox/item",
+                                                 "POST",
+                                                 body.dump(),
+                                                 {"Content-Type: application/json"},
+                                                 sandbox.CAPath()});
+        EXPECT_EQ(reply.Status, 400) << body.dump() << ": " << reply.Body;
+    }
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", "/tmp", "--item-ends", "few:x:60"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", sandbox.StateDir() + "/other", "--account",
+                                                    "few:3", "--item-ends", "few:3:60"}),
+              1);
 }
 
 } // namespace

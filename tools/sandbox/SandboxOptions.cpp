@@ -37,6 +37,21 @@ TSandboxAppKeys ParseKeys(const std::string& text) {
     return keys;
 }
 
+TSandboxItemChange ParseItemEnds(const std::string& text) {
+    const size_t last = text.rfind(':');
+    const size_t middle =
+        last == std::string::npos || last == 0 ? std::string::npos : text.rfind(':', last - 1);
+    if (middle == std::string::npos || middle == 0)
+        throw std::invalid_argument("--item-ends expects NAME:INDEX:SECONDS, not \"" + text + "\"");
+    TSandboxItemChange change;
+    change.UserName = text.substr(0, middle);
+    change.Index = ParseNumber<int>(text.substr(middle + 1, last - middle - 1), "--item-ends", 0,
+                                    SandboxMaxWatchListItems - 1);
+    // Seconds from the start until the end; the service turns them into a time when it starts.
+    change.EndTime = ParseNumber<int>(text.substr(last + 1), "--item-ends", -31536000, 31536000);
+    return change;
+}
+
 } // namespace
 
 TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
@@ -64,6 +79,8 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
         else if (option == "--runame") {
             if (Trim(value).empty()) throw std::invalid_argument("--runame expects a non-empty name");
             options.RuName = Trim(value);
+        } else if (option == "--item-ends") {
+            options.ItemEnds.push_back(ParseItemEnds(value));
         } else if (option == "--account") {
             TSandboxAccountOption account = ParseAccount(value);
             for (const TSandboxAccountOption& other : options.Accounts)

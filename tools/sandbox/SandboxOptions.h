@@ -16,12 +16,15 @@ struct TSandboxOptions {
     std::string RuName = SandboxDefaultRuName;
     int LatencyMs = 0; // added to every API answer
     int AccessTokenSeconds = TSandboxOAuth::DefaultAccessTokenSeconds;
+    // --item-ends NAME:INDEX:SECONDS: that item of the account ends so many seconds after the start.
+    std::vector<TSandboxItemChange> ItemEnds;
     bool Help = false; // --help: print the usage and exit 0
 };
 
 constexpr const char* SandboxUsage =
     "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
     "[--app-keys DEV:APP:CERT] [--runame NAME] [--latency-ms N] [--access-token-seconds N]\n"
+    "                    [--item-ends NAME:INDEX:SECONDS]...\n"
     "       kova-sandbox --help";
 
 // Parses the arguments after the program name; raises std::invalid_argument with the reason.

@@ -3,6 +3,7 @@
 #include "SandboxResponses.h"
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitUtils.h"
+#include "time/UnitIsoTime.h"
 
 #include <algorithm>
 #include <cctype>
@@ -132,6 +133,16 @@ TSandboxItemChange ParseSandboxItemChange(const nlohmann::json& value) {
     change.HighBidder = optionalText("highBidder");
     change.GalleryURL = optionalText("galleryUrl");
     if (change.ItemID && change.ItemID->empty()) throw std::invalid_argument("\"itemId\" must not be empty");
+    if (value.contains("endTime") && value.contains("endsInSeconds"))
+        throw std::invalid_argument("give \"endTime\" or \"endsInSeconds\", not both");
+    if (value.contains("endTime")) {
+        TDateTime end = 0;
+        if (!TryReadIsoUTC(JsonText(value, "endTime"), end) || end <= 0)
+            throw std::invalid_argument("\"endTime\" must be an ISO 8601 time such as 2026-12-08T10:15:00Z");
+        change.EndTime = end;
+    }
+    if (value.contains("endsInSeconds"))
+        change.EndTime = NowUTC() + JsonInt(value, "endsInSeconds", 0) / 86400.0;
     return change;
 }
 
@@ -361,6 +372,12 @@ bool TSandboxService::ChangeItem(const TSandboxItemChange& change) {
     if (change.Title) item.Title = *change.Title;
     if (change.Seller) item.Seller = *change.Seller;
     if (change.HighBidder) item.HighBidder = *change.HighBidder;
+    // The item keeps its place in the list, so that later changes find it at the same index.
+    if (change.EndTime) {
+        const TDateTime duration = item.EndTime - item.StartTime;
+        item.EndTime = *change.EndTime;
+        item.StartTime = item.EndTime - duration;
+    }
     if (change.GalleryURL)
         item.GalleryURL =
             change.GalleryURL->starts_with('/') ? FPictureOrigin + *change.GalleryURL : *change.GalleryURL;

@@ -60,6 +60,8 @@ struct TSandboxItemChange {
     std::string UserName;
     int Index = 0; // in the order of the watch list
     std::optional<std::string> ItemID, Title, Seller, HighBidder, GalleryURL;
+    // "endTime" (ISO 8601 UTC) or "endsInSeconds" (from now; negative: ended that long ago).
+    std::optional<TDateTime> EndTime;
 };
 
 // Reads an item change from the control endpoint's JSON; raises std::invalid_argument with the reason.

@@ -39,7 +39,13 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(options.StateDir);
         const TSandboxCertificates certificates = TSandboxCertificates::Generate();
         WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
-        TSandboxService service(options.Accounts, options.Seed, options.Keys, NowUTC(), options.RuName);
+        const TDateTime start = NowUTC();
+        TSandboxService service(options.Accounts, options.Seed, options.Keys, start, options.RuName);
+        for (TSandboxItemChange change : options.ItemEnds) {
+            change.EndTime = start + *change.EndTime / 86400.0;
+            if (!service.ChangeItem(change))
+                throw std::invalid_argument("--item-ends names no account \"" + change.UserName + "\"");
+        }
         service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
