@@ -104,22 +104,6 @@ std::string CauseLine(std::string cause) {
     return cause;
 }
 
-// A value as a query carries it; letters, digits and "-._~" (all of a GUID) stay as they are.
-std::string QueryValue(const std::string& value) {
-    static const char Hex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += Hex[c >> 4];
-            encoded += Hex[c & 15];
-        }
-    }
-    return encoded;
-}
-
 TComponent& Captioned(TComponent& c, const char* caption) {
     c.Caption = caption;
     return c;
@@ -322,7 +306,7 @@ std::string TfrmKovaGadgetAuthorize::BuildSignInLink(const std::string& redirect
     const TKovaGadgetDat* dat = GadgetDat();
     if (!dat) throw Exception("TfrmKovaGadgetAuthorize.BuildSignInLink: the application data are not loaded");
     return StringReplaceAll(StringReplaceAll(dat->Common().LINKFETCHTOKENSIGNIN, "MYRUNAME", redirectName),
-                            "USERSID", QueryValue(FSecretID));
+                            "USERSID", QueryEncode(FSecretID));
 }
 
 void TfrmKovaGadgetAuthorize::btnAuthorizeClick() {

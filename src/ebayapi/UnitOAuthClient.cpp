@@ -23,45 +23,6 @@ const char* const SNoTokens = "The token answer of eBay could not be read.";
 
 constexpr double SecondsPerDay = 86400.0;
 
-std::string QueryEscape(const std::string& value) {
-    static const char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += Hex[c >> 4];
-            out += Hex[c & 15];
-        }
-    }
-    return out;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// A query value decoded: %XX escapes and '+' for a blank, as browsers and eBay write them.
-std::string QueryUnescape(std::string_view value) {
-    std::string out;
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '+') {
-            out += ' ';
-        } else if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 &&
-                   HexValue(value[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-            i += 2;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
-
 // The decoded value of name in the query, or nullopt when the query lacks it.
 std::optional<std::string> QueryParam(std::string_view query, std::string_view name) {
     while (!query.empty()) {
@@ -69,7 +30,7 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
         const std::string_view pair = query.substr(0, end);
         const size_t equals = pair.find('=');
         if (pair.substr(0, equals) == name)
-            return equals == std::string_view::npos ? std::string() : QueryUnescape(pair.substr(equals + 1));
+            return equals == std::string_view::npos ? std::string() : QueryDecode(pair.substr(equals + 1));
         if (end == std::string_view::npos) break;
         query.remove_prefix(end + 1);
     }
@@ -101,8 +62,8 @@ std::string BuildOAuthConsentURL(const std::string& consentURL, const std::strin
                                  const std::string& ruName, const std::string& scopes,
                                  const std::string& state) {
     return consentURL + (consentURL.find('?') == std::string::npos ? "?" : "&") +
-           "client_id=" + QueryEscape(appID) + "&redirect_uri=" + QueryEscape(ruName) +
-           "&response_type=code&scope=" + QueryEscape(Trim(scopes)) + "&state=" + QueryEscape(state);
+           "client_id=" + QueryEncode(appID) + "&redirect_uri=" + QueryEncode(ruName) +
+           "&response_type=code&scope=" + QueryEncode(Trim(scopes)) + "&state=" + QueryEncode(state);
 }
 
 TPastedCode ReadPastedOAuthCode(const std::string& pasted, const std::string& expectedState) {
@@ -133,14 +94,14 @@ TOAuthTokenCall::TOAuthTokenCall(std::string tokenURL, std::string appID, std::s
 }
 
 TOAuthTokenResult TOAuthTokenCall::ExchangeCode(const std::string& code, const std::string& ruName) {
-    return Post("grant_type=authorization_code&code=" + QueryEscape(code) +
-                    "&redirect_uri=" + QueryEscape(ruName),
+    return Post("grant_type=authorization_code&code=" + QueryEncode(code) +
+                    "&redirect_uri=" + QueryEncode(ruName),
                 "TOAuthTokenCall.ExchangeCode");
 }
 
 TOAuthTokenResult TOAuthTokenCall::Refresh(const std::string& refreshToken, const std::string& scopes) {
-    return Post("grant_type=refresh_token&refresh_token=" + QueryEscape(refreshToken) +
-                    "&scope=" + QueryEscape(Trim(scopes)),
+    return Post("grant_type=refresh_token&refresh_token=" + QueryEncode(refreshToken) +
+                    "&scope=" + QueryEncode(Trim(scopes)),
                 "TOAuthTokenCall.Refresh");
 }
 

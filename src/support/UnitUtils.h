@@ -56,3 +56,7 @@ std::string HtmlEscape(std::string_view s);
 bool IsWebAddress(std::string_view s);
 // Text made safe for XML element content and attribute values.
 std::string XmlEscape(std::string_view s);
+// A value as a URL query carries it: letters, digits and "-._~" stay, every other byte becomes %XX.
+std::string QueryEncode(std::string_view value);
+// A query value decoded: %XX escapes and '+' for a blank, as browsers write them.
+std::string QueryDecode(std::string_view value);

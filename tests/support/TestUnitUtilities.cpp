@@ -91,3 +91,13 @@ TEST(Utils, FormatChecksItsArguments) {
     EXPECT_EQ(StrToIntDef("4x", -1), -1);
     EXPECT_EQ(StrToIntDef("99999999999", -1), -1);
 }
+
+// eBay's codes hold '#', '^' and '+': a value must come back from its query form byte for byte.
+TEST(Utils, QueryValuesRoundTrip) {
+    EXPECT_EQ(QueryEncode("v^1.1#i^1#p^3+x y/z~"), "v%5E1.1%23i%5E1%23p%5E3%2Bx%20y%2Fz~");
+    EXPECT_EQ(QueryDecode("a+b%2B%e2%82%AC%"), "a b+\u20AC%");
+    EXPECT_EQ(QueryDecode("%zz%4"), "%zz%4");
+    const std::string values[] = {std::string("\x00\xff\x7f", 3), "https://api.ebay.com/oauth/api_scope x"};
+    for (const std::string& value : values)
+        EXPECT_EQ(QueryDecode(QueryEncode(value)), value);
+}

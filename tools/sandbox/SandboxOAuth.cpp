@@ -26,22 +26,6 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-// A query value as a browser's address carries it: eBay's codes hold '#' and '^', which must be escaped.
-std::string QueryEscape(const std::string& value) {
-    static const char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += Hex[c >> 4];
-            out += Hex[c & 15];
-        }
-    }
-    return out;
-}
-
 std::string FormValue(const std::multimap<std::string, std::string>& form, const std::string& name) {
     auto it = form.find(name);
     return it == form.end() ? std::string() : it->second;
@@ -315,8 +299,8 @@ void RegisterSandboxOAuthRoutes(httplib::SSLServer& server, TSandboxOAuth& oauth
             return;
         }
         // eBay sends the browser to the page registered for the RuName; the sandbox's own stands in for it.
-        res.set_redirect("/oauth2/accepted?state=" + QueryEscape(req.get_param_value("state")) + "&code=" +
-                         QueryEscape(code) + "&expires_in=" + std::to_string(TSandboxOAuth::CodeSeconds - 1));
+        res.set_redirect("/oauth2/accepted?state=" + QueryEncode(req.get_param_value("state")) + "&code=" +
+                         QueryEncode(code) + "&expires_in=" + std::to_string(TSandboxOAuth::CodeSeconds - 1));
     });
 
     server.Get("/oauth2/accepted", [](const httplib::Request&, httplib::Response& res) {
