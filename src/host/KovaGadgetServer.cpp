@@ -3,6 +3,7 @@
 #include "host/KovaGadgetEvents.h"
 #include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
+#include "host/KovaGadgetReminders.h"
 #include "host/KovaGadgetServerCalls.h"
 #include "host/KovaGadgetServerDoor.h"
 #include "host/KovaGadgetUnit.h"
@@ -223,6 +224,9 @@ struct TKovaGadgetServer::TImpl {
     int CallDepth = 0;
     std::unique_ptr<TKovaGadget> Gadget;
     std::unique_ptr<TKovaGadgetDispatch> Dispatch;
+    TKovaReminderDelivery Reminders{
+        [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
+    TKovaReminderTicker ReminderTicker;
 
     explicit TImpl(const TKovaGadgetServerOptions& options);
     void RegisterRoutes();
@@ -234,6 +238,7 @@ struct TKovaGadgetServer::TImpl {
     void OnMainThread(httplib::Response& res, std::function<void(TReply&)> task);
     void Call(const TKovaCall& call, TReply& reply);
     void FormAction(const json& body, TReply& reply);
+    void RegisterReminderRoutes();
     void BeginStop();
     void TerminateControl();
     void EndControlOfGonePages();
@@ -297,8 +302,9 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
     }
     if (req.path.rfind("/api/", 0) == 0 && !SecretGiven(req))
         return refuse(403, "the secret is missing or wrong");
-    // httplib reads a body before it looks for the route: only the two calls that take one get it read.
-    const bool takesBody = req.method == "POST" && (req.path == "/api/call" || req.path == "/api/form");
+    // httplib reads a body before it looks for the route: only the calls that take one get it read.
+    const bool takesBody = (req.method == "POST" && (req.path == "/api/call" || req.path == "/api/form")) ||
+                           (req.method == "PUT" && req.path == "/api/reminders");
     if (!takesBody && req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS")
         return refuse(404, "no such call");
     if (!takesBody) return true;
@@ -348,12 +354,32 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
     Http.Get("/api/typelib", [](const httplib::Request&, httplib::Response& res) {
         SendJson(res, 200, KovaTypeLibraryJson());
     });
+    RegisterReminderRoutes();
     Http.Get("/api/events",
              [this](const httplib::Request& req, httplib::Response& res) { ServeEvents(req, res); });
     Http.Get(R"(/api/.*)",
              [](const httplib::Request&, httplib::Response& res) { SendError(res, 404, "no such call"); });
     Http.Get(R"(/.*)",
              [this](const httplib::Request& req, httplib::Response& res) { ServeStatic(req, res); });
+}
+
+void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
+    const auto answer = [](TReply& reply, const TKovaRemindersAnswer& a) { reply.Finish(a.Status, a.Body); };
+    Http.Get("/api/reminders", [this, answer](const httplib::Request&, httplib::Response& res) {
+        OnMainThread(res, [this, answer](TReply& reply) {
+            answer(reply, KovaRemindersGet(Gadget ? Gadget->WatchList() : nullptr));
+        });
+    });
+    Http.Put("/api/reminders", [this, answer](const httplib::Request&, httplib::Response& res,
+                                              const httplib::ContentReader& reader) {
+        json body;
+        if (!ReadJson(reader, res, body)) return;
+        if (const std::string wrong = CheckKovaRemindersBody(body); !wrong.empty())
+            return SendError(res, 400, wrong);
+        OnMainThread(res, [this, answer, body](TReply& reply) {
+            answer(reply, KovaRemindersPut(Gadget ? Gadget->WatchList() : nullptr, body));
+        });
+    });
 }
 
 void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib::Response& res) const {
@@ -590,7 +616,15 @@ void TKovaGadgetServer::Run() {
         F->Http.listen_after_bind();
         F->ListenReturned = true;
     });
+    F->ReminderTicker.Start([alive = F->Alive] {
+        MainThreadQueue().Post([alive] {
+            TImpl* server = alive->Server;
+            if (server && !server->Stopping && server->Gadget)
+                server->Reminders.Deliver(server->Gadget->WatchList());
+        });
+    });
     MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });
+    F->ReminderTicker.Stop();
     F->Pages.Stop();
     if (F->HostPages) F->HostPages->Stop();
     F->BeginStop();

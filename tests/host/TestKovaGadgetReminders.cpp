@@ -1,0 +1,401 @@
+// ctest-labels: threaded
+#include "host/KovaGadgetServer.h"
+#include "items/UnitResultLst.h"
+#include "platform/UnitPlatformClock.h"
+#include "platform/UnitPlatformMainThread.h"
+#include "support/ChildProcess.h"
+#include "support/GadgetTestDirectory.h"
+#include "watchlist/UnitKovaReminders.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/socket.h>
+#include <systemd/sd-bus.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr double Minute = 1.0 / 1440;
+constexpr double Second = 1.0 / 86400;
+// 2030-01-01T12:00:00Z.
+constexpr double End = 47484.5;
+
+// The system clock moved by an offset the test sets; ticks stay real, so the host's waits still end.
+class TShiftedClock : public TPlatformClock {
+public:
+    TShiftedClock() : FSystem(Clock()) { FPrevious = SetClock(this); }
+    ~TShiftedClock() override { SetClock(FPrevious); }
+    TDateTime NowLocal() override { return FSystem.NowLocal() + FOffset.load(); }
+    TDateTime NowUTC() override { return FSystem.NowUTC() + FOffset.load(); }
+    uint64_t TickCount64() override { return FSystem.TickCount64(); }
+    void SetUTC(TDateTime utc) { FOffset = utc - FSystem.NowUTC(); }
+
+private:
+    TPlatformClock& FSystem;
+    TPlatformClock* FPrevious;
+    std::atomic<double> FOffset{0};
+};
+
+// A private session bus for one test.
+class TSessionBus {
+public:
+    TSessionBus() {
+        FDaemon =
+            StartChildReadingFirstLine("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address"});
+        if (FDaemon.FirstLine.empty()) ADD_FAILURE() << "dbus-daemon printed no address";
+    }
+    ~TSessionBus() { StopChild(FDaemon.Pid, SIGTERM); }
+    const std::string& Address() const { return FDaemon.FirstLine; }
+
+private:
+    TChildProcess FDaemon;
+};
+
+// Owns org.freedesktop.Notifications on the bus and records every Notify; can answer with an action.
+class TNotificationListener {
+public:
+    struct TNote {
+        std::string AppName, Icon, Summary, Body;
+        std::vector<std::string> Actions;
+        uint32_t Id = 0;
+    };
+
+    explicit TNotificationListener(const std::string& address) {
+        FThread = std::thread([this, address] { Run(address); });
+        std::unique_lock lock(FLock);
+        FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return FReady; });
+        if (!FOwned) ADD_FAILURE() << "the listener could not own the notification service";
+    }
+    ~TNotificationListener() {
+        FStop = true;
+        FThread.join();
+    }
+    std::vector<TNote> Notes() {
+        std::lock_guard lock(FLock);
+        return FNotes;
+    }
+    // Waits until count notifications have come; false on time-out.
+    bool AwaitCount(size_t count, int seconds = 10) {
+        std::unique_lock lock(FLock);
+        return FChanged.wait_for(lock, std::chrono::seconds(seconds), [&] { return FNotes.size() >= count; });
+    }
+    void InvokeAction(uint32_t id, const std::string& action) {
+        std::lock_guard lock(FLock);
+        FActions.emplace_back(id, action);
+    }
+
+private:
+    static int OnNotify(sd_bus_message* m, void* self, sd_bus_error*) {
+        auto* listener = static_cast<TNotificationListener*>(self);
+        TNote note;
+        const char *app = nullptr, *icon = nullptr, *summary = nullptr, *body = nullptr;
+        uint32_t replaces = 0;
+        sd_bus_message_read(m, "susss", &app, &replaces, &icon, &summary, &body);
+        note.AppName = app ? app : "";
+        note.Icon = icon ? icon : "";
+        note.Summary = summary ? summary : "";
+        note.Body = body ? body : "";
+        sd_bus_message_enter_container(m, 'a', "s");
+        for (const char* action = nullptr; sd_bus_message_read(m, "s", &action) > 0;)
+            note.Actions.emplace_back(action);
+        sd_bus_message_exit_container(m);
+        {
+            std::lock_guard lock(listener->FLock);
+            note.Id = static_cast<uint32_t>(listener->FNotes.size() + 1);
+            listener->FNotes.push_back(note);
+        }
+        listener->FChanged.notify_all();
+        return sd_bus_reply_method_return(m, "u", note.Id);
+    }
+
+    void Run(const std::string& address) {
+        static const sd_bus_vtable Table[] = {SD_BUS_VTABLE_START(0),
+                                              SD_BUS_METHOD("Notify", "susssasa{sv}i", "u",
+                                                            &TNotificationListener::OnNotify,
+                                                            SD_BUS_VTABLE_UNPRIVILEGED),
+                                              SD_BUS_VTABLE_END};
+        sd_bus* bus = nullptr;
+        bool owned = sd_bus_new(&bus) >= 0 && sd_bus_set_address(bus, address.c_str()) >= 0 &&
+                     sd_bus_set_bus_client(bus, 1) >= 0 && sd_bus_start(bus) >= 0 &&
+                     sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/Notifications",
+                                              "org.freedesktop.Notifications", Table, this) >= 0 &&
+                     sd_bus_request_name(bus, "org.freedesktop.Notifications", 0) >= 0;
+        {
+            std::lock_guard lock(FLock);
+            FReady = true;
+            FOwned = owned;
+        }
+        FChanged.notify_all();
+        while (owned && !FStop) {
+            while (sd_bus_process(bus, nullptr) > 0) {
+            }
+            std::vector<std::pair<uint32_t, std::string>> actions;
+            {
+                std::lock_guard lock(FLock);
+                actions.swap(FActions);
+            }
+            for (const auto& [id, action] : actions)
+                sd_bus_emit_signal(bus, "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                   "ActionInvoked", "us", id, action.c_str());
+            sd_bus_wait(bus, 100000);
+        }
+        sd_bus_flush_close_unref(bus);
+    }
+
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FReady = false, FOwned = false;
+    std::atomic<bool> FStop{false};
+    std::vector<TNote> FNotes;
+    std::vector<std::pair<uint32_t, std::string>> FActions;
+    std::thread FThread;
+};
+
+// The host on a thread of its own (its main thread), with a page's event stream read as raw text.
+class THost {
+public:
+    explicit THost(const std::string& dir)
+        : Server({0, dir, /*pageOpensUrls*/ true, 32, 5000}), FMain([this] { Server.Run(); }) {
+        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(Server.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const std::string request =
+            "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Server.Port()) +
+            "\r\nX-Kova-Secret: " + Server.Secret() + "\r\n\r\n";
+        if (connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            write(FSocket, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+            ADD_FAILURE() << "the event stream could not be opened";
+        FReader = std::thread([this] {
+            char buffer[4096];
+            while (!FStop) {
+                pollfd p{FSocket, POLLIN, 0};
+                if (poll(&p, 1, 100) <= 0) continue;
+                const ssize_t n = read(FSocket, buffer, sizeof buffer);
+                if (n <= 0) break;
+                std::lock_guard lock(FLock);
+                FStream.append(buffer, static_cast<size_t>(n));
+            }
+        });
+    }
+    ~THost() {
+        Server.RequestStop();
+        FMain.join();
+        FStop = true;
+        FReader.join();
+        close(FSocket);
+        SetMainThread();
+    }
+    std::pair<int, json> Send(const std::string& method, const std::string& path,
+                              const json& body = nullptr) {
+        httplib::Client client("127.0.0.1", Server.Port());
+        client.set_read_timeout(30, 0);
+        const httplib::Headers headers{{"X-Kova-Secret", Server.Secret()}};
+        auto res = method == "GET"   ? client.Get(path.c_str(), headers)
+                   : method == "PUT" ? client.Put(path.c_str(), headers, body.dump(), "application/json")
+                                     : client.Post(path.c_str(), headers, body.dump(), "application/json");
+        if (!res) return {0, json()};
+        return {res->status, json::parse(res->body, nullptr, false)};
+    }
+    // The data of each event of that name so far.
+    std::vector<json> Events(const std::string& name) {
+        std::lock_guard lock(FLock);
+        std::vector<json> found;
+        const std::string head = "event: " + name + "\ndata: ";
+        for (size_t at = FStream.find(head); at != std::string::npos; at = FStream.find(head, at)) {
+            at += head.size();
+            found.push_back(json::parse(FStream.substr(at, FStream.find('\n', at) - at), nullptr, false));
+        }
+        return found;
+    }
+    std::vector<json> AwaitEvents(const std::string& name, size_t count, int seconds = 10) {
+        for (int waited = 0; waited < seconds * 10 && Events(name).size() < count; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Events(name);
+    }
+
+    TKovaGadgetServer Server;
+
+private:
+    std::thread FMain;
+    int FSocket = -1;
+    std::atomic<bool> FStop{false};
+    std::mutex FLock;
+    std::string FStream;
+    std::thread FReader;
+};
+
+void WriteItems(const std::string& path,
+                const std::vector<std::tuple<std::string, double, int, bool>>& items) {
+    TDetailsList list;
+    for (const auto& [id, end, type, reminded] : items) {
+        auto item = std::make_unique<TSearchResultAuctionDetails>();
+        item->ArticleNumber = id;
+        item->Description = "Lamp " + id;
+        item->Link = "https://www.example/itm/" + id;
+        item->PriceStandard = 12.5f;
+        item->CurrencyID = 1;
+        item->EndTime = end;
+        item->RemindType = static_cast<TRemindType>(type);
+        item->RemindTime = RemindTimeFor(end, type);
+        item->Reminded = reminded;
+        list.Add(std::move(item));
+    }
+    list.SaveToFile(path);
+}
+
+class ReminderHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+        if (bus) FSavedBus = bus;
+        // "B" ended an hour ago while the host was not running, its reminder not given.
+        WriteItems(Gadget.File("watchlist.dat"), {{"A", End, 0, false}, {"B", End - 60 * Minute, 2, false}});
+    }
+    void TearDown() override {
+        if (FSavedBus.empty())
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        else
+            setenv("DBUS_SESSION_BUS_ADDRESS", FSavedBus.c_str(), 1);
+    }
+
+    TGadgetTestDirectory Gadget{TGadgetDirectoryOptions{}};
+    TShiftedClock Clock;
+
+private:
+    std::string FSavedBus;
+};
+
+TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
+    for (const bool withBus : {true, false}) {
+        SCOPED_TRACE(withBus ? "with a session bus" : "without a session bus");
+        SetUp();
+        std::unique_ptr<TSessionBus> bus;
+        std::unique_ptr<TNotificationListener> listener;
+        if (withBus) {
+            bus = std::make_unique<TSessionBus>();
+            listener = std::make_unique<TNotificationListener>(bus->Address());
+            setenv("DBUS_SESSION_BUS_ADDRESS", bus->Address().c_str(), 1);
+        } else {
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        }
+        Clock.SetUTC(End - 20 * Minute);
+        {
+            THost host(Gadget.Dir().Path());
+            ASSERT_EQ(host.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}})
+                          .first,
+                      200);
+            const auto [status, set] =
+                host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 2}});
+            ASSERT_EQ(status, 200) << set.dump();
+            EXPECT_EQ(set["result"], json({{"itemId", "A"},
+                                           {"remindType", 2},
+                                           {"remindTime", "2030-01-01T11:45:00Z"},
+                                           {"reminded", false}}));
+            EXPECT_NE(ReadTextFile(Gadget.File("result.txt")).find("class=red"), std::string::npos);
+
+            // The ended item's reminder is dropped, not given; the other waits for its minute.
+            Clock.SetUTC(End - 15 * Minute - 3 * Second);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            EXPECT_TRUE(host.Events("reminder").empty());
+            if (listener) {
+                EXPECT_TRUE(listener->Notes().empty());
+            }
+            EXPECT_EQ(host.Send("GET", "/api/reminders").second["items"][1],
+                      json({{"itemId", "B"},
+                            {"remindType", 2},
+                            {"remindTime", "2030-01-01T10:45:00Z"},
+                            {"reminded", true}}));
+
+            Clock.SetUTC(End - 15 * Minute);
+            const auto events = host.AwaitEvents("reminder", 1);
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events[0]["itemId"], "A");
+            EXPECT_EQ(events[0]["title"], "Lamp A");
+            EXPECT_EQ(events[0]["url"], "https://www.example/itm/A");
+            EXPECT_EQ(events[0]["notified"], withBus);
+            EXPECT_FALSE(events[0]["price"].get<std::string>().empty());
+            EXPECT_FALSE(events[0]["timeLeft"].get<std::string>().empty());
+            if (listener) {
+                ASSERT_TRUE(listener->AwaitCount(1));
+                const auto note = listener->Notes()[0];
+                EXPECT_EQ(note.AppName, "KovaGadget");
+                EXPECT_EQ(note.Icon, "kova-gadget");
+                EXPECT_EQ(note.Summary, "Lamp A");
+                EXPECT_NE(note.Body.find(events[0]["price"].get<std::string>()), std::string::npos)
+                    << note.Body;
+                EXPECT_NE(note.Body.find(events[0]["timeLeft"].get<std::string>()), std::string::npos);
+                EXPECT_EQ(note.Actions, (std::vector<std::string>{"default", "Open"}));
+                // A click on the notification opens the item's page (here through the page).
+                listener->InvokeAction(note.Id, "default");
+                const auto opened = host.AwaitEvents("openurl", 1);
+                ASSERT_EQ(opened.size(), 1u);
+                EXPECT_EQ(opened[0]["url"], "https://www.example/itm/A");
+            }
+        }
+        // A restart later that day gives nothing again.
+        Clock.SetUTC(End - 10 * Minute);
+        THost again(Gadget.Dir().Path());
+        ASSERT_EQ(
+            again.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first,
+            200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        EXPECT_TRUE(again.Events("reminder").empty());
+        if (listener) {
+            EXPECT_EQ(listener->Notes().size(), 1u);
+        }
+        EXPECT_EQ(again.Send("GET", "/api/reminders").second["items"][0]["reminded"], true);
+    }
+}
+
+TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
+    THost host(Gadget.Dir().Path());
+    EXPECT_EQ(host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 1}}).first, 409)
+        << "no control before Init";
+    ASSERT_EQ(host.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first,
+              200);
+    const struct {
+        json Body;
+        int Status;
+    } cases[] = {
+        {{{"itemId", "A"}, {"remindType", 7}}, 400},
+        {{{"itemId", "A"}, {"remindType", -1}}, 400},
+        {{{"itemId", "A"}, {"remindType", "2"}}, 400},
+        {{{"itemId", ""}, {"remindType", 2}}, 400},
+        {{{"remindType", 2}}, 400},
+        {json::array(), 400},
+        {{{"default", 7}}, 400},
+        {{{"default", 2}, {"itemId", "A"}}, 400},
+        {{{"itemId", "Z"}, {"remindType", 2}}, 404},
+        {{{"itemId", "A"}, {"remindType", 6}}, 200},
+        {{{"itemId", "A"}, {"remindType", 0}}, 200},
+        {{{"default", 3}}, 200},
+    };
+    for (const auto& c : cases) {
+        const auto [status, body] = host.Send("PUT", "/api/reminders", c.Body);
+        EXPECT_EQ(status, c.Status) << c.Body.dump() << ": " << body.dump();
+        EXPECT_EQ(body.contains("error"), c.Status != 200) << c.Body.dump();
+    }
+    EXPECT_EQ(host.Send("GET", "/api/reminders").second, json({{"default", 3},
+                                                               {"items",
+                                                                {{{"itemId", "B"},
+                                                                  {"remindType", 2},
+                                                                  {"remindTime", "2030-01-01T10:45:00Z"},
+                                                                  {"reminded", false}}}}}));
+    EXPECT_NE(ReadTextFile(Gadget.File("KovaGadget.ini")).find("AuctionsRemindDefault=3"), std::string::npos);
+    // Without the secret nothing is told or changed.
+    httplib::Client client("127.0.0.1", host.Server.Port());
+    EXPECT_EQ(client.Get("/api/reminders")->status, 403);
+    EXPECT_EQ(client.Put("/api/reminders", R"({"default":0})", "application/json")->status, 403);
+}
+
+} // namespace
