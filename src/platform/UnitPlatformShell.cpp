@@ -52,7 +52,19 @@ TShellOpenResult ShellOpen(const std::string& address) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    // The host blocks its stop signals and ignores SIGPIPE, and a browser the opener starts would keep
+    // both for its whole life: the opener starts with none blocked and every one at its default.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    const int rc = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         result.Success = false;

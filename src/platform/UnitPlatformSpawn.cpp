@@ -47,10 +47,14 @@ std::string StartDetachedProgram(const std::string& program, const std::vector<s
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A session of its own: a terminal's hang-up or Ctrl+C for the host does not close the window.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none); // the host blocks its stop signals; the program must not
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes,
+                               &signals); // the host blocks its stop signals; the program must not
+    sigaddset(&signals, SIGPIPE);         // nor ignore what the host ignores
+    posix_spawnattr_setsigdefault(&attributes, &signals);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);

@@ -6,9 +6,11 @@
 #include "support/UnitKovaOpenURL.h"
 #include "support/UnitUtils.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 TEST(KovaOpenURL, AFailingOpenerShowsTheSystemErrorInAMessageBox) {
@@ -40,6 +42,35 @@ TEST(KovaOpenURL, AFailingOpenerShowsTheSystemErrorInAMessageBox) {
     EXPECT_EQ(boxes.Shown().size(), 2u);
     EXPECT_EQ(ReadTextFile(dir.File("seen")), "https://x.invalid/a b;$(touch pwned)");
     EXPECT_FALSE(FileExists(dir.File("pwned")));
+}
+
+// The host blocks SIGINT and SIGTERM and ignores SIGPIPE: a browser started through the opener must be
+// stoppable as any other program, so the opener sees no signal blocked or ignored.
+TEST(KovaOpenURL, TheOpenerStartsWithNoSignalBlockedOrIgnored) {
+    TTempDir dir;
+    const std::string opener = dir.Write(
+        "opener", "#!/bin/sh\ngrep -E '^Sig(Blk|Ign):' /proc/self/status > \"$(dirname \"$0\")/seen\"\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    SetShellOpenProgramForTesting(opener);
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, &previous);
+    const auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    const TShellOpenResult result = ShellOpen("https://example.invalid/");
+    std::signal(SIGPIPE, oldPipe);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    SetShellOpenProgramForTesting("");
+    ASSERT_TRUE(result.Success) << result.ErrorText;
+    const std::string seen = ReadTextFile(dir.File("seen"));
+    EXPECT_NE(seen.find("SigBlk:\t0000000000000000"), std::string::npos) << seen;
+    // sh itself may ignore nothing of these three: bits of SIGINT (2), SIGPIPE (13) and SIGTERM (15).
+    const size_t ignored = seen.find("SigIgn:\t");
+    ASSERT_NE(ignored, std::string::npos) << seen;
+    const unsigned long long mask = std::stoull(seen.substr(ignored + 8, 16), nullptr, 16);
+    EXPECT_EQ(mask & ((1ull << (SIGINT - 1)) | (1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1))), 0u)
+        << seen;
 }
 
 TEST(FileUtils, SizesAndPaths) {
