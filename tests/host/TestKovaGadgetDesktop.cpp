@@ -7,13 +7,13 @@
 #include "platform/UnitPlatformProcess.h"
 #include "platform/UnitPlatformRunProgram.h"
 #include "support/ChildProcess.h"
+#include "support/EventStreamClient.h"
 #include "support/GadgetHostProcess.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/KovaTestSupport.h"
 #include "support/UnitLogging.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -23,10 +23,8 @@
 #include <httplib.h>
 #include <map>
 #include <optional>
-#include <poll.h>
 #include <set>
 #include <sstream>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -144,41 +142,7 @@ bool EndsWithin(pid_t pid, std::chrono::milliseconds time) {
 }
 
 // A page as the host counts it: an open event stream.
-class TPage {
-public:
-    TPage(int port, const std::string& secret) {
-        FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const std::string request = "GET /api/events?s=" + secret +
-                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-        if (::connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::write(FSocket, request.data(), request.size()) != static_cast<ssize_t>(request.size()) ||
-            !Await("retry:"))
-            ADD_FAILURE() << "the event stream could not be opened";
-    }
-    ~TPage() { ::close(FSocket); }
-    // Reads the stream until it holds the text; false after 20 s.
-    bool Await(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (FRead.find(text) == std::string::npos) {
-            pollfd wait{FSocket, POLLIN, 0};
-            char buffer[4096];
-            if (std::chrono::steady_clock::now() > deadline || ::poll(&wait, 1, 200) < 0) return false;
-            if (!wait.revents) continue;
-            const ssize_t n = ::read(FSocket, buffer, sizeof buffer);
-            if (n <= 0) return false;
-            FRead.append(buffer, static_cast<size_t>(n));
-        }
-        return true;
-    }
-
-private:
-    int FSocket = -1;
-    std::string FRead;
-};
+using TPage = TEventStreamClient;
 
 int CallInit(const TGadgetHostProcess& host) {
     httplib::Client client("127.0.0.1", host.Port());
@@ -456,7 +420,9 @@ TEST(GadgetDesktopLife, AnAppWindowHostEndsAGraceAfterItsLastPageWithTheListSave
                                 R"({"member":"LoadWatchlist","kind":"method"})", "application/json");
                 return reply ? reply->status : -1;
             });
-            EXPECT_TRUE(page.Await("\"forms\":[{")) << c.Name;
+            EXPECT_FALSE(
+                page.AwaitForms([](const nlohmann::json& forms) { return !forms.empty(); }).is_null())
+                << c.Name;
         }
         // A reload closes the stream and opens it again within the grace.
         { TPage reloaded(host.Port(), host.Secret()); }

@@ -8,6 +8,7 @@
 #include "platform/UnitPlatformMessageBox.h"
 #include "platform/UnitPlatformProcess.h"
 #include "platform/UnitPlatformShell.h"
+#include "support/EventStreamClient.h"
 #include "support/GadgetHostProcess.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/UnitLogging.h"
@@ -99,96 +100,12 @@ private:
     std::thread FMain;
 };
 
-// The host's event stream as a page's EventSource reads it, on a socket of its own so that it can stop at
-// any moment.
-class TEventStream {
+// The host's event stream as a page reads it.
+class TEventStream : public TEventStreamClient {
 public:
-    TEventStream(int port, const std::string& secret) {
-        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const std::string request = "GET /api/events?s=" + secret +
-                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-        if (connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            write(FSocket, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-            ADD_FAILURE() << "the event stream could not be opened";
-        FThread = std::thread([this] { Read(); });
-        // The stream starts with the forms state: from then on no event can pass it by.
-        std::unique_lock lock(FLock);
-        FChanged.wait_for(lock, std::chrono::seconds(20), [this] { return !FEvents.empty(); });
-    }
-    explicit TEventStream(TRunningHost& host) : TEventStream(host.Server.Port(), host.Server.Secret()) {}
-    ~TEventStream() {
-        FStopping = true;
-        FThread.join();
-        close(FSocket);
-    }
-    // The first event of that name, after the ones already taken, that satisfies the test; null on time-out.
-    json Await(const std::string& name, const std::function<bool(const json&)>& test = nullptr) {
-        std::unique_lock lock(FLock);
-        json found;
-        FChanged.wait_for(lock, std::chrono::seconds(20), [&] {
-            for (; FNext < FEvents.size(); ++FNext)
-                if (FEvents[FNext].first == name && (!test || test(FEvents[FNext].second))) {
-                    found = FEvents[FNext++].second;
-                    return true;
-                }
-            return false;
-        });
-        return found;
-    }
-    // The open forms as the latest forms event gave them.
-    json AwaitForms(const std::function<bool(const json&)>& test) {
-        return Await("forms", [&](const json& data) { return test(data["forms"]); })["forms"];
-    }
-
-private:
-    void Read() {
-        std::string raw, text;
-        bool headers = true;
-        char buffer[4096];
-        while (!FStopping) {
-            pollfd waiting{FSocket, POLLIN, 0};
-            if (poll(&waiting, 1, 50) <= 0) continue;
-            const ssize_t got = read(FSocket, buffer, sizeof buffer);
-            if (got <= 0) break;
-            raw.append(buffer, static_cast<size_t>(got));
-            if (headers) {
-                const size_t end = raw.find("\r\n\r\n");
-                if (end == std::string::npos) continue;
-                raw.erase(0, end + 4);
-                headers = false;
-            }
-            // The body comes in chunks: "SIZE\r\nDATA\r\n".
-            for (size_t eol; (eol = raw.find("\r\n")) != std::string::npos;) {
-                const size_t size = std::stoul(raw.substr(0, eol), nullptr, 16);
-                if (raw.size() < eol + 2 + size + 2) break;
-                text += raw.substr(eol + 2, size);
-                raw.erase(0, eol + 2 + size + 2);
-            }
-            std::lock_guard lock(FLock);
-            for (size_t end; (end = text.find("\n\n")) != std::string::npos; text.erase(0, end + 2)) {
-                std::string name, data;
-                std::stringstream block(text.substr(0, end));
-                for (std::string line; std::getline(block, line);) {
-                    if (line.rfind("event: ", 0) == 0) name = line.substr(7);
-                    if (line.rfind("data: ", 0) == 0) data = line.substr(6);
-                }
-                if (!name.empty()) FEvents.push_back({name, json::parse(data, nullptr, false)});
-            }
-            FChanged.notify_all();
-        }
-    }
-
-    int FSocket = -1;
-    std::thread FThread;
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::vector<std::pair<std::string, json>> FEvents;
-    size_t FNext = 0;
-    std::atomic<bool> FStopping{false};
+    using TEventStreamClient::TEventStreamClient;
+    explicit TEventStream(TRunningHost& host)
+        : TEventStreamClient(host.Server.Port(), host.Server.Secret()) {}
 };
 
 const json* Component(const json& form, const std::string& name) {

@@ -2,19 +2,14 @@
 #include "host/UnitWebFormHost.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaeBayLogin.h"
+#include "support/EventStreamClient.h"
 #include "support/GadgetHostProcess.h"
 #include "support/GadgetTestDirectory.h"
 
-#include <arpa/inet.h>
-#include <condition_variable>
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <sstream>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -73,96 +68,11 @@ TEST(WebFormHostJson, WhatThePageTypesIntoAPasswordIsAcknowledgedButNeverPublish
     }
 }
 
-// Everything the real host's event stream carries, decoded from its chunks, with the forms events parsed.
-class TStreamRecorder {
-public:
-    TStreamRecorder(int port, const std::string& secret) {
-        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const std::string request = "GET /api/events?s=" + secret +
-                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-        if (connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            write(FSocket, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-            ADD_FAILURE() << "the event stream could not be opened";
-        FThread = std::thread([this] { Read(); });
-    }
-    ~TStreamRecorder() {
-        FStopping = true;
-        FThread.join();
-        close(FSocket);
-    }
-    // The open forms of the first forms event since the last match that satisfies the test; null on time-out.
-    json AwaitForms(const std::function<bool(const json& forms)>& test) {
-        std::unique_lock lock(FLock);
-        json found;
-        FChanged.wait_for(lock, std::chrono::seconds(20), [&] {
-            for (; FNext < FForms.size(); ++FNext)
-                if (test(FForms[FNext])) {
-                    found = FForms[FNext++];
-                    return true;
-                }
-            return false;
-        });
-        return found;
-    }
-    std::string Text() {
-        std::lock_guard lock(FLock);
-        return FText;
-    }
-
-private:
-    void Read() {
-        std::string raw, pending;
-        bool headers = true;
-        char buffer[4096];
-        while (!FStopping) {
-            pollfd waiting{FSocket, POLLIN, 0};
-            if (poll(&waiting, 1, 50) <= 0) continue;
-            const ssize_t got = read(FSocket, buffer, sizeof buffer);
-            if (got <= 0) break;
-            raw.append(buffer, static_cast<size_t>(got));
-            if (headers) {
-                const size_t end = raw.find("\r\n\r\n");
-                if (end == std::string::npos) continue;
-                raw.erase(0, end + 4);
-                headers = false;
-            }
-            std::lock_guard lock(FLock);
-            for (size_t eol; (eol = raw.find("\r\n")) != std::string::npos;) {
-                const size_t size = std::stoul(raw.substr(0, eol), nullptr, 16);
-                if (raw.size() < eol + 2 + size + 2) break;
-                FText += raw.substr(eol + 2, size);
-                pending += raw.substr(eol + 2, size);
-                raw.erase(0, eol + 2 + size + 2);
-            }
-            for (size_t end; (end = pending.find("\n\n")) != std::string::npos; pending.erase(0, end + 2)) {
-                const std::string block = pending.substr(0, end);
-                const size_t data = block.find("\ndata: ");
-                if (block.rfind("event: forms\n", 0) == 0 && data != std::string::npos)
-                    FForms.push_back(json::parse(block.substr(data + 7), nullptr, false)["forms"]);
-            }
-            FChanged.notify_all();
-        }
-    }
-
-    int FSocket = -1;
-    std::thread FThread;
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::string FText;
-    std::vector<json> FForms;
-    size_t FNext = 0;
-    std::atomic<bool> FStopping{false};
-};
-
 TEST(WebFormHostProgram, APasswordTypedIntoTheLoginDataDialogNeverReachesTheEventStream) {
     const std::string password = "Typed-Pa55word";
     TGadgetTestDirectory dir{TGadgetDirectoryOptions{}};
     TGadgetHostProcess host({"--no-browser", "--port", "0", "--gadget-dir", dir.Dir().Path()});
-    TStreamRecorder stream(host.Port(), host.Secret());
+    TEventStreamClient stream(host.Port(), host.Secret());
     httplib::Client client("127.0.0.1", host.Port());
     client.set_read_timeout(60, 0);
     const auto post = [&](const std::string& path, const json& body) {
