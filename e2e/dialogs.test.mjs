@@ -4,7 +4,16 @@
 import {after, afterEach, test} from 'node:test';
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import {cleanUp, closeBrowser, demoPassword, listedItems, openGadget, sourceDir, startAll} from './support.mjs';
+import {
+    cleanUp,
+    closeBrowser,
+    demoPassword,
+    listedItems,
+    openGadget,
+    overlappingControls,
+    sourceDir,
+    startAll,
+} from './support.mjs';
 
 afterEach(cleanUp);
 after(closeBrowser);
@@ -20,26 +29,6 @@ async function recordStream(page, gadget) {
         for (const name of ['forms', 'openurl', 'message']) source.addEventListener(name, (event) => window.kovaStream.push(event.data));
     }, gadget.secret);
     return () => page.evaluate(() => window.kovaStream.join('\n'));
-}
-
-// Pairs of visible controls of the open form whose drawn boxes overlap, apart from a box and those it holds.
-function overlappingControls(page, formName) {
-    return page.evaluate((name) => {
-        const controls = [...document.querySelectorAll(`.form-layer[data-form-name=${name}] .form-client [data-name]`)].filter(
-            (element) => element.getClientRects().length > 0,
-        );
-        const found = [];
-        controls.forEach((a, i) =>
-            controls.slice(i + 1).forEach((b) => {
-                if (a.contains(b) || b.contains(a)) return;
-                const ra = a.getBoundingClientRect();
-                const rb = b.getBoundingClientRect();
-                if (ra.left < rb.right && rb.left < ra.right && ra.top < rb.bottom && rb.top < ra.bottom)
-                    found.push(`${a.dataset.name} and ${b.dataset.name}`);
-            }),
-        );
-        return found;
-    }, formName);
 }
 
 test('a new user signs in through the login data dialog, the wizard and the sign-in page, then sees the list', async () => {

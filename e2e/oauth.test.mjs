@@ -9,8 +9,8 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-    atCleanUp, binDir, cleanUp, closeBrowser, gadgetBuildDir, listedItems, openGadget, sourceDir, startGadget,
-    startSandbox,
+    atCleanUp, binDir, cleanUp, closeBrowser, gadgetBuildDir, listedItems, openGadget, overlappingControls, sourceDir,
+    startGadget, startSandbox,
 } from './support.mjs';
 
 afterEach(cleanUp);
@@ -19,26 +19,6 @@ after(closeBrowser);
 const form = (page, name) => page.locator(`.form-layer[data-form-name=${name}]`);
 const component = (page, formName, name) => form(page, formName).locator(`[data-name=${name}]`);
 const ruName = 'KovaGadget-KovaGadg-KovaSan-qzvnmbwa';
-
-// Pairs of visible controls of the open form whose drawn boxes overlap, apart from a box and those it holds.
-function overlappingControls(page, formName) {
-    return page.evaluate((name) => {
-        const controls = [...document.querySelectorAll(`.form-layer[data-form-name=${name}] .form-client [data-name]`)].filter(
-            (element) => element.getClientRects().length > 0,
-        );
-        const found = [];
-        controls.forEach((a, i) =>
-            controls.slice(i + 1).forEach((b) => {
-                if (a.contains(b) || b.contains(a)) return;
-                const ra = a.getBoundingClientRect();
-                const rb = b.getBoundingClientRect();
-                if (ra.left < rb.right && rb.left < ra.right && ra.top < rb.bottom && rb.top < ra.bottom)
-                    found.push(`${a.dataset.name} and ${b.dataset.name}`);
-            }),
-        );
-        return found;
-    }, formName);
-}
 
 // The shipped application data pointed at the sandbox, without keys or RuName, as a new user has them.
 function gadgetDirWithoutKeys(sandbox) {

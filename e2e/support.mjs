@@ -207,3 +207,23 @@ export async function listedItems(page) {
         blocks.map((block) => ({id: block.id, text: block.innerText.replace(/\s+/g, ' ').trim()})),
     );
 }
+
+// Pairs of visible controls of the open form whose drawn boxes overlap, apart from a box and those it holds.
+export function overlappingControls(page, formName) {
+    return page.evaluate((name) => {
+        const controls = [...document.querySelectorAll(`.form-layer[data-form-name=${name}] .form-client [data-name]`)].filter(
+            (element) => element.getClientRects().length > 0,
+        );
+        const found = [];
+        controls.forEach((a, i) =>
+            controls.slice(i + 1).forEach((b) => {
+                if (a.contains(b) || b.contains(a)) return;
+                const ra = a.getBoundingClientRect();
+                const rb = b.getBoundingClientRect();
+                if (ra.left < rb.right && rb.left < ra.right && ra.top < rb.bottom && rb.top < ra.bottom)
+                    found.push(`${a.dataset.name} and ${b.dataset.name}`);
+            }),
+        );
+        return found;
+    }, formName);
+}
