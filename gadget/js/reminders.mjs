@@ -44,7 +44,8 @@ async function readReminders() {
         state.defaultType = remindType(answer.default);
         state.available = true;
     } catch (e) {
-        state.available = false;
+        // Only a host without the endpoints hides the controls; a busy or briefly gone host keeps them.
+        if (e.status === 404 || e.status === 405) state.available = false;
     }
     $('remindDefault').hidden = !state.available;
     if (!state.available) $('remindMenu').hidden = true;
