@@ -4,20 +4,17 @@
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "support/ChildProcess.h"
+#include "support/EventStreamClient.h"
 #include "support/GadgetTestDirectory.h"
 #include "watchlist/UnitKovaReminders.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
-#include <sys/socket.h>
 #include <systemd/sd-bus.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -159,40 +156,16 @@ private:
     std::thread FThread;
 };
 
-// The host on a thread of its own (its main thread), with a page's event stream read as raw text.
+// The host on a thread of its own (its main thread), with a page's event stream.
 class THost {
 public:
     explicit THost(const std::string& dir)
-        : Server({0, dir, /*pageOpensUrls*/ true, 32, 5000}), FMain([this] { Server.Run(); }) {
-        FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(Server.Port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const std::string request =
-            "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Server.Port()) +
-            "\r\nX-Kova-Secret: " + Server.Secret() + "\r\n\r\n";
-        if (connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            write(FSocket, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-            ADD_FAILURE() << "the event stream could not be opened";
-        FReader = std::thread([this] {
-            char buffer[4096];
-            while (!FStop) {
-                pollfd p{FSocket, POLLIN, 0};
-                if (poll(&p, 1, 100) <= 0) continue;
-                const ssize_t n = read(FSocket, buffer, sizeof buffer);
-                if (n <= 0) break;
-                std::lock_guard lock(FLock);
-                FStream.append(buffer, static_cast<size_t>(n));
-            }
-        });
-    }
+        : Server({0, dir, /*pageOpensUrls*/ true, 32, 5000}), FMain([this] { Server.Run(); }),
+          Stream(std::make_unique<TEventStreamClient>(Server.Port(), Server.Secret())) {}
     ~THost() {
+        Stream.reset();
         Server.RequestStop();
         FMain.join();
-        FStop = true;
-        FReader.join();
-        close(FSocket);
         SetMainThread();
     }
     std::pair<int, json> Send(const std::string& method, const std::string& path,
@@ -206,32 +179,19 @@ public:
         if (!res) return {0, json()};
         return {res->status, json::parse(res->body, nullptr, false)};
     }
-    // The data of each event of that name so far.
-    std::vector<json> Events(const std::string& name) {
-        std::lock_guard lock(FLock);
-        std::vector<json> found;
-        const std::string head = "event: " + name + "\ndata: ";
-        for (size_t at = FStream.find(head); at != std::string::npos; at = FStream.find(head, at)) {
-            at += head.size();
-            found.push_back(json::parse(FStream.substr(at, FStream.find('\n', at) - at), nullptr, false));
-        }
-        return found;
+    bool Init() {
+        return Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first ==
+               200;
     }
-    std::vector<json> AwaitEvents(const std::string& name, size_t count, int seconds = 10) {
-        for (int waited = 0; waited < seconds * 10 && Events(name).size() < count; ++waited)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return Events(name);
-    }
+    bool SawReminder() { return Stream->Text().find("event: reminder") != std::string::npos; }
 
     TKovaGadgetServer Server;
 
 private:
     std::thread FMain;
-    int FSocket = -1;
-    std::atomic<bool> FStop{false};
-    std::mutex FLock;
-    std::string FStream;
-    std::thread FReader;
+
+public:
+    std::unique_ptr<TEventStreamClient> Stream;
 };
 
 void WriteItems(const std::string& path,
@@ -291,9 +251,7 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
         Clock.SetUTC(End - 20 * Minute);
         {
             THost host(Gadget.Dir().Path());
-            ASSERT_EQ(host.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}})
-                          .first,
-                      200);
+            ASSERT_TRUE(host.Init());
             const auto [status, set] =
                 host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 2}});
             ASSERT_EQ(status, 200) << set.dump();
@@ -306,7 +264,7 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
             // The ended item's reminder is dropped, not given; the other waits for its minute.
             Clock.SetUTC(End - 15 * Minute - 3 * Second);
             std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-            EXPECT_TRUE(host.Events("reminder").empty());
+            EXPECT_FALSE(host.SawReminder());
             if (listener) {
                 EXPECT_TRUE(listener->Notes().empty());
             }
@@ -317,8 +275,9 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
                             {"reminded", true}}));
 
             Clock.SetUTC(End - 15 * Minute);
-            const auto events = host.AwaitEvents("reminder", 1);
-            ASSERT_EQ(events.size(), 1u);
+            const json reminder = host.Stream->Await("reminder");
+            ASSERT_TRUE(reminder.is_object()) << "no reminder event within 20 s";
+            const std::vector<json> events{reminder};
             EXPECT_EQ(events[0]["itemId"], "A");
             EXPECT_EQ(events[0]["title"], "Lamp A");
             EXPECT_EQ(events[0]["url"], "https://www.example/itm/A");
@@ -337,19 +296,18 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
                 EXPECT_EQ(note.Actions, (std::vector<std::string>{"default", "Open"}));
                 // A click on the notification opens the item's page (here through the page).
                 listener->InvokeAction(note.Id, "default");
-                const auto opened = host.AwaitEvents("openurl", 1);
-                ASSERT_EQ(opened.size(), 1u);
-                EXPECT_EQ(opened[0]["url"], "https://www.example/itm/A");
+                EXPECT_EQ(host.Stream->Await("openurl"), json({{"url", "https://www.example/itm/A"}}));
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            const std::string text = host.Stream->Text();
+            EXPECT_EQ(text.find("event: reminder"), text.rfind("event: reminder")) << "given once";
         }
         // A restart later that day gives nothing again.
         Clock.SetUTC(End - 10 * Minute);
         THost again(Gadget.Dir().Path());
-        ASSERT_EQ(
-            again.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first,
-            200);
+        ASSERT_TRUE(again.Init());
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        EXPECT_TRUE(again.Events("reminder").empty());
+        EXPECT_FALSE(again.SawReminder());
         if (listener) {
             EXPECT_EQ(listener->Notes().size(), 1u);
         }
@@ -361,8 +319,7 @@ TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
     THost host(Gadget.Dir().Path());
     EXPECT_EQ(host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 1}}).first, 409)
         << "no control before Init";
-    ASSERT_EQ(host.Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first,
-              200);
+    ASSERT_TRUE(host.Init());
     const struct {
         json Body;
         int Status;
