@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     libcurl4-openssl-dev libssl-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev uuid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    tinyproxy openssl ca-certificates tzdata curl libsystemd-dev dbus
+    tinyproxy openssl ca-certificates tzdata curl libsystemd-dev dbus graphviz
     librsvg2-bin chromium fonts-liberation2
     dpkg-dev file lintian desktop-file-utils
 )
