@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 #include <optional>
 
 namespace {
@@ -35,15 +34,6 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
         query.remove_prefix(end + 1);
     }
     return std::nullopt;
-}
-
-std::string Base64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(length));
-    return out;
 }
 
 TDateTime EndAfter(const nlohmann::json& answer, const char* field) {
@@ -116,7 +106,7 @@ TOAuthTokenResult TOAuthTokenCall::Post(const std::string& body, const char* cal
     TCurlPostRequest request;
     request.URL = FTokenURL;
     request.Body = body;
-    request.HeaderLines = {"Authorization=Basic " + Base64(FAppID + ":" + FCertID),
+    request.HeaderLines = {"Authorization=Basic " + Base64Encode(FAppID + ":" + FCertID),
                            "Accept=application/json"};
     request.ContentType = "application/x-www-form-urlencoded";
     request.ReadTimeout = APICallReadTimeout();

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <openssl/evp.h>
 
 namespace {
 
@@ -285,6 +286,15 @@ std::string HtmlEscape(std::string_view s) {
 
 std::string XmlEscape(std::string_view s) {
     return EscapeMarkup(s, "&apos;");
+}
+
+std::string Base64Encode(std::string_view bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(length));
+    return out;
 }
 
 std::string QueryEncode(std::string_view value) {

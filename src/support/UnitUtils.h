@@ -56,6 +56,8 @@ std::string HtmlEscape(std::string_view s);
 bool IsWebAddress(std::string_view s);
 // Text made safe for XML element content and attribute values.
 std::string XmlEscape(std::string_view s);
+// Bytes in standard base64 with padding, as HTTP's Basic authorisation carries them.
+std::string Base64Encode(std::string_view bytes);
 // A value as a URL query carries it: letters, digits and "-._~" stay, every other byte becomes %XX.
 std::string QueryEncode(std::string_view value);
 // A query value decoded: %XX escapes and '+' for a blank, as browsers write them.

@@ -128,6 +128,8 @@ TEST(Utils, QueryValuesRoundTrip) {
     EXPECT_EQ(QueryEncode("v^1.1#i^1#p^3+x y/z~"), "v%5E1.1%23i%5E1%23p%5E3%2Bx%20y%2Fz~");
     EXPECT_EQ(QueryDecode("a+b%2B%e2%82%AC%"), "a b+\u20AC%");
     EXPECT_EQ(QueryDecode("%zz%4"), "%zz%4");
+    EXPECT_EQ(Base64Encode("KovaSandboxApp:KovaSandboxCert"), "S292YVNhbmRib3hBcHA6S292YVNhbmRib3hDZXJ0");
+    EXPECT_EQ(Base64Encode("ab"), "YWI=");
     const std::string values[] = {std::string("\x00\xff\x7f", 3), "https://api.ebay.com/oauth/api_scope x"};
     for (const std::string& value : values)
         EXPECT_EQ(QueryDecode(QueryEncode(value)), value);

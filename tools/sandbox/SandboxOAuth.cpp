@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <httplib.h>
-#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <optional>
 #include <set>
@@ -16,15 +15,6 @@ namespace {
 
 const char* const TokenType = "User Access Token";
 const char* const DefaultScopes = "https://api.ebay.com/oauth/api_scope";
-
-std::string Base64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(length));
-    return out;
-}
 
 std::string FormValue(const std::multimap<std::string, std::string>& form, const std::string& name) {
     auto it = form.find(name);
@@ -122,7 +112,7 @@ int64_t TSandboxOAuth::NowSeconds() const {
 std::string TSandboxOAuth::NewText(const char* prefix) {
     unsigned char random[24];
     if (RAND_bytes(random, sizeof random) != 1) throw std::runtime_error("no random bytes");
-    std::string text = Base64(std::string(reinterpret_cast<char*>(random), sizeof random));
+    std::string text = Base64Encode(std::string(reinterpret_cast<char*>(random), sizeof random));
     for (char& c : text)
         if (c == '/') c = '_';
     return prefix + text;
@@ -222,7 +212,7 @@ TSandboxOAuth::AnswerTokenRequest(const std::string& authorization, const std::s
             answer =
                 Error(400, "invalid_grant", "the provided authorization grant is invalid (sandbox fault)");
         if (--fault->Times <= 0) FFaults.erase(fault);
-    } else if (authorization != "Basic " + Base64(FAppID + ":" + FCertID)) {
+    } else if (authorization != "Basic " + Base64Encode(FAppID + ":" + FCertID)) {
         answer = Error(401, "invalid_client", "client authentication failed");
     } else if (!StartsText("application/x-www-form-urlencoded", contentType)) {
         answer = Error(400, "invalid_request", "the request must be application/x-www-form-urlencoded");
