@@ -1,14 +1,14 @@
-// Runs the gadget: starts the control in the gadget directory, drives loads at start and on the refresh
-// timer, shows "result.txt" and "details.html" and pages through the list. The host ends the control once
-// its last page has gone.
+// Runs the gadget: starts the control in the gadget directory, loads at start and on the refresh button,
+// shows "result.txt" and "details.html" and pages through the list. Automatic refreshes are the host's: it
+// tells every page of them by events. The host ends the control once its last page has gone.
 
-import {call, events, hasSecret, readFile} from './host.mjs';
+import {call, events, hasSecret, readFile, schedule} from './host.mjs';
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 import {refreshReminders, setUpReminders, showReminder, showRemindersFor} from './reminders.mjs';
 
 const $ = (id) => document.getElementById(id);
-const state = {started: false, loading: false, timer: null, automatic: false, minutes: 0, updated: null};
+const state = {started: false, loading: false, hostLoading: false, plan: '', updated: null};
 const pollMs = 250;
 
 function setProblem(text) {
@@ -28,7 +28,7 @@ function clock(date) {
 
 function showStatus() {
     const parts = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet'];
-    if (state.automatic && state.minutes > 0) parts.push(`every ${state.minutes} min`);
+    if (state.plan) parts.push(state.plan);
     $('status').textContent = parts.join(' \u00b7 ');
 }
 
@@ -124,25 +124,34 @@ async function page(member) {
     }
 }
 
-async function readRefreshSettings() {
-    const [atStart, automatic, minutes] = await Promise.all([
-        call('RefreshAuctionsAtStart', 'get'),
-        call('RefreshAuctionsAutomatically', 'get'),
-        call('RefreshIntervalInMinutes', 'get'),
-    ]);
-    state.automatic = Boolean(automatic);
-    state.minutes = Number(minutes) || 0;
-    clearInterval(state.timer);
-    state.timer = null;
-    if (state.automatic && state.minutes > 0) state.timer = setInterval(load, state.minutes * 60000);
-    showStatus();
-    return Boolean(atStart);
+function showPlan(plan) {
+    state.plan = plan?.text || '';
+    if (!state.loading && !state.hostLoading) showStatus();
+}
+
+// A load the host started on its own (or another tab's): the list shows what it brought once it ends.
+async function onHostLoad(data) {
+    if (state.loading) return;
+    if (data.state === 'started') {
+        state.hostLoading = true;
+        setBusy(true);
+        return;
+    }
+    try {
+        if (await showResultFile()) state.updated = new Date();
+        await refreshReminders();
+    } catch (e) {
+        if (!e.busy) setProblem(e.message);
+    } finally {
+        state.hostLoading = false;
+        setBusy(false);
+    }
 }
 
 async function showOptions() {
     try {
         await call('ShowOptions');
-        await readRefreshSettings();
+        showPlan(await schedule());
         await waitWhileWorking();
         await showResultFile();
     } catch (e) {
@@ -274,6 +283,10 @@ async function start() {
             forms: (data) => showForms(data.forms || []),
             openurl: (data) => openUrl(data.url),
             reminder: (data) => showReminder(data),
+            load: (data) => onHostLoad(data),
+            schedule: (data) => showPlan(data),
+            // The host wrote the list again (after a sleep, with the remaining times of now).
+            listchanged: () => !state.loading && showResultFile().catch(() => {}),
         },
         (connected) => {
             const lost = 'The connection to the gadget host was lost.';
@@ -288,8 +301,8 @@ async function start() {
         // What the last run left is shown at once; a load started below replaces it.
         await showResultFile();
         await refreshReminders();
-        const atStart = await readRefreshSettings();
-        if (atStart) await load();
+        showPlan(await schedule());
+        if (await call('RefreshAuctionsAtStart', 'get')) await load();
     } catch (e) {
         setProblem(e.message);
         $('status').textContent = 'Not started';
@@ -300,8 +313,6 @@ async function start() {
 // of two tabs must not end it under the other.
 function stop() {
     state.started = false;
-    clearInterval(state.timer);
-    state.timer = null;
     // A page kept in the back-forward cache is no page of the host's until it shows again.
     state.events?.close();
     state.events = null;

@@ -58,6 +58,11 @@ export async function setReminder(change) {
     return (await exchange('PUT', '/api/reminders', change)).result;
 }
 
+// When and why the host refreshes on its own: {mode, next, text, callsToday, budget}.
+export function schedule() {
+    return exchange('GET', '/api/schedule');
+}
+
 // Plays one user action on an open form.
 export function formAction(id, action, name = '', value = null) {
     return post('/api/form', {id, action, name, value});
@@ -71,7 +76,7 @@ export async function readFile(name) {
     return answer.text();
 }
 
-// Opens the event stream; handlers maps event names ("forms", "openurl", "control", "reminder") to functions taking
+// Opens the event stream; handlers maps event names ("forms", "openurl", "reminder", "load", "schedule", "listchanged") to functions taking
 // the parsed data. onState(true|false) reports whether the stream is connected.
 export function events(handlers, onState = () => {}) {
     const source = new EventSource(`/api/events?s=${encodeURIComponent(secret)}`);

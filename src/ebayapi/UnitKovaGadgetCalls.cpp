@@ -5,6 +5,7 @@
 #include "support/UnitUtils.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <netinet/in.h>
 
 const char* const NotHttpsMessage =
@@ -14,6 +15,7 @@ namespace {
 
 std::atomic<int> GReadTimeoutMs{20000};
 std::atomic<int> GOverallTimeoutMs{60000};
+std::atomic<uint64_t> GTradingCallsAnswered{0};
 
 // The token and the credentials travel in the body: they must never go out in clear text.
 bool UsesHttps(const std::string& url) {
@@ -114,6 +116,10 @@ void TAPICallBase::BuildRequestBody(const std::string& requestName, const std::s
     Write("</RequesterCredentials>");
 }
 
+uint64_t TradingCallsAnswered() {
+    return GTradingCallsAnswered.load(std::memory_order_relaxed);
+}
+
 bool TAPICallBase::Execute(TInternetStatus& status) {
     FAttempt = 0;
     FSucceeded = false;
@@ -161,6 +167,7 @@ bool TAPICallBase::Execute(TInternetStatus& status) {
     // The core reports a completed post only through its answer: a body arrived, or a usable status that it
     // would have turned into iyUnknown after a failed attempt.
     FSucceeded = !answer.empty() || InternetStatusSucceeded(status);
+    if (FSucceeded) GTradingCallsAnswered.fetch_add(1, std::memory_order_relaxed);
     if (result.Result) FResponse->ReplaceContent(answer);
     return result.Result;
 }

@@ -32,6 +32,10 @@ int APICallOverallTimeout();
 // 127.0.0.0/8, ::1), where compressing costs both ends more time than the bytes it saves.
 bool AsksForCompressedAnswers(std::string_view url);
 
+// Trading API calls this process has had answered since it started (any answer, eBay's errors included):
+// eBay counts them against the application's daily call limit.
+uint64_t TradingCallsAnswered();
+
 // The user's text when the API address is not https and nothing was sent.
 extern const char* const NotHttpsMessage;
 

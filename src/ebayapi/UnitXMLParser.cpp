@@ -54,10 +54,12 @@ TXMLeBayApiResultParser::TXMLeBayApiResultParser() : FXMLDoc(std::make_unique<TX
 
 TXMLeBayApiResultParser::~TXMLeBayApiResultParser() = default;
 
-void TXMLeBayApiResultParser::StoreResult(TParserResultCode code, const std::string& message) {
+void TXMLeBayApiResultParser::StoreResult(TParserResultCode code, const std::string& message,
+                                          int errorNumber) {
     if (FResultCode != TParserResultCode::prNotEvaluated && !TXMLParserResult::IsSuccess(FResultCode)) return;
     FResultCode = code;
     FResultMessage = message;
+    FErrorNumber = TXMLParserResult::IsSuccess(code) ? 0 : errorNumber;
 }
 
 void TXMLeBayApiResultParser::StoreDataParseFailure() {
@@ -79,7 +81,7 @@ bool TXMLeBayApiResultParser::LoadResponse(TStream& stream, bool allowDamagedTex
     TEbayAPIXMLErrorParser errors;
     errors.ParseErrors(FRootNode);
     const TParserResultCode code = errors.GetResultCode();
-    StoreResult(code, errors.GetResultMessage());
+    StoreResult(code, errors.GetResultMessage(), errors.ErrorCode());
     return TXMLParserResult::IsSuccess(code);
 }
 
@@ -87,7 +89,7 @@ TParserResultCode TXMLeBayApiResultParser::GetResultCode() {
     if (FResultCode == TParserResultCode::prNotEvaluated) {
         TEbayAPIXMLErrorParser errors;
         errors.ParseErrors(FRootNode);
-        StoreResult(errors.GetResultCode(), errors.GetResultMessage());
+        StoreResult(errors.GetResultCode(), errors.GetResultMessage(), errors.ErrorCode());
     }
     return FResultCode;
 }

@@ -30,6 +30,8 @@ public:
     // Evaluates the error block of the loaded document first when nothing is stored yet.
     TParserResultCode GetResultCode();
     const std::string& ResultMessage() const { return FResultMessage; }
+    // eBay's ErrorCode of the stored failure (518: the call limit is reached); 0 when it had none.
+    int ErrorNumber() const { return FErrorNumber; }
 
     // eBay's "2009-03-15T18:30:00.000Z" as a date-time in the same GMT; unreadable text gives the current
     // local time.
@@ -39,7 +41,7 @@ public:
 protected:
     // A new code replaces the stored one only while that is unset or a success: the first failure of a run
     // stays.
-    void StoreResult(TParserResultCode code, const std::string& message);
+    void StoreResult(TParserResultCode code, const std::string& message, int errorNumber = 0);
     // Stores code 3 by the same rule, for answers whose data part could not be read.
     void StoreDataParseFailure();
     // The last load kept texts that are not UTF-8; the caller must check what it reads.
@@ -50,6 +52,7 @@ protected:
 private:
     TParserResultCode FResultCode = TParserResultCode::prNotEvaluated;
     std::string FResultMessage;
+    int FErrorNumber = 0;
     std::unique_ptr<TXMLDocument> FXMLDoc;
 };
 

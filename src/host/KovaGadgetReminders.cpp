@@ -19,21 +19,10 @@ constexpr int MaxType = 6;
 constexpr const char* TypeRule = "\"remindType\" must be an integer from 0 (off) to 6 (1 day before the end)";
 constexpr const char* DefaultRule = "\"default\" must be an integer from 0 (off) to 6 (1 day before the end)";
 
-// A date-time of the design (days since 1899-12-30, UTC) as ISO 8601 UTC text; null when not set.
-json IsoUTC(TDateTime value) {
-    if (value <= 0) return nullptr;
-    const std::time_t seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * 86400.0));
-    std::tm parts{};
-    if (!gmtime_r(&seconds, &parts)) return nullptr;
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 json StateJson(const TReminderState& state) {
     return {{"itemId", state.ItemId},
             {"remindType", state.RemindType},
-            {"remindTime", IsoUTC(state.RemindTime)},
+            {"remindTime", KovaIsoUTC(state.RemindTime)},
             {"reminded", state.Reminded}};
 }
 
@@ -42,6 +31,16 @@ bool InRange(const json& value) {
 }
 
 } // namespace
+
+json KovaIsoUTC(TDateTime value) {
+    if (value <= 0) return nullptr;
+    const std::time_t seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * 86400.0));
+    std::tm parts{};
+    if (!gmtime_r(&seconds, &parts)) return nullptr;
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
 
 std::string CheckKovaRemindersBody(const json& body) {
     if (!body.is_object()) return "the body must be a JSON object";

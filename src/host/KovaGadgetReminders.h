@@ -3,6 +3,7 @@
 // reminders as desktop notifications and "reminder" events.
 
 #include "platform/UnitPlatformNotifications.h"
+#include "support/UnitDateTime.h"
 
 #include <condition_variable>
 #include <functional>
@@ -18,6 +19,9 @@ struct TKovaRemindersAnswer {
     int Status = 200;
     nlohmann::json Body;
 };
+
+// A date-time (UTC) as ISO 8601 text, "2030-01-01T11:45:00Z"; null when not set.
+nlohmann::json KovaIsoUTC(TDateTime value);
 
 // Checks a PUT body before it goes to the main thread: empty when sound, else the reason for a 400.
 std::string CheckKovaRemindersBody(const nlohmann::json& body);

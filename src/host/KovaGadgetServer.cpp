@@ -3,6 +3,7 @@
 #include "host/KovaGadgetEvents.h"
 #include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
+#include "host/KovaGadgetRefresh.h"
 #include "host/KovaGadgetReminders.h"
 #include "host/KovaGadgetServerCalls.h"
 #include "host/KovaGadgetServerDoor.h"
@@ -226,6 +227,8 @@ struct TKovaGadgetServer::TImpl {
     std::unique_ptr<TKovaGadgetDispatch> Dispatch;
     TKovaReminderDelivery Reminders{
         [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
+    TKovaRefreshScheduler Refresh{
+        [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
     TKovaReminderTicker ReminderTicker;
 
     explicit TImpl(const TKovaGadgetServerOptions& options);
@@ -239,6 +242,8 @@ struct TKovaGadgetServer::TImpl {
     void Call(const TKovaCall& call, TReply& reply);
     void FormAction(const json& body, TReply& reply);
     void RegisterReminderRoutes();
+    // Every second on the main thread: due reminders first, then automatic refreshes.
+    void Tick();
     void BeginStop();
     void TerminateControl();
     void EndControlOfGonePages();
@@ -379,6 +384,20 @@ void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
         OnMainThread(res, [this, answer, body](TReply& reply) {
             answer(reply, KovaRemindersPut(Gadget ? Gadget->WatchList() : nullptr, body));
         });
+    });
+    Http.Get("/api/schedule", [this](const httplib::Request&, httplib::Response& res) {
+        OnMainThread(res, [this](TReply& reply) { reply.Finish(200, Refresh.State()); });
+    });
+}
+
+void TKovaGadgetServer::TImpl::Tick() {
+    if (Stopping || !Gadget) return;
+    TKovaWatchList* list = Gadget->WatchList();
+    Reminders.Deliver(list);
+    Refresh.Tick(list, Dispatch && FormHost.OpenCount() == 0 && CallDepth == 0, [this] {
+        TDepth depth(CallDepth);
+        const TKovaDispResult result = Dispatch->Invoke("LoadWatchlist", TDispKind::Method, {});
+        if (!result.Succeeded) Log("Automatic refresh: " + result.ErrorMessage, lmkError);
     });
 }
 
@@ -618,9 +637,7 @@ void TKovaGadgetServer::Run() {
     });
     F->ReminderTicker.Start([alive = F->Alive] {
         MainThreadQueue().Post([alive] {
-            TImpl* server = alive->Server;
-            if (server && !server->Stopping && server->Gadget)
-                server->Reminders.Deliver(server->Gadget->WatchList());
+            if (alive->Server) alive->Server->Tick();
         });
     });
     MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });

@@ -259,6 +259,33 @@ int TIniFileSectionWatchlist::AuctionsRemindDefault() const {
 void TIniFileSectionWatchlist::SetAuctionsRemindDefault(int value) {
     WriteInteger("AuctionsRemindDefault", value, 0);
 }
+bool TIniFileSectionWatchlist::AuctionsRefreshNearEnd() const {
+    return ReadBool("AuctionsRefreshNearEnd", true);
+}
+void TIniFileSectionWatchlist::SetAuctionsRefreshNearEnd(bool value) {
+    WriteBool("AuctionsRefreshNearEnd", value, true);
+}
+int TIniFileSectionWatchlist::AuctionsCallBudget() const {
+    return ReadInteger("AuctionsCallBudget", TIniFileSectionCallBudget::DefaultBudget, 1, 1000000);
+}
+void TIniFileSectionWatchlist::SetAuctionsCallBudget(int value) {
+    WriteInteger("AuctionsCallBudget", value, TIniFileSectionCallBudget::DefaultBudget);
+}
+
+std::string TIniFileSectionCallBudget::Day() const {
+    return ReadString("Day", "");
+}
+int TIniFileSectionCallBudget::Calls() const {
+    return ReadInteger("Calls", 0, 0, INT_MAX);
+}
+std::string TIniFileSectionCallBudget::LimitDay() const {
+    return ReadString("LimitDay", "");
+}
+void TIniFileSectionCallBudget::Store(const std::string& day, int calls, const std::string& limitDay) {
+    WriteString("Day", day, "");
+    WriteInteger("Calls", calls, 0);
+    WriteString("LimitDay", limitDay, "");
+}
 
 std::string TIniFileSectionEbayLoginData::EbayDat() const {
     return ReadString("EbayDat", "ebtmp.dat");
@@ -335,6 +362,7 @@ TIniFileManager::TIniFileManager(const std::string& fileName, const std::string&
     FIniFile = std::make_unique<TIniFile>(directory + fileName);
     FProxySettings = std::make_unique<TIniFileSectionProxySettings>(*FIniFile, "Proxy", directory);
     FWatchlist = std::make_unique<TIniFileSectionWatchlist>(*FIniFile, "Watchlist", directory);
+    FCallBudget = std::make_unique<TIniFileSectionCallBudget>(*FIniFile, "CallBudget", directory);
     FEbayLoginData = std::make_unique<TIniFileSectionEbayLoginData>(*FIniFile, "EBayLogin", directory);
 }
 

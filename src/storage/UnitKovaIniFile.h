@@ -104,6 +104,26 @@ public:
     // The reminder a load gives a watched auction that has none of its own: a RemindType, 0 (off) to 6.
     int AuctionsRemindDefault() const;
     void SetAuctionsRemindDefault(int value);
+    // With automatic refresh: once a minute while an auction ends within 10 minutes, once after each end.
+    bool AuctionsRefreshNearEnd() const;
+    void SetAuctionsRefreshNearEnd(bool value);
+    // The eBay calls a day that automatic refreshes may use, the user's own included: 1 to 1 000 000.
+    int AuctionsCallBudget() const;
+    void SetAuctionsCallBudget(int value);
+};
+
+// Section "CallBudget": the eBay calls of the day (eBay's day, midnight Pacific time) and the day eBay
+// refused further calls, kept across restarts.
+class TIniFileSectionCallBudget : public TKovaIniFileSectionBase {
+public:
+    using TKovaIniFileSectionBase::TKovaIniFileSectionBase;
+
+    static constexpr int DefaultBudget = 4000;
+
+    std::string Day() const;
+    int Calls() const;
+    std::string LimitDay() const;
+    void Store(const std::string& day, int calls, const std::string& limitDay);
 };
 
 // Section "EBayLogin": names the encrypted login data file.
@@ -145,6 +165,7 @@ public:
     TIniFileSectionProxySettings& ProxySettings() const { return *FProxySettings; }
     TIniFileSectionEbayLoginData& EbayLoginData() const { return *FEbayLoginData; }
     TIniFileSectionWatchlist& Watchlist() const { return *FWatchlist; }
+    TIniFileSectionCallBudget& CallBudget() const { return *FCallBudget; }
     TIniFile& IniFile() const { return *FIniFile; }
     const std::string& HomeDirectory() const { return FHomeDirectory; }
 
@@ -157,6 +178,7 @@ private:
     std::unique_ptr<TIniFileSectionProxySettings> FProxySettings;
     std::unique_ptr<TIniFileSectionEbayLoginData> FEbayLoginData;
     std::unique_ptr<TIniFileSectionWatchlist> FWatchlist;
+    std::unique_ptr<TIniFileSectionCallBudget> FCallBudget;
     std::string FHomeDirectory;
 };
 

@@ -1,8 +1,8 @@
 #include "watchlist/UnitKovaReminders.h"
 
 #include "items/UnitResultLst.h"
+#include "storage/UnitKovaDat.h"
 #include "support/UnitUtils.h"
-#include "watchlist/UnitKovaWatchList.h"
 
 #include <unordered_map>
 
@@ -20,6 +20,11 @@ bool HasEnded(const TSearchResultAuctionDetails& item, TDateTime nowUTC) {
 }
 
 } // namespace
+
+std::string TrackedLink(const std::string& link) {
+    const TKovaGadgetDat* dat = GadgetDat();
+    return dat ? dat->Common().TRACKER + link : link;
+}
 
 TDateTime RemindTimeFor(TDateTime endTimeUTC, int remindType) {
     if (!KnownType(remindType) || endTimeUTC == 0) return 0;

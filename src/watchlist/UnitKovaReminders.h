@@ -9,6 +9,9 @@
 
 class TDetailsList;
 
+// The application data's tracker in front of an item link.
+std::string TrackedLink(const std::string& link);
+
 // The moment to remind: the end time less the type's lead (5, 15, 30 minutes, 1 hour, 3 hours, 1 day for
 // types 1 to 6); 0 for type 0, an unknown type or an item without an end time.
 TDateTime RemindTimeFor(TDateTime endTimeUTC, int remindType);

@@ -287,6 +287,7 @@ void TThreadGetMyEbayWatchlist::RequestPages() {
                 parseFailed = true;
                 firstParseFailure = FParserResult;
                 firstParseFailureText = FParser->ResultMessage();
+                FApiErrorNumber = FParser->ErrorNumber();
             }
             // A page without items ends the list; only the first may be empty, later ones were announced.
             if (FParseSucceeded && FItems->Count() == before) {

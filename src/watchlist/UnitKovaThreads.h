@@ -36,6 +36,8 @@ public:
     // The user's text for a failure whose cause InternetStatusMessage(FErrorCode) does not name, or for a
     // failed parse; empty when the status says it all.
     std::string FErrorText;
+    // eBay's ErrorCode of that failed parse (518: the call limit is reached); 0 when none.
+    int FApiErrorNumber = 0;
 
 private:
     static std::atomic<int> FLiveCount;

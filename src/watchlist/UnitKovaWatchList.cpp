@@ -1,5 +1,6 @@
 #include "watchlist/UnitKovaWatchList.h"
 
+#include "ebayapi/UnitKovaGadgetCalls.h"
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformFiles.h"
@@ -94,11 +95,6 @@ std::string WithoutLinkUnlessWeb(std::string text, const std::string& link) {
 
 } // namespace
 
-std::string TrackedLink(const std::string& link) {
-    const TKovaGadgetDat* dat = GadgetDat();
-    return dat ? dat->Common().TRACKER + link : link;
-}
-
 TKovaWatchList::TKovaWatchList() : FItems(std::make_unique<TDetailsList>()) {
 }
 
@@ -131,6 +127,8 @@ void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
         {
             std::lock_guard lock(FLock);
             FCancel = thread->FCancel;
+            FLoadStartedUTC = NowUTC();
+            FCallsAtLoadStart = TradingCallsAnswered();
         }
         thread->FOnFinished = [this](TThreadGetMyEbayWatchlist& finished) { ThreadFinished(finished); };
         thread->Start();
@@ -210,6 +208,9 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             WriteResultFileLocked(FLoadMessage);
             Log("Error loading watchlist. " + text, lmkInfo);
         }
+        FLastLoad = {FLastLoad.Number + 1, FLoadStartedUTC,
+                     static_cast<int>(TradingCallsAnswered() - FCallsAtLoadStart),
+                     thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber};
         if (tokenRejected && FOnTokenRejected && !thread.FUseOAuth) FOnTokenRejected(thread.FToken);
         if (thread.FUseOAuth && FOnOAuthTokens) {
             TOAuthTokens after = thread.FOAuth;
@@ -303,6 +304,16 @@ void TKovaWatchList::SetNotice(const std::string& notice) {
     std::lock_guard lock(FLock);
     if (FNotice == notice) return;
     FNotice = notice;
+    WriteResultFileLocked(FLoadMessage);
+}
+
+TKovaWatchList::TLoadOutcome TKovaWatchList::LastLoad() const {
+    std::lock_guard lock(FLock);
+    return FLastLoad;
+}
+
+void TKovaWatchList::RewriteResultFile() {
+    std::lock_guard lock(FLock);
     WriteResultFileLocked(FLoadMessage);
 }
 
@@ -452,6 +463,15 @@ std::vector<TDueReminder> TKovaWatchList::TakeDueReminders(TDateTime nowUTC) {
 TDateTime TKovaWatchList::NextRemindTime() const {
     std::lock_guard lock(FLock);
     return ::NextRemindTime(*FItems);
+}
+
+std::vector<TDateTime> TKovaWatchList::EndTimes() const {
+    std::lock_guard lock(FLock);
+    std::vector<TDateTime> ends;
+    ends.reserve(FItems->Count());
+    for (int i = 0; i < FItems->Count(); ++i)
+        ends.push_back(FItems->GetAuction(i).EndTime);
+    return ends;
 }
 
 std::string TKovaWatchList::HomeDirectory() const {

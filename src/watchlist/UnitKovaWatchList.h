@@ -18,9 +18,6 @@ class TDetailsList;
 class TEbayLogInInfo;
 class TThreadGetMyEbayWatchlist;
 
-// The application data's tracker in front of an item link.
-std::string TrackedLink(const std::string& link);
-
 // Owns the user's watch list. Every operation but ThreadFinished runs on the main thread; ThreadFinished
 // runs on the worker, which fills a list of its own that replaces the manager's list there. One lock keeps
 // the list, the page index and the user name consistent between the two.
@@ -52,6 +49,15 @@ public:
     // The completion handler; runs on the finished worker thread and clears the busy flag last.
     void ThreadFinished(TThreadGetMyEbayWatchlist& thread);
     bool IsBusy() const { return FBusy; }
+    // The last load that finished: its number (0 before the first), when it started, the eBay calls it
+    // took and eBay's ErrorCode that made it fail (518: the call limit), 0 when none did.
+    struct TLoadOutcome {
+        uint64_t Number = 0;
+        TDateTime StartedUTC = 0;
+        int Calls = 0;
+        int ApiError = 0;
+    };
+    TLoadOutcome LastLoad() const;
     // Returns when no load runs; on the main thread it keeps the main queue answered meanwhile.
     void WaitWhileBusy();
 
@@ -68,6 +74,8 @@ public:
     // A message that stands above every page written from now on until it is set empty; a change rewrites
     // the result file at once (raising when it cannot be written).
     void SetNotice(const std::string& notice);
+    // Writes the current page again with the messages it shows, so that remaining times are those of now.
+    void RewriteResultFile();
     std::string Notice() const;
     // Writes "details.html" from "detailsTemp.html" for the item; false when it is not in the list. Raises
     // when the template cannot be read or the file cannot be written.
@@ -83,6 +91,8 @@ public:
     // Marks the reminders due by then as given and saves the local item file when there were any.
     std::vector<TDueReminder> TakeDueReminders(TDateTime nowUTC);
     TDateTime NextRemindTime() const;
+    // The end times of the items (UTC), for refreshes that follow the endings.
+    std::vector<TDateTime> EndTimes() const;
 
     static std::string InternetStatusMessage(TInternetStatus status);
 
@@ -116,6 +126,9 @@ private:
     std::string FNotice;
     std::shared_ptr<std::atomic<bool>> FCancel;
     std::atomic<bool> FBusy{false};
+    TDateTime FLoadStartedUTC = 0;
+    uint64_t FCallsAtLoadStart = 0;
+    TLoadOutcome FLastLoad;
     TTokenRejectedEvent FOnTokenRejected;
     TOAuthTokensEvent FOnOAuthTokens;
 };

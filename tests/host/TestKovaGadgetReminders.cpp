@@ -1,10 +1,6 @@
 // ctest-labels: threaded
-#include "host/KovaGadgetServer.h"
-#include "items/UnitResultLst.h"
-#include "platform/UnitPlatformClock.h"
-#include "platform/UnitPlatformMainThread.h"
-#include "support/EventStreamClient.h"
 #include "support/GadgetTestDirectory.h"
+#include "support/InProcessHost.h"
 #include "support/NotificationListener.h"
 #include "watchlist/UnitKovaReminders.h"
 
@@ -24,86 +20,14 @@ constexpr double Second = 1.0 / 86400;
 // 2030-01-01T12:00:00Z.
 constexpr double End = 47484.5;
 
-// The system clock moved by an offset the test sets; ticks stay real, so the host's waits still end.
-class TShiftedClock : public TPlatformClock {
-public:
-    TShiftedClock() : FSystem(Clock()) { FPrevious = SetClock(this); }
-    ~TShiftedClock() override { SetClock(FPrevious); }
-    TDateTime NowLocal() override { return FSystem.NowLocal() + FOffset.load(); }
-    TDateTime NowUTC() override { return FSystem.NowUTC() + FOffset.load(); }
-    uint64_t TickCount64() override { return FSystem.TickCount64(); }
-    void SetUTC(TDateTime utc) { FOffset = utc - FSystem.NowUTC(); }
-
-private:
-    TPlatformClock& FSystem;
-    TPlatformClock* FPrevious;
-    std::atomic<double> FOffset{0};
-};
-
-// The host on a thread of its own (its main thread), with a page's event stream.
-class THost {
-public:
-    explicit THost(const std::string& dir)
-        : Server({0, dir, /*pageOpensUrls*/ true, 32, 5000}), FMain([this] { Server.Run(); }),
-          Stream(std::make_unique<TEventStreamClient>(Server.Port(), Server.Secret())) {}
-    ~THost() {
-        Stream.reset();
-        Server.RequestStop();
-        FMain.join();
-        SetMainThread();
-    }
-    std::pair<int, json> Send(const std::string& method, const std::string& path,
-                              const json& body = nullptr) {
-        httplib::Client client("127.0.0.1", Server.Port());
-        client.set_read_timeout(30, 0);
-        const httplib::Headers headers{{"X-Kova-Secret", Server.Secret()}};
-        auto res = method == "GET"   ? client.Get(path.c_str(), headers)
-                   : method == "PUT" ? client.Put(path.c_str(), headers, body.dump(), "application/json")
-                                     : client.Post(path.c_str(), headers, body.dump(), "application/json");
-        if (!res) return {0, json()};
-        return {res->status, json::parse(res->body, nullptr, false)};
-    }
-    bool Init() {
-        return Send("POST", "/api/call", {{"member", "Init"}, {"kind", "method"}, {"args", {""}}}).first ==
-               200;
-    }
-    bool SawReminder() { return Stream->Text().find("event: reminder") != std::string::npos; }
-
-    TKovaGadgetServer Server;
-
-private:
-    std::thread FMain;
-
-public:
-    std::unique_ptr<TEventStreamClient> Stream;
-};
-
-void WriteItems(const std::string& path,
-                const std::vector<std::tuple<std::string, double, int, bool>>& items) {
-    TDetailsList list;
-    for (const auto& [id, end, type, reminded] : items) {
-        auto item = std::make_unique<TSearchResultAuctionDetails>();
-        item->ArticleNumber = id;
-        item->Description = "Lamp " + id;
-        item->Link = "https://www.example/itm/" + id;
-        item->PriceStandard = 12.5f;
-        item->CurrencyID = 1;
-        item->EndTime = end;
-        item->RemindType = static_cast<TRemindType>(type);
-        item->RemindTime = RemindTimeFor(end, type);
-        item->Reminded = reminded;
-        list.Add(std::move(item));
-    }
-    list.SaveToFile(path);
-}
-
 class ReminderHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
         if (bus) FSavedBus = bus;
         // "B" ended an hour ago while the host was not running, its reminder not given.
-        WriteItems(Gadget.File("watchlist.dat"), {{"A", End, 0, false}, {"B", End - 60 * Minute, 2, false}});
+        WriteReminderItems(Gadget.File("watchlist.dat"),
+                           {{"A", End, 0, false}, {"B", End - 60 * Minute, 2, false}});
     }
     void TearDown() override {
         if (FSavedBus.empty())
@@ -134,7 +58,7 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
         }
         Clock.SetUTC(End - 20 * Minute);
         {
-            THost host(Gadget.Dir().Path());
+            TInProcessHost host(Gadget.Dir().Path());
             ASSERT_TRUE(host.Init());
             const auto [status, set] =
                 host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 2}});
@@ -148,7 +72,7 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
             // The ended item's reminder is dropped, not given; the other waits for its minute.
             Clock.SetUTC(End - 15 * Minute - 3 * Second);
             std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-            EXPECT_FALSE(host.SawReminder());
+            EXPECT_FALSE(host.Saw("reminder"));
             if (listener) {
                 EXPECT_TRUE(listener->Notes().empty());
             }
@@ -188,10 +112,10 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
         }
         // A restart later that day gives nothing again.
         Clock.SetUTC(End - 10 * Minute);
-        THost again(Gadget.Dir().Path());
+        TInProcessHost again(Gadget.Dir().Path());
         ASSERT_TRUE(again.Init());
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        EXPECT_FALSE(again.SawReminder());
+        EXPECT_FALSE(again.Saw("reminder"));
         if (listener) {
             EXPECT_EQ(listener->Notes().size(), 1u);
         }
@@ -200,7 +124,7 @@ TEST_F(ReminderHostTest, AReminderIsDeliveredAtItsMinuteOnceAcrossARestart) {
 }
 
 TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
-    THost host(Gadget.Dir().Path());
+    TInProcessHost host(Gadget.Dir().Path());
     EXPECT_EQ(host.Send("PUT", "/api/reminders", {{"itemId", "A"}, {"remindType", 1}}).first, 409)
         << "no control before Init";
     ASSERT_TRUE(host.Init());

@@ -133,6 +133,13 @@ TSandboxApiError ExpiredToken() {
             "Auth token is hard expired, User needs to generate a new token for this application."};
 }
 
+TSandboxApiError CallLimit() {
+    return {
+        518, "Call usage limit has been reached.",
+        "Your application has exceeded usage limit on this call, please make call to GetAPIAccessRules to "
+        "check your call usage."};
+}
+
 TSandboxApiError SignInNotCompleted() {
     return {21916017, "The end user has not completed Auth & Auth sign in flow.",
             "The end user has not completed Auth & Auth sign in flow."};

@@ -25,6 +25,7 @@ TSandboxApiError InvalidInput(const std::string& tag);
 TSandboxApiError InvalidToken();
 TSandboxApiError ExpiredToken();
 TSandboxApiError SignInNotCompleted();
+TSandboxApiError CallLimit();
 } // namespace SandboxErrors
 
 // eBay's time text: 2009-03-15T18:30:00.000Z.

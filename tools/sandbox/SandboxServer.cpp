@@ -237,6 +237,10 @@ void TSandboxServer::ApplyFault(const TSandboxFault& fault, const std::string& a
                 return WaitForClient(ms) && sink.write(answer.data() + offset, 1);
             });
         return;
+    case TSandboxFaultKind::CallLimit:
+        res.set_content(FService.AnswerCallLimit(fault.Call.empty() ? "GetMyeBayBuying" : fault.Call),
+                        "text/xml; charset=utf-8");
+        return;
     case TSandboxFaultKind::Delay:
     case TSandboxFaultKind::Pages:
     case TSandboxFaultKind::BadCert:

@@ -20,12 +20,17 @@ constexpr int DefaultEntriesPerPage = 25;
 constexpr int MaxEntriesPerPage = 200;
 constexpr size_t MaxLoggedRequests = 10000;
 
-const std::map<std::string, TSandboxFaultKind> FaultKinds{
-    {"status", TSandboxFaultKind::Status},   {"empty", TSandboxFaultKind::Empty},
-    {"notxml", TSandboxFaultKind::NotXml},   {"truncated", TSandboxFaultKind::Truncated},
-    {"drop", TSandboxFaultKind::Drop},       {"delay", TSandboxFaultKind::Delay},
-    {"xml", TSandboxFaultKind::Xml},         {"trickle", TSandboxFaultKind::Trickle},
-    {"badcert", TSandboxFaultKind::BadCert}, {"pages", TSandboxFaultKind::Pages}};
+const std::map<std::string, TSandboxFaultKind> FaultKinds{{"status", TSandboxFaultKind::Status},
+                                                          {"empty", TSandboxFaultKind::Empty},
+                                                          {"notxml", TSandboxFaultKind::NotXml},
+                                                          {"truncated", TSandboxFaultKind::Truncated},
+                                                          {"drop", TSandboxFaultKind::Drop},
+                                                          {"delay", TSandboxFaultKind::Delay},
+                                                          {"xml", TSandboxFaultKind::Xml},
+                                                          {"trickle", TSandboxFaultKind::Trickle},
+                                                          {"badcert", TSandboxFaultKind::BadCert},
+                                                          {"pages", TSandboxFaultKind::Pages},
+                                                          {"calllimit", TSandboxFaultKind::CallLimit}};
 
 constexpr int DefaultTrickleMs = 5000;
 
@@ -90,7 +95,7 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
     if (it == FaultKinds.end())
         throw std::invalid_argument(
             "\"kind\" must be one of status, empty, notxml, truncated, drop, delay, xml, "
-            "trickle, badcert, pages");
+            "trickle, badcert, pages, calllimit");
     fault.Kind = it->second;
     fault.Call = JsonText(value, "call");
     fault.Page = JsonInt(value, "page", 0);
@@ -213,6 +218,10 @@ bool TSandboxService::NewConnectionsWanted() const {
     return std::any_of(FFaults.begin(), FFaults.end(), [](const TSandboxFault& fault) {
         return fault.Kind == TSandboxFaultKind::BadCert || fault.Kind == TSandboxFaultKind::Drop;
     });
+}
+
+std::string TSandboxService::AnswerCallLimit(const std::string& callName) const {
+    return BuildErrorResponse(ResponseRoot(callName), SandboxErrors::CallLimit(), NowUTC());
 }
 
 std::string TSandboxService::AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,

@@ -37,7 +37,8 @@ enum class TSandboxFaultKind {
     Xml,       // 200 with Body as the answer
     Trickle,   // 200 and the normal answer, one byte every DelayMs milliseconds
     BadCert,   // after After further new connections, Times new connections get an untrusted certificate
-    Pages      // a watch list answer that announces PageCount pages
+    Pages,     // a watch list answer that announces PageCount pages
+    CallLimit  // eBay's error 518: the application's calls of the day are used up
 };
 
 struct TSandboxFault {
@@ -93,6 +94,8 @@ public:
     // the page count a watch list answer announces.
     std::string AnswerApiRequest(const std::string& callName, const TSandboxHeaders& headers,
                                  const std::string& body, std::optional<int> announcedPages = std::nullopt);
+    // The call's answer when the application's calls of the day are used up (error 518).
+    std::string AnswerCallLimit(const std::string& callName) const;
     // Called once per new TLS connection: true when it is to get the untrusted certificate.
     bool TakeCertificateFault();
     // True while a badcert or drop fault is queued: answers then close their connections, so that the
