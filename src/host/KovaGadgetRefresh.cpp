@@ -90,7 +90,7 @@ void TKovaRefreshScheduler::Tick(TKovaWatchList* list, bool idle, const std::fun
         return;
     }
     TIniFileManager* settings = IniFileManager();
-    if (!FHadList) Started(*list, now);
+    if (!FHadList) Started(now);
     AccountCalls(now);
     if (list->LastLoad().Number != FSeenLoads) Finished(*list, now);
     if (woke) Woke(*list);
@@ -121,7 +121,7 @@ void TKovaRefreshScheduler::Tick(TKovaWatchList* list, bool idle, const std::fun
     if (list->IsBusy()) FPublish("load", DumpKovaJson({{"state", "started"}, {"automatic", true}}));
 }
 
-void TKovaRefreshScheduler::Started(TKovaWatchList& list, TDateTime now) {
+void TKovaRefreshScheduler::Started(TDateTime now) {
     FHadList = true;
     FLastLoad = now;
     FSeenLoads = 0;

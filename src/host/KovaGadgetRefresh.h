@@ -27,7 +27,7 @@ public:
     nlohmann::json State() const { return FState; }
 
 private:
-    void Started(TKovaWatchList& list, TDateTime now);
+    void Started(TDateTime now);
     void AccountCalls(TDateTime now);
     void SaveCount();
     void Finished(const TKovaWatchList& list, TDateTime now);
