@@ -5,7 +5,7 @@ import {after, afterEach, test} from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import {cleanUp, closeBrowser, openGadget, startAll} from './support.mjs';
+import {cleanUp, closeBrowser, makeGadgetDir, openGadget, startAll, startGadget, startSandbox} from './support.mjs';
 
 afterEach(cleanUp);
 after(closeBrowser);
@@ -27,7 +27,11 @@ async function openDetails(page, title) {
 }
 
 test('"Remind me: 5 minutes" on an item ending in 6 minutes turns its end time red and brings its banner', async () => {
-    const {sandbox, gadget} = await startAll({accounts: ['demo:6']});
+    const sandbox = await startSandbox(['demo:6']);
+    const dir = await makeGadgetDir(sandbox);
+    // Automatic refresh every hour: the host refreshes once a minute all the same while these items end soon.
+    fs.writeFileSync(path.join(dir, 'KovaGadget.ini'), '[Watchlist]\r\nAuctionsAutomaticRefresh=1\r\nAuctionsRefreshTime=60\r\n');
+    const gadget = await startGadget(dir, sandbox);
     const titles = ['Brass clock ending soon', 'Tin robot ending soon'];
     const ids = ['110099000001', '110099000002'];
     for (const [index, title] of titles.entries())
@@ -46,11 +50,16 @@ test('"Remind me: 5 minutes" on an item ending in 6 minutes turns its end time r
     }
     await shot(page, 'gadget-remind');
     const setAt = Date.now();
+    await page.locator('#status', {hasText: /every minute while an auction ends$/}).waitFor();
+    // The user becomes the high bidder on eBay's side; the host's next refresh brings the mark unasked.
+    await sandbox.control('/sandbox/item', {username: 'demo', index: 0, highBidder: 'demo'});
 
     // Both come due a minute after they were set; the newest banner stands on top.
     const banners = page.locator('#banners .banner');
     await page.waitForFunction(() => document.querySelectorAll('#banners .banner').length === 2, null, {timeout: 70000});
     assert.ok(Date.now() - setAt < 70000, 'the banners came within 70 s');
+    await itemBlock(page, titles[0]).and(page.locator('.winner')).waitFor({timeout: 15000});
+    assert.equal(await page.locator('#results td.red').count(), 2, 'the refresh kept both reminders');
     const first = banners.filter({hasText: titles[0]});
     assert.match(await first.innerText(), /\d/, 'the banner shows the price and the time left');
     const link = first.getByRole('link', {name: titles[0]});
