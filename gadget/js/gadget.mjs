@@ -8,7 +8,7 @@ import {showForms} from './forms.mjs';
 import {refreshReminders, setUpReminders, showReminder, showRemindersFor} from './reminders.mjs';
 
 const $ = (id) => document.getElementById(id);
-const state = {started: false, loading: false, hostLoading: false, plan: '', updated: null};
+const state = {started: false, loading: false, hostLoading: false, plan: {}, updated: null};
 const pollMs = 250;
 
 function setProblem(text) {
@@ -27,9 +27,12 @@ function clock(date) {
 }
 
 function showStatus() {
-    const parts = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet'];
-    if (state.plan) parts.push(state.plan);
-    $('status').textContent = parts.join(' \u00b7 ');
+    // Two short lines for the narrow bar; the tooltip says the plan in full.
+    const lines = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet', state.plan.text];
+    $('status').replaceChildren(
+        ...lines.filter(Boolean).map((text) => Object.assign(document.createElement('span'), {textContent: text})),
+    );
+    $('status').title = state.plan.detail || '';
 }
 
 // --- The fragments' calls ---------------------------------------------------------------------------------
@@ -125,7 +128,7 @@ async function page(member) {
 }
 
 function showPlan(plan) {
-    state.plan = plan?.text || '';
+    state.plan = plan || {};
     if (!state.loading && !state.hostLoading) showStatus();
 }
 

@@ -42,26 +42,35 @@ std::string LocalClock(TDateTime utc) {
     return FormatDateTime("hh:nn", utc + (Now() - NowUTC()), DefaultFormatSettings());
 }
 
-// What the page's status line adds after "Updated HH:MM".
-std::string PlanText(const TRefreshPlanInput& in, const TRefreshPlan& plan) {
+// What the page's status line shows under "Updated HH:MM", short for the gadget's narrow bar, and the
+// sentence its tooltip gives.
+std::pair<std::string, std::string> PlanTexts(const TRefreshPlanInput& in, const TRefreshPlan& plan) {
     const std::string budget = std::to_string(in.Budget);
+    const std::string minutes = std::to_string(in.IntervalMinutes);
     switch (plan.Mode) {
     case TRefreshMode::Interval:
-        return "every " + std::to_string(in.IntervalMinutes) + " min";
+        return {"every " + minutes + " min", "Refreshes every " + minutes + " min."};
     case TRefreshMode::Endings:
-        return "every minute while an auction ends";
-    case TRefreshMode::Slowed:
-        return "every " + std::to_string(static_cast<int>(std::ceil(plan.GapSeconds / 60))) +
-               " min to stay within " + budget + " eBay calls a day";
+        return {"every min: auction ending",
+                "Refreshes every minute while an auction ends within 10 minutes, and right after each end."};
+    case TRefreshMode::Slowed: {
+        const std::string every = std::to_string(static_cast<int>(std::ceil(plan.GapSeconds / 60)));
+        return {"every " + every + " min (call budget)",
+                "Refreshes every " + every + " min to stay within " + budget + " eBay calls a day (" +
+                    std::to_string(in.Calls.Calls) + " used today)."};
+    }
     case TRefreshMode::Budget:
-        return "today's " + budget + " eBay calls are used; automatic refreshes resume at " +
-               LocalClock(plan.NextUTC);
+        return {"calls used: resumes " + LocalClock(plan.NextUTC),
+                "Today's " + budget + " eBay calls are used; automatic refreshes resume at " +
+                    LocalClock(plan.NextUTC) + ", when eBay's day begins."};
     case TRefreshMode::Limit:
-        return "eBay's call limit is reached; automatic refreshes resume at " + LocalClock(plan.NextUTC);
+        return {"eBay call limit: resumes " + LocalClock(plan.NextUTC),
+                "eBay's call limit is reached; automatic refreshes resume at " + LocalClock(plan.NextUTC) +
+                    ", when eBay's day begins. The refresh button still loads."};
     case TRefreshMode::Off:
         break;
     }
-    return "";
+    return {"", ""};
 }
 
 } // namespace
@@ -182,9 +191,13 @@ void TKovaRefreshScheduler::Woke(TKovaWatchList& list) {
 }
 
 void TKovaRefreshScheduler::PublishState(const TRefreshPlanInput& input, const TRefreshPlan& plan) {
+    TRefreshPlanInput counted = input;
+    counted.Calls = FCount;
+    const auto [text, detail] = PlanTexts(counted, plan);
     json state = {{"mode", ModeName(plan.Mode)},
                   {"next", KovaIsoUTC(plan.NextUTC)},
-                  {"text", PlanText(input, plan)},
+                  {"text", text},
+                  {"detail", detail},
                   {"callsToday", FCount.Calls},
                   {"budget", input.Budget}};
     // The page hears of a change of what it shows, not of every tick.

@@ -79,9 +79,8 @@ TEST_F(RefreshHostTest, EbaysCallLimitStopsAutomaticRefreshesUntilItsNextDayAndT
     const json limit = host.Stream->Await("schedule", [](const json& d) { return d["mode"] == "limit"; });
     ASSERT_TRUE(limit.is_object()) << host.Stream->Text();
     EXPECT_EQ(limit["next"], "2030-01-03T08:00:00Z");
-    EXPECT_EQ(limit["text"].get<std::string>().rfind(
-                  "eBay's call limit is reached; automatic refreshes resume at ", 0),
-              0u);
+    EXPECT_EQ(limit["text"].get<std::string>().rfind("eBay call limit: resumes ", 0), 0u) << limit;
+    EXPECT_NE(limit["detail"].get<std::string>().find("The refresh button still loads."), std::string::npos);
     EXPECT_NE(Result().find("Call usage limit has been reached."), std::string::npos) << Result();
     EXPECT_NE(ReadTextFile(Dir->File("KovaGadget.ini")).find("LimitDay=2030-01-02"), std::string::npos);
 
@@ -114,12 +113,13 @@ TEST_F(RefreshHostTest, TheDaysCallsAreKeptAcrossARestartAndSpreadTheRefreshesOv
         ASSERT_TRUE(host.Init());
         host.Call("LoadWatchlist");
         ASSERT_TRUE(host.AwaitIdle());
-        const json slowed = host.Stream->Await("schedule", [](const json& d) {
-            return d["text"] == "every 94 min to stay within 40 eBay calls a day";
-        });
+        const json slowed = host.Stream->Await(
+            "schedule", [](const json& d) { return d["text"] == "every 94 min (call budget)"; });
         ASSERT_TRUE(slowed.is_object()) << host.Stream->Text();
         EXPECT_EQ(slowed["mode"], "slowed");
         EXPECT_EQ(slowed["callsToday"], 4);
+        EXPECT_EQ(slowed["detail"],
+                  "Refreshes every 94 min to stay within 40 eBay calls a day (4 used today).");
         const std::string ini = ReadTextFile(Dir->File("KovaGadget.ini"));
         EXPECT_NE(ini.find("[CallBudget]"), std::string::npos) << ini;
         EXPECT_NE(ini.find("Day=2030-01-02"), std::string::npos) << ini;
