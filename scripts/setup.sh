@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     tinyproxy openssl ca-certificates tzdata curl libsystemd-dev dbus graphviz
     librsvg2-bin chromium fonts-liberation2
-    dpkg-dev file lintian desktop-file-utils
+    dpkg-dev file lintian desktop-file-utils python3
 )
 # A machine may bring its own Node.js with npm inside (it conflicts with Debian's npm package): ask Debian
 # only for the commands that are missing.

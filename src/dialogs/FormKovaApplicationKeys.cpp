@@ -1,12 +1,12 @@
 #include "dialogs/FormKovaApplicationKeys.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitFileUtils.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitKovaThreads.h"
 
 const char* const ApplicationKeysNeededMessage =

@@ -1,7 +1,7 @@
 #include "dialogs/FormKovaEbayLogInData.h"
 
+#include "base/UnitUtils.h"
 #include "storage/UnitKovaeBayLogin.h"
-#include "support/UnitUtils.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include "dialogs/FormKovaGadgetAuthorize.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitOAuthClient.h"
 #include "platform/UnitPlatformClock.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaeBayLogin.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitKovaOpenURL.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 

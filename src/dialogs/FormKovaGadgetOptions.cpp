@@ -1,13 +1,13 @@
 #include "dialogs/FormKovaGadgetOptions.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformMessageBox.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
 #include "storage/UnitKovaeBayLogin.h"
-#include "storage/UnitProxySettings.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitKovaOpenURL.h"
-#include "support/UnitUtils.h"
+#include "support/UnitProxySettings.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "dialogs/UnitFormModel.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformClock.h"
-#include "support/UnitExceptions.h"
 
 #include <atomic>
 

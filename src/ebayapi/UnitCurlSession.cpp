@@ -1,10 +1,10 @@
 #include "ebayapi/UnitCurlSession.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMonotonic.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <curl/curl.h>

@@ -2,9 +2,9 @@
 // The one place where libcurl is set up: global initialisation, the TLS rules, the proxy rule, time-outs
 // and the classification of failures that the transports turn into outcomes.
 
-#include "ebayapi/UnitInternet.h"
-#include "storage/UnitProxySettings.h"
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
+#include "ebayapi/UnitInternetStatus.h"
+#include "support/UnitProxySettings.h"
 
 #include <atomic>
 #include <cstdint>

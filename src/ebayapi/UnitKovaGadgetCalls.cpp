@@ -1,8 +1,8 @@
 #include "ebayapi/UnitKovaGadgetCalls.h"
 
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitCurlSession.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -2,8 +2,8 @@
 // The Trading API calls of the gadget: request headers and XML bodies, and the HTTPS post with retries.
 
 #include "ebayapi/UnitInternet.h"
-#include "storage/UnitProxySettings.h"
 #include "storage/UnitStream.h"
+#include "support/UnitProxySettings.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitParserBaseXML.h"
-#include "support/UnitUtils.h"
 
 #include <vector>
 

@@ -1,10 +1,10 @@
 #include "ebayapi/UnitOAuthClient.h"
 
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitCurlSession.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <cctype>
 #include <nlohmann/json.hpp>

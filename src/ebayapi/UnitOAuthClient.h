@@ -4,7 +4,7 @@
 
 #include "ebayapi/UnitInternet.h"
 #include "storage/UnitOAuthTokens.h"
-#include "storage/UnitProxySettings.h"
+#include "support/UnitProxySettings.h"
 
 #include <atomic>
 #include <string>

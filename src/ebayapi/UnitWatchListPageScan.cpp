@@ -1,7 +1,7 @@
 #include "ebayapi/UnitWatchListPageScan.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitXMLDom.h"
-#include "support/UnitUtils.h"
 
 #include <bit>
 #include <cstring>

@@ -1,11 +1,11 @@
 #include "ebayapi/UnitXMLParser.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitResultLst.h"
 #include "items/UnitSearchResult.h"
 #include "items/UnitSiteCurrencyTables.h"
 #include "platform/UnitPlatformClock.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 #include "time/UnitIsoTime.h"
 
 #include <cmath>

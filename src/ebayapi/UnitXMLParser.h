@@ -2,12 +2,12 @@
 // The parsers of the Trading API answers: the common loader with its result code, the watch list page
 // parser and the token parser.
 
+#include "base/UnitDateTime.h"
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
 #include "ebayapi/UnitWatchListPageScan.h"
 #include "items/UnitParserBaseXML.h"
 #include "items/UnitXMLDom.h"
 #include "storage/UnitStream.h"
-#include "support/UnitDateTime.h"
 
 #include <memory>
 #include <string>

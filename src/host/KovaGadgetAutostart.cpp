@@ -1,9 +1,9 @@
 #include "host/KovaGadgetAutostart.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformPlaces.h"
-#include "support/UnitExceptions.h"
 
 std::string KovaAutostartPath() {
     const std::string config = UserConfigFolder();

@@ -2,7 +2,7 @@
 // The command line of kova-gadget and the gadget directory it serves: where it lies and how a first run
 // fills it from the copy the program ships with.
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <string>
 #include <vector>

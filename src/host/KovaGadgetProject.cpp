@@ -1,6 +1,6 @@
 #include "host/KovaGadgetProject.h"
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "host/KovaGadgetServerCalls.h"
 
-#include "support/UnitExceptions.h"
-#include "support/UnitUtils.h"
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 
 #include <climits>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "host/KovaGadgetStartPage.h"
 
+#include "base/UnitUtils.h"
 #include "support/UnitKovaOpenURL.h"
-#include "support/UnitUtils.h"
 
 #include <cstdio>
 #include <ostream>

@@ -1,5 +1,6 @@
 #include "host/KovaGadgetUnit.h"
 
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaApplicationKeys.h"
 #include "dialogs/FormKovaEbayLogInData.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
@@ -10,7 +11,6 @@
 #include "storage/UnitKovaIniFile.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 

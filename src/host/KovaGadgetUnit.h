@@ -2,9 +2,9 @@
 // The gadget control: the object the host page creates and calls, and the dispatch through which a host
 // binding calls its members by name or DISPID.
 
+#include "base/UnitExceptions.h"
 #include "host/KovaGadgetProject.h"
 #include "storage/UnitOAuthTokens.h"
-#include "support/UnitExceptions.h"
 
 #include <atomic>
 #include <map>

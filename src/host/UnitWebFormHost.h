@@ -3,8 +3,8 @@
 // events, the main thread's queue keeps running while it is open, and the page's actions are played back to
 // the form model on the main thread. Message boxes are shown the same way, as forms named "MessageBox".
 
+#include "base/UnitExceptions.h"
 #include "dialogs/UnitFormModel.h"
-#include "support/UnitExceptions.h"
 
 #include <atomic>
 #include <cstdint>

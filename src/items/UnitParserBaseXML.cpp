@@ -1,6 +1,6 @@
 #include "items/UnitParserBaseXML.h"
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 
 #include <algorithm>
 #include <charconv>

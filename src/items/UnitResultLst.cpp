@@ -1,8 +1,7 @@
 #include "items/UnitResultLst.h"
 
-#include "items/UnitXMLReaderAndWriter.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformCollation.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <cmath>
@@ -325,21 +324,10 @@ void TResultList::Sort(TResultSortType sortType) {
 void TResultList::SaveToFile(const std::string&) {
 }
 
-// TDetailsList
-
-bool TDetailsList::LoadFromFile(const std::string& path) {
-    TXMLReaderAndWriterRemindList reader;
-    return reader.ReadList(path, *this);
-}
+// TDetailsList (its LoadFromFile and SaveToFile are in UnitDetailsListFile.cpp)
 
 bool TDetailsList::LoadFromStream(std::istream&) {
     throw Exception(SNotImplemented);
-}
-
-void TDetailsList::SaveToFile(const std::string& path) {
-    TResultList::SaveToFile(path);
-    TXMLReaderAndWriterRemindList writer;
-    writer.WriteList(path, *this);
 }
 
 TSearchResultAuctionDetails& TDetailsList::GetAuction(int index) const {

@@ -2,8 +2,8 @@
 // The owning lists of search results: the general result list with its sort types, and the list of auction
 // items that the watch list manager keeps and the local item file loads and saves.
 
+#include "base/UnitExceptions.h"
 #include "items/UnitSearchResult.h"
-#include "support/UnitExceptions.h"
 
 #include <cstdint>
 #include <functional>

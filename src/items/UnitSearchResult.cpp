@@ -1,8 +1,8 @@
 #include "items/UnitSearchResult.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitSiteCurrencyTables.h"
 #include "support/UnitFormatSettings.h"
-#include "support/UnitUtils.h"
 #include "time/UnitAlternateFormatSettings.h"
 #include "time/UnitTimeUtils.h"
 

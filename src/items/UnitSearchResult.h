@@ -2,7 +2,7 @@
 // One watched eBay listing: its fields as eBay and the local item file give them, a few derived values, and
 // the texts the result page and the details file print.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <cstdint>
 #include <string>

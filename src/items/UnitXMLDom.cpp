@@ -1,7 +1,7 @@
 #include "items/UnitXMLDom.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitUtils.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,7 +2,7 @@
 // A thin document and node wrapper over pugixml with the few rules the system's XML code relies on: a
 // node's value, get-by-name-creating, delete-by-name and the null marker of a missing attribute.
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,10 +1,10 @@
 #include "items/UnitXMLReaderAndWriter.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitParserBaseXML.h"
 #include "items/UnitResultLst.h"
 #include "items/UnitSearchResult.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitUtils.h"
 
 #include <array>
 #include <cfloat>

@@ -1,7 +1,7 @@
 #include "platform/UnitPlatformChildProgram.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitExceptions.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 // The clock seam: local and UTC date-time now and a millisecond tick counter; tests install their own.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <cstdint>
 

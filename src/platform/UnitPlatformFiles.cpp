@@ -1,6 +1,6 @@
 #include "platform/UnitPlatformFiles.h"
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "platform/UnitPlatformIni.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitUtils.h"
 
 #include <optional>
 #include <string_view>

@@ -2,7 +2,7 @@
 // The ini file layer: the line format of private-profile files, read on every call and written through key by
 // key, each change replacing the whole file atomically.
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <mutex>
 #include <string>

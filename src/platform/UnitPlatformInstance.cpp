@@ -1,6 +1,6 @@
 #include "platform/UnitPlatformInstance.h"
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "platform/UnitPlatformPrivateFiles.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformEnvironment.h"
-#include "support/UnitExceptions.h"
 
 #include <cerrno>
 #include <cstdio>

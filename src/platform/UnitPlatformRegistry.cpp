@@ -1,7 +1,7 @@
 #include "platform/UnitPlatformRegistry.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformEnvironment.h"
-#include "support/UnitUtils.h"
 
 #include <atomic>
 #include <cstring>

@@ -3,7 +3,7 @@
 // platform the one key the system reads, the current user's internet settings, is built from the proxy
 // variables of the environment; tests install a source of their own with raw typed values.
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cstdint>
 #include <string>

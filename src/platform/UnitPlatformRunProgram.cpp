@@ -1,6 +1,6 @@
 #include "platform/UnitPlatformRunProgram.h"
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cerrno>
 #include <chrono>

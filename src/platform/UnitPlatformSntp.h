@@ -1,7 +1,7 @@
 #pragma once
 // A small SNTP client (RFC 4330) over UDP.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <cstdint>
 #include <string>

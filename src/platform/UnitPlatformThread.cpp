@@ -1,7 +1,7 @@
 #include "platform/UnitPlatformThread.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformMainThread.h"
-#include "support/UnitExceptions.h"
 
 #include <mutex>
 

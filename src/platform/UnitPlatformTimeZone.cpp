@@ -1,9 +1,9 @@
 #include "platform/UnitPlatformTimeZone.h"
 
+#include "base/UnitDateTime.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitDateTime.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,5 +1,5 @@
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformTimeZone.h"
-#include "support/UnitUtils.h"
 
 // Windows zone names and the IANA zone of each (CLDR windowsZones, territory 001).
 // Copyright © 1991-2013 Unicode, Inc.

@@ -1,7 +1,7 @@
 #include "storage/UnitIniFileClasses.h"
 
+#include "base/UnitUtils.h"
 #include "support/UnitFormatSettings.h"
-#include "support/UnitUtils.h"
 
 TIniFileSectionBase::TIniFileSectionBase(TIniFile& iniFile, std::string sectionName)
     : TIniFileSectionBase(iniFile, std::move(sectionName), ";") {

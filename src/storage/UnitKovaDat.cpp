@@ -1,12 +1,12 @@
 #include "storage/UnitKovaDat.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFiles.h"
 #include "storage/UnitEncryptStream.h"
 #include "storage/UnitLockBox.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitFileUtils.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <atomic>
 #include <memory>

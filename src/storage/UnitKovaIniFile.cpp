@@ -1,11 +1,12 @@
 #include "storage/UnitKovaIniFile.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
-#include "storage/UnitKovaeBayLogin.h"
+#include "storage/UnitEbayLoginDataDat.h"
+#include "storage/UnitOAuthTokens.h"
 #include "storage/UnitProxyDat.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <atomic>
 #include <climits>

@@ -4,7 +4,7 @@
 
 #include "platform/UnitPlatformIni.h"
 #include "storage/UnitIniFileClasses.h"
-#include "storage/UnitProxySettings.h"
+#include "support/UnitProxySettings.h"
 
 #include <memory>
 #include <mutex>

@@ -2,51 +2,12 @@
 // The user's eBay login data: in memory for the control's lifetime, and on request in the encrypted login
 // data file.
 
-#include "storage/UnitEncryptStream.h"
+#include "storage/UnitEbayLoginDataDat.h"
 #include "storage/UnitOAuthTokens.h"
 
 #include <functional>
 #include <memory>
 #include <string>
-
-// Field container of the login data file: user name, password, token.
-class TEncryptStreamEbayLoginData : public TEncryptStreamBase {
-public:
-    std::string ClassName() const override { return "TEncryptStreamEbayLoginData"; }
-    void WriteFieldValues(TValueWriter& writer) override;
-    void ReadFieldValues(TValueReader& reader) override;
-
-    std::string UserName;
-    std::string Password;
-    std::string Token;
-};
-
-// The login data file, held for one load or one save.
-class TEbayLoginDataDat {
-public:
-    TEbayLoginDataDat();
-    virtual ~TEbayLoginDataDat();
-    TEbayLoginDataDat(const TEbayLoginDataDat&) = delete;
-    TEbayLoginDataDat& operator=(const TEbayLoginDataDat&) = delete;
-
-    virtual std::string Password() const;
-    virtual std::string UserName() const;
-    virtual void SetPassword(const std::string& value);
-    virtual void SetUserName(const std::string& value);
-    std::string Token() const;
-    void SetToken(const std::string& value);
-
-    // Raises EFOpenError "File "%s" could not be found" when there is no file at path; the container's
-    // read errors otherwise.
-    void LoadFromFile(const std::string& path);
-    // Replaces the file atomically, readable by its owner only: a failed save leaves the old file whole.
-    void SaveToFile(const std::string& path);
-    void LoadFromStream(TStream& source);
-    void SaveToStream(TStream& target);
-
-private:
-    std::unique_ptr<TEncryptStreamEbayLoginData> FStream;
-};
 
 // The control's eBay user name, password and token. Main thread only.
 class TEbayLogInInfo {

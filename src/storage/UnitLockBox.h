@@ -2,7 +2,7 @@
 // The cryptographic primitives of the encrypted containers: AES-256 with the block cipher's stream layout,
 // MD5, and the LMD digest with its LBC block cipher that turn a pass phrase into a key.
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <array>
 #include <cstddef>

@@ -1,9 +1,9 @@
 #include "storage/UnitOAuthTokens.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
 #include "support/UnitFileUtils.h"
-#include "support/UnitUtils.h"
 
 #include <charconv>
 

@@ -2,8 +2,8 @@
 // The OAuth tokens of a user who signs in with OAuth: kept in memory with the login data and, like the
 // design's token, saved encrypted and owner-only beside the login data file when the user keeps those.
 
+#include "base/UnitDateTime.h"
 #include "storage/UnitEncryptStream.h"
-#include "support/UnitDateTime.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "storage/UnitProxyDat.h"
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 
 void TEncryptStreamProxy::WriteFieldValues(TValueWriter& writer) {
     writer.WriteString(UserName);

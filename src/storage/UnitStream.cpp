@@ -1,7 +1,7 @@
 #include "storage/UnitStream.h"
 
-#include "support/UnitExceptions.h"
-#include "support/UnitUtils.h"
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 
 #include <algorithm>
 #include <cstring>

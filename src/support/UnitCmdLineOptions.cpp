@@ -1,7 +1,7 @@
 #include "support/UnitCmdLineOptions.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformProcess.h"
-#include "support/UnitUtils.h"
 
 bool CmdLineSwitch(const std::string& name) {
     const auto args = ProcessCommandLine();

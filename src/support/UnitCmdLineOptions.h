@@ -1,7 +1,7 @@
 #pragma once
 // Switches on the host process's command line.
 
-#include "support/UnitLogging.h"
+#include "support/UnitLoggingOptions.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "support/UnitFormatSettings.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformLocale.h"
-#include "support/UnitUtils.h"
 
 #include <charconv>
 #include <cmath>

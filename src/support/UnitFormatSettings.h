@@ -2,7 +2,7 @@
 // The format-settings record (separators, date and time formats, names) and the conversions that use it.
 // Nothing here reads the C library's locale state: the record says everything.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "support/UnitKovaOpenURL.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformMessageBox.h"
 #include "platform/UnitPlatformShell.h"
-#include "support/UnitExceptions.h"
-#include "support/UnitUtils.h"
 
 namespace {
 const char* const SErrorOpenBrowser = "Error by attempt to open browser.";

@@ -1,5 +1,6 @@
 #include "support/UnitLogging.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformDebugOutput.h"
 #include "platform/UnitPlatformFiles.h"
@@ -7,7 +8,6 @@
 #include "platform/UnitPlatformPlaces.h"
 #include "platform/UnitPlatformProcess.h"
 #include "support/UnitCmdLineOptions.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitFileUtils.h"
 #include "support/UnitFormatSettings.h"
 #include "support/UnitLoggingThread.h"

@@ -1,7 +1,8 @@
 #pragma once
 // Process-wide logging: callers append to a queue; one logging thread stamps and writes the messages.
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
+#include "support/UnitLoggingOptions.h"
 
 #include <deque>
 #include <exception>
@@ -11,13 +12,6 @@
 #include <string_view>
 
 enum TLogMessageKind : int { lmkInfo = 0, lmkWarning = 1, lmkError = 2, lmkAssert = 3 };
-
-enum TLoggingLevel : int { lgNone = 0, lgAll = 1, lgWarningsAndErrors = 2 };
-
-using TLoggingTargets = unsigned;
-constexpr TLoggingTargets lgtrgtToDebugOutput = 1;
-constexpr TLoggingTargets lgtrgtToFile = 2;
-constexpr TLoggingTargets lgtrgtToList = 4;
 
 // The label written in front of a message of that kind ("Info   ", "Warning", "Error", "Assert ").
 const char* LogMessageKindLabel(int kind);

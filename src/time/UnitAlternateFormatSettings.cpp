@@ -1,6 +1,6 @@
 #include "time/UnitAlternateFormatSettings.h"
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 #include "time/UnitTimeUtils.h"
 
 #include <cmath>

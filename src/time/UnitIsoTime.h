@@ -1,7 +1,7 @@
 #pragma once
 // Reading the ISO 8601 times of eBay's answers.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <string_view>
 

@@ -1,10 +1,10 @@
 #include "time/UnitTimeUtils.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformSntp.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,10 @@
 // Exact time and time zones: the local clock corrected by a time server, and conversions between UTC, the
 // computer's local time and the local time of a named zone.
 
+#include "base/UnitDateTime.h"
 #include "platform/UnitPlatformTimeZone.h"
-#include "storage/UnitProxySettings.h"
-#include "support/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
+#include "support/UnitProxySettings.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,5 +1,7 @@
 #include "watchlist/UnitKovaThreads.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitOAuthClient.h"
 #include "ebayapi/UnitXMLParser.h"
@@ -7,9 +9,7 @@
 #include "platform/UnitPlatformClock.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <chrono>

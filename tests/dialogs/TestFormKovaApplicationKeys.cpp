@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaApplicationKeys.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "host/KovaGadgetUnit.h"
@@ -9,7 +10,6 @@
 #include "storage/UnitKovaDatFile.h"
 #include "support/KovaTestSupport.h"
 #include "support/ScriptedFormHost.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitKovaThreads.h"
 
 #include <gtest/gtest.h>

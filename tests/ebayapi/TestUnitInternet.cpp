@@ -1,9 +1,9 @@
 // ctest-labels: threaded
 #include "ebayapi/UnitInternet.h"
 #include "platform/UnitPlatformMonotonic.h"
-#include "storage/UnitProxySettings.h"
 #include "support/LoopbackServer.h"
 #include "support/TinyProxy.h"
+#include "support/UnitProxySettings.h"
 #include "time/UnitTimeUtils.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitCurlSession.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitXMLParser.h"
@@ -8,7 +9,6 @@
 #include "support/SandboxProcess.h"
 #include "support/SelfMadeCA.h"
 #include "support/TinyProxy.h"
-#include "support/UnitUtils.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

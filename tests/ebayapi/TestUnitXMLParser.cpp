@@ -1,11 +1,11 @@
+#include "base/UnitDateTime.h"
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitXMLParser.h"
 #include "items/UnitResultLst.h"
 #include "items/UnitSiteCurrencyTables.h"
 #include "platform/UnitPlatformLocale.h"
 #include "support/KovaTestSupport.h"
-#include "support/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
-#include "support/UnitUtils.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "dialogs/UnitFormModel.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
@@ -14,7 +15,6 @@
 #include "support/RecordingOpener.h"
 #include "support/SandboxProcess.h"
 #include "support/ScriptedFormHost.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitKovaThreads.h"
 #include "watchlist/UnitKovaWatchList.h"
 

@@ -1,8 +1,8 @@
 // ctest-labels: threaded
+#include "base/UnitDateTime.h"
+#include "base/UnitUtils.h"
 #include "items/UnitParserBaseXML.h"
 #include "platform/UnitPlatformLocale.h"
-#include "support/UnitDateTime.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <cfloat>

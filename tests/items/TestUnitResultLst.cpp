@@ -1,7 +1,7 @@
 #include "ItemsTestHelpers.h"
+#include "base/UnitUtils.h"
 #include "items/UnitResultLst.h"
 #include "support/TimeTestSupport.h"
-#include "support/UnitUtils.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "ItemsTestHelpers.h"
 #include "KovaTestSupport.h"
+#include "base/UnitUtils.h"
 #include "items/UnitResultLst.h"
 #include "items/UnitXMLReaderAndWriter.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitUtils.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>

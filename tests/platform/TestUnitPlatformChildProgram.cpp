@@ -1,7 +1,7 @@
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformChildProgram.h"
 #include "platform/UnitPlatformFiles.h"
 #include "support/KovaTestSupport.h"
-#include "support/UnitExceptions.h"
 
 #include <chrono>
 #include <csignal>

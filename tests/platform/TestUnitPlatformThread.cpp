@@ -1,8 +1,8 @@
 // ctest-labels: threaded
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformMainThread.h"
 #include "platform/UnitPlatformThread.h"
-#include "support/UnitExceptions.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

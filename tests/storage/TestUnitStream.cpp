@@ -1,5 +1,5 @@
+#include "base/UnitExceptions.h"
 #include "storage/UnitStream.h"
-#include "support/UnitExceptions.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,10 +1,10 @@
 #include "GadgetTestDirectory.h"
 
 #include "SandboxProcess.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFiles.h"
 #include "storage/UnitKovaDatFile.h"
 #include "storage/UnitKovaIniFile.h"
-#include "support/UnitUtils.h"
 
 TGadgetDirectoryOptions SandboxGadget(const TSandboxProcess& sandbox) {
     TGadgetDirectoryOptions options;

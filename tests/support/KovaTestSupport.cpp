@@ -1,8 +1,8 @@
 #include "KovaTestSupport.h"
 
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMessageBox.h"
-#include "support/UnitExceptions.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 // A UDP time server on loopback for SNTP tests: answers each request on its own thread as the test says.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <array>
 #include <atomic>

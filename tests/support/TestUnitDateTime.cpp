@@ -1,4 +1,4 @@
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 #include "support/UnitFormatSettings.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "KovaTestSupport.h"
+#include "base/UnitExceptions.h"
 #include "platform/UnitPlatformDebugOutput.h"
 #include "platform/UnitPlatformFiles.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
 
 #include <filesystem>

@@ -1,10 +1,10 @@
 #include "KovaTestSupport.h"
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformShell.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitFileUtils.h"
 #include "support/UnitKovaOpenURL.h"
-#include "support/UnitUtils.h"
 
 #include <csignal>
 #include <fcntl.h>

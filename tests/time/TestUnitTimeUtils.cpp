@@ -1,9 +1,9 @@
 // ctest-labels: threaded
+#include "base/UnitExceptions.h"
 #include "items/UnitSearchResult.h"
 #include "support/KovaTestSupport.h"
 #include "support/SntpResponder.h"
 #include "support/TimeTestSupport.h"
-#include "support/UnitExceptions.h"
 #include "time/UnitAlternateFormatSettings.h"
 #include "time/UnitTimeUtils.h"
 

@@ -2,9 +2,9 @@
 // shows the values the gadget reads from one and writes the user's application keys into one.
 // Each command is one function and one row of the table below.
 
+#include "base/UnitExceptions.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaDatFile.h"
-#include "support/UnitExceptions.h"
 
 #include <cstdio>
 #include <exception>

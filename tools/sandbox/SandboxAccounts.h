@@ -2,7 +2,7 @@
 // Demo accounts with generated watch lists: the same seed and name give the same items, with times placed
 // relative to the sandbox's start.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <cstdint>
 #include <string>

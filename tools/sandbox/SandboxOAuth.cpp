@@ -1,7 +1,7 @@
 #include "SandboxOAuth.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
-#include "support/UnitUtils.h"
 
 #include <cctype>
 #include <httplib.h>

@@ -1,6 +1,6 @@
 #include "SandboxOptions.h"
 
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 
 #include <charconv>
 #include <stdexcept>

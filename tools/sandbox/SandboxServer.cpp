@@ -2,8 +2,8 @@
 
 #include "SandboxOAuth.h"
 #include "SandboxPictures.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
-#include "support/UnitUtils.h"
 
 #include <httplib.h>
 #include <openssl/ssl.h>

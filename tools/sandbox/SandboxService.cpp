@@ -1,8 +1,8 @@
 #include "SandboxService.h"
 
 #include "SandboxResponses.h"
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
-#include "support/UnitUtils.h"
 #include "time/UnitIsoTime.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "storage/UnitProxySettings.h"
+#include "support/UnitProxySettings.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformRegistry.h"
-#include "support/UnitUtils.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cstdlib>
 #include <cxxabi.h>

@@ -1,6 +1,6 @@
-#include "support/UnitUtils.h"
+#include "base/UnitUtils.h"
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cctype>
 #include <cerrno>

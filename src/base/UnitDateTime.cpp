@@ -1,6 +1,6 @@
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
-#include "support/UnitExceptions.h"
+#include "base/UnitExceptions.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformRegistry.h"
-#include "storage/UnitProxySettings.h"
+#include "support/UnitProxySettings.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

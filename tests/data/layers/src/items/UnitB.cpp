@@ -1,0 +1,2 @@
+#include "items/UnitA.h"
+#include "items/UnitB.h"

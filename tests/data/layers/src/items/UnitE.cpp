@@ -1,0 +1,3 @@
+#include "items/UnitE.h"
+
+#include "items/UnitC.h"
