@@ -2,8 +2,8 @@
 // The page's reminders beside the control's members: GET and PUT /api/reminders, and the delivery of due
 // reminders as desktop notifications and "reminder" events.
 
+#include "base/UnitDateTime.h"
 #include "platform/UnitPlatformNotifications.h"
-#include "support/UnitDateTime.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,5 +1,7 @@
 #include "host/KovaGadgetServer.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "host/KovaGadgetEvents.h"
 #include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
@@ -12,9 +14,7 @@
 #include "platform/UnitPlatformMainThread.h"
 #include "platform/UnitPlatformMessageBox.h"
 #include "platform/UnitPlatformShell.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 
 #include <algorithm>
 #include <atomic>

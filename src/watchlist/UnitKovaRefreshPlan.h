@@ -3,7 +3,7 @@
 // to end and one right after each end, all within a daily budget of eBay calls, and nothing while eBay's
 // call limit stands. eBay counts calls per day from midnight Pacific time.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <string>
 #include <vector>

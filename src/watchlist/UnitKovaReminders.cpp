@@ -1,8 +1,8 @@
 #include "watchlist/UnitKovaReminders.h"
 
+#include "base/UnitUtils.h"
 #include "items/UnitResultLst.h"
 #include "storage/UnitKovaDat.h"
-#include "support/UnitUtils.h"
 
 #include <unordered_map>
 

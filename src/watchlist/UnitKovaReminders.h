@@ -2,7 +2,7 @@
 // Reminders on the watch list's items: the moment to remind for each RemindType, the carry-over of the
 // reminder fields from one list to the next by item number, and the reminders that have come due.
 
-#include "support/UnitDateTime.h"
+#include "base/UnitDateTime.h"
 
 #include <string>
 #include <vector>

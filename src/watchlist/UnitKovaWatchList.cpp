@@ -1,5 +1,7 @@
 #include "watchlist/UnitKovaWatchList.h"
 
+#include "base/UnitExceptions.h"
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformClock.h"
@@ -8,10 +10,8 @@
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
 #include "storage/UnitKovaeBayLogin.h"
-#include "support/UnitExceptions.h"
 #include "support/UnitFormatSettings.h"
 #include "support/UnitLogging.h"
-#include "support/UnitUtils.h"
 #include "watchlist/UnitHtmlTemplate.h"
 #include "watchlist/UnitKovaThreads.h"
 
