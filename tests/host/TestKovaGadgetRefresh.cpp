@@ -5,7 +5,7 @@
 #include "support/GadgetTestDirectory.h"
 #include "support/InProcessHost.h"
 #include "support/SandboxProcess.h"
-#include "time/UnitIsoTime.h"
+#include "support/TimeTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -16,12 +16,6 @@ using json = nlohmann::json;
 
 constexpr double Second = 1.0 / 86400;
 constexpr double Minute = 60 * Second;
-
-TDateTime Utc(const char* text) {
-    TDateTime value = 0;
-    EXPECT_TRUE(TryReadIsoUTC(text, value)) << text;
-    return value;
-}
 
 int WatchListRequests(TSandboxProcess& sandbox) {
     int count = 0;

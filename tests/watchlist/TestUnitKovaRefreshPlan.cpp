@@ -1,4 +1,4 @@
-#include "time/UnitIsoTime.h"
+#include "support/TimeTestSupport.h"
 #include "watchlist/UnitKovaRefreshPlan.h"
 
 #include <algorithm>
@@ -8,12 +8,6 @@ namespace {
 
 constexpr double Second = 1.0 / 86400;
 constexpr double Minute = 60 * Second;
-
-TDateTime Utc(const char* text) {
-    TDateTime value = 0;
-    EXPECT_TRUE(TryReadIsoUTC(text, value)) << text;
-    return value;
-}
 
 ::testing::AssertionResult SameMoment(TDateTime a, TDateTime b) {
     if (std::abs(a - b) < 0.5 * Second) return ::testing::AssertionSuccess();
