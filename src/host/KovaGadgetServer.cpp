@@ -9,6 +9,7 @@
 #include "host/KovaGadgetReminders.h"
 #include "host/KovaGadgetServerCalls.h"
 #include "host/KovaGadgetServerDoor.h"
+#include "host/KovaGadgetServerFiles.h"
 #include "host/KovaGadgetUnit.h"
 #include "host/UnitWebFormHost.h"
 #include "platform/UnitPlatformMainThread.h"
@@ -81,70 +82,6 @@ std::string RealPath(const std::string& path) {
     std::string result = resolved;
     std::free(resolved);
     return result;
-}
-
-// ---- Static files
-
-std::string Extension(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    return dot == std::string::npos ? "" : LowerCase(name.substr(dot + 1));
-}
-
-const char* ContentTypeFor(const std::string& extension) {
-    static const std::pair<const char*, const char*> Types[] = {{"html", "text/html; charset=utf-8"},
-                                                                {"css", "text/css; charset=utf-8"},
-                                                                {"js", "text/javascript; charset=utf-8"},
-                                                                {"mjs", "text/javascript; charset=utf-8"},
-                                                                {"txt", "text/plain; charset=utf-8"},
-                                                                {"png", "image/png"},
-                                                                {"gif", "image/gif"},
-                                                                {"jpg", "image/jpeg"},
-                                                                {"jpeg", "image/jpeg"},
-                                                                {"svg", "image/svg+xml"},
-                                                                {"ico", "image/x-icon"},
-                                                                {"webp", "image/webp"}};
-    for (const auto& [ext, type] : Types)
-        if (extension == ext) return type;
-    return nullptr;
-}
-
-bool IsPageFile(const std::string& extension) {
-    return extension == "html" || extension == "css" || extension == "js" || extension == "mjs";
-}
-
-bool IsImage(const std::string& extension) {
-    return extension == "png" || extension == "gif" || extension == "jpg" || extension == "jpeg" ||
-           extension == "svg" || extension == "ico" || extension == "webp";
-}
-
-// The control's own output files: rewritten while the page runs, so never cached.
-bool IsControlOutput(const std::string& relative) {
-    return relative == "result.txt" || relative == "details.html";
-}
-
-// Whether a path relative to the gadget directory (segments joined by "/") is one of the page's files.
-bool IsServable(const std::string& relative) {
-    if (relative.empty()) return false;
-    std::vector<std::string> segments;
-    std::stringstream parts(relative);
-    for (std::string segment; std::getline(parts, segment, '/');)
-        segments.push_back(segment);
-    if (relative.back() == '/') return false;
-    for (const std::string& segment : segments)
-        if (segment.empty() || segment[0] == '.' || segment.find('\\') != std::string::npos ||
-            segment.find('\0') != std::string::npos)
-            return false;
-    const std::string name = LowerCase(segments.back());
-    // The data files, the settings, the log and the details template are the control's, not the page's.
-    static const char* const Denied[] = {"kovadat.dat",    "ebtmp.dat",     "proxy.dat",
-                                         "kovagadget.ini", "watchlist.dat", "detailstemp.html"};
-    for (const char* denied : Denied)
-        if (name == denied) return false;
-    const std::string extension = Extension(name);
-    if (extension == "dat" || extension == "ini" || extension == "log" || extension == "tmp") return false;
-    if (IsControlOutput(relative)) return true;
-    if (segments.size() > 1 && segments[0] == "images") return IsImage(extension);
-    return IsPageFile(extension);
 }
 
 // Counts a call running on the main thread: calls that come meanwhile run inside its loop and are refused.
@@ -408,12 +345,12 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
     };
     // What the control writes holds the user's watch list: it needs the secret, as the calls do.
     const auto refused = [&](const std::string& name) {
-        if (!IsControlOutput(name) || SecretGiven(req)) return false;
+        if (!IsKovaControlOutput(name) || SecretGiven(req)) return false;
         SendError(res, 403, "the secret is missing or wrong");
         return true;
     };
     const std::string relative = req.path == "/" ? "index.html" : req.path.substr(1);
-    if (!IsServable(relative)) return notFound();
+    if (!IsKovaServable(relative)) return notFound();
     if (refused(relative)) return;
     // The file itself must lie inside the folder and be servable by its real name: a link to a data file,
     // or one leading out of the folder, is not the page's file.
@@ -422,15 +359,15 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
         return notFound();
     const std::string realRelative = real.substr(GadgetDir.size() + 1);
     struct stat info {};
-    if (!IsServable(realRelative) || ::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!IsKovaServable(realRelative) || ::stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return notFound();
     if (refused(realRelative)) return;
     std::ifstream file(real, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
     if (!file && !file.eof()) return notFound();
-    const char* type = ContentTypeFor(Extension(relative));
-    res.set_header("Cache-Control", IsControlOutput(realRelative) ? "no-store" : "no-cache");
+    const char* type = KovaContentTypeFor(KovaFileExtension(relative));
+    res.set_header("Cache-Control", IsKovaControlOutput(realRelative) ? "no-store" : "no-cache");
     res.set_content(content.str(), type ? type : "application/octet-stream");
 }
 
