@@ -471,7 +471,7 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
             WriteAuction(writer, xml, details->GetAuction(i));
         xml += "</Reminder>";
     }
-    WriteFileAtomic(path, xml);
+    WriteFileAtomic(path, xml, TFileAccess::Shared, TFileKeep::Durable);
 }
 
 namespace {
