@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <shared_mutex>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <sstream>
@@ -224,6 +225,11 @@ struct TKovaGadgetServer::TImpl {
     int CallDepth = 0;
     std::unique_ptr<TKovaGadget> Gadget;
     std::unique_ptr<TKovaGadgetDispatch> Dispatch;
+    // The control between a whole Init and its end, for the IsWorking polls that pool threads answer
+    // themselves: a round trip through the main thread's queue cost the page's most frequent call two thread
+    // wake-ups. Written by the main thread under the lock's exclusive hold.
+    std::shared_mutex WorkingLock;
+    const TKovaGadget* WorkingGadget = nullptr;
     TKovaReminderDelivery Reminders{
         [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
     TKovaReminderTicker ReminderTicker;
@@ -237,6 +243,8 @@ struct TKovaGadgetServer::TImpl {
     // Runs the task on the main thread and answers with what it finished the reply with.
     void OnMainThread(httplib::Response& res, std::function<void(TReply&)> task);
     void Call(const TKovaCall& call, TReply& reply);
+    bool AnswerIsWorking(const TKovaCall& call, httplib::Response& res);
+    void PublishForIsWorking(const TKovaGadget* gadget);
     void FormAction(const json& body, TReply& reply);
     void RegisterReminderRoutes();
     void BeginStop();
@@ -336,6 +344,7 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
                   } catch (const std::exception& e) {
                       return SendError(res, 400, e.what());
                   }
+                  if (AnswerIsWorking(call, res)) return;
                   OnMainThread(res, [this, call](TReply& reply) { Call(call, reply); });
               });
     Http.Post("/api/form",
@@ -472,6 +481,22 @@ void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::functio
     SendJson(res, reply->Status, reply->Body);
 }
 
+// IsWorking reads only the manager's and the control's atomic flags. It is answered here when nothing waits
+// in the main thread's queue, so that it still comes after every call the page sent before it; otherwise,
+// and before Init or while the host stops, the main thread answers as it does every other call.
+bool TKovaGadgetServer::TImpl::AnswerIsWorking(const TKovaCall& call, httplib::Response& res) {
+    if (call.Member->Kind != TDispKind::PropertyGet || call.Member->Name != "IsWorking") return false;
+    std::shared_lock lock(WorkingLock);
+    if (!WorkingGadget || StopRequested || MainThreadQueue().PendingCount() > 0) return false;
+    SendJson(res, 200, {{"result", WorkingGadget->IsWorking()}});
+    return true;
+}
+
+void TKovaGadgetServer::TImpl::PublishForIsWorking(const TKovaGadget* gadget) {
+    std::unique_lock lock(WorkingLock);
+    WorkingGadget = gadget;
+}
+
 void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     const TDispMember& member = *call.Member;
     // A call that comes while a dialog is open, or while another call waits (Terminate's grace, a load's
@@ -504,10 +529,19 @@ void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     if (!Dispatch)
         return reply.Finish(500, {{"error", "IKovaGadget." + member.Name +
                                                 ": the control is not initialised; call Init first"}});
+    if (terminate) PublishForIsWorking(nullptr);
     const TKovaDispResult result = Dispatch->Invoke(member.DispID, member.Kind, args);
     if (terminate) {
         Dispatch.reset();
         Gadget.reset();
+    }
+    if (init) {
+        // A control whose Init failed answers IsWorking with that failure: only the main thread says so.
+        try {
+            Gadget->IsWorking();
+            PublishForIsWorking(Gadget.get());
+        } catch (const std::exception&) {
+        }
     }
     if (!result.Succeeded) return reply.Finish(500, {{"error", result.ErrorMessage}});
     reply.Finish(200, {{"result", KovaResultJson(result.Value)}});
@@ -530,6 +564,7 @@ void TKovaGadgetServer::TImpl::FormAction(const json& body, TReply& reply) {
 
 void TKovaGadgetServer::TImpl::TerminateControl() {
     if (!Dispatch) return;
+    PublishForIsWorking(nullptr);
     Dispatch->Invoke(223, TDispKind::Method, {});
     Dispatch.reset();
     Gadget.reset();

@@ -409,6 +409,36 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(host.Call("Terminate", "method").first, 200);
 }
 
+// The page's poll is answered beside a main thread that is held, but never ahead of a task queued before it.
+TEST_F(GadgetServerTest, IsWorkingIsAnsweredBesideAHeldMainThreadButAfterWhatWasQueuedBeforeIt) {
+    TRunningHost host(Dir.Path());
+    ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> holding{false}, queuedRan{false};
+    MainThreadQueue().Post([&holding, released] {
+        holding = true;
+        released.wait();
+    });
+    while (!holding)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto beside = std::async(std::launch::async, [&] { return host.Call("IsWorking", "get"); });
+    ASSERT_EQ(beside.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the poll waited";
+    EXPECT_EQ(beside.get(), std::make_pair(200, json{{"result", false}}));
+
+    MainThreadQueue().Post([&queuedRan] { queuedRan = true; });
+    auto after = std::async(std::launch::async, [&] {
+        const auto reply = host.Call("IsWorking", "get");
+        return std::make_pair(reply.first, queuedRan.load());
+    });
+    EXPECT_EQ(after.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "answered ahead of a queued task";
+    release.set_value();
+    EXPECT_EQ(after.get(), std::make_pair(200, true));
+    EXPECT_EQ(host.Call("Terminate", "method").first, 200);
+    EXPECT_EQ(host.Call("IsWorking", "get").first, 500);
+}
+
 TEST_F(GadgetServerTest, CallsThatComeWhileTerminateWaitsAreRefusedOrFindNoControl) {
     TRunningHost host(Dir.Path());
     ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
