@@ -279,7 +279,8 @@ using TAuctionItems = std::vector<std::unique_ptr<TSearchResultAuctionDetails>>;
 // decoded in place.
 class TWrittenFormReader {
 public:
-    explicit TWrittenFormReader(std::string& bytes) : FPos(bytes.data()), FEnd(bytes.data() + bytes.size()) {}
+    // The bytes get the zero padding that PlainASCIIRunEnd reads into.
+    explicit TWrittenFormReader(std::string& bytes) : FPos(Padded(bytes)), FEnd(FPos + bytes.size() - PlainRunPadding) {}
 
     bool Read(const TFormatSettings& fs, TAuctionItems& items) {
         if (!Skip("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) return false;
@@ -308,6 +309,11 @@ public:
     }
 
 private:
+    static char* Padded(std::string& bytes) {
+        bytes.append(PlainRunPadding, '\0');
+        return bytes.data();
+    }
+
     static const std::string_view* ElementNames() {
         static const auto names = [] {
             std::array<std::string_view, ieCount> n;

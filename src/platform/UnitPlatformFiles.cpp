@@ -109,9 +109,10 @@ int ReadAll(const std::string& path, std::string& data, bool& opened) {
     opened = true;
     std::string out;
     // One allocation for a regular file's size; files that grow or lie about it are still read to the end.
+    // The slack lets a reader pad the text (as the item file reader does) without moving it.
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        out.reserve(static_cast<size_t>(info.st_size) + 1);
+        out.reserve(static_cast<size_t>(info.st_size) + 64);
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
