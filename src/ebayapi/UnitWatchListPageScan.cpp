@@ -138,7 +138,7 @@ const char* PlainRunEnd(const char* p, const char* end) {
     return TByteSets::FirstOutside(
         p, end,
         [](__m128i c) {
-            // As signed bytes, control characters and the bytes of longer UTF-8 sequences are below the blank.
+            // As signed bytes, control characters and the bytes of UTF-8 sequences are below the blank.
             const __m128i stop = _mm_or_si128(_mm_cmplt_epi8(c, _mm_set1_epi8(0x20)),
                                               _mm_or_si128(TByteSets::Is(c, '&'), TByteSets::Is(c, '<')));
             return _mm_xor_si128(stop, _mm_set1_epi8(-1));

@@ -172,9 +172,10 @@ inline char* PlainASCIIRunEnd(char* p) {
     const __m128i blank = _mm_set1_epi8(0x20), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<');
     for (;;) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i stop = _mm_or_si128(_mm_cmplt_epi8(chunk, blank),
-                                          _mm_or_si128(_mm_cmpeq_epi8(chunk, amp), _mm_cmpeq_epi8(chunk, lt)));
-        if (const int mask = _mm_movemask_epi8(stop)) return p + std::countr_zero(static_cast<unsigned>(mask));
+        const __m128i markup = _mm_or_si128(_mm_cmpeq_epi8(chunk, amp), _mm_cmpeq_epi8(chunk, lt));
+        const __m128i stop = _mm_or_si128(_mm_cmplt_epi8(chunk, blank), markup);
+        if (const int mask = _mm_movemask_epi8(stop))
+            return p + std::countr_zero(static_cast<unsigned>(mask));
         p += 16;
     }
 }

@@ -280,7 +280,8 @@ using TAuctionItems = std::vector<std::unique_ptr<TSearchResultAuctionDetails>>;
 class TWrittenFormReader {
 public:
     // The bytes get the zero padding that PlainASCIIRunEnd reads into.
-    explicit TWrittenFormReader(std::string& bytes) : FPos(Padded(bytes)), FEnd(FPos + bytes.size() - PlainRunPadding) {}
+    explicit TWrittenFormReader(std::string& bytes)
+        : FPos(Padded(bytes)), FEnd(FPos + bytes.size() - PlainRunPadding) {}
 
     bool Read(const TFormatSettings& fs, TAuctionItems& items) {
         if (!Skip("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) return false;

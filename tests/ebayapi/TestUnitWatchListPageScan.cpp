@@ -19,7 +19,8 @@ public:
         : FPage(static_cast<size_t>(::sysconf(_SC_PAGESIZE))), FRoom((most / FPage + 1) * FPage) {
         FMap = static_cast<char*>(
             ::mmap(nullptr, FRoom + FPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        if (FMap == MAP_FAILED || ::mprotect(FMap + FRoom, FPage, PROT_NONE) != 0) throw std::runtime_error("mmap");
+        if (FMap == MAP_FAILED || ::mprotect(FMap + FRoom, FPage, PROT_NONE) != 0)
+            throw std::runtime_error("mmap");
     }
     ~TGuardedBytes() { ::munmap(FMap, FRoom + FPage); }
     TGuardedBytes(const TGuardedBytes&) = delete;
@@ -42,7 +43,8 @@ private:
 // to its end and not a byte further, whole or cut short anywhere, in a name, a text with references, blanks
 // or an attribute.
 TEST(WatchListPageScan, ReadsThePageWhereItLiesAndNeverPastItsEnd) {
-    const std::string file = ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/ebayapi/watchlist_page1_of3.xml");
+    const std::string file =
+        ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/ebayapi/watchlist_page1_of3.xml");
     const std::string page = file.substr(0, file.find_last_not_of(" \r\n\t") + 1);
     const struct {
         std::string Bytes;

@@ -139,6 +139,7 @@ TEST(PlatformFiles, ReplacementIsWholeWhetherFlushedOrRebuilt) {
         EXPECT_NE(ErrorOf([&] { WriteFileAtomic(path, "new", TFileAccess::Shared, keep); }), "no error");
         SetWriteFaultForTesting({});
         EXPECT_EQ(ReadFileBytes(path), big);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "a temporary left";
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1)
+            << "a temporary was left";
     }
 }
