@@ -331,6 +331,11 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
 
 void TKovaGadgetServer::TImpl::RegisterRoutes() {
     Http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        // Every answer goes to this machine, where compressing it costs more than it saves: cpp-httplib
+        // answers a browser in brotli at its slowest quality, tens of milliseconds for each script of the
+        // page's start. The request is httplib's own, not a constant, and its encodings are only asked
+        // for when the answer is written.
+        const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
         return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                : httplib::Server::HandlerResponse::Handled;
     });
