@@ -219,6 +219,16 @@ struct TCurlClient::TTransfer {
         t->Touch();
         std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) t->StatusLine = Trim(line);
+        // An announced body goes into one allocation instead of a text that doubles as it grows; a claim
+        // beyond any answer of the API is not believed.
+        constexpr std::string_view LengthHeader = "Content-Length:";
+        constexpr size_t MostReserved = 16 * 1024 * 1024;
+        if (line.size() > LengthHeader.size() && SameText(line.substr(0, LengthHeader.size()), LengthHeader)) {
+            long long length = 0;
+            if (TryStrToInt64(Trim(line.substr(LengthHeader.size())), length) && length > 0 &&
+                static_cast<unsigned long long>(length) <= MostReserved)
+                t->Buffer->reserve(t->Buffer->size() + static_cast<size_t>(length));
+        }
         return size * count;
     }
 

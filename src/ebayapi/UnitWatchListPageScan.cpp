@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstring>
+#include <emmintrin.h>
 
 struct TPageScanSchema {
     constexpr TPageScanSchema(std::string_view name, int field, const TPageScanSchema* children = nullptr,
@@ -71,53 +72,78 @@ constexpr TPageScanSchema RootChildren[] = {
     {"Ack", rfAck}, {"Errors", rfErrors}, {"WatchList", rfWatchList, WatchList, CountOf(WatchList)}};
 constexpr TPageScanSchema RootSchema = {"", -1, RootChildren, CountOf(RootChildren)};
 
-// The blanks of XML, which a load drops when a text holds nothing else.
-bool IsBlank(char c) {
-    return c == ' ' || c == '\n' || c == '\t' || c == '\r';
-}
-
-// Names in ASCII only; any other name leaves the page to the document.
+// Names in ASCII only; any other name leaves the page to the document. The bytes that may start one; those
+// that may follow are tested in NameEnd.
 struct TNameChars {
     bool Start[256] = {};
-    bool Next[256] = {};
     constexpr TNameChars() {
-        for (int c = 0; c < 256; ++c) {
+        for (int c = 0; c < 256; ++c)
             Start[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
-            Next[c] = Start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
-        }
     }
 };
 constexpr TNameChars NameChars;
 
-char* SkipBlanks(char* p, char* const end) {
-    // Indentation is a line break and a run of spaces: the spaces are passed eight at a time.
-    constexpr uint64_t Spaces = 0x2020202020202020ULL;
-    for (;;) {
-        while (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            const uint64_t other = w ^ Spaces;
-            if (other != 0) {
-                // The first byte in memory is the lowest one on the little-endian machines this runs on.
-                static_assert(std::endian::native == std::endian::little);
-                p += std::countr_zero(other) / 8;
-                break;
-            }
-            p += 8;
-        }
-        if (p == end || !IsBlank(*p)) return p;
-        ++p;
+// Sets of bytes tested sixteen at a time; the last few bytes of the text one by one, since the scan reads the
+// caller's bytes where they are.
+struct TByteSets {
+    static __m128i Load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static __m128i Is(__m128i chunk, char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); }
+    // lo <= c <= hi for bytes below 0x80; the others are negative as signed bytes and never in range.
+    static __m128i InRange(__m128i chunk, char lo, char hi) {
+        return _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(static_cast<char>(lo - 1))),
+                             _mm_cmplt_epi8(chunk, _mm_set1_epi8(static_cast<char>(hi + 1))));
     }
+    // The first byte from p on that is not in the set, or end; inSet tests sixteen bytes, one tests one.
+    template <class TSixteen, class TOne>
+    static const char* FirstOutside(const char* p, const char* end, TSixteen inSet, TOne one) {
+        for (; end - p >= 16; p += 16) {
+            const unsigned outside = ~static_cast<unsigned>(_mm_movemask_epi8(inSet(Load(p)))) & 0xFFFFu;
+            if (outside) return p + std::countr_zero(outside);
+        }
+        while (p < end && one(static_cast<unsigned char>(*p)))
+            ++p;
+        return p;
+    }
+};
+
+// The blanks of XML, which a load drops when a text holds nothing else.
+const char* SkipBlanks(const char* p, const char* end) {
+    return TByteSets::FirstOutside(
+        p, end,
+        [](__m128i c) {
+            return _mm_or_si128(_mm_or_si128(TByteSets::Is(c, ' '), TByteSets::Is(c, '\n')),
+                                _mm_or_si128(TByteSets::Is(c, '\t'), TByteSets::Is(c, '\r')));
+        },
+        [](unsigned char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; });
 }
 
-// The end of the name at p, p itself when none starts there. The scanned text ends in a zero byte, which is
-// no name character, so a name cannot run past it.
-char* NameEnd(char* p) {
-    if (!NameChars.Start[static_cast<unsigned char>(*p)]) return p;
-    ++p;
-    while (NameChars.Next[static_cast<unsigned char>(*p)])
-        ++p;
-    return p;
+// The end of the name at p, p itself when none starts there.
+const char* NameEnd(const char* p, const char* end) {
+    if (p == end || !NameChars.Start[static_cast<unsigned char>(*p)]) return p;
+    return TByteSets::FirstOutside(
+        p + 1, end,
+        [](__m128i c) {
+            // Letters of either case; "-", ".", digits and ":" without the "/" among them; "_".
+            const __m128i letter = TByteSets::InRange(_mm_or_si128(c, _mm_set1_epi8(0x20)), 'a', 'z');
+            const __m128i around = _mm_andnot_si128(TByteSets::Is(c, '/'), TByteSets::InRange(c, '-', ':'));
+            return _mm_or_si128(_mm_or_si128(letter, around), TByteSets::Is(c, '_'));
+        },
+        [](unsigned char c) {
+            return NameChars.Start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        });
+}
+
+// Printable ASCII without "&" or "<": text that needs neither decoding nor a check.
+const char* PlainRunEnd(const char* p, const char* end) {
+    return TByteSets::FirstOutside(
+        p, end,
+        [](__m128i c) {
+            // As signed bytes, control characters and the bytes of UTF-8 sequences are below the blank.
+            const __m128i stop = _mm_or_si128(_mm_cmplt_epi8(c, _mm_set1_epi8(0x20)),
+                                              _mm_or_si128(TByteSets::Is(c, '&'), TByteSets::Is(c, '<')));
+            return _mm_xor_si128(stop, _mm_set1_epi8(-1));
+        },
+        [](unsigned char c) { return c >= 0x20 && c < 0x80 && c != '&' && c != '<'; });
 }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -139,14 +165,16 @@ const TPageScanSchema* FindChild(const TPageScanSchema* schema, std::string_view
 } // namespace
 
 bool TWatchListPageScan::Scan(std::string_view bytes) {
-    FBuffer.assign(bytes);
-    FPos = FBuffer.data();
-    FEnd = FPos + FBuffer.size();
+    FPos = bytes.data();
+    FEnd = FPos + bytes.size();
+    // Decoded texts never take more room than their source.
+    if (FDecoded.size() < bytes.size()) FDecoded.resize(bytes.size());
+    FDecodedUsed = 0;
     FItemCount = 0;
     for (TScannedElement& e : FRoot)
         e = TScannedElement();
     const std::string_view declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-    if (std::string_view(FPos, FBuffer.size()).substr(0, declaration.size()) == declaration)
+    if (bytes.substr(0, declaration.size()) == declaration)
         FPos += declaration.size();
     FPos = SkipBlanks(FPos, FEnd);
     if (FPos == FEnd || *FPos != '<') return false;
@@ -159,7 +187,7 @@ bool TWatchListPageScan::Scan(std::string_view bytes) {
 }
 
 bool TWatchListPageScan::Name(std::string_view& name) {
-    char* const end = NameEnd(FPos);
+    const char* const end = NameEnd(FPos, FEnd);
     if (end == FPos) return false;
     name = std::string_view(FPos, static_cast<size_t>(end - FPos));
     FPos = end;
@@ -170,7 +198,7 @@ bool TWatchListPageScan::Name(std::string_view& name) {
 bool TWatchListPageScan::Attributes(bool wanted, std::string_view wantedName, TScannedElement* attribute,
                                     bool& empty) {
     for (;;) {
-        char* const blanks = FPos;
+        const char* const blanks = FPos;
         FPos = SkipBlanks(FPos, FEnd);
         if (FPos == FEnd) return false;
         if (*FPos == '>') {
@@ -192,7 +220,7 @@ bool TWatchListPageScan::Attributes(bool wanted, std::string_view wantedName, TS
         FPos = SkipBlanks(FPos, FEnd);
         if (FPos == FEnd || (*FPos != '"' && *FPos != '\'')) return false;
         const char quote = *FPos++;
-        char* const value = FPos;
+        const char* const value = FPos;
         // A load would turn references and line breaks in a value into other text: the document decides.
         const char* const close = PlainXMLAttributeValueEnd(FPos, FEnd, quote);
         if (!close) return false;
@@ -238,22 +266,29 @@ bool TWatchListPageScan::Content(std::string_view rootName) {
     TOpenElement open[MaxDepth];
     int depth = 1;
     open[0] = {rootName, &RootSchema, FRoot, nullptr, 0, false, false, {}};
-    char* p = FPos;
-    char* const end = FEnd;
+    const char* p = FPos;
+    const char* const end = FEnd;
     while (depth > 0) {
         TOpenElement& e = open[depth - 1];
-        char* q = SkipBlanks(p, end);
+        const char* q = SkipBlanks(p, end);
         if (q < end && *q != '<') {
             // Blanks alone are no text to a load; anything else is kept whole, blanks included.
             if (e.HasText) return false;
-            char* lt = PlainASCIIRunEnd(q);
-            char* textEnd = lt;
-            if (*lt != '<') {
-                lt = static_cast<char*>(std::memchr(lt, '<', static_cast<size_t>(end - lt)));
-                textEnd = lt ? DecodeXMLTextInPlace(p, lt) : nullptr;
+            const char* lt = PlainRunEnd(q, end);
+            if (lt == end) return false;
+            if (*lt == '<') {
+                e.Text = std::string_view(p, static_cast<size_t>(lt - p));
+            } else {
+                lt = static_cast<const char*>(std::memchr(lt, '<', static_cast<size_t>(end - lt)));
+                if (!lt) return false;
+                // References are decoded in a copy: the scanned bytes are the caller's.
+                char* const copy = FDecoded.data() + FDecodedUsed;
+                std::memcpy(copy, p, static_cast<size_t>(lt - p));
+                const char* const textEnd = DecodeXMLTextInPlace(copy, copy + (lt - p));
                 if (!textEnd) return false;
+                e.Text = std::string_view(copy, static_cast<size_t>(textEnd - copy));
+                FDecodedUsed += static_cast<size_t>(textEnd - copy);
             }
-            e.Text = std::string_view(p, static_cast<size_t>(textEnd - p));
             e.HasText = true;
             q = lt;
         }
@@ -274,8 +309,8 @@ bool TWatchListPageScan::Content(std::string_view rootName) {
             --depth;
             continue;
         }
-        char* const nameStart = ++p;
-        p = NameEnd(nameStart);
+        const char* const nameStart = ++p;
+        p = NameEnd(nameStart, end);
         if (p == nameStart) return false;
         const std::string_view name(nameStart, static_cast<size_t>(p - nameStart));
         e.HasElements = true;

@@ -63,7 +63,8 @@ struct TScannedItem {
 // Which elements of a parent are looked for, and where they are kept.
 struct TPageScanSchema;
 
-// Reads pages in the plain form eBay writes them. The texts live in the scan until the next one.
+// Reads pages in the plain form eBay writes them. The texts live until the next scan and as long as the
+// scanned bytes.
 class TWatchListPageScan {
 public:
     // True for a well-formed page whose every part is in that form: an optional UTF-8 declaration, one
@@ -86,9 +87,11 @@ private:
     bool Attributes(bool wanted, std::string_view wantedName, TScannedElement* attribute, bool& empty);
     TScannedElement* NewItem();
 
-    std::string FBuffer;
-    char* FPos = nullptr;
-    char* FEnd = nullptr;
+    // Texts with references, decoded; the others are views of the scanned bytes.
+    std::string FDecoded;
+    size_t FDecodedUsed = 0;
+    const char* FPos = nullptr;
+    const char* FEnd = nullptr;
     std::string_view FRootName;
     TScannedElement FRoot[rfRootFieldCount];
     std::vector<TScannedItem> FItems;

@@ -60,5 +60,5 @@ void SetKovaAutostart(bool on, const std::string& entry) {
     }
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!ForceFolder(folder)) throw Exception("The folder \"" + folder + "\" cannot be made");
-    WriteFileAtomic(path, entry);
+    WriteFileAtomic(path, entry, TFileAccess::Shared, TFileKeep::Durable);
 }

@@ -154,7 +154,8 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
         FillGadgetDirectory(gadgetDir, shipped);
         WriteFileAtomic(gadgetDir + "/KovaDat.dat",
                         PackKovaDat(KovaDatForSandbox(UnpackKovaDatFile(shipped + "/KovaDat.dat"),
-                                                      *sandboxUrl, options.DemoOAuth)));
+                                                      *sandboxUrl, options.DemoOAuth)),
+                        TFileAccess::Shared, TFileKeep::Durable);
         if (!options.DemoFirstRun) {
             TIniFileManager settings("KovaGadget.ini", IncludeTrailingPathDelimiter(gadgetDir));
             if (options.DemoOAuth) {

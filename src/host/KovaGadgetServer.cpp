@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <shared_mutex>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <sstream>
@@ -162,6 +163,11 @@ struct TKovaGadgetServer::TImpl {
     int CallDepth = 0;
     std::unique_ptr<TKovaGadget> Gadget;
     std::unique_ptr<TKovaGadgetDispatch> Dispatch;
+    // The control between a whole Init and its end, for the IsWorking polls that pool threads answer
+    // themselves: a round trip through the main thread's queue cost the page's most frequent call two thread
+    // wake-ups. Written by the main thread under the lock's exclusive hold.
+    std::shared_mutex WorkingLock;
+    const TKovaGadget* WorkingGadget = nullptr;
     TKovaReminderDelivery Reminders{
         [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
     TKovaRefreshScheduler Refresh{
@@ -177,6 +183,8 @@ struct TKovaGadgetServer::TImpl {
     // Runs the task on the main thread and answers with what it finished the reply with.
     void OnMainThread(httplib::Response& res, std::function<void(TReply&)> task);
     void Call(const TKovaCall& call, TReply& reply);
+    bool AnswerIsWorking(const TKovaCall& call, httplib::Response& res);
+    void PublishForIsWorking(const TKovaGadget* gadget);
     void FormAction(const json& body, TReply& reply);
     void RegisterReminderRoutes();
     // Every second on the main thread: due reminders first, then automatic refreshes.
@@ -265,6 +273,11 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
 
 void TKovaGadgetServer::TImpl::RegisterRoutes() {
     Http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        // Every answer goes to this machine, where compressing it costs more than it saves: cpp-httplib
+        // answers a browser in brotli at its slowest quality, tens of milliseconds for each script of the
+        // page's start. The request is httplib's own, not a constant, and its encodings are only asked
+        // for when the answer is written.
+        const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
         return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                : httplib::Server::HandlerResponse::Handled;
     });
@@ -278,6 +291,7 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
                   } catch (const std::exception& e) {
                       return SendError(res, 400, e.what());
                   }
+                  if (AnswerIsWorking(call, res)) return;
                   OnMainThread(res, [this, call](TReply& reply) { Call(call, reply); });
               });
     Http.Post("/api/form",
@@ -428,6 +442,22 @@ void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::functio
     SendJson(res, reply->Status, reply->Body);
 }
 
+// IsWorking reads only the manager's and the control's atomic flags. It is answered here when nothing waits
+// in the main thread's queue, so that it still comes after every call the page sent before it; otherwise,
+// and before Init or while the host stops, the main thread answers as it does every other call.
+bool TKovaGadgetServer::TImpl::AnswerIsWorking(const TKovaCall& call, httplib::Response& res) {
+    if (call.Member->Kind != TDispKind::PropertyGet || call.Member->Name != "IsWorking") return false;
+    std::shared_lock lock(WorkingLock);
+    if (!WorkingGadget || StopRequested || MainThreadQueue().PendingCount() > 0) return false;
+    SendJson(res, 200, {{"result", WorkingGadget->IsWorking()}});
+    return true;
+}
+
+void TKovaGadgetServer::TImpl::PublishForIsWorking(const TKovaGadget* gadget) {
+    std::unique_lock lock(WorkingLock);
+    WorkingGadget = gadget;
+}
+
 void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     const TDispMember& member = *call.Member;
     // A call that comes while a dialog is open, or while another call waits (Terminate's grace, a load's
@@ -460,10 +490,19 @@ void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     if (!Dispatch)
         return reply.Finish(500, {{"error", "IKovaGadget." + member.Name +
                                                 ": the control is not initialised; call Init first"}});
+    if (terminate) PublishForIsWorking(nullptr);
     const TKovaDispResult result = Dispatch->Invoke(member.DispID, member.Kind, args);
     if (terminate) {
         Dispatch.reset();
         Gadget.reset();
+    }
+    if (init) {
+        // A control whose Init failed answers IsWorking with that failure: only the main thread says so.
+        try {
+            Gadget->IsWorking();
+            PublishForIsWorking(Gadget.get());
+        } catch (const std::exception&) {
+        }
     }
     if (!result.Succeeded) return reply.Finish(500, {{"error", result.ErrorMessage}});
     reply.Finish(200, {{"result", KovaResultJson(result.Value)}});
@@ -486,6 +525,7 @@ void TKovaGadgetServer::TImpl::FormAction(const json& body, TReply& reply) {
 
 void TKovaGadgetServer::TImpl::TerminateControl() {
     if (!Dispatch) return;
+    PublishForIsWorking(nullptr);
     Dispatch->Invoke(223, TDispKind::Method, {});
     Dispatch.reset();
     Gadget.reset();

@@ -54,6 +54,7 @@ public:
     int RefreshIntervalInMinutes() const;
     bool RefreshAuctionsAutomatically() const;
     bool BuildDetailsFileFor(const std::string& iArticleNr);
+    // Reads atomic flags only: after a whole Init and before Terminate, any thread may ask.
     bool IsWorking() const;
 
     const std::string& HomeDirectory() const { return FHomeDirectory; }

@@ -279,7 +279,9 @@ using TAuctionItems = std::vector<std::unique_ptr<TSearchResultAuctionDetails>>;
 // decoded in place.
 class TWrittenFormReader {
 public:
-    explicit TWrittenFormReader(std::string& bytes) : FPos(bytes.data()), FEnd(bytes.data() + bytes.size()) {}
+    // The bytes get the zero padding that PlainASCIIRunEnd reads into.
+    explicit TWrittenFormReader(std::string& bytes)
+        : FPos(Padded(bytes)), FEnd(FPos + bytes.size() - PlainRunPadding) {}
 
     bool Read(const TFormatSettings& fs, TAuctionItems& items) {
         if (!Skip("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) return false;
@@ -308,6 +310,11 @@ public:
     }
 
 private:
+    static char* Padded(std::string& bytes) {
+        bytes.append(PlainRunPadding, '\0');
+        return bytes.data();
+    }
+
     static const std::string_view* ElementNames() {
         static const auto names = [] {
             std::array<std::string_view, ieCount> n;
@@ -471,7 +478,7 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
             WriteAuction(writer, xml, details->GetAuction(i));
         xml += "</Reminder>";
     }
-    WriteFileAtomic(path, xml);
+    WriteFileAtomic(path, xml, TFileAccess::Shared, TFileKeep::Durable);
 }
 
 namespace {

@@ -51,7 +51,7 @@ mode_t SharedFileMode(const std::string& path) {
 
 } // namespace
 
-void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access) {
+void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access, TFileKeep keep) {
     const mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : SharedFileMode(path);
 
     std::string temp = path + ".XXXXXX";
@@ -78,7 +78,8 @@ void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) fail(errno);
+    // A flush waits for the disk, two round trips for a new file (its data, then the journal).
+    if (keep == TFileKeep::Durable && ::fsync(fd) != 0) fail(errno);
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
@@ -89,6 +90,7 @@ void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess
         ::unlink(temp.c_str());
         throw EWriteError("Cannot write file \"" + path + "\". " + std::strerror(err));
     }
+    if (keep != TFileKeep::Durable) return;
     // Make the rename itself durable; a failure here loses nothing that was visible.
     const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
@@ -107,9 +109,10 @@ int ReadAll(const std::string& path, std::string& data, bool& opened) {
     opened = true;
     std::string out;
     // One allocation for a regular file's size; files that grow or lie about it are still read to the end.
+    // The slack lets a reader pad the text (as the item file reader does) without moving it.
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        out.reserve(static_cast<size_t>(info.st_size) + 1);
+        out.reserve(static_cast<size_t>(info.st_size) + 64);
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);

@@ -11,11 +11,21 @@ enum class TFileAccess {
     OwnerOnly // rw------- always, for files that hold credentials or name the user's account
 };
 
-// Replaces the file at path with data: writes a temporary file in the same folder, flushes it to disk and
-// renames it over the old one, so that a failure at any step leaves the old file whole. Raises EFCreateError
-// or EWriteError with the system's text on failure.
-void WriteFileAtomic(const std::string& path, std::string_view data,
-                     TFileAccess access = TFileAccess::Shared);
+// What a replaced file must survive besides a failed write.
+enum class TFileKeep {
+    // Not waited for on disk: a file the program writes again from what it holds (the control's view
+    // fragments). Readers still see the old file or the new one, whole.
+    Rebuilt,
+    // Flushed to disk before the rename, and the rename after it: the user's data, settings and credentials,
+    // which after a crash of the machine are the old file or the new one, whole.
+    Durable
+};
+
+// Replaces the file at path with data: writes a temporary file in the same folder and renames it over the
+// old one, so that a failure at any step leaves the old file whole. Raises EFCreateError or EWriteError with
+// the system's text on failure.
+void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared,
+                     TFileKeep keep = TFileKeep::Rebuilt);
 
 // Reads a whole file; raises EFOpenError when it cannot be opened and EReadError when reading fails.
 std::string ReadFileBytes(const std::string& path);

@@ -239,7 +239,7 @@ void TEncryptStreamBase::LoadFromStreamEncrypted(TStream& source) {
 void TEncryptStreamBase::SaveToFileEncrypted(const std::string& path, TFileAccess access) {
     TMemoryStream target;
     SaveToStreamEncrypted(target);
-    WriteFileAtomic(path, target.Bytes(), access);
+    WriteFileAtomic(path, target.Bytes(), access, TFileKeep::Durable);
 }
 
 void TEncryptStreamBase::LoadFromFileEncrypted(const std::string& path) {

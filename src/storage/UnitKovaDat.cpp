@@ -246,7 +246,7 @@ void SaveGadgetDatKeys(const std::string& path, const TGadgetDatKeys& keys, std:
     }
     const std::string xml = doc.SaveToXML();
     WriteFileAtomic(path, Trim(passPhrase).empty() ? xml : PackKovaDat(xml, passPhrase),
-                    TFileAccess::OwnerOnly);
+                    TFileAccess::OwnerOnly, TFileKeep::Durable);
 }
 
 // The process-wide object

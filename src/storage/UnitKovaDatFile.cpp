@@ -16,7 +16,8 @@ std::string UnpackKovaDat(std::string_view container, std::string_view passPhras
 }
 
 void PackKovaDatFile(const std::string& inPath, const std::string& outPath, std::string_view passPhrase) {
-    WriteFileAtomic(outPath, PackKovaDat(ReadFileBytes(inPath), passPhrase));
+    WriteFileAtomic(outPath, PackKovaDat(ReadFileBytes(inPath), passPhrase), TFileAccess::Shared,
+                    TFileKeep::Durable);
 }
 
 std::string UnpackKovaDatFile(const std::string& inPath, std::string_view passPhrase) {

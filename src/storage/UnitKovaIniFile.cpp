@@ -218,7 +218,7 @@ void TIniFileSectionProxySettings::RestoreUndo(TCredentialsUndo& undo) {
         restored = true;
     } else {
         try {
-            WriteFileAtomic(undo.Path, undo.KeptBytes, TFileAccess::OwnerOnly);
+            WriteFileAtomic(undo.Path, undo.KeptBytes, TFileAccess::OwnerOnly, TFileKeep::Durable);
             restored = true;
         } catch (const std::exception& e) {
             LogException(e, "TIniFileSectionProxySettings.StoreProxyPassword");

@@ -117,7 +117,7 @@ void TLogging::TrimFile() {
     const size_t keep = static_cast<size_t>(FTrimmedFileSizeKB) * 1024;
     // Replaced atomically: a crash while trimming loses nothing but the part that was to be cut.
     WriteFileAtomic(FLogFilePath, all.size() > keep ? std::string_view(all).substr(all.size() - keep) : all,
-                    TFileAccess::OwnerOnly);
+                    TFileAccess::OwnerOnly, TFileKeep::Durable);
 }
 
 void TLogging::WriteToFile(const std::string& stamped, int kind) {

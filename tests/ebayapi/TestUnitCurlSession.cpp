@@ -472,3 +472,78 @@ TEST_F(CurlSessionTest, AKeptClientReusesItsConnectionOpensAClosedOneAgainAndDec
         }
     }
 }
+
+namespace {
+
+// Answers one request on a loopback port with the given bytes, whatever they claim, and closes.
+class TCannedAnswer {
+public:
+    explicit TCannedAnswer(std::string answer) : FAnswer(std::move(answer)) {
+        FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(FListener, 1) != 0 ||
+            ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("no loopback port");
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            const int fd = ::accept(FListener, nullptr, nullptr);
+            if (fd < 0) return;
+            std::string request;
+            char chunk[4096];
+            while (request.find("</Ping>") == std::string::npos) {
+                const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+                if (got <= 0) break;
+                request.append(chunk, static_cast<size_t>(got));
+            }
+            for (size_t sent = 0; sent < FAnswer.size();) {
+                const ssize_t n = ::send(fd, FAnswer.data() + sent, FAnswer.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += static_cast<size_t>(n);
+            }
+            ::close(fd);
+        });
+    }
+    ~TCannedAnswer() {
+        ::shutdown(FListener, SHUT_RDWR);
+        FThread.join();
+        ::close(FListener);
+    }
+    std::string URL() const { return "http://127.0.0.1:" + std::to_string(FPort) + "/api"; }
+
+private:
+    std::string FAnswer;
+    int FListener = -1;
+    int FPort = 0;
+    std::thread FThread;
+};
+
+} // namespace
+
+// The announced length only prepares room for the body: the body itself is what arrives, and a length that
+// no answer can have is not believed.
+TEST(CurlSessionAnswers, TheBodyIsWhatArrivesWhateverItsLengthAnnounces) {
+    const std::string big(200000, 'b');
+    const struct {
+        const char* Name;
+        std::string Answer;
+        bool Result;
+        std::string Body;
+    } cases[] = {
+        {"announced", "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n" + big, true, big},
+        {"lower case", "HTTP/1.1 200 OK\r\ncontent-length:5\r\n\r\nhello", true, "hello"},
+        {"not announced", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nhello", true, "hello"},
+        {"beyond belief", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999\r\n\r\nhello", false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCannedAnswer server(c.Answer);
+        std::string response = "stale";
+        const TCurlPostResult result = CurlExecutePost(Request(server.URL(), 0), response);
+        EXPECT_EQ(result.Result, c.Result) << result.PostErrorLog;
+        EXPECT_EQ(response, c.Body);
+    }
+}

@@ -409,6 +409,67 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(host.Call("Terminate", "method").first, 200);
 }
 
+// Answers are never compressed, whatever the browser accepts: page files, the control's output and calls.
+TEST_F(GadgetServerTest, AnswersGoOutPlainWhateverEncodingsTheBrowserAccepts) {
+    TRunningHost host(Dir.Path());
+    const std::string css(20000, 'a');
+    Dir.Write("gadget.css", css);
+    const std::string own = "127.0.0.1:" + std::to_string(host.Server.Port());
+    const std::string secret = host.Server.Secret();
+    const struct {
+        std::string Request;
+        std::string Body; // the plain answer, or a part of it
+    } cases[] = {
+        {"GET /gadget.css HTTP/1.1\r\nHost: " + own + "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"
+         "Connection: close\r\n\r\n",
+         css},
+        {"GET /result.txt HTTP/1.1\r\nHost: " + own + "\r\nX-Kova-Secret: " + secret +
+             "\r\naccept-encoding: br\r\nConnection: close\r\n\r\n",
+         "<div id=results></div>"},
+        {"POST /api/call HTTP/1.1\r\nHost: " + own + "\r\nX-Kova-Secret: " + secret +
+             "\r\nAccept-Encoding: gzip\r\nContent-Type: application/json\r\nContent-Length: 35\r\n"
+             "Connection: close\r\n\r\n{\"member\":\"IsWorking\",\"kind\":\"get\"}",
+         "call Init first"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Request.substr(0, c.Request.find('\r')));
+        const TRawReply reply = RawRequest(host.Server.Port(), c.Request);
+        EXPECT_EQ(reply.Head.find("Content-Encoding"), std::string::npos) << reply.Head;
+        EXPECT_NE(reply.Body.find(c.Body), std::string::npos) << reply.Body.substr(0, 200);
+        EXPECT_LE(reply.Body.size(), c.Body.size() + 100);
+    }
+}
+
+// The page's poll is answered beside a main thread that is held, but never ahead of a task queued before it.
+TEST_F(GadgetServerTest, IsWorkingIsAnsweredBesideAHeldMainThreadButAfterWhatWasQueuedBeforeIt) {
+    TRunningHost host(Dir.Path());
+    ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> holding{false}, queuedRan{false};
+    MainThreadQueue().Post([&holding, released] {
+        holding = true;
+        released.wait();
+    });
+    while (!holding)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto beside = std::async(std::launch::async, [&] { return host.Call("IsWorking", "get"); });
+    ASSERT_EQ(beside.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the poll waited";
+    EXPECT_EQ(beside.get(), std::make_pair(200, json{{"result", false}}));
+
+    MainThreadQueue().Post([&queuedRan] { queuedRan = true; });
+    auto after = std::async(std::launch::async, [&] {
+        const auto reply = host.Call("IsWorking", "get");
+        return std::make_pair(reply.first, queuedRan.load());
+    });
+    EXPECT_EQ(after.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "answered ahead of a queued task";
+    release.set_value();
+    EXPECT_EQ(after.get(), std::make_pair(200, true));
+    EXPECT_EQ(host.Call("Terminate", "method").first, 200);
+    EXPECT_EQ(host.Call("IsWorking", "get").first, 500);
+}
+
 TEST_F(GadgetServerTest, CallsThatComeWhileTerminateWaitsAreRefusedOrFindNoControl) {
     TRunningHost host(Dir.Path());
     ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);

@@ -123,3 +123,23 @@ TEST(PlatformFiles, WrittenFilesNeverTakeTheModeOfWhatStoodAtTheirNameNorWriteTh
         EXPECT_EQ(ReadFileBytes(path), (c.Append ? before : "") + "after");
     }
 }
+
+// Whether the disk is waited for or not, a reader sees the old file or the new one, whole, and a failed
+// write leaves the old one and no temporary beside it.
+TEST(PlatformFiles, ReplacementIsWholeWhetherFlushedOrRebuilt) {
+    for (const TFileKeep keep : {TFileKeep::Rebuilt, TFileKeep::Durable}) {
+        SCOPED_TRACE(keep == TFileKeep::Durable ? "durable" : "rebuilt");
+        TTempDir dir;
+        const std::string path = dir.File("result.txt");
+        const std::string big(1 << 20, 'x');
+        WriteFileAtomic(path, "old", TFileAccess::Shared, keep);
+        WriteFileAtomic(path, big, TFileAccess::Shared, keep);
+        EXPECT_EQ(ReadFileBytes(path), big);
+        SetWriteFaultForTesting([](const std::string&) { return true; });
+        EXPECT_NE(ErrorOf([&] { WriteFileAtomic(path, "new", TFileAccess::Shared, keep); }), "no error");
+        SetWriteFaultForTesting({});
+        EXPECT_EQ(ReadFileBytes(path), big);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1)
+            << "a temporary was left";
+    }
+}
