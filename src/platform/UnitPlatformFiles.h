@@ -25,7 +25,7 @@ enum class TFileKeep {
 // old one, so that a failure at any step leaves the old file whole. Raises EFCreateError or EWriteError with
 // the system's text on failure.
 void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared,
-                     TFileKeep keep = TFileKeep::Rebuilt);
+                     TFileKeep keep = TFileKeep::Durable);
 
 // Reads a whole file; raises EFOpenError when it cannot be opened and EReadError when reading fails.
 std::string ReadFileBytes(const std::string& path);

@@ -325,7 +325,7 @@ std::string TKovaWatchList::Notice() const {
 void TKovaWatchList::WriteResultFileLocked(const std::string& message) {
     std::vector<std::string> lines;
     RenderResults(lines, message);
-    WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines));
+    WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines), TFileAccess::Shared, TFileKeep::Rebuilt);
 }
 
 void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::string& message) {
@@ -407,7 +407,8 @@ bool TKovaWatchList::BuildDetailsFile(const std::string& articleNumber) {
             {"%REMAININGTIME%", HtmlEscape(item->GetRemainingTimeText(true))},
             {"%BIDORBUY%", item->BuyNow ? "buy" : "bid"},
         });
-    WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)));
+    WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)), TFileAccess::Shared,
+                    TFileKeep::Rebuilt);
     return true;
 }
 

@@ -1,6 +1,6 @@
+#include "base/UnitUtils.h"
 #include "ebayapi/UnitWatchListPageScan.h"
 #include "support/KovaTestSupport.h"
-#include "support/UnitUtils.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
