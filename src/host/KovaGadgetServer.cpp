@@ -26,8 +26,6 @@
 #include <fstream>
 #include <mutex>
 #include <shared_mutex>
-#include <openssl/crypto.h>
-#include <openssl/rand.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -37,45 +35,11 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* SecretHeader = "X-Kova-Secret";
-constexpr const char* BodyTooLong = "the body is longer than 1 MB";
 // A quiet stream sends a comment line now and then; a page that has gone is noticed at the next poll.
 constexpr auto KeepAliveEvery = std::chrono::seconds(5);
 constexpr auto StreamPoll = std::chrono::milliseconds(500);
 // How often the end of a gone page's control looks again while a dialog or a call unwinds.
 constexpr auto PageEndRetry = std::chrono::milliseconds(100);
-
-void SendJson(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(DumpKovaJson(body), "application/json");
-}
-
-void SendError(httplib::Response& res, int status, const std::string& message, bool busy = false) {
-    json body = {{"error", message}};
-    if (busy) body["busy"] = true;
-    SendJson(res, status, body);
-}
-
-// Reads and parses a call's body; false when it has answered the page's mistake.
-bool ReadJson(const httplib::ContentReader& reader, httplib::Response& res, json& value) {
-    std::string text;
-    if (const int status = ReadKovaBody(reader, text)) {
-        SendError(res, status, status == 413 ? BodyTooLong : "the body could not be read");
-        TKovaHttpServer::CloseAfterAnswer(res);
-        return false;
-    }
-    TKovaJsonBody body = ParseKovaJsonBody(text);
-    if (!body.Error.empty()) {
-        SendError(res, 400, body.Error);
-        return false;
-    }
-    value = std::move(body.Value);
-    return true;
-}
-
-bool SecretMatches(const std::string& given, const std::string& secret) {
-    return given.size() == secret.size() && CRYPTO_memcmp(given.data(), secret.data(), secret.size()) == 0;
-}
 
 std::string RealPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
@@ -112,25 +76,6 @@ struct TReply {
 };
 
 } // namespace
-
-std::string MakeKovaSecret() {
-    unsigned char bytes[32];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) throw Exception("MakeKovaSecret: the system has no randomness");
-    static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string secret;
-    uint32_t buffer = 0;
-    int bits = 0;
-    for (unsigned char byte : bytes) {
-        buffer = (buffer << 8) | byte;
-        bits += 8;
-        while (bits >= 6) {
-            bits -= 6;
-            secret += Alphabet[(buffer >> bits) & 0x3F];
-        }
-    }
-    if (bits > 0) secret += Alphabet[(buffer << (6 - bits)) & 0x3F];
-    return secret;
-}
 
 struct TKovaGadgetServer::TImpl {
     // Tasks may outlive the server in the main thread's queue: they find it through this, on the main thread.
@@ -229,14 +174,14 @@ TKovaGadgetServer::TImpl::TImpl(const TKovaGadgetServerOptions& options) : Optio
 bool TKovaGadgetServer::TImpl::SecretGiven(const httplib::Request& req) const {
     // An EventSource cannot send headers: the event stream alone may carry the secret in its address.
     if (!req.has_header(SecretHeader) && req.path == "/api/events")
-        return SecretMatches(req.get_param_value("s"), Secret);
-    return SecretMatches(req.get_header_value(SecretHeader), Secret);
+        return KovaSecretMatches(req.get_param_value("s"), Secret);
+    return KovaSecretMatches(req.get_header_value(SecretHeader), Secret);
 }
 
 bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Response& res) const {
     // A refusal leaves any body unread: the connection ends with the answer.
     const auto refuse = [&res](int status, const std::string& message) {
-        SendError(res, status, message);
+        SendKovaError(res, status, message);
         TKovaHttpServer::CloseAfterAnswer(res);
         return false;
     };
@@ -266,7 +211,7 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
         if (length.empty() || length.size() > 18 ||
             length.find_first_not_of("0123456789") != std::string::npos)
             return refuse(400, "the Content-Length is not a number");
-        if (std::stoull(length) > TKovaHttpServer::MaxBodyBytes) return refuse(413, BodyTooLong);
+        if (std::stoull(length) > TKovaHttpServer::MaxBodyBytes) return refuse(413, KovaBodyTooLong);
     }
     return true;
 }
@@ -284,12 +229,12 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
     Http.Post("/api/call",
               [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
                   json body;
-                  if (!ReadJson(reader, res, body)) return;
+                  if (!ReadKovaJson(reader, res, body)) return;
                   TKovaCall call;
                   try {
                       call = ParseKovaCall(body);
                   } catch (const std::exception& e) {
-                      return SendError(res, 400, e.what());
+                      return SendKovaError(res, 400, e.what());
                   }
                   if (AnswerIsWorking(call, res)) return;
                   OnMainThread(res, [this, call](TReply& reply) { Call(call, reply); });
@@ -297,24 +242,25 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
     Http.Post("/api/form",
               [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
                   json body;
-                  if (!ReadJson(reader, res, body)) return;
-                  if (!body.is_object()) return SendError(res, 400, "the body must be a JSON object");
+                  if (!ReadKovaJson(reader, res, body)) return;
+                  if (!body.is_object()) return SendKovaError(res, 400, "the body must be a JSON object");
                   if (!body.contains("id") || !body["id"].is_number_integer())
-                      return SendError(res, 400, "\"id\" must be a form's id");
+                      return SendKovaError(res, 400, "\"id\" must be a form's id");
                   if (!body.contains("action") || !body["action"].is_string())
-                      return SendError(res, 400, "\"action\" must be a text");
+                      return SendKovaError(res, 400, "\"action\" must be a text");
                   if (body.contains("name") && !body["name"].is_string())
-                      return SendError(res, 400, "\"name\" must be a component's name");
+                      return SendKovaError(res, 400, "\"name\" must be a component's name");
                   OnMainThread(res, [this, body](TReply& reply) { FormAction(body, reply); });
               });
     Http.Get("/api/typelib", [](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, KovaTypeLibraryJson());
+        SendKovaJson(res, 200, KovaTypeLibraryJson());
     });
     RegisterReminderRoutes();
     Http.Get("/api/events",
              [this](const httplib::Request& req, httplib::Response& res) { ServeEvents(req, res); });
-    Http.Get(R"(/api/.*)",
-             [](const httplib::Request&, httplib::Response& res) { SendError(res, 404, "no such call"); });
+    Http.Get(R"(/api/.*)", [](const httplib::Request&, httplib::Response& res) {
+        SendKovaError(res, 404, "no such call");
+    });
     Http.Get(R"(/.*)",
              [this](const httplib::Request& req, httplib::Response& res) { ServeStatic(req, res); });
 }
@@ -329,9 +275,9 @@ void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
     Http.Put("/api/reminders", [this, answer](const httplib::Request&, httplib::Response& res,
                                               const httplib::ContentReader& reader) {
         json body;
-        if (!ReadJson(reader, res, body)) return;
+        if (!ReadKovaJson(reader, res, body)) return;
         if (const std::string wrong = CheckKovaRemindersBody(body); !wrong.empty())
-            return SendError(res, 400, wrong);
+            return SendKovaError(res, 400, wrong);
         OnMainThread(res, [this, answer, body](TReply& reply) {
             answer(reply, KovaRemindersPut(Gadget ? Gadget->WatchList() : nullptr, body));
         });
@@ -360,7 +306,7 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
     // What the control writes holds the user's watch list: it needs the secret, as the calls do.
     const auto refused = [&](const std::string& name) {
         if (!IsKovaControlOutput(name) || SecretGiven(req)) return false;
-        SendError(res, 403, "the secret is missing or wrong");
+        SendKovaError(res, 403, "the secret is missing or wrong");
         return true;
     };
     const std::string relative = req.path == "/" ? "index.html" : req.path.substr(1);
@@ -438,8 +384,8 @@ void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::functio
     std::unique_lock lock(reply->Lock);
     while (!reply->Done && !Finished)
         reply->Ready.wait_for(lock, std::chrono::milliseconds(100));
-    if (!reply->Done) return SendError(res, 503, "the host is stopping");
-    SendJson(res, reply->Status, reply->Body);
+    if (!reply->Done) return SendKovaError(res, 503, "the host is stopping");
+    SendKovaJson(res, reply->Status, reply->Body);
 }
 
 // IsWorking reads only the manager's and the control's atomic flags. It is answered here when nothing waits
@@ -449,7 +395,7 @@ bool TKovaGadgetServer::TImpl::AnswerIsWorking(const TKovaCall& call, httplib::R
     if (call.Member->Kind != TDispKind::PropertyGet || call.Member->Name != "IsWorking") return false;
     std::shared_lock lock(WorkingLock);
     if (!WorkingGadget || StopRequested || MainThreadQueue().PendingCount() > 0) return false;
-    SendJson(res, 200, {{"result", WorkingGadget->IsWorking()}});
+    SendKovaJson(res, 200, {{"result", WorkingGadget->IsWorking()}});
     return true;
 }
 

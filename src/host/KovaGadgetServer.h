@@ -40,6 +40,3 @@ private:
     struct TImpl;
     std::unique_ptr<TImpl> F;
 };
-
-// 32 random bytes as unpadded base64url: 43 URL-safe characters. Raises when the system has no randomness.
-std::string MakeKovaSecret();

@@ -1,5 +1,8 @@
 #include "host/KovaGadgetServerDoor.h"
 
+#include "base/UnitExceptions.h"
+#include "host/KovaGadgetServerCalls.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -7,6 +10,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -387,4 +392,57 @@ TKovaJsonBody ParseKovaJsonBody(const std::string& text) {
         return {nullptr, "the body is nested too deeply (more than " +
                              std::to_string(TKovaJsonBody::MaxJsonDepth) + " levels)"};
     }
+}
+
+using json = nlohmann::json;
+
+void SendKovaJson(httplib::Response& res, int status, const json& body) {
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(DumpKovaJson(body), "application/json");
+}
+
+void SendKovaError(httplib::Response& res, int status, const std::string& message, bool busy) {
+    json body = {{"error", message}};
+    if (busy) body["busy"] = true;
+    SendKovaJson(res, status, body);
+}
+
+bool ReadKovaJson(const httplib::ContentReader& reader, httplib::Response& res, json& value) {
+    std::string text;
+    if (const int status = ReadKovaBody(reader, text)) {
+        SendKovaError(res, status, status == 413 ? KovaBodyTooLong : "the body could not be read");
+        TKovaHttpServer::CloseAfterAnswer(res);
+        return false;
+    }
+    TKovaJsonBody body = ParseKovaJsonBody(text);
+    if (!body.Error.empty()) {
+        SendKovaError(res, 400, body.Error);
+        return false;
+    }
+    value = std::move(body.Value);
+    return true;
+}
+
+bool KovaSecretMatches(const std::string& given, const std::string& secret) {
+    return given.size() == secret.size() && CRYPTO_memcmp(given.data(), secret.data(), secret.size()) == 0;
+}
+
+std::string MakeKovaSecret() {
+    unsigned char bytes[32];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) throw Exception("MakeKovaSecret: the system has no randomness");
+    static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string secret;
+    uint32_t buffer = 0;
+    int bits = 0;
+    for (unsigned char byte : bytes) {
+        buffer = (buffer << 8) | byte;
+        bits += 8;
+        while (bits >= 6) {
+            bits -= 6;
+            secret += Alphabet[(buffer >> bits) & 0x3F];
+        }
+    }
+    if (bits > 0) secret += Alphabet[(buffer << (6 - bits)) & 0x3F];
+    return secret;
 }

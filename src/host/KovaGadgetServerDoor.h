@@ -63,3 +63,18 @@ struct TKovaJsonBody {
     std::string Error;
 };
 TKovaJsonBody ParseKovaJsonBody(const std::string& text);
+
+// What a page is told of a body over the limit.
+constexpr const char* KovaBodyTooLong = "the body is longer than 1 MB";
+
+// An answer of JSON, never cached; an error answer {"error": message} (with "busy": true when told).
+void SendKovaJson(httplib::Response& res, int status, const nlohmann::json& body);
+void SendKovaError(httplib::Response& res, int status, const std::string& message, bool busy = false);
+// Reads and parses a call's body; false when it has answered the page's mistake (and closes the
+// connection after a body it could not read).
+bool ReadKovaJson(const httplib::ContentReader& reader, httplib::Response& res, nlohmann::json& value);
+
+// 32 random bytes as unpadded base64url: 43 URL-safe characters. Raises when the system has no randomness.
+std::string MakeKovaSecret();
+// The page's secret compared in constant time.
+bool KovaSecretMatches(const std::string& given, const std::string& secret);
