@@ -132,7 +132,8 @@ function showPlan(plan) {
     if (!state.loading && !state.hostLoading) showStatus();
 }
 
-// A load the host started on its own (or another tab's): the list shows what it brought once it ends.
+// A load the host started on its own: the list shows what it brought once it ends. The end of a load this
+// page ran itself is no news, and reading the list again would redraw what the user points at.
 async function onHostLoad(data) {
     if (state.loading) return;
     if (data.state === 'started') {
@@ -140,6 +141,7 @@ async function onHostLoad(data) {
         setBusy(true);
         return;
     }
+    if (!state.hostLoading) return;
     try {
         if (await showResultFile()) state.updated = new Date();
         await refreshReminders();
