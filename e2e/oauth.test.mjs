@@ -42,6 +42,8 @@ test('a new user types the keys, agrees on the consent page, pastes its address 
     const dir = gadgetDirWithoutKeys(sandbox);
     const gadget = await startGadget(dir, sandbox);
     const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    const warnings = [];
+    page.on('console', (message) => message.type() === 'warning' && warnings.push(message.text()));
 
     const keys = form(page, 'frmKovaApplicationKeys');
     await keys.waitFor();
@@ -61,6 +63,7 @@ test('a new user types the keys, agrees on the consent page, pastes its address 
         await keys.waitFor({state: 'detached', timeout: 10000});
     } catch (e) {
         console.warn(`the keys form is still open 10 s after OK: ${await keys.innerText().catch(() => '?')}`);
+        console.warn(`the page warned: ${warnings.join(' | ') || 'nothing'}`);
         await keys.getByRole('button', {name: 'OK', exact: true}).click();
         await keys.waitFor({state: 'detached'});
     }

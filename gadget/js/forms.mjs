@@ -9,10 +9,28 @@ const drawn = new Map(); // form id -> drawn form
 
 // Actions go out one after the other, so the host plays them in the order the user made them.
 let outgoing = Promise.resolve();
+// Typing and choosing set a value, so they may be sent again: an edit lost to a dropped connection would
+// leave the host with an empty field that the page still shows filled. A click is sent once.
+const repeatable = new Set(['text', 'select']);
+
+async function deliver(id, action, name, value) {
+    for (let attempt = 1; ; attempt++) {
+        try {
+            return await formAction(id, action, name, value);
+        } catch (e) {
+            // The host's own refusal (no such form, a wrong value) stays as it is.
+            const transient = e.status === 0 || e.status === 408 || e.status >= 500;
+            if (!repeatable.has(action) || !transient || attempt >= 3) throw e;
+            console.warn(`form action ${action} on ${name} failed (${e.message}); sending it again`);
+            await new Promise((resolve) => setTimeout(resolve, 100 * attempt));
+        }
+    }
+}
+
 function send(id, action, name = '', value = null, element = null) {
     if (element) element.kovaPending = (element.kovaPending || 0) + 1;
     outgoing = outgoing
-        .then(() => formAction(id, action, name, value))
+        .then(() => deliver(id, action, name, value))
         .catch((e) => console.warn(`form action ${action} on ${name}: ${e.message}`))
         .finally(() => {
             if (!element) return;
