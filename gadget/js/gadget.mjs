@@ -108,13 +108,14 @@ async function load() {
         await waitWhileWorking();
         if (await showResultFile()) state.updated = new Date();
         setProblem('');
-        await refreshReminders();
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     } finally {
+        // The list is shown: the gadget is no longer busy while the reminders catch up.
         state.loading = false;
         setBusy(false);
     }
+    await refreshReminders().catch((e) => !e.busy && setProblem(e.message));
 }
 
 async function page(member) {
