@@ -32,19 +32,6 @@ bool IsStoredDateTimeShape(std::string_view t, const TFormatSettings& fs) {
     return true;
 }
 
-void AppendPadded(std::string& out, int value, int width) {
-    char digits[16];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    for (int k = n; k < width; ++k)
-        out += '0';
-    while (n > 0)
-        out += digits[--n];
-}
-
 } // namespace
 
 // The one conversion that follows the user's locale: a numeric boolean is read with its decimal separator.
@@ -191,19 +178,30 @@ void AppendDateTimeText(std::string& out, TDateTime value, const TFormatSettings
         }
         return;
     }
-    // What FormatDateTime writes for these two formats: "." is a literal there, ":" the time separator.
-    AppendPadded(out, d, 2);
-    out += '.';
-    AppendPadded(out, mo, 2);
-    out += '.';
-    AppendPadded(out, y, 4);
-    if (h == 0 && n == 0 && s == 0) return;
-    out += ' ';
-    AppendPadded(out, h, 2);
-    out += settings.TimeSeparator;
-    AppendPadded(out, n, 2);
-    out += settings.TimeSeparator;
-    AppendPadded(out, s, 2);
+    // What FormatDateTime writes for these two formats: "." is a literal there, ":" the time separator. The
+    // text is made in place and appended once: a save writes four of them per item.
+    char text[19] = {};
+    auto two = [&](int at, int v) {
+        text[at] = static_cast<char>('0' + v / 10);
+        text[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    two(0, d);
+    text[2] = '.';
+    two(3, mo);
+    text[5] = '.';
+    two(6, y / 100);
+    two(8, y % 100);
+    if (h == 0 && n == 0 && s == 0) {
+        out.append(text, 10);
+        return;
+    }
+    text[10] = ' ';
+    two(11, h);
+    text[13] = settings.TimeSeparator;
+    two(14, n);
+    text[16] = settings.TimeSeparator;
+    two(17, s);
+    out.append(text, 19);
 }
 
 namespace {

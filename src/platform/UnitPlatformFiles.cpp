@@ -108,14 +108,18 @@ int ReadAll(const std::string& path, std::string& data, bool& opened) {
     if (fd < 0) return errno;
     opened = true;
     std::string out;
-    // One allocation for a regular file's size; files that grow or lie about it are still read to the end.
-    // The slack lets a reader pad the text (as the item file reader does) without moving it.
+    // A regular file is read straight into one allocation of its size; files that grow or lie about it are
+    // still read to the end. The slack lets a reader pad the text (as the item file reader does) without
+    // moving it.
     struct stat info {};
+    size_t size = 0;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        out.reserve(static_cast<size_t>(info.st_size) + 64);
-    char buf[65536];
+        size = static_cast<size_t>(info.st_size);
+    out.resize(size + 64);
+    size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (used == out.size()) out.resize(out.size() * 2 + 65536);
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
@@ -123,8 +127,9 @@ int ReadAll(const std::string& path, std::string& data, bool& opened) {
             return err;
         }
         if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
+        used += static_cast<size_t>(n);
     }
+    out.resize(used);
     ::close(fd);
     data = std::move(out);
     return 0;

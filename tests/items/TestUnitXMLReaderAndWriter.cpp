@@ -409,6 +409,17 @@ TEST(XMLReaderAndWriter, TheSavedFileIsWhatItsDocumentPrints) {
     odd->MemberSince = 2958465.9999999;
     list.Add(std::move(odd));
     list.Add(MakeAuction(""));
+    // Each byte that needs a reference or a look, at the start, on either side of a sixteen-byte boundary
+    // and at the end of a text, in an element and in the attribute.
+    for (const std::string special :
+         {"&", "<", ">", "\"", "'", "\x01", "\t", "\r", "\n", "\xC3\xA9", "\xFF"}) {
+        for (const size_t at : {0, 15, 16, 17, 31, 40}) {
+            const std::string text = std::string(at, 'a') + special + std::string(40 - at, 'b');
+            auto item = MakeAuction(text);
+            item->Description = text;
+            list.Add(std::move(item));
+        }
+    }
     list.SaveToFile(path);
 
     const std::string file = ReadTextFile(path);
