@@ -143,3 +143,20 @@ TEST(PlatformFiles, ReplacementIsWholeWhetherFlushedOrRebuilt) {
             << "a temporary was left";
     }
 }
+
+// A file is read to its end whatever size it claims: a regular file read in one step, and a kernel file
+// that says it holds nothing.
+TEST(PlatformFiles, ReadsWholeFilesOfAnySizeAndThoseThatClaimNone) {
+    TTempDir dir;
+    for (const size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{(1 << 20) + 3}}) {
+        const std::string path = dir.File("f" + std::to_string(size));
+        std::string text(size, 'y');
+        if (size > 0) text.back() = 'z';
+        WriteFileAtomic(path, text, TFileAccess::Shared, TFileKeep::Rebuilt);
+        EXPECT_EQ(ReadFileBytes(path), text) << size;
+    }
+    std::string status;
+    ASSERT_TRUE(TryReadFileBytes("/proc/self/status", status));
+    EXPECT_NE(status.find("\nVmRSS:"), std::string::npos);
+    EXPECT_EQ(status.back(), '\n');
+}
