@@ -409,6 +409,74 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(host.Call("Terminate", "method").first, 200);
 }
 
+// The page trusts an event about what it changed only from the version the action's answer tells; what the
+// host refuses goes into its log with the form, the control and why, but never the value.
+TEST_F(GadgetServerTest, FormActionsAnswerTheVersionThatShowsThemAndRefusalsAreLogged) {
+    fs::create_directories(Dir.File("bin"));
+    SetProcessExecutablePathForTesting(Dir.File("bin/kova-gadget"));
+    int id = 0;
+    {
+        TRunningHost host(Dir.Path());
+        TEventStream events(host);
+        ASSERT_EQ(host.Call("Init", "method", {""}).first, 200);
+        auto load = std::async(std::launch::async, [&] { return host.Call("LoadWatchlist", "method"); });
+        const json shown = events.AwaitForms([](const json& forms) { return forms.size() == 1; });
+        ASSERT_EQ(shown.size(), 1u);
+        id = shown[0]["id"];
+        ASSERT_TRUE(shown[0]["version"].is_number_unsigned());
+
+        for (const char* name : {"a", "al", "alice"}) {
+            const auto [status, answer] = host.Form(id, "text", "edteBayUsername", name);
+            ASSERT_EQ(status, 200);
+            ASSERT_TRUE(answer["version"].is_number_unsigned()) << answer;
+            const uint64_t version = answer["version"];
+            EXPECT_GT(version, shown[0]["version"].get<uint64_t>());
+            const json seen = events.AwaitForms([&](const json& forms) {
+                return forms.size() == 1 && forms[0]["version"].get<uint64_t>() >= version;
+            });
+            ASSERT_EQ(seen.size(), 1u);
+            EXPECT_EQ((*Component(seen[0], "edteBayUsername"))["text"], name);
+        }
+
+        auto box = std::async(std::launch::async, [] { return ShowMessageBox("Over it", "Box", MB_OK); });
+        const json stacked = events.AwaitForms([](const json& forms) { return forms.size() == 2; });
+        ASSERT_EQ(stacked.size(), 2u);
+        EXPECT_EQ(host.Form(id, "text", "edtEbayPassword", "Refused-Pa55word").second["result"], false);
+        EXPECT_EQ(host.Form(stacked[1]["id"], "key", "", "Enter").second["result"], true);
+        EXPECT_EQ(box.get(), IDOK);
+
+        struct TRefusal {
+            const char* Action;
+            const char* Name;
+            json Value;
+        };
+        for (const TRefusal& r :
+             {TRefusal{"click", "btnOk", nullptr}, TRefusal{"click", "noSuchButton", nullptr},
+              TRefusal{"click", "no\nsuch", nullptr}, TRefusal{"select", "cmbxEbayLoginDataAction", 7},
+              TRefusal{"text", "btnCancel", "text\nwith a line break"}}) {
+            const auto [status, answer] = host.Form(id, r.Action, r.Name, r.Value);
+            EXPECT_EQ(status, 200) << r.Name;
+            EXPECT_EQ(answer["result"], false) << r.Name;
+        }
+        EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], true);
+        EXPECT_EQ(load.get().first, 200);
+        ASSERT_EQ(host.Call("Terminate", "method").first, 200);
+    }
+    SetProcessExecutablePathForTesting(std::nullopt);
+    const std::string log = ReadTextFile(Dir.File("bin/kova-gadget.log"));
+    const std::string form =
+        "The form frmEbayLogInData (" + std::to_string(id) + ") refused the page's action ";
+    for (const char* line : {"\"text\" on \"edtEbayPassword\": the form is not the top-most one",
+                             "\"click\" on \"btnOk\": the control is disabled",
+                             "\"click\" on \"noSuchButton\": the form has no such control",
+                             "\"click\" on \"no?such\": the form has no such control",
+                             "\"select\" on \"cmbxEbayLoginDataAction\": the control does not take it",
+                             "\"text\" on \"btnCancel\": the control does not take it"})
+        EXPECT_NE(log.find(form + line), std::string::npos) << line << "\n" << log;
+    EXPECT_EQ(log.find("Refused-Pa55word"), std::string::npos) << log;
+    EXPECT_EQ(log.find("line break"), std::string::npos) << log;
+}
+
 // Answers are never compressed, whatever the browser accepts: page files, the control's output and calls.
 TEST_F(GadgetServerTest, AnswersGoOutPlainWhateverEncodingsTheBrowserAccepts) {
     TRunningHost host(Dir.Path());
@@ -420,8 +488,9 @@ TEST_F(GadgetServerTest, AnswersGoOutPlainWhateverEncodingsTheBrowserAccepts) {
         std::string Request;
         std::string Body; // the plain answer, or a part of it
     } cases[] = {
-        {"GET /gadget.css HTTP/1.1\r\nHost: " + own + "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"
-         "Connection: close\r\n\r\n",
+        {"GET /gadget.css HTTP/1.1\r\nHost: " + own +
+             "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"
+             "Connection: close\r\n\r\n",
          css},
         {"GET /result.txt HTTP/1.1\r\nHost: " + own + "\r\nX-Kova-Secret: " + secret +
              "\r\naccept-encoding: br\r\nConnection: close\r\n\r\n",
