@@ -81,6 +81,73 @@ test('a new user signs in through the login data dialog, the wizard and the sign
     assert.doesNotMatch(await streamed(), /Pa55/);
 });
 
+// Holds the page's form actions that match until released; settled() waits until every one sent has its
+// answer.
+async function holdFormActions(page, matches) {
+    let release;
+    const released = new Promise((resolve) => (release = resolve));
+    let open = 0;
+    page.on('request', (request) => request.url().endsWith('/api/form') && open++);
+    page.on('requestfinished', (request) => request.url().endsWith('/api/form') && open--);
+    await page.route('**/api/form', async (route) => {
+        if (matches(route.request().postDataJSON())) await released;
+        await route.continue();
+    });
+    const settled = () => until(async () => open === 0);
+    return {release, settled};
+}
+
+async function until(test) {
+    while (!(await test())) await new Promise((resolve) => setTimeout(resolve, 20));
+}
+
+test('an older redraw of the host never takes a typed value or the caret from the user', async () => {
+    const {gadget} = await startAll({accounts: ['demo:6'], seedUser: null});
+    const {page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    const streamed = await recordStream(page, gadget);
+    const login = form(page, 'frmEbayLogInData');
+    await page.waitForFunction(() => document.activeElement?.dataset.name === 'edteBayUsername');
+    const focused = () => page.evaluate(() => document.activeElement?.dataset.name);
+    const value = (name) => component(page, 'frmEbayLogInData', name).inputValue();
+    const hostForm = async () => JSON.parse((await streamed()).split('\n').at(-1)).forms[0];
+
+    // The user name is held on its way while the user goes on, and another page of the host chooses to save:
+    // that redraw does not know the name yet and must not empty the field.
+    let held = await holdFormActions(page, (a) => a.action === 'text' && a.name === 'edteBayUsername');
+    await page.keyboard.type('demo');
+    await page.keyboard.press('Tab');
+    await page.evaluate(async ({id, secret}) => {
+        const body = JSON.stringify({id, action: 'select', name: 'cmbxEbayLoginDataAction', value: 1});
+        await (await fetch('/api/form', {method: 'POST', headers: {'Content-Type': 'application/json', 'X-Kova-Secret': secret}, body})).json();
+    }, {id: Number(await login.getAttribute('data-form-id')), secret: gadget.secret});
+    await page.waitForFunction(() => document.querySelector('[data-name=cmbxEbayLoginDataAction]').selectedIndex === 1);
+    assert.equal(await value('edteBayUsername'), 'demo');
+    held.release();
+    await held.settled();
+    await page.unrouteAll();
+
+    // The step to the save choice is held while the user goes on to OK: its answer must not pull the caret
+    // back, or the next keys would land in the field the user has left.
+    await page.keyboard.type('Pa55');
+    await page.waitForFunction(() => !document.querySelector('[data-form-name=frmEbayLogInData] [data-name=btnOk]').disabled);
+    held = await holdFormActions(page, (a) => a.action === 'focus' && a.name === 'cmbxEbayLoginDataAction');
+    await page.keyboard.press('Tab');
+    await page.keyboard.press('Tab');
+    await page.evaluate(() => {
+        window.kovaFocusMoves = [];
+        document.addEventListener('focusin', (event) => window.kovaFocusMoves.push(event.target.dataset.name));
+    });
+    held.release();
+    await held.settled();
+    await until(async () => (await hostForm()).activeControl === 'btnOk');
+    await page.waitForTimeout(200); // for the page's own stream to draw the same events
+    assert.deepEqual(await page.evaluate(() => window.kovaFocusMoves), []);
+    assert.equal(await focused(), 'btnOk');
+    assert.deepEqual([await value('edteBayUsername'), await value('edtEbayPassword')], ['demo', 'Pa55']);
+    const host = await hostForm();
+    assert.deepEqual(host.components.filter((c) => c.kind === 'edit').map((c) => c.text ?? c.textLength), ['demo', 4]);
+});
+
 test('a sign-in that fails says why under the wizard\'s own texts, and no control covers another', async () => {
     const {sandbox, gadget} = await startAll({accounts: ['demo:6'], withToken: false});
     const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});

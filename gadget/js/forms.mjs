@@ -27,16 +27,28 @@ async function deliver(id, action, name, value) {
     }
 }
 
+// Events and answers travel on separate connections, so an event may come after the answer to a later action
+// and still show the form as it was before it. The answer tells the form's version after the action; what
+// the user changed (a field's value, the focus) takes the host's word again only from an event that new.
 function send(id, action, name = '', value = null, element = null) {
+    const d = drawn.get(id);
+    if (d) d.pending += 1;
     if (element) element.kovaPending = (element.kovaPending || 0) + 1;
     outgoing = outgoing
         .then(() => deliver(id, action, name, value))
+        .then((answer) => {
+            const version = answer?.version ?? 0;
+            if (d) d.answered = Math.max(d.answered, version);
+            if (element) element.kovaAnswered = Math.max(element.kovaAnswered || 0, version);
+        })
         .catch((e) => console.warn(`form action ${action} on ${name}: ${e.message}`))
         .finally(() => {
-            if (!element) return;
-            element.kovaPending -= 1;
-            // Redraws skipped while the user's own change was on its way catch up now.
-            if (element.kovaPending === 0) element.kovaResync?.();
+            if (element) element.kovaPending -= 1;
+            if (!d) return;
+            d.pending -= 1;
+            // Redraws skipped while the user's own changes were on their way catch up now, from the latest
+            // event if it already shows them, else from the next one.
+            if (d.pending === 0 && drawn.get(id) === d && d.latest) updateForm(d, d.latest, d.onTop);
         });
     return outgoing;
 }
@@ -186,7 +198,6 @@ function createComponent(d, c) {
     outer.dataset.name = c.name;
     outer.dataset.kind = c.kind;
     if (focusable) {
-        focusable.kovaResync = () => updateComponent(d, entry, entry.latest);
         focusable.addEventListener('focus', () => {
             if (!d.focusingByHost) send(id, 'focus', c.name);
         });
@@ -234,7 +245,9 @@ function updateComponent(d, entry, c) {
         focusable.disabled = !enabled;
         focusable.tabIndex = c.tabOrder >= 0 ? c.tabOrder + 1 : -1;
     }
-    const idle = (element) => document.activeElement !== element || !element.kovaPending;
+    // The host's value is drawn over the user's only when no change of the user's to the element is on its
+    // way and the event already shows the last one.
+    const settled = (element) => !element.kovaPending && d.version >= (element.kovaAnswered || 0);
     switch (c.kind) {
     case 'label':
         setCaption(outer, c.caption);
@@ -242,7 +255,7 @@ function updateComponent(d, entry, c) {
     case 'edit':
         outer.type = c.passwordChar ? 'password' : 'text';
         if (c.passwordChar) showPassword(outer, c);
-        else if (outer.value !== (c.text ?? '') && idle(outer)) outer.value = c.text ?? '';
+        else if (outer.value !== (c.text ?? '') && settled(outer)) outer.value = c.text ?? '';
         break;
     case 'button':
         setCaption(outer, c.caption);
@@ -250,7 +263,7 @@ function updateComponent(d, entry, c) {
         break;
     case 'checkbox':
         setCaption(outer.querySelector('.c-check-caption'), c.caption);
-        if (!focusable.kovaPending) focusable.checked = Boolean(c.checked);
+        if (settled(focusable)) focusable.checked = Boolean(c.checked);
         break;
     case 'combobox': {
         const items = c.items || [];
@@ -259,13 +272,13 @@ function updateComponent(d, entry, c) {
             if (list.children.length !== items.length || [...list.children].some((o, i) => o.value !== items[i])) {
                 list.replaceChildren(...items.map((text) => Object.assign(create('option'), {value: text})));
             }
-            if (focusable.value !== (c.text ?? '') && idle(focusable)) focusable.value = c.text ?? '';
+            if (focusable.value !== (c.text ?? '') && settled(focusable)) focusable.value = c.text ?? '';
         } else {
             const texts = [...outer.options].map((o) => o.text);
             if (texts.length !== items.length || texts.some((t, i) => t !== items[i])) {
                 outer.replaceChildren(...items.map((text) => Object.assign(create('option'), {text})));
             }
-            if (!outer.kovaPending) outer.selectedIndex = c.itemIndex ?? -1;
+            if (settled(outer)) outer.selectedIndex = c.itemIndex ?? -1;
         }
         break;
     }
@@ -308,7 +321,10 @@ function updateComponent(d, entry, c) {
 }
 
 function createForm(form) {
-    const d = {id: form.id, components: new Map(), focusingByHost: false, focused: null};
+    // pending: the page's actions on the form still on their way; answered: the form's version after the
+    // last one the host answered; version: that of the event drawn last.
+    const d = {id: form.id, components: new Map(), focusingByHost: false, focused: null, pending: 0, answered: 0,
+               version: 0};
     d.root = create('div', 'form-layer');
     d.root.dataset.formId = String(form.id);
     d.root.dataset.formName = form.name;
@@ -356,6 +372,9 @@ function placeWindow(d, form) {
 }
 
 function updateForm(d, form, onTop) {
+    d.latest = form;
+    d.onTop = onTop;
+    d.version = form.version ?? 0;
     d.caption.textContent = form.caption;
     d.root.classList.toggle('message-box', form.name === 'MessageBox');
     d.client.style.width = `${form.clientWidth}px`;
@@ -385,6 +404,9 @@ function updateForm(d, form, onTop) {
     }
     d.root.inert = !onTop;
     d.root.classList.toggle('covered', !onTop);
+    // The host's focus is followed only once it has seen where the user went: an older one would pull the
+    // caret back into the field the user has just left, and the next keys would land there.
+    if (d.pending > 0 || d.version < d.answered) return;
     if (onTop && form.activeControl !== d.focused) {
         d.focused = form.activeControl;
         focusComponent(d, form.activeControl);

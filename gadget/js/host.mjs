@@ -63,9 +63,9 @@ export function schedule() {
     return exchange('GET', '/api/schedule');
 }
 
-// Plays one user action on an open form.
+// Plays one user action on an open form: {result, version}, version being the form's after the action.
 export function formAction(id, action, name = '', value = null) {
-    return post('/api/form', {id, action, name, value});
+    return exchange('POST', '/api/form', {id, action, name, value});
 }
 
 // Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached. They

@@ -466,7 +466,11 @@ void TKovaGadgetServer::TImpl::FormAction(const json& body, TReply& reply) {
         return reply.Finish(400, {{"error", e.what()}});
     }
     if (!result) return reply.Finish(404, {{"error", "no open form has the id " + std::to_string(id)}});
-    reply.Finish(200, {{"result", *result}});
+    json answer = {{"result", *result}};
+    // The page believes the host's state of what it changed only from an event at least this new.
+    if (const std::optional<uint64_t> version = FormHost.Version(static_cast<int>(id)))
+        answer["version"] = *version;
+    reply.Finish(200, answer);
 }
 
 void TKovaGadgetServer::TImpl::TerminateControl() {

@@ -78,6 +78,25 @@ nlohmann::json ComponentToJson(const TComponent& c, const TPageTexts& pageTexts)
     return json;
 }
 
+// A control's name as the page sent it, fit for one line of the log.
+std::string NameForLog(const std::string& name) {
+    constexpr size_t Longest = 80;
+    std::string shown = name.substr(0, Longest);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return name.size() > Longest ? shown + "..." : shown;
+}
+
+// Why the form ignored an action on the named control, for the log.
+std::string RefusalReason(const TForm& form, bool topMost, const std::string& name) {
+    if (!topMost) return "the form is not the top-most one";
+    const TComponent* c = form.FindComponent(name);
+    if (!c) return name.empty() ? "the form has no such button" : "the form has no such control";
+    if (!form.EffectivelyVisible(*c)) return "the control is hidden";
+    if (!form.EffectivelyEnabled(*c)) return "the control is disabled";
+    return "the control does not take it";
+}
+
 // Presses the form's button marked by the flag, as the keyboard would.
 bool PressMarkedButton(TForm& form, bool TComponent::*mark) {
     for (const auto& c : form.Components())
@@ -140,6 +159,7 @@ nlohmann::json FormToJson(const TForm& form, int id, const TPageTexts& pageTexts
             {"top", form.Top},
             {"font", FontToJson(form.Font)},
             {"activeControl", form.ActiveControl},
+            {"version", form.Version()},
             {"components", std::move(components)}};
 }
 
@@ -265,8 +285,20 @@ std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const
     } else {
         throw EFormActionError("unknown form action \"" + action + "\"");
     }
+    if (!result) {
+        // The value stays out of the log: it may be a password.
+        LogFmt("The form %s (%d) refused the page's action \"%s\" on \"%s\": %s",
+               {form.Name, id, action, NameForLog(name), RefusalReason(form, topMost, name)}, lmkWarning);
+    }
     if (ChangedSincePublished()) Publish();
     return result;
+}
+
+std::optional<uint64_t> TWebFormHost::Version(int id) const {
+    const auto found =
+        std::find_if(FStack.begin(), FStack.end(), [id](const TOpenForm& o) { return o.Id == id; });
+    if (found == FStack.end()) return std::nullopt;
+    return found->Form->Version();
 }
 
 bool TWebFormHost::OnMainThread(const std::function<void()>& work) {

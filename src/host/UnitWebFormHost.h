@@ -42,6 +42,9 @@ public:
     // EFormActionError for an action or value the protocol does not know.
     std::optional<bool> Apply(int id, const std::string& action, const std::string& name,
                               const nlohmann::json& value);
+    // The version of the open form with that id (nullopt when none is open), as its forms events carry it:
+    // an event of this version or later shows what every action played before now did to the form.
+    std::optional<uint64_t> Version(int id) const;
     // Closes every open form with Cancel; forms shown afterwards close at once.
     void Stop();
     bool Stopping() const { return FStopping; }

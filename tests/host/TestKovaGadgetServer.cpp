@@ -340,6 +340,8 @@ TEST_F(GadgetServerTest, CallsRunTheControlAndAnswerByTheTypeLibrary) {
 }
 
 TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCallsMeanwhile) {
+    fs::create_directories(Dir.File("bin"));
+    SetProcessExecutablePathForTesting(Dir.File("bin/kova-gadget"));
     TRunningHost host(Dir.Path());
     TEventStream events(host);
     EXPECT_EQ(events.AwaitForms([](const json&) { return true; }), json::array()); // the state when it opens
@@ -375,17 +377,23 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
         EXPECT_EQ(body["busy"], true) << member;
     }
 
-    EXPECT_EQ(host.Form(id, "text", "edteBayUsername", "alice").second["result"], true);
+    EXPECT_EQ(host.Form(id, "click", "btnOk").second["result"], false) << "disabled";
+    // An event of the version the answer tells, or a later one, shows what the action did.
+    const json named = host.Form(id, "text", "edteBayUsername", "alice").second;
+    EXPECT_GT(named["version"].get<uint64_t>(), form["version"].get<uint64_t>());
+    const json seen = events.AwaitForms(
+        [&](const json& forms) { return forms.size() == 1 && forms[0]["version"] >= named["version"]; });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ((*Component(seen[0], "edteBayUsername"))["text"], "alice");
     EXPECT_EQ(host.Form(id, "text", "edtEbayPassword", "pw").second["result"], true);
     const json typed = events.AwaitForms([](const json& forms) {
         return forms.size() == 1 && (*Component(forms[0], "btnOk"))["enabled"] == true;
     });
     ASSERT_EQ(typed.size(), 1u);
-    EXPECT_EQ((*Component(typed[0], "edteBayUsername"))["text"], "alice");
 
     EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", 1).second["result"], true);
     EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", 7).second["result"], false);
-    EXPECT_EQ(host.Form(id, "click", "noSuchButton").second["result"], false);
+    EXPECT_EQ(host.Form(id, "click", "no\nSuchButton").second["result"], false);
     EXPECT_EQ(host.Form(id, "focus", "edtEbayPassword").second["result"], true);
     EXPECT_EQ(host.Form(id + 100, "click", "btnCancel").first, 404);
     EXPECT_EQ(host.Form(id, "select", "cmbxEbayLoginDataAction", "one").first, 400);
@@ -398,6 +406,7 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(stacked[0]["id"], id);
     EXPECT_EQ(stacked[1]["name"], "MessageBox");
     EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], false);
+    EXPECT_EQ(host.Form(id, "text", "edtEbayPassword", "Refused-Pa55").second["result"], false);
     EXPECT_EQ(host.Form(stacked[1]["id"], "key", "", "Enter").second["result"], true);
     EXPECT_EQ(box.get(), IDOK);
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.size() == 1; }).size(), 1u);
@@ -407,6 +416,21 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.empty(); }), json::array());
     EXPECT_EQ(host.Call("IsWorking", "get").second["result"], false);
     EXPECT_EQ(host.Call("Terminate", "method").first, 200);
+    SetProcessExecutablePathForTesting(std::nullopt);
+
+    // What the host refused is in its log, with why, and no value.
+    const std::string log = ReadTextFile(Dir.File("bin/kova-gadget.log"));
+    for (const char* refused : {"\"click\" on \"btnOk\": the control is disabled",
+                                "\"select\" on \"cmbxEbayLoginDataAction\": the control does not take it",
+                                "\"click\" on \"no?SuchButton\": the form has no such control",
+                                "\"click\" on \"btnCancel\": the form is not the top-most one",
+                                "\"text\" on \"edtEbayPassword\": the form is not the top-most one"})
+        EXPECT_NE(log.find("The form frmEbayLogInData (" + std::to_string(id) +
+                           ") refused the page's action " + refused),
+                  std::string::npos)
+            << refused << "\n"
+            << log;
+    EXPECT_EQ(log.find("Refused-Pa55"), std::string::npos) << log;
 }
 
 // Answers are never compressed, whatever the browser accepts: page files, the control's output and calls.
@@ -420,8 +444,9 @@ TEST_F(GadgetServerTest, AnswersGoOutPlainWhateverEncodingsTheBrowserAccepts) {
         std::string Request;
         std::string Body; // the plain answer, or a part of it
     } cases[] = {
-        {"GET /gadget.css HTTP/1.1\r\nHost: " + own + "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"
-         "Connection: close\r\n\r\n",
+        {"GET /gadget.css HTTP/1.1\r\nHost: " + own +
+             "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"
+             "Connection: close\r\n\r\n",
          css},
         {"GET /result.txt HTTP/1.1\r\nHost: " + own + "\r\nX-Kova-Secret: " + secret +
              "\r\naccept-encoding: br\r\nConnection: close\r\n\r\n",
