@@ -266,17 +266,17 @@ function openUrl(url) {
 // The host serves one gadget directory and runs the control there: "" names that directory. Init joins the
 // control another tab (or this page before a reload) uses; a page that comes back just as the host ends the
 // control of gone pages finds it busy, and waits for that to finish. The read of "result.txt" that went out
-// beside the first Init is what the control left only when that Init joined or built it; else null.
+// beside the first Init ({reading}) is what the control left only when that Init joined or built it.
 async function initControl(early) {
     const deadline = Date.now() + 30000;
     for (;;) {
         try {
             if (!early) {
                 await call('Init', 'method', ['']);
-                return null;
+                return {reading: null};
             }
             await early.init;
-            return early.result;
+            return {reading: early.result};
         } catch (e) {
             early = null;
             if (!e.busy || Date.now() > deadline) throw e;
@@ -309,7 +309,7 @@ async function start() {
         },
     );
     try {
-        const reading = await initControl(takeEarlyStart());
+        const {reading} = await initControl(takeEarlyStart());
         state.started = true;
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.
