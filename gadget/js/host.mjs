@@ -81,12 +81,7 @@ export function readFile(name) {
 }
 
 async function fileAnswer(name, request) {
-    let answer;
-    try {
-        answer = await request;
-    } catch (e) {
-        throw new HostError('The gadget host does not answer: is kova-gadget still running?', 0, false);
-    }
+    const answer = await request;
     if (!answer.ok) throw new HostError(`${name}: HTTP ${answer.status}`, answer.status, false);
     return answer.text();
 }
