@@ -1,7 +1,6 @@
 // ctest-labels: threaded
 #include "host/KovaGadgetServerPool.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
@@ -69,26 +68,6 @@ TEST(GadgetServerPool, StartsThreadsAsHeldJobsNeedThemUpToItsLimitAndEndsIdleOne
             EXPECT_EQ(pool.ThreadCount(), kept) << "round " << round;
         }
     }
-}
-
-TEST(GadgetServerPool, ShutdownRunsWhatIsQueuedAndDropsWhatComesAfter) {
-    std::atomic<int> ran{0};
-    TKovaThreadPool pool(TKovaPoolOptions{1, 1, 10000ms});
-    TGate gate;
-    pool.Enqueue(gate.Job());
-    ASSERT_EQ(gate.Await(&TGate::Started, 1), 1);
-    for (int i = 0; i < 5; ++i)
-        pool.Enqueue([&ran] { ++ran; });
-    std::thread opener([&gate] {
-        std::this_thread::sleep_for(50ms);
-        gate.Release();
-    });
-    pool.Shutdown();
-    opener.join();
-    EXPECT_EQ(ran, 5);
-    pool.Enqueue([&ran] { ++ran; });
-    EXPECT_EQ(ran, 5);
-    EXPECT_EQ(pool.ThreadCount(), 0u);
 }
 
 } // namespace
