@@ -26,7 +26,7 @@ struct TGate {
     }
     int Await(int TGate::*count, int n) {
         std::unique_lock lock(Lock);
-        Changed.wait_for(lock, 2s, [&] { return this->*count >= n; });
+        Changed.wait_for(lock, 10s, [&] { return this->*count >= n; });
         return this->*count;
     }
     void Release() {
@@ -63,7 +63,7 @@ TEST(GadgetServerPool, StartsThreadsAsHeldJobsNeedThemUpToItsLimitAndEndsIdleOne
             gate.Release();
             EXPECT_EQ(gate.Await(&TGate::Done, c.Burst), c.Burst);
             const size_t kept = std::min<size_t>(c.Spare, static_cast<size_t>(atOnce));
-            for (int i = 0; i < 200 && pool.ThreadCount() != kept; ++i)
+            for (int i = 0; i < 1000 && pool.ThreadCount() != kept; ++i)
                 std::this_thread::sleep_for(10ms);
             EXPECT_EQ(pool.ThreadCount(), kept) << "round " << round;
         }
