@@ -126,7 +126,7 @@ function makeStaticCopy(dir) {
     if (!fragment.includes('class=result')) throw new Error('result.txt holds no rows');
     const page = fs
         .readFileSync(path.join(dir, 'index.html'), 'utf8')
-        .replace(/<script[^>]*><\/script>\n?/g, '')
+        .replace(/<script[^>]*>[\s\S]*?<\/script>\n?/g, '')
         .replace('<section id="list" class="list" aria-label="Watched items"></section>',
                  () => `<section id="list" class="list" aria-label="Watched items">${fragment}</section>`);
     if (!page.includes(fragment)) throw new Error('index.html has no list to fill');

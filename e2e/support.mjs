@@ -171,7 +171,8 @@ function stubPicture(url) {
 
 // A new browser context and page on the gadget; the sandbox's own CA is not the browser's, so its sign-in
 // page is accepted as the demo's user accepts it.
-export async function openGadget(gadget, {viewport = {width: 480, height: 420}} = {}) {
+// With open false the page is left blank, for routes of the caller's before it goes to the gadget.
+export async function openGadget(gadget, {viewport = {width: 480, height: 420}, open = true} = {}) {
     const context = await (await launchBrowser()).newContext({ignoreHTTPSErrors: true, viewport});
     atCleanUp(() => context.close());
     await context.route(
@@ -183,7 +184,7 @@ export async function openGadget(gadget, {viewport = {width: 480, height: 420}} 
     );
     const page = await context.newPage();
     page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-    await page.goto(gadget.url);
+    if (open) await page.goto(gadget.url);
     return {context, page};
 }
 

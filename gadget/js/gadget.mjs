@@ -2,7 +2,7 @@
 // shows "result.txt" and "details.html" and pages through the list. Automatic refreshes are the host's: it
 // tells every page of them by events. The host ends the control once its last page has gone.
 
-import {call, events, hasSecret, readFile, schedule} from './host.mjs';
+import {call, events, hasSecret, readFile, schedule, takeEarlyStart} from './host.mjs';
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 import {refreshReminders, setUpReminders, showReminder, showRemindersFor} from './reminders.mjs';
@@ -82,10 +82,11 @@ async function waitWhileWorking() {
     }
 }
 
-async function showResultFile() {
+// reading: a read of "result.txt" already under way (the page's start), else a new one.
+async function showResultFile(reading = null) {
     let html;
     try {
-        html = await readFile('result.txt');
+        html = await (reading ?? readFile('result.txt'));
     } catch (e) {
         if (e.status === 404) {
             $('list').replaceChildren();
@@ -264,13 +265,20 @@ function openUrl(url) {
 
 // The host serves one gadget directory and runs the control there: "" names that directory. Init joins the
 // control another tab (or this page before a reload) uses; a page that comes back just as the host ends the
-// control of gone pages finds it busy, and waits for that to finish.
-async function initControl() {
+// control of gone pages finds it busy, and waits for that to finish. The read of "result.txt" that went out
+// beside the first Init ({reading}) is what the control left only when that Init joined or built it.
+async function initControl(early) {
     const deadline = Date.now() + 30000;
     for (;;) {
         try {
-            return await call('Init', 'method', ['']);
+            if (!early) {
+                await call('Init', 'method', ['']);
+                return {reading: null};
+            }
+            await early.init;
+            return {reading: early.result};
         } catch (e) {
+            early = null;
             if (!e.busy || Date.now() > deadline) throw e;
             $('status').textContent = 'Waiting for the host\u2026';
             await new Promise((resolve) => setTimeout(resolve, pollMs));
@@ -301,11 +309,11 @@ async function start() {
         },
     );
     try {
-        await initControl();
+        const {reading} = await initControl(takeEarlyStart());
         state.started = true;
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.
-        await showResultFile();
+        await showResultFile(reading);
         await refreshReminders();
         showPlan(await schedule());
         if (await call('RefreshAuctionsAtStart', 'get')) await load();

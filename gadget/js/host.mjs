@@ -17,15 +17,21 @@ export function hasSecret() {
 }
 
 // One JSON exchange with the host: the parsed answer, or a HostError with the host's text.
-async function exchange(method, path, body) {
-    let answer;
-    try {
-        answer = await fetch(path, {
+function exchange(method, path, body) {
+    return jsonAnswer(
+        fetch(path, {
             method,
             headers: {'Content-Type': 'application/json', 'X-Kova-Secret': secret},
             body: body === undefined ? undefined : JSON.stringify(body),
             cache: 'no-store',
-        });
+        }),
+    );
+}
+
+async function jsonAnswer(request) {
+    let answer;
+    try {
+        answer = await request;
     } catch (e) {
         throw new HostError('The gadget host does not answer: is kova-gadget still running?', 0, false);
     }
@@ -70,10 +76,30 @@ export function formAction(id, action, name = '', value = null) {
 
 // Reads one of the control's files ("result.txt", "details.html") as the host serves it, never cached. They
 // hold the user's watch list: like the calls, they need the secret.
-export async function readFile(name) {
-    const answer = await fetch(name, {cache: 'no-store', headers: {'X-Kova-Secret': secret}});
+export function readFile(name) {
+    return fileAnswer(name, fetch(name, {cache: 'no-store', headers: {'X-Kova-Secret': secret}}));
+}
+
+async function fileAnswer(name, request) {
+    const answer = await request;
     if (!answer.ok) throw new HostError(`${name}: HTTP ${answer.status}`, answer.status, false);
     return answer.text();
+}
+
+// The answers to Init and to the read of "result.txt" that index.html asked for before the modules ran, as
+// call('Init', 'method', ['']) and readFile('result.txt') give them; null when it asked for none, and once
+// taken up they are gone (a page shown again from the back-forward cache starts anew).
+export function takeEarlyStart() {
+    const early = window.kovaEarlyStart;
+    window.kovaEarlyStart = undefined;
+    if (!early) return null;
+    const started = {
+        init: jsonAnswer(early.init).then((json) => json.result),
+        result: fileAnswer('result.txt', early.result),
+    };
+    // The list is read only once Init has answered; a failed Init leaves it unread.
+    started.result.catch(() => {});
+    return started;
 }
 
 // Opens the event stream; handlers maps event names ("forms", "openurl", "reminder", "load", "schedule", "listchanged") to functions taking

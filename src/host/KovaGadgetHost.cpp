@@ -78,6 +78,8 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a page that goes away must not end the host
+    // The host idles between loads: what a load freed goes back to the system.
+    KeepAllocatorThresholdsFixed();
 
     try {
         if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();

@@ -2,6 +2,7 @@
 
 #include "base/UnitExceptions.h"
 #include "host/KovaGadgetServerCalls.h"
+#include "host/KovaGadgetServerPool.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -148,7 +149,8 @@ private:
 class TKovaHttpServer::TDoor : public httplib::TaskQueue {
 public:
     TDoor(TKovaHttpServer& server, const TKovaDoorOptions& options)
-        : FServer(server), FOptions(options), FPool(options.Threads) {
+        : FServer(server), FOptions(options),
+          FPool(TKovaPoolOptions{options.Threads, options.SpareThreads, options.IdleThreadEnd}) {
         if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) FWake[0] = FWake[1] = -1;
         FThread = std::thread([this] { Watch(); });
     }
@@ -167,7 +169,7 @@ public:
         }
         WakeUp();
         FThread.join();
-        FPool.shutdown();
+        FPool.Shutdown();
         FServer.FDoor = nullptr;
     }
 
@@ -210,7 +212,7 @@ private:
     }
 
     void Dispatch(const std::shared_ptr<TConnection>& connection) {
-        FPool.enqueue([this, connection] { FServer.Serve(*this, connection); });
+        FPool.Enqueue([this, connection] { FServer.Serve(*this, connection); });
     }
 
     // Reads what has come; false when the connection is done with (closed, or its head too long).
@@ -297,7 +299,7 @@ private:
 
     TKovaHttpServer& FServer;
     TKovaDoorOptions FOptions;
-    httplib::ThreadPool FPool;
+    TKovaThreadPool FPool;
     std::mutex FLock;
     std::vector<std::shared_ptr<TConnection>> FArrived;
     bool FStopped = false;

@@ -11,7 +11,10 @@
 #include <string>
 
 struct TKovaDoorOptions {
-    size_t Threads = 32; // serve requests whose head has arrived; an open event stream holds one
+    size_t Threads = 32; // serve requests whose head has arrived at most; an open event stream holds one
+    // Threads are started as requests need them; beyond these, one that has had nothing to do this long ends.
+    size_t SpareThreads = 4;
+    std::chrono::milliseconds IdleThreadEnd{10000};
     // From a new connection, or from the first byte of a kept-alive one's next request, to the head's end.
     std::chrono::milliseconds HeadTimeout{5000};
     // How long a pool thread waits for the next request on its connection before handing it to the door: a

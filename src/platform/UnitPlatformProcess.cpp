@@ -2,6 +2,9 @@
 
 #include <fstream>
 #include <iterator>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <mutex>
 #include <unistd.h>
 
@@ -50,4 +53,18 @@ void SetProcessCommandLineForTesting(std::optional<std::vector<std::string>> arg
 void SetProcessExecutablePathForTesting(std::optional<std::string> path) {
     std::lock_guard lock(GLock);
     GExecutablePath = std::move(path);
+}
+
+void ReturnFreedMemoryToSystem() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+void KeepAllocatorThresholdsFixed() {
+#if defined(__GLIBC__)
+    // glibc's own starting value (DEFAULT_MMAP_THRESHOLD_MIN); setting it ends the raising of both
+    // thresholds.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 }

@@ -7,6 +7,7 @@
 #include "platform/UnitPlatformClock.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformMainThread.h"
+#include "platform/UnitPlatformProcess.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaIniFile.h"
 #include "storage/UnitKovaeBayLogin.h"
@@ -224,6 +225,9 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
     } catch (const std::exception& e) {
         LogException(e, "TKovaGetWatchList.Execute");
     }
+    // The load's pages, the list it replaced and the page fetchers' buffers are gone; without this their
+    // pages stay with the host until the next load (a megabyte or more for a few hundred items).
+    ReturnFreedMemoryToSystem();
     FBusy = false;
     // A main thread that waits for the end of the load notices it at once.
     MainThreadQueue().Wake();
