@@ -225,12 +225,13 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
     } catch (const std::exception& e) {
         LogException(e, "TKovaGetWatchList.Execute");
     }
-    // The load's pages, the list it replaced and the page fetchers' buffers are gone; without this their
-    // pages stay with the host until the next load (a megabyte or more for a few hundred items).
-    ReturnFreedMemoryToSystem();
     FBusy = false;
     // A main thread that waits for the end of the load notices it at once.
     MainThreadQueue().Wake();
+    // The load's pages, the list it replaced and the page fetchers' buffers are gone; without this their
+    // pages stay with the host until the next load (a megabyte or more for a few hundred items). Done once
+    // the load is seen to have ended, so that nobody waits for it.
+    ReturnFreedMemoryToSystem();
 }
 
 void TKovaWatchList::WaitWhileBusy() {
