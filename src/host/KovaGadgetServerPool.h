@@ -14,7 +14,7 @@
 
 struct TKovaPoolOptions {
     size_t MaxThreads = 32;
-    size_t SpareThreads = 4; // never end for idleness
+    size_t SpareThreads = 4; // start with the pool and never end for idleness
     std::chrono::milliseconds IdleEnd{10000};
 };
 
