@@ -191,14 +191,12 @@ void TKovaRefreshScheduler::Woke(TKovaWatchList& list) {
 }
 
 void TKovaRefreshScheduler::PublishState(const TRefreshPlanInput& input, const TRefreshPlan& plan) {
-    TRefreshPlanInput counted = input;
-    counted.Calls = FCount;
-    const auto [text, detail] = PlanTexts(counted, plan);
+    const auto [text, detail] = PlanTexts(input, plan);
     json state = {{"mode", ModeName(plan.Mode)},
                   {"next", KovaIsoUTC(plan.NextUTC)},
                   {"text", text},
                   {"detail", detail},
-                  {"callsToday", FCount.Calls},
+                  {"callsToday", input.Calls.Calls},
                   {"budget", input.Budget}};
     // The page hears of a change of what it shows, not of every tick.
     const bool changed = state["mode"] != FState["mode"] || state["text"] != FState["text"];

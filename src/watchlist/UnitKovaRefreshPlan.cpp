@@ -1,5 +1,8 @@
 #include "watchlist/UnitKovaRefreshPlan.h"
 
+#include "platform/UnitPlatformTimeZone.h"
+#include "time/UnitTimeUtils.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,23 +10,29 @@
 namespace {
 
 constexpr double Hour = 1.0 / 24;
+constexpr double Minute = 1.0 / 1440;
 constexpr double SecondDays = 1.0 / 86400;
 
-// The n-th Sunday (1-based) of the month, as a date.
-TDateTime NthSunday(int year, int month, int n) {
-    const TDateTime first = EncodeDate(year, month, 1);
-    const int toSunday = (8 - DayOfWeek(first)) % 7;
-    return first + toSunday + 7 * (n - 1);
+// eBay's time, Pacific time, as the POSIX rule of the tz database gives it.
+const TTimeZoneInformation& Pacific() {
+    static const TTimeZoneInformation zone = [] {
+        TTimeZoneInformation info;
+        ParsePosixTimeZoneRule("PST8PDT,M3.2.0,M11.1.0", 2000, info);
+        return info;
+    }();
+    return zone;
 }
 
-// Pacific time less UTC at a UTC moment: daylight saving time from the second Sunday of March, 2:00 PST
-// (10:00 UTC), to the first Sunday of November, 2:00 PDT (9:00 UTC).
+// Pacific time less UTC at a UTC moment. The transitions are read on the clock of the time before them.
 double PacificOffset(TDateTime utc) {
     int year = 0, month = 0, day = 0;
     DecodeDate(utc, year, month, day);
-    const TDateTime summer = NthSunday(year, 3, 2) + 10 * Hour;
-    const TDateTime winter = NthSunday(year, 11, 1) + 9 * Hour;
-    return utc >= summer && utc < winter ? -7 * Hour : -8 * Hour;
+    const TTimeZoneInformation& zone = Pacific();
+    const TZoneTransitions changes = GetTransitions(zone, year);
+    const double standard = (zone.Bias + zone.StandardBias) * Minute;
+    const double daylight = (zone.Bias + zone.DaylightBias) * Minute;
+    const bool summer = utc >= changes.DaylightStart + standard && utc < changes.StandardStart + daylight;
+    return summer ? -daylight : -standard;
 }
 
 // The Pacific date (a whole TDateTime) that holds utc.
