@@ -146,13 +146,14 @@ async function onHostLoad(data) {
     if (!state.hostLoading) return;
     try {
         if (await showResultFile()) state.updated = new Date();
-        await refreshReminders();
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     } finally {
+        // As after the page's own load: not busy while the reminders catch up.
         state.hostLoading = false;
         setBusy(false);
     }
+    await refreshReminders().catch((e) => !e.busy && setProblem(e.message));
 }
 
 async function showOptions() {

@@ -64,7 +64,7 @@ export async function setReminder(change) {
     return (await exchange('PUT', '/api/reminders', change)).result;
 }
 
-// When and why the host refreshes on its own: {mode, next, text, callsToday, budget}.
+// When and why the host refreshes on its own: {mode, next, text, detail, callsToday, budget}.
 export function schedule() {
     return exchange('GET', '/api/schedule');
 }
@@ -102,8 +102,9 @@ export function takeEarlyStart() {
     return started;
 }
 
-// Opens the event stream; handlers maps event names ("forms", "openurl", "reminder", "load", "schedule", "listchanged") to functions taking
-// the parsed data. onState(true|false) reports whether the stream is connected.
+// Opens the event stream; handlers maps event names ("forms", "openurl", "reminder", "load", "schedule",
+// "listchanged") to functions taking the parsed data. onState(true|false) reports whether the stream is
+// connected.
 export function events(handlers, onState = () => {}) {
     const source = new EventSource(`/api/events?s=${encodeURIComponent(secret)}`);
     for (const [name, handler] of Object.entries(handlers)) {
