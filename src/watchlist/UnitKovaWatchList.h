@@ -3,6 +3,7 @@
 // completion, the result and details files, and the local item file.
 
 #include "ebayapi/UnitInternet.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitOAuthTokens.h"
 #include "watchlist/UnitKovaReminders.h"
 
@@ -16,6 +17,7 @@
 
 class TDetailsList;
 class TEbayLogInInfo;
+class TSearchResultAuctionDetails;
 class TThreadGetMyEbayWatchlist;
 
 // Owns the user's watch list. Every operation but ThreadFinished runs on the main thread; ThreadFinished
@@ -40,8 +42,13 @@ public:
     // (after is empty) or an access token eBay would not take (after lacks it, so the next load renews).
     using TOAuthTokensEvent = std::function<void(const TOAuthTokens& before, const TOAuthTokens& after)>;
     void SetOnOAuthTokens(TOAuthTokensEvent event) { FOnOAuthTokens = std::move(event); }
+    // Told on the worker thread when the first load of the manager learnt from eBay whose sign-in the token
+    // is: the user name the load ran for, and the account.
+    using TAccountEvent = std::function<void(const std::string& userName, const TEbayAccount& account)>;
+    void SetOnAccount(TAccountEvent event) { FOnAccount = std::move(event); }
 
-    // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
+    // Starts a worker thread that loads the list with the login info's token; does nothing while busy. The
+    // first load also asks eBay whose sign-in it is, unless the login info learnt that in this run already.
     void StartLoading(const TEbayLogInInfo& logInInfo);
     // Stops a running load at once, aborting its transfer; the list stays as it was. WaitWhileBusy then
     // returns within moments.
@@ -102,6 +109,12 @@ public:
     void SetResultFileName(const std::string& value);
     std::string UserName() const;
     void SetUserName(const std::string& value);
+    // The account whose immutable id marks the user's bids beside the user name.
+    TEbayAccount Account() const;
+    void SetAccount(const TEbayAccount& value);
+    // Whether the item's high bidder is the user: the user name, or the account's name or immutable id, which
+    // eBay gives in its place for some applications. The caller holds the manager's lock (rendering does).
+    bool IsHighBidder(const TSearchResultAuctionDetails& item) const;
     int PageIndex() const;
     int ItemCount() const;
 
@@ -121,6 +134,9 @@ private:
     std::string FResultFileName;
     std::string FHomeDirectory;
     std::string FUserName;
+    TEbayAccount FAccount;
+    // Whether a load asked eBay for the account already: once per run is enough.
+    bool FAccountLookupTried = false;
     // The failure of the last load, shown above the list it kept until a load succeeds.
     std::string FLoadMessage;
     std::string FNotice;
@@ -131,4 +147,5 @@ private:
     TLoadOutcome FLastLoad;
     TTokenRejectedEvent FOnTokenRejected;
     TOAuthTokensEvent FOnOAuthTokens;
+    TAccountEvent FOnAccount;
 };

@@ -418,7 +418,8 @@ TEST_F(OAuthTest, ANewUserWithoutKeysGoesThroughTheKeysFormAndTheOAuthWizardToTh
     options.ApplicationKeys = false;
     options.SignInXml = "<SIGNIN><OAUTHCONSENTURL>" + Sandbox->Url() +
                         "/oauth2/authorize</OAUTHCONSENTURL><OAUTHTOKENURL>" + Sandbox->Url() +
-                        "/identity/v1/oauth2/token</OAUTHTOKENURL></SIGNIN>";
+                        "/identity/v1/oauth2/token</OAUTHTOKENURL><OAUTHIDENTITYURL>" + Sandbox->Url() +
+                        "/commerce/identity/v1/user/</OAUTHIDENTITYURL></SIGNIN>";
     TGadgetTestDirectory dir(options);
     Gadget.Init(dir.Home());
     TScriptedFormHost host;
