@@ -1,5 +1,6 @@
 #include "SandboxServer.h"
 
+#include "SandboxIdentity.h"
 #include "SandboxOAuth.h"
 #include "SandboxPictures.h"
 #include "base/UnitUtils.h"
@@ -365,6 +366,7 @@ void TSandboxServer::RegisterRoutes() {
     });
 
     RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
+    RegisterSandboxIdentityRoutes(*FServer, FService);
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {
         FService.Reset();
