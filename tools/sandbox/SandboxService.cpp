@@ -498,6 +498,7 @@ nlohmann::json TSandboxService::RequestLog() const {
 
 void TSandboxService::Reset() {
     FOAuth->Reset();
+    FHighBidderIds = FHighBidderIdsAtStart;
     std::lock_guard lock(FLock);
     FTokens.clear();
     FSessions.clear();

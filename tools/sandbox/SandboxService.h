@@ -118,6 +118,8 @@ public:
     // When on, HighBidder carries the immutable id of an account in place of its name, as eBay answers some
     // applications since September 2025.
     void SetHighBidderIds(bool on) { FHighBidderIds = on; }
+    // The setting of the command line, which Reset brings back.
+    void SetHighBidderIdsAtStart(bool on) { FHighBidderIds = FHighBidderIdsAtStart = on; }
     bool HighBidderIds() const { return FHighBidderIds; }
     const std::string& RuName() const { return FRuName; }
     // The OAuth sign-in; its access tokens serve the Trading API beside the tokens above.
@@ -130,7 +132,8 @@ public:
     bool ExpireToken(const std::string& token);
     void AddFault(const TSandboxFault& fault);
     nlohmann::json RequestLog() const;
-    // Back to the state after start: no sessions, tokens, faults or logged requests.
+    // Back to the state after start: no sessions, tokens, faults or logged requests, and HighBidder as the
+    // command line said.
     void Reset();
 
 private:
@@ -173,4 +176,5 @@ private:
     nlohmann::json FRequests = nlohmann::json::array();
     std::unique_ptr<TSandboxOAuth> FOAuth;
     std::atomic<bool> FHighBidderIds{false};
+    bool FHighBidderIdsAtStart = false;
 };

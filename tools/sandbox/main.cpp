@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
                 throw std::invalid_argument("--item-ends names no account \"" + change.UserName + "\"");
         }
         service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
-        service.SetHighBidderIds(options.HighBidderIds);
+        service.SetHighBidderIdsAtStart(options.HighBidderIds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
         service.ServePicturesFrom("https://127.0.0.1:" + std::to_string(port));
