@@ -2,6 +2,7 @@
 
 #include "SandboxIdentity.h"
 #include "SandboxOAuth.h"
+#include "SandboxOutbid.h"
 #include "SandboxPictures.h"
 #include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
@@ -366,6 +367,7 @@ void TSandboxServer::RegisterRoutes() {
     });
 
     RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
+    RegisterSandboxOutbidRoutes(*FServer, FService);
     RegisterSandboxIdentityRoutes(*FServer, FService);
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+struct TSandboxOutbid;
+
 struct TSandboxAppKeys {
     std::string DevID, AppID, CertID;
 };
@@ -109,6 +111,10 @@ public:
     // Changes one item of an account for every later answer; false without such an account. Raises
     // std::invalid_argument for an index outside the list or an item id that another item has.
     bool ChangeItem(const TSandboxItemChange& change);
+    // Another bidder outbids the user on a running auction (SandboxOutbid.cpp): the item's new state, null
+    // without such an account. Raises std::invalid_argument for an index outside the list, an item that is
+    // no running auction, or a bidder who is its high bidder already.
+    nlohmann::json Outbid(const TSandboxOutbid& outbid);
 
     bool HasAccount(const std::string& userName) const;
     // {"accounts": [{"username", "userId"}, ...]} in the order of the command line.
