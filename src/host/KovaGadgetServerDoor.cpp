@@ -332,12 +332,16 @@ private:
     }
 
     // A body over the limit is answered here, before any thread reads it; the connection lingers.
-    static void RefuseTooLong(const std::shared_ptr<TConnection>& connection) {
+    void RefuseTooLong(const std::shared_ptr<TConnection>& connection) const {
         const std::string body = DumpKovaJson({{"error", KovaBodyTooLong}});
-        Send(*connection, "HTTP/1.1 413 Payload Too Large\r\nConnection: close\r\nCache-Control: no-store\r\n"
-                          "X-Content-Type-Options: nosniff\r\nContent-Type: application/json\r\n"
-                          "Content-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body);
+        std::string answer =
+            "HTTP/1.1 413 Payload Too Large\r\nConnection: close\r\nCache-Control: no-store\r\n"
+            "Content-Type: application/json\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n";
+        // The headers every answer of the server carries.
+        for (const auto& [name, value] : FServer.FDefaultHeaders)
+            answer += name + ": " + value + "\r\n";
+        Send(*connection, answer + "\r\n" + body);
         StartLingering(connection);
     }
 
@@ -436,6 +440,12 @@ TKovaHttpServer::TKovaHttpServer(const TKovaDoorOptions& options) : FOptions(opt
 }
 
 TKovaHttpServer::~TKovaHttpServer() = default;
+
+TKovaHttpServer& TKovaHttpServer::set_default_headers(httplib::Headers headers) {
+    FDefaultHeaders = headers;
+    httplib::Server::set_default_headers(std::move(headers));
+    return *this;
+}
 
 bool TKovaHttpServer::RaiseBacklog() {
     return ::listen(svr_sock_, FOptions.Backlog) == 0;

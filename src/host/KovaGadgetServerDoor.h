@@ -49,6 +49,8 @@ public:
     explicit TKovaHttpServer(const TKovaDoorOptions& options = {});
     ~TKovaHttpServer() override;
 
+    // httplib's, with a copy for the answers the door gives itself.
+    TKovaHttpServer& set_default_headers(httplib::Headers headers);
     // After bind_to_port or bind_to_any_port, which listen with a backlog of 5.
     bool RaiseBacklog();
     // The connection ends after this answer: for answers given while the request's body is left unread.
@@ -65,6 +67,7 @@ private:
     bool AwaitNextHead(TConnection& connection) const;
 
     TKovaDoorOptions FOptions;
+    httplib::Headers FDefaultHeaders;
     TDoor* FDoor = nullptr; // while listening; only the accepting thread uses it
 };
 

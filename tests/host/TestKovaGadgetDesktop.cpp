@@ -457,11 +457,12 @@ TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeithe
         // As the issue found it: another user's flock on the folder itself.
         TChildProcess held;
         if (!other.Name().empty() && !c.Folder.empty())
-            held = other.Start("exec /usr/bin/python3 -c 'import fcntl, os, sys, time\n"
-                               "fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
-                               "print(\"held\", flush=True)\nparent = os.getppid()\n"
-                               "while os.getppid() == parent: time.sleep(0.05)' '" +
-                               folder + "'");
+            held =
+                other.Start("exec /usr/bin/python3 -c 'import fcntl, os, sys, time\n"
+                            "fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+                            "print(\"held\", flush=True)\nparent = os.getppid()\n"
+                            "while os.getppid() == parent: time.sleep(0.05)' '" +
+                            folder + "'");
         std::vector<std::string> args{
             "-c", "e=$1; shift; exec \"$@\" 2>\"$e\"", "sh", err, HostBinary, "--browser", "none", "--port",
             "0"};
@@ -483,7 +484,6 @@ TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeithe
         if (held.Pid > 0) {
             EXPECT_EQ(held.FirstLine, "held");
             StopChild(held.Pid, SIGKILL); // runuser waits 2 s on a SIGTERM; its child ends with it
-
         }
     }
     if (other.Name().empty()) return;

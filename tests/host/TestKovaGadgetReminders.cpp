@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "platform/UnitPlatformNotifications.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/InProcessHost.h"
 #include "support/NotificationListener.h"
@@ -164,3 +165,36 @@ TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
 }
 
 } // namespace
+
+// A notification is a glance: a title as long as a book reaches the desktop cut at a character's border,
+// its end marked, and a short one whole.
+TEST(ReminderNotifications, SummaryAndBodyAreCutToAGlance) {
+    TSessionBus bus;
+    TNotificationListener listener(bus.Address());
+    const char* saved = getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string savedBus = saved ? saved : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+    const std::string umlaut = "\xC3\xA4", ellipsis = "\xE2\x80\xA6";
+    const struct {
+        std::string Summary, Body, ShownSummary, ShownBody;
+    } cases[] = {
+        {std::string(199, 'a') + umlaut + std::string(200000, 'b'), std::string(5000, 'c'),
+         std::string(199, 'a') + umlaut + ellipsis, std::string(1000, 'c') + ellipsis},
+        {"Lamp A", "ends in 5 min", "Lamp A", "ends in 5 min"},
+    };
+    {
+        TPlatformNotifications notifications;
+        for (const auto& c : cases) {
+            std::string error;
+            EXPECT_TRUE(notifications.Notify({"KovaGadget", "", c.Summary, c.Body, {}, -1}, nullptr, error))
+                << error;
+        }
+        ASSERT_TRUE(listener.AwaitCount(std::size(cases)));
+    }
+    const auto notes = listener.Notes();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(notes[i].Summary, cases[i].ShownSummary);
+        EXPECT_EQ(notes[i].Body, cases[i].ShownBody);
+    }
+    saved ? setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1) : unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
