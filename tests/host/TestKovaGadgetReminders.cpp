@@ -166,35 +166,22 @@ TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
 
 } // namespace
 
-// A notification is a glance: a title as long as a book reaches the desktop cut at a character's border,
-// its end marked, and a short one whole.
+// A title as long as a book reaches the desktop cut at a character's border, its end marked.
 TEST(ReminderNotifications, SummaryAndBodyAreCutToAGlance) {
     TSessionBus bus;
     TNotificationListener listener(bus.Address());
-    const char* saved = getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::string savedBus = saved ? saved : "";
+    const std::string savedBus = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
-    const std::string umlaut = "\xC3\xA4", ellipsis = "\xE2\x80\xA6";
-    const struct {
-        std::string Summary, Body, ShownSummary, ShownBody;
-    } cases[] = {
-        {std::string(199, 'a') + umlaut + std::string(200000, 'b'), std::string(5000, 'c'),
-         std::string(199, 'a') + umlaut + ellipsis, std::string(1000, 'c') + ellipsis},
-        {"Lamp A", "ends in 5 min", "Lamp A", "ends in 5 min"},
-    };
     {
         TPlatformNotifications notifications;
-        for (const auto& c : cases) {
-            std::string error;
-            EXPECT_TRUE(notifications.Notify({"KovaGadget", "", c.Summary, c.Body, {}, -1}, nullptr, error))
-                << error;
-        }
-        ASSERT_TRUE(listener.AwaitCount(std::size(cases)));
+        std::string error;
+        const TPlatformNotification note{
+            "KovaGadget",           "", std::string(199, 'a') + "\xC3\xA4" + std::string(200000, 'b'),
+            std::string(5000, 'c'), {}, -1};
+        EXPECT_TRUE(notifications.Notify(note, nullptr, error)) << error;
+        ASSERT_TRUE(listener.AwaitCount(1));
     }
-    const auto notes = listener.Notes();
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(notes[i].Summary, cases[i].ShownSummary);
-        EXPECT_EQ(notes[i].Body, cases[i].ShownBody);
-    }
-    saved ? setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1) : unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    EXPECT_EQ(listener.Notes()[0].Summary, std::string(199, 'a') + "\xC3\xA4\xE2\x80\xA6");
+    EXPECT_EQ(listener.Notes()[0].Body, std::string(1000, 'c') + "\xE2\x80\xA6");
+    setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1);
 }
