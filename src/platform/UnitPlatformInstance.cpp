@@ -2,13 +2,10 @@
 
 #include "base/UnitExceptions.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -66,36 +63,6 @@ namespace {
 
 constexpr size_t MaxNote = 4096;
 
-// The user of the process that holds a flock on the file, from /proc/locks; nothing when no other user's
-// process is found there.
-std::optional<unsigned> FlockHolderUser(const struct stat& file) {
-    std::string locks;
-    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
-        locks.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
-    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiting locks are marked "->" and skipped.
-    char inode[64];
-    std::snprintf(inode, sizeof inode, ":%llu ", static_cast<unsigned long long>(file.st_ino));
-    size_t at = 0;
-    while (at < locks.size()) {
-        const size_t end = std::min(locks.find('\n', at), locks.size());
-        const std::string line = locks.substr(at, end - at);
-        at = end + 1;
-        if (line.find("FLOCK") == std::string::npos || line.find("->") != std::string::npos ||
-            line.find(inode) == std::string::npos)
-            continue;
-        unsigned long pid = 0;
-        if (std::sscanf(line.c_str(), "%*d: FLOCK %*s %*s %lu", &pid) != 1 || pid == 0) continue;
-        struct stat process {};
-        if (::stat(("/proc/" + std::to_string(pid)).c_str(), &process) == 0 && process.st_uid != ::geteuid())
-            return process.st_uid;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 std::string UserNameOf(unsigned uid) {
@@ -149,8 +116,8 @@ std::unique_ptr<TFolderLock> TFolderLock::TryTake(const std::string& folder, con
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
+        // Only this user's processes can open the file to hold it.
         if (err != EWOULDBLOCK) return fail(std::strerror(err), err);
-        if (const auto other = FlockHolderUser(info)) heldBy = "user " + UserNameOf(*other);
         return nullptr;
     }
     return std::unique_ptr<TFolderLock>(new TFolderLock(fd));

@@ -13,9 +13,10 @@
 // in the folder, never through a link): another user can neither take the lock nor hold it open.
 class TFolderLock {
 public:
-    // The lock, or nothing when it is held. heldBy then names the other user who holds it or owns the lock
-    // file ("user NAME"), and stays empty when a process of this user holds it. Raises EOSError when the
-    // folder or its lock file cannot be opened, or the name is a link or not a plain file of its own.
+    // The lock, or nothing when it is held. heldBy then names the other user who owns the lock file ("user
+    // NAME"), and stays empty when a process of this user holds it (no other can open a file of its own).
+    // Raises EOSError when the folder or its lock file cannot be opened, or the name is a link or not a plain
+    // file of its own.
     static std::unique_ptr<TFolderLock> TryTake(const std::string& folder, const std::string& fileName,
                                                 std::string& heldBy);
     ~TFolderLock();

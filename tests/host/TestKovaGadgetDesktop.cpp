@@ -454,7 +454,7 @@ TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeithe
         SCOPED_TRACE(c.Name);
         const std::string folder = c.Folder.empty() ? desktop.GadgetDir() : c.Folder;
         if (c.ModeBefore >= 0) ::chmod(folder.c_str(), static_cast<mode_t>(c.ModeBefore));
-        // As the issue found it: another user's flock on the folder itself.
+        // Another user's flock on the folder itself held the start of an earlier version.
         TChildProcess held;
         if (!other.Name().empty() && !c.Folder.empty())
             held =
