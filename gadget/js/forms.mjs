@@ -12,6 +12,8 @@ let outgoing = Promise.resolve();
 // Typing and choosing set a value, so they may be sent again: an edit lost to a dropped connection would
 // leave the host with an empty field that the page still shows filled. A click is sent once.
 const repeatable = new Set(['text', 'select']);
+// The host takes no longer text in a field: a paste is cut here, before it travels.
+const maxText = 8192;
 
 async function deliver(id, action, name, value) {
     for (let attempt = 1; ; attempt++) {
@@ -116,6 +118,7 @@ function createComponent(d, c) {
         break;
     case 'edit':
         outer = create('input', 'c-edit');
+        outer.maxLength = maxText;
         outer.autocomplete = 'off';
         outer.spellcheck = false;
         outer.addEventListener('input', () => {
@@ -152,6 +155,7 @@ function createComponent(d, c) {
             list.id = `form${id}-${c.name}-items`;
             input.setAttribute('list', list.id);
             input.autocomplete = 'off';
+            input.maxLength = maxText;
             outer.append(input, list);
             input.addEventListener('input', () => {
                 const index = (entry.latest.items || []).indexOf(input.value);

@@ -29,6 +29,7 @@ const char* const SOAuth = "OAuth (new applications)";
 const char* const SToken = "eBay token (older applications)";
 const char* const SMissing = "Please fill in %s.";
 const char* const SNotSaved = "The keys could not be saved: %s";
+const char* const SNotText = "The %s cannot be used: %s. Type or paste it again.";
 const char* const SOk = "OK";
 const char* const SCancel = "Cancel";
 // A worker of an earlier wizard may still read the application data that a save replaces.
@@ -93,6 +94,17 @@ void TfrmKovaApplicationKeys::btnOkClick() {
         lblError.Visible = true;
         Changed();
         return;
+    }
+    // A key that is not text would make the saved file unreadable: refused here, under the fields, naming the
+    // field.
+    for (const auto& [edit, name] : fields) {
+        if (const std::string fault = TextValueFault(Trim(edit->Text)); !fault.empty()) {
+            lblError.Caption = Format(SNotText, {name, fault});
+            lblError.Visible = true;
+            ActiveControl = edit->Name;
+            Changed();
+            return;
+        }
     }
     TGadgetDatKeys keys;
     keys.DevID = Trim(edtDevID.Text);

@@ -162,7 +162,7 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
         WriteFileAtomic(gadgetDir + "/KovaDat.dat",
                         PackKovaDat(KovaDatForSandbox(UnpackKovaDatFile(shipped + "/KovaDat.dat"),
                                                       *sandboxUrl, options.DemoOAuth)),
-                        TFileAccess::Shared, TFileKeep::Durable);
+                        TFileAccess::OwnerOnly, TFileKeep::Durable);
         if (!options.DemoFirstRun) {
             TIniFileManager settings("KovaGadget.ini", IncludeTrailingPathDelimiter(gadgetDir));
             if (options.DemoOAuth) {

@@ -41,7 +41,12 @@ void ApplyClockError() {
     GetExactTime().SetClockError(static_cast<double>(value));
 }
 
-int HandOver(const std::string& gadgetDir) {
+int HandOver(const std::string& gadgetDir, const std::string& heldBy) {
+    if (!heldBy.empty()) {
+        std::cerr << "kova-gadget: the gadget folder \"" << gadgetDir << "\" is locked by another user ("
+                  << heldBy << "): a host of yours cannot run on it" << std::endl;
+        return 1;
+    }
     const auto page = AskKovaGadgetHostToOpen(gadgetDir, HandOverWaitMs);
     if (!page) {
         std::cerr << "kova-gadget: a host runs on \"" << gadgetDir
@@ -92,14 +97,17 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
     ApplyClockError();
 
     try {
-        if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();
+        const bool defaultFolder = options.GadgetDir.empty();
+        if (defaultFolder) options.GadgetDir = DefaultGadgetDirectory();
         SetRuName(options.RuName);
         FillGadgetDirectory(options.GadgetDir, ""); // the folder alone, for the lock
         // Two hosts must never write one folder: the lock decides, whatever a dead host left behind, and
         // a later start writes nothing into it.
-        const auto lock = TKovaGadgetLock::TryTake(options.GadgetDir);
-        if (!lock) return HandOver(options.GadgetDir);
+        std::string heldBy;
+        const auto lock = TKovaGadgetLock::TryTake(options.GadgetDir, heldBy);
+        if (!lock) return HandOver(options.GadgetDir, heldBy);
         FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
+        KeepKovaGadgetFolderPrivate(options.GadgetDir, defaultFolder, std::cerr);
 
         const std::string choice = KovaBrowserChoice(options.GadgetDir, options.Browser, std::cerr);
         TKovaGadgetServerOptions serverOptions;

@@ -92,7 +92,8 @@ struct TKovaGadgetServer::TImpl {
     std::shared_ptr<TAlive> Alive = std::make_shared<TAlive>(TAlive{this});
     TKovaHttpServer Http{TKovaDoorOptions{static_cast<size_t>(std::max(Options.Threads, 4))}};
     std::thread HttpThread;
-    TKovaEventHub Events;
+    // Half the threads at most hold event streams: calls keep the others, however many tabs are open.
+    TKovaEventHub Events{static_cast<size_t>(std::max(Options.Threads, 4)) / 2};
     TKovaGadgetPages Pages{std::chrono::milliseconds(Options.PageGraceMs), [alive = Alive] {
                                MainThreadQueue().Post([alive] {
                                    if (alive->Server) alive->Server->EndControlOfGonePages();
@@ -368,6 +369,10 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
 
 void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Response& res) {
     auto queue = Events.Subscribe();
+    if (!queue)
+        return SendKovaError(res, 503,
+                             "too many pages of the gadget are open (" + std::to_string(Events.MaxStreams()) +
+                                 " at most): close one and reload this page");
     // A page is known by its event stream: the control ends a grace after the last one has gone.
     Pages.Opened();
     if (HostPages) HostPages->Opened();

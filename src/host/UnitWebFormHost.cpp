@@ -255,6 +255,11 @@ std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const
     } else if (action == "text") {
         if (!value.is_string()) throw EFormActionError("\"text\" takes a string value");
         const std::string text = value.get<std::string>();
+        // Every form echoes its texts to every page: no field takes more than a long address.
+        const size_t chars = static_cast<size_t>(std::count_if(
+            text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+        if (chars > MaxTextChars)
+            throw EFormActionError("\"text\" takes at most " + std::to_string(MaxTextChars) + " characters");
         result = topMost && form.SetText(name, text);
         // A handler may have shown a form meanwhile, moving the stack: the open form is looked up again.
         const TComponent* edit = form.FindComponent(name);

@@ -63,6 +63,20 @@ TEST_F(ApplicationKeysTest, TheShippedFileLeadsToTheKeysFormWhoseOkWritesThemAnd
         EXPECT_EQ(form.ModalResult, mrNone);
         EXPECT_EQ(keys.lblError.Caption, "Please fill in CertID, RuName.");
         EXPECT_TRUE(keys.lblError.Visible);
+        // A key that is not one line of text keeps the form open, names the field and goes to it.
+        const std::pair<const char*, std::string> refused[] = {{"edtDevID", std::string("my\0dev", 6)},
+                                                               {"edtCertID", "\xff\xfe\xc0\xaf"},
+                                                               {"edtRuName", "Ru\x1bN"}};
+        for (const auto& [edit, text] : refused) {
+            Fill(form, "my-cert", "RuName", TfrmKovaApplicationKeys::OAuthIndex);
+            form.SetText(edit, text);
+            ASSERT_TRUE(form.Click("btnOk"));
+            EXPECT_EQ(form.ModalResult, mrNone) << edit;
+            EXPECT_EQ(
+                keys.lblError.Caption.rfind(std::string("The ") + (edit + 3) + " cannot be used: it ", 0), 0u)
+                << keys.lblError.Caption;
+            EXPECT_EQ(form.ActiveControl, edit);
+        }
         Fill(form, "my-cert", " My-RuName ", TfrmKovaApplicationKeys::OAuthIndex);
         ASSERT_TRUE(form.Click("btnOk"));
         EXPECT_EQ(form.ModalResult, mrOk);

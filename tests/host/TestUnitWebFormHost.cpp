@@ -40,6 +40,17 @@ TEST(WebFormHostJson, WhatThePageTypesIntoAPasswordIsAcknowledgedButNeverPublish
     TPasswordForm form;
     const auto last = [&] { return json::parse(published.back())["forms"][0]; };
     MainThreadQueue().Post([&] {
+        // A text longer than a field takes (a pasted 900 kB address) is refused before anything echoes it;
+        // the limit counts characters, as the page's field does.
+        const std::string wide = "\xC3\xA4";
+        std::string longest;
+        for (size_t i = 0; i < TWebFormHost::MaxTextChars; ++i)
+            longest += wide;
+        EXPECT_THROW(host.Apply(1, "text", "edtName", std::string(900000, 'a')), EFormActionError);
+        EXPECT_THROW(host.Apply(1, "text", "edtName", longest + "a"), EFormActionError);
+        for (const std::string& forms : published)
+            EXPECT_EQ(forms.find("aaaa"), std::string::npos);
+        ASSERT_EQ(host.Apply(1, "text", "edtName", longest), true);
         ASSERT_EQ(host.Apply(1, "text", "edtName", "alice"), true);
         EXPECT_EQ((*Component(last(), "edtName"))["text"], "alice") << "other edits keep their text";
         EXPECT_FALSE(Component(last(), "edtPassword")->contains("text"));
