@@ -568,7 +568,8 @@ void TKovaGadgetServer::Run() {
             if (alive->Server) alive->Server->Tick();
         });
     });
-    MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });
+    // RequestStop wakes the queue: the idle host sleeps until a task or the stop comes.
+    MainThreadQueue().RunUntilWoken([this] { return F->StopRequested.load(); });
     F->ReminderTicker.Stop();
     F->Pages.Stop();
     if (F->HostPages) F->HostPages->Stop();
