@@ -57,7 +57,7 @@ if [[ $build == 1 ]]; then
         -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DKOVA_BUILD_TESTS=OFF >/dev/null
     benches=(BenchApiCalls BenchItemFile BenchWatchList BenchGadgetHost)
     [[ $day != 2 ]] || benches=()
-    cmake --build "$out" --target kova-sandbox kova-gadget kova-dat kova-login kova-gadget-page \
+    cmake --build "$out" --target kova-sandbox kova-gadget kova-dat kova-login kova-gadget-page kova-bare-fetch \
         "${benches[@]}" -j2 >/dev/null
 fi
 [[ -d "$root/e2e/node_modules/playwright-core" ]] || (cd "$root/e2e" && npm ci --silent >/dev/null)
@@ -156,6 +156,12 @@ print("| Cold start: `kova-gadget` on 400 saved items until the first row is pai
 rss = median(host["rssKiB"]) / 1024
 print("| Host resident memory after a 400-item load (VmRSS; peak VmHWM %.1f MB) | %.1f MB | — | — | ≤ 16 MB | %s |"
       % (median(host["peakKiB"]) / 1024, rss, "yes" if rss <= 16 else "NO"))
+if "privateDirtyKiB" in host:
+    dirty = median(host["privateDirtyKiB"]) / 1024
+    print("| Host private dirty memory after the same load (Private_Dirty; VmRSS %.1f MB) | %.1f MB | "
+          "`kova-bare-fetch`, the same libraries and one HTTPS fetch: %.1f MB (VmRSS %.1f MB) | — | ≤ 4 MB | %s |"
+          % (rss, dirty, median(host["barePrivateDirtyKiB"]) / 1024, median(host["bareRssKiB"]) / 1024,
+             "yes" if dirty <= 4 else "NO"))
 if "BM_ControlLoad400Latency100" not in medians:
     sys.exit(0)
 n, load = need("BM_ControlLoad400Latency100"), need("BM_ControlLoad400")
