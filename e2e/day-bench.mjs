@@ -116,9 +116,17 @@ async function snapshot(gadget, page, cdp) {
         made: window.kovaStreams.length,
         open: window.kovaStreams.filter((s) => s.readyState !== EventSource.CLOSED).length,
     }));
+    const fds = fs.readdirSync(`/proc/${gadget.child.pid}/fd`).map((fd) => {
+        try {
+            return fs.readlinkSync(`/proc/${gadget.child.pid}/fd/${fd}`);
+        } catch {
+            return 'gone';
+        }
+    });
     return {
         rssKiB: statusKiB(gadget.child.pid, 'VmRSS'),
-        openFiles: fs.readdirSync(`/proc/${gadget.child.pid}/fd`).length,
+        openFiles: fds.length,
+        fds: fds.map((target) => target.replace(/\[\d+\]$/, '')).sort(),
         jsHeapBytes: heap.usedSize,
         domNodes: counters.nodes,
         listeners: counters.jsEventListeners,
@@ -148,8 +156,8 @@ try {
     await page.waitForSelector('#gadget[aria-busy="false"]');
 
     // Each reading waits until the host's plan, which counts the day's calls once a second, has seen the
-    // last load.
-    const settle = () => new Promise((resolve) => setTimeout(resolve, 2000));
+    // last load, and until the page's kept-alive connections have ended (2 s without a request).
+    const settle = () => new Promise((resolve) => setTimeout(resolve, 3000));
     const started = performance.now();
     await page.evaluate(pressRefresh, firstLoads);
     const loadSeconds100 = (performance.now() - started) / 1000;
