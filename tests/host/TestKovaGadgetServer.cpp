@@ -1,5 +1,6 @@
 // ctest-labels: threaded
 #include "host/KovaGadgetHostOptions.h"
+#include "host/KovaGadgetMembers.h"
 #include "host/KovaGadgetProject.h"
 #include "host/KovaGadgetServer.h"
 #include "host/KovaGadgetServerDoor.h"
