@@ -70,7 +70,7 @@ test('the app window shows the list, and the host ends a grace after the window 
     });
     const args = fs.readFileSync(path.join(bin, 'args'), 'utf8').trimEnd().split('\n');
     assert.ok(args[0].startsWith(`--app=file://${runtime}/kova-gadget/start-`), args[0]);
-    assert.ok(args.includes('--window-size=480,372') && args.includes('--class=kova-gadget'), args.join(' '));
+    assert.ok(args.includes('--window-size=520,450') && args.includes('--class=kova-gadget'), args.join(' '));
     assert.ok(args.every((arg) => !arg.includes(secret)), 'no argument holds the secret');
 
     let page = null;
@@ -89,4 +89,62 @@ test('the app window shows the list, and the host ends a grace after the window 
     assert.equal(code, 0, 'the host ended by itself, cleanly');
     assert.ok(Date.now() - closed >= 1000, 'not before its grace');
     assert.ok(fs.existsSync(path.join(dir, 'watchlist.dat')), 'the list was saved');
+});
+
+test('the demo\'s own window shows the sandbox\'s pictures without a certificate step', async () => {
+    const home = privateDir('kova-home-');
+    const bin = privateDir('kova-bin-');
+    const debugPort = await freePort();
+    const chromiumProgram = process.env.KOVA_CHROMIUM ?? '/usr/bin/chromium';
+    fs.writeFileSync(path.join(bin, 'chromium'),
+                     `#!/bin/sh\nprintf '%s\\n' "$@" > "$(dirname "$0")/args"\necho $$ > "$(dirname "$0")/pid"\n` +
+                     `exec ${chromiumProgram} --headless=new --no-sandbox --disable-gpu ` +
+                     `--remote-debugging-port=${debugPort} "$@"\n`, {mode: 0o700});
+    // As the menu's second action starts it: no CA file of the tests', a home of its own.
+    const env = {...process.env, PATH: `${bin}:/usr/bin:/bin`, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'),
+                 XDG_DATA_HOME: path.join(home, 'data'), XDG_RUNTIME_DIR: privateDir('kova-runtime-'), TMPDIR: home};
+    delete env.KOVA_EXTRA_CA_FILE;
+    const child = spawn(path.join(binDir, 'kova-gadget'), ['--demo', '--items', '3', '--port', '0'],
+                        {env, stdio: ['ignore', 'pipe', 'pipe']});
+    const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve(code ?? signal)));
+    atCleanUp(async () => {
+        if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+        await exited;
+    });
+    child.stderr.resume();
+    let browser = null;
+    for (const end = Date.now() + 20000; !browser && Date.now() < end;) {
+        browser = await chromium.connectOverCDP(`http://127.0.0.1:${debugPort}`).catch(() => null);
+        if (!browser) await new Promise((resolve) => setTimeout(resolve, 200));
+    }
+    assert.ok(browser, 'the demo\'s window answers');
+    const chromiumPid = Number(fs.readFileSync(path.join(bin, 'pid'), 'utf8'));
+    atCleanUp(() => {
+        try {
+            process.kill(-chromiumPid, 'SIGKILL');
+        } catch {}
+    });
+    const args = fs.readFileSync(path.join(bin, 'args'), 'utf8').trimEnd().split('\n');
+    // A profile of the demo's own, which trusts the sandbox's key alone.
+    assert.ok(args.some((arg) => /^--ignore-certificate-errors-spki-list=[A-Za-z0-9+/]{43}=$/.test(arg)), args.join(' '));
+    assert.ok(args.some((arg) => arg.startsWith(`--user-data-dir=${home}/kova-demo.`)), args.join(' '));
+    let page = null;
+    for (const end = Date.now() + 20000; !page && Date.now() < end;) {
+        page = browser.contexts().flatMap((context) => context.pages()).find((p) => p.url().startsWith('http://127.0.0.1'));
+        if (!page) await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    assert.ok(page, 'the start page forwarded the window to the gadget');
+    await page.waitForFunction(() => document.querySelectorAll('#results .result').length === 3, null, {timeout: 30000});
+    const pictures = await page.waitForFunction(() => {
+        const images = [...document.querySelectorAll('#results img[width="21"]')];
+        return images.length === 3 && images.every((image) => image.complete) && images.map((image) => ({
+            src: image.src, width: image.naturalWidth,
+        }));
+    }, null, {timeout: 20000}).then((handle) => handle.jsonValue());
+    for (const picture of pictures) {
+        assert.match(picture.src, /^https:\/\/127\.0\.0\.1:\d+\//, 'the sandbox\'s own picture, not the placeholder');
+        assert.ok(picture.width > 0, picture.src);
+    }
+    assert.ok(await page.locator('#pictureHint').isHidden(), 'no certificate hint');
+    await browser.close();
 });

@@ -113,6 +113,13 @@ function createComponent(d, c) {
     case 'label':
         outer = create('span', 'c-label');
         outer.addEventListener('click', () => send(id, 'click', c.name));
+        // A label drawn as a link (the hand cursor) is one for the keyboard too.
+        outer.addEventListener('keydown', (event) => {
+            if (outer.getAttribute('role') !== 'link' || event.key !== 'Enter') return;
+            event.preventDefault();
+            event.stopPropagation();
+            send(id, 'click', c.name);
+        });
         break;
     case 'edit':
         outer = create('input', 'c-edit');
@@ -239,6 +246,13 @@ function updateComponent(d, entry, c) {
     applyFont(style, c.font);
     if (c.kind !== 'progressbar') style.backgroundColor = c.color || '';
     outer.classList.toggle('hand', c.cursor === 'hand');
+    if (c.kind === 'label') {
+        const link = c.cursor === 'hand';
+        if (link) outer.setAttribute('role', 'link');
+        else outer.removeAttribute('role');
+        if (link) outer.tabIndex = 0;
+        else outer.removeAttribute('tabindex');
+    }
     const enabled = effective(d, c, 'enabled');
     outer.classList.toggle('disabled', !enabled);
     if (focusable) {
@@ -359,16 +373,74 @@ function createForm(form) {
     return d;
 }
 
+// A dialog larger than the window is drawn smaller, down to minZoom, so that its buttons and close box stay in
+// sight; below that it scrolls within the window.
+const minZoom = 0.6;
+
 function placeWindow(d, form) {
     d.window.style.width = '';
+    d.window.style.zoom = '';
+    d.window.style.maxWidth = '';
+    d.window.style.maxHeight = '';
+    d.window.classList.remove('scrolls');
     const width = d.window.offsetWidth;
     const height = d.window.offsetHeight;
     const fits = form.left + width <= innerWidth && form.top + height <= innerHeight;
     const designed = form.position === 'designed' && form.left >= 0 && form.top >= 0 && fits;
-    const left = designed ? form.left : Math.max(0, (innerWidth - width) / 2);
-    const top = designed ? form.top : Math.max(0, (innerHeight - height) / 3);
-    d.window.style.left = `${Math.round(left)}px`;
-    d.window.style.top = `${Math.round(top)}px`;
+    const zoom = Math.max(minZoom, Math.min(1, innerWidth / width, innerHeight / height));
+    if (zoom < 1) d.window.style.zoom = String(zoom);
+    if (width * zoom > innerWidth || height * zoom > innerHeight) {
+        d.window.classList.add('scrolls');
+        d.window.style.maxWidth = `${Math.floor(innerWidth / zoom)}px`;
+        d.window.style.maxHeight = `${Math.floor(innerHeight / zoom)}px`;
+    }
+    const drawnWidth = Math.min(width * zoom, innerWidth);
+    const drawnHeight = Math.min(height * zoom, innerHeight);
+    const left = designed ? form.left : Math.max(0, (innerWidth - drawnWidth) / 2);
+    const top = designed ? form.top : Math.max(0, (innerHeight - drawnHeight) / 3);
+    // A zoomed element's own offsets are zoomed too.
+    d.window.style.left = `${Math.round(left / zoom)}px`;
+    d.window.style.top = `${Math.round(top / zoom)}px`;
+    d.placedSize = `${form.clientWidth}x${d.client.style.height}`;
+}
+
+// A label whose text needs more lines than its designed height holds (a long reason, a translated text) grows,
+// and what stands below it in its panel, the panels below that one and the form grow or move down with it:
+// no text is cut and nothing is covered.
+function fitLabels(d) {
+    const entries = [...d.components.values()];
+    const shift = new Map(); // component name -> pixels it moves down
+    const grow = new Map(); // container name ('' for the form) -> pixels it grows
+    for (const entry of entries) {
+        entry.outer.classList.remove('grown');
+        entry.outer.style.transform = '';
+    }
+    const labels = entries.filter(({latest: c, outer}) => c.kind === 'label' && c.height > 0 && c.visible &&
+                                   outer.getClientRects().length && outer.scrollHeight > c.height + 1);
+    // Deepest first, so that a panel that grows moves what stands below it in its own container.
+    const depth = (c) => (c.parent ? 1 + depth(d.components.get(c.parent)?.latest ?? {}) : 0);
+    const growing = labels.map(({latest: c, outer}) => ({c, extra: outer.scrollHeight - c.height, outer}));
+    growing.sort((a, b) => depth(b.c) - depth(a.c));
+    const visit = (container, bottom, extra) => {
+        grow.set(container, (grow.get(container) ?? 0) + extra);
+        for (const other of entries) {
+            const o = other.latest;
+            if ((o.parent || '') === container && o.top >= bottom) shift.set(o.name, (shift.get(o.name) ?? 0) + extra);
+        }
+        if (!container) return;
+        const parent = d.components.get(container)?.latest;
+        if (parent) visit(parent.parent || '', parent.top + parent.height, extra);
+    };
+    for (const {c, extra, outer} of growing) {
+        outer.classList.add('grown');
+        visit(c.parent || '', c.top + c.height, extra);
+    }
+    for (const entry of entries) {
+        const c = entry.latest;
+        if (shift.has(c.name)) entry.outer.style.transform = `translateY(${shift.get(c.name)}px)`;
+        if (grow.has(c.name) && c.height > 0) entry.outer.style.height = `${c.height + grow.get(c.name)}px`;
+    }
+    d.client.style.height = `${d.latest.clientHeight + (grow.get('') ?? 0)}px`;
 }
 
 function updateForm(d, form, onTop) {
@@ -398,10 +470,9 @@ function updateForm(d, form, onTop) {
         }
     }
     for (const c of form.components || []) updateComponent(d, d.components.get(c.name), c);
-    if (!d.placed) {
-        placeWindow(d, form);
-        d.placed = true;
-    }
+    fitLabels(d);
+    // Placed when it opens, and again when its size changed.
+    if (d.placedSize !== `${form.clientWidth}x${d.client.style.height}`) placeWindow(d, form);
     d.root.inert = !onTop;
     d.root.classList.toggle('covered', !onTop);
     // The host's focus is followed only once it has seen where the user went: an older one would pull the
@@ -428,8 +499,26 @@ function focusComponent(d, name) {
     }
 }
 
+// Escape and Enter where no control of the dialog has the focus (a click on the veil) still reach the top one.
+addEventListener('keydown', (event) => {
+    if ((event.key !== 'Escape' && event.key !== 'Enter') || !drawn.size || layer().contains(event.target)) return;
+    const top = [...drawn.values()].find((d) => d.onTop);
+    if (!top) return;
+    event.preventDefault();
+    send(top.id, 'key', '', event.key);
+});
+
+// A window the user made smaller or larger places its dialogs anew.
+addEventListener('resize', () => {
+    for (const d of drawn.values()) if (d.latest) placeWindow(d, d.latest);
+});
+
+// Where the focus was when the first dialog opened: it goes back there when the last one closes.
+let focusBefore = null;
+
 // Mirrors the host's stack of open forms, the bottom one first; an empty list closes every form.
 export function showForms(forms) {
+    if (!drawn.size && forms.length && !layer().contains(document.activeElement)) focusBefore = document.activeElement;
     const open = new Set(forms.map((form) => form.id));
     for (const [id, d] of drawn) {
         if (!open.has(id)) {
@@ -446,8 +535,13 @@ export function showForms(forms) {
         updateForm(d, form, index === forms.length - 1);
     });
     document.body.classList.toggle('dialog-open', forms.length > 0);
-    for (const id of ['gadget', 'details']) {
+    for (const id of ['gadget', 'details', 'banners']) {
         const element = document.getElementById(id);
         if (element) element.inert = forms.length > 0;
+    }
+    if (!forms.length && focusBefore) {
+        const element = focusBefore;
+        focusBefore = null;
+        if (element.isConnected && element !== document.body && !element.closest('[inert], [hidden]')) element.focus();
     }
 }

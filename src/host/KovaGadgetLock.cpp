@@ -41,13 +41,16 @@ TKovaGadgetLock::TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string 
     : FLock(std::move(lock)), FSocketPath(std::move(socketPath)) {
 }
 
-bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
+bool TKovaGadgetLock::Listen(std::function<std::string(const std::string& choice)> openPage) {
     if (FSocketPath.empty()) return false;
     try {
         FListener = std::make_unique<TLocalSocketListener>(
             FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
-                if (request != KovaOpenPageRequest) return "unknown request";
-                return KovaPageAnswer + openPage();
+                const std::string prefix = std::string(KovaOpenPageRequest) + " ";
+                if (request == KovaOpenPageRequest) return KovaPageAnswer + openPage("");
+                const std::string choice = request.rfind(prefix, 0) == 0 ? request.substr(prefix.size()) : "";
+                if (choice != "app" && choice != "tab" && choice != "none") return "unknown request";
+                return KovaPageAnswer + openPage(choice);
             });
     } catch (const std::exception& e) {
         FUnreachable = e.what();
@@ -56,15 +59,18 @@ bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
     return true;
 }
 
-std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs) {
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs,
+                                                   const std::string& choice) {
     const std::string socketPath = KovaGadgetHostSocketPath(gadgetDir);
+    const std::string request =
+        choice.empty() ? std::string(KovaOpenPageRequest) : std::string(KovaOpenPageRequest) + " " + choice;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();
         if (left <= 0) return std::nullopt;
-        if (auto answer = AskLocalSocket(socketPath, KovaOpenPageRequest, static_cast<int>(left));
+        if (auto answer = AskLocalSocket(socketPath, request, static_cast<int>(left));
             answer && answer->rfind(KovaPageAnswer, 0) == 0)
             return answer->substr(std::string(KovaPageAnswer).size());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
