@@ -229,3 +229,19 @@ export function overlappingControls(page, formName) {
         return found;
     }, formName);
 }
+
+// Labels of the open form whose text does not fit in what is drawn of them (cut off), or that reach out of
+// the form's client area.
+export function cutLabels(page, formName) {
+    return page.evaluate((name) => {
+        const client = document.querySelector(`.form-layer[data-form-name=${name}] .form-client`);
+        const bounds = client.getBoundingClientRect();
+        return [...client.querySelectorAll('.c-label')]
+            .filter((label) => label.getClientRects().length > 0 && label.textContent.trim())
+            .filter((label) => {
+                const r = label.getBoundingClientRect();
+                return label.scrollHeight > label.clientHeight + 1 || r.bottom > bounds.bottom + 0.5;
+            })
+            .map((label) => label.dataset.name);
+    }, formName);
+}

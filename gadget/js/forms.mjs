@@ -7,8 +7,10 @@ import {formAction} from './host.mjs';
 const layer = () => document.getElementById('forms');
 const drawn = new Map(); // form id -> drawn form
 
-// Actions go out one after the other, so the host plays them in the order the user made them.
-let outgoing = Promise.resolve();
+// Actions on a form go out one after the other, so the host plays them in the order the user made them. Each
+// form has its own line: an action whose handler shows another form (a message box) is answered only when
+// that form has closed, and the actions on the new form must not wait behind it.
+const outgoing = new Map(); // form id -> the promise of its last action
 // Typing and choosing set a value, so they may be sent again: an edit lost to a dropped connection would
 // leave the host with an empty field that the page still shows filled. A click is sent once.
 const repeatable = new Set(['text', 'select']);
@@ -34,7 +36,7 @@ function send(id, action, name = '', value = null, element = null) {
     const d = drawn.get(id);
     if (d) d.pending += 1;
     if (element) element.kovaPending = (element.kovaPending || 0) + 1;
-    outgoing = outgoing
+    const sent = (outgoing.get(id) ?? Promise.resolve())
         .then(() => deliver(id, action, name, value))
         .then((answer) => {
             const version = answer?.version ?? 0;
@@ -50,7 +52,10 @@ function send(id, action, name = '', value = null, element = null) {
             // event if it already shows them, else from the next one.
             if (d.pending === 0 && drawn.get(id) === d && d.latest) updateForm(d, d.latest, d.onTop);
         });
-    return outgoing;
+    outgoing.set(id, sent);
+    // The line of a form that has closed goes with its last action.
+    sent.finally(() => outgoing.get(id) === sent && outgoing.delete(id));
+    return sent;
 }
 
 const fontFamilies = {
@@ -246,19 +251,11 @@ function updateComponent(d, entry, c) {
     applyFont(style, c.font);
     if (c.kind !== 'progressbar') style.backgroundColor = c.color || '';
     outer.classList.toggle('hand', c.cursor === 'hand');
-    if (c.kind === 'label') {
-        const link = c.cursor === 'hand';
-        if (link) outer.setAttribute('role', 'link');
-        else outer.removeAttribute('role');
-        if (link) outer.tabIndex = 0;
-        else outer.removeAttribute('tabindex');
-    }
+    if (c.kind === 'label' && c.cursor === 'hand') outer.setAttribute('role', 'link');
+    else if (c.kind === 'label') outer.removeAttribute('role');
     const enabled = effective(d, c, 'enabled');
     outer.classList.toggle('disabled', !enabled);
-    if (focusable) {
-        focusable.disabled = !enabled;
-        focusable.tabIndex = c.tabOrder >= 0 ? c.tabOrder + 1 : -1;
-    }
+    if (focusable) focusable.disabled = !enabled;
     // The host's value is drawn over the user's only when no change of the user's to the element is on its
     // way and the event already shows the last one.
     const settled = (element) => !element.kovaPending && d.version >= (element.kovaAnswered || 0);
@@ -373,6 +370,60 @@ function createForm(form) {
     return d;
 }
 
+// A tab order counts among the controls of one parent, as the design's forms count it. The controls stand at
+// their designed places whatever their order in the page, so Tab follows the page's order: the stops of one
+// parent take each other's places in the tab order (a control without one, -1, after those with one), and
+// the other elements keep theirs, so that nothing drawn over another changes.
+function orderTabs(d) {
+    const key = (c) => (c.tabOrder >= 0 ? c.tabOrder : Infinity);
+    const parents = new Map();
+    for (const entry of d.components.values()) {
+        const c = entry.latest;
+        const stop = entry.focusable ?? (c.kind === 'label' && c.cursor === 'hand' ? entry.outer : null);
+        if (!stop) continue;
+        if (stop.tabIndex !== 0) stop.tabIndex = 0;
+        const parent = entry.outer.parentElement;
+        if (!parents.has(parent)) parents.set(parent, []);
+        parents.get(parent).push(entry);
+    }
+    for (const [parent, stops] of parents) {
+        const children = [...parent.children];
+        const slots = children.map((child, index) => (stops.some((e) => e.outer === child) ? index : -1)).filter((i) => i >= 0);
+        // A stable sort: equal orders keep the order the controls were made in.
+        const sorted = stops.toSorted((a, b) => (key(a.latest) === key(b.latest) ? 0 : key(a.latest) - key(b.latest)));
+        if (slots.every((slot, i) => children[slot] === sorted[i].outer)) continue;
+        slots.forEach((slot, i) => (children[slot] = sorted[i].outer));
+        parent.replaceChildren(...children);
+    }
+}
+
+// A field's name for a screen reader: the label beside it on its left, else the one just above it, as the
+// eye reads the form; else its own name without the kind ("edtDevID": "DevID").
+function nameFields(d) {
+    const labels = [...d.components.values()].filter((e) => e.latest.kind === 'label' && e.latest.caption);
+    for (const entry of d.components.values()) {
+        const c = entry.latest;
+        const field = entry.focusable;
+        if (!field || !['edit', 'combobox', 'treeview'].includes(c.kind) || field.kovaNamed) continue;
+        field.kovaNamed = true;
+        const mid = c.top + (c.height || 21) / 2;
+        const same = labels.filter((l) => (l.latest.parent || '') === (c.parent || ''));
+        const beside = same
+            .filter((l) => l.latest.left < c.left && Math.abs(l.latest.top + (l.latest.height || 16) / 2 - mid) < 12)
+            .sort((a, b) => b.latest.left - a.latest.left)[0];
+        const above = same
+            .filter((l) => l.latest.top < c.top && c.top - l.latest.top < 30 && Math.abs(l.latest.left - c.left) < 24)
+            .sort((a, b) => b.latest.top - a.latest.top)[0];
+        const label = beside ?? above;
+        if (label) {
+            label.outer.id ||= `form${d.id}-${label.latest.name}`;
+            field.setAttribute('aria-labelledby', label.outer.id);
+        } else {
+            field.setAttribute('aria-label', c.name.replace(/^[a-z]+(?=[A-Z])/, ''));
+        }
+    }
+}
+
 // A dialog larger than the window is drawn smaller, down to minZoom, so that its buttons and close box stay in
 // sight; below that it scrolls within the window.
 const minZoom = 0.6;
@@ -470,9 +521,13 @@ function updateForm(d, form, onTop) {
         }
     }
     for (const c of form.components || []) updateComponent(d, d.components.get(c.name), c);
+    orderTabs(d);
+    nameFields(d);
     fitLabels(d);
     // Placed when it opens, and again when its size changed.
     if (d.placedSize !== `${form.clientWidth}x${d.client.style.height}`) placeWindow(d, form);
+    // A form that another covers keeps where its focus was, to give it back when that one closes.
+    if (!onTop && d.root.contains(document.activeElement)) d.lastFocus = document.activeElement;
     d.root.inert = !onTop;
     d.root.classList.toggle('covered', !onTop);
     // The host's focus is followed only once it has seen where the user went: an older one would pull the
@@ -482,7 +537,10 @@ function updateForm(d, form, onTop) {
         d.focused = form.activeControl;
         focusComponent(d, form.activeControl);
     } else if (onTop && !d.root.contains(document.activeElement)) {
-        focusComponent(d, d.focused);
+        const back = d.lastFocus;
+        d.lastFocus = null;
+        if (back?.isConnected && d.root.contains(back)) focusElement(d, back);
+        else focusComponent(d, d.focused);
     }
 }
 
@@ -490,7 +548,10 @@ function focusComponent(d, name) {
     const target = d.components.get(name)?.focusable;
     const fallback = d.window.querySelector('input:not([disabled]), select:not([disabled]), button.default');
     const element = target && !target.disabled ? target : fallback;
-    if (!element) return;
+    if (element) focusElement(d, element);
+}
+
+function focusElement(d, element) {
     d.focusingByHost = true;
     try {
         element.focus();

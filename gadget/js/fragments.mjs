@@ -113,6 +113,15 @@ export function adoptFragment(html, calls) {
         }
     }
     for (const image of content.querySelectorAll('img')) image.addEventListener('error', showPlaceholder);
+    // A row is named by its item's title, and so is its details button, which the fragment calls "Details"
+    // in every row alike.
+    for (const row of content.querySelectorAll('.result')) {
+        const title = row.querySelector('a[target="_blank"]')?.textContent.trim();
+        if (!title) continue;
+        row.setAttribute('role', 'group');
+        row.setAttribute('aria-label', title);
+        for (const button of row.querySelectorAll('a[role="button"]')) button.setAttribute('aria-label', `Details: ${title}`);
+    }
     // Texts from eBay's answer stand in links and cells: each is its own bidi island, so a right-to-left name
     // neither takes the line's direction nor reorders the text around it.
     for (const element of content.querySelectorAll('a, td, th, h1, h2, h3, h4')) {

@@ -16,6 +16,7 @@
 #include "platform/UnitPlatformMessageBox.h"
 #include "platform/UnitPlatformShell.h"
 #include "support/UnitLogging.h"
+#include "watchlist/UnitKovaWatchList.h"
 
 #include <algorithm>
 #include <atomic>
