@@ -141,10 +141,11 @@ test('the demo\'s own window shows the sandbox\'s pictures without a certificate
             src: image.src, width: image.naturalWidth,
         }));
     }, null, {timeout: 20000}).then((handle) => handle.jsonValue());
-    for (const picture of pictures) {
-        assert.match(picture.src, /^https:\/\/127\.0\.0\.1:\d+\//, 'the sandbox\'s own picture, not the placeholder');
-        assert.ok(picture.width > 0, picture.src);
-    }
+    // Items without a picture show the design's blank; none shows the placeholder of a picture that failed.
+    const fromSandbox = pictures.filter((picture) => /^https:\/\/127\.0\.0\.1:\d+\//.test(picture.src));
+    assert.ok(fromSandbox.length > 0, JSON.stringify(pictures));
+    assert.ok(pictures.every((picture) => !picture.src.endsWith('noPicture.png')), JSON.stringify(pictures));
+    for (const picture of fromSandbox) assert.ok(picture.width > 0, picture.src);
     assert.ok(await page.locator('#pictureHint').isHidden(), 'no certificate hint');
     await browser.close();
 });
