@@ -214,9 +214,4 @@ test('the list uses the window; menus, banners and the details never cover or pu
     await page.keyboard.press('Escape');
     await page.locator('#details').waitFor({state: 'hidden'});
     assert.equal(await page.evaluate(() => document.activeElement.closest('.result')?.id), 'result0');
-    if (process.env.KOVA_UPDATE_SCREENSHOTS) {
-        await page.locator('#result0 [role=button]').first().press('Enter');
-        await page.locator('#details').waitFor();
-        await page.screenshot({path: path.join(sourceDir, 'docs/gadget-window.png')});
-    }
 });
