@@ -62,7 +62,7 @@ bool TKovaGadgetLock::Listen(std::function<std::string(const std::string& choice
 std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs,
                                                    const std::string& choice) {
     const std::string socketPath = KovaGadgetHostSocketPath(gadgetDir);
-    const std::string request =
+    std::string request =
         choice.empty() ? std::string(KovaOpenPageRequest) : std::string(KovaOpenPageRequest) + " " + choice;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -70,9 +70,11 @@ std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir,
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();
         if (left <= 0) return std::nullopt;
-        if (auto answer = AskLocalSocket(socketPath, request, static_cast<int>(left));
-            answer && answer->rfind(KovaPageAnswer, 0) == 0)
+        const auto answer = AskLocalSocket(socketPath, request, static_cast<int>(left));
+        if (answer && answer->rfind(KovaPageAnswer, 0) == 0)
             return answer->substr(std::string(KovaPageAnswer).size());
+        // A host of an older version takes the request without a choice, and opens the page its own way.
+        if (answer && request != KovaOpenPageRequest) request = KovaOpenPageRequest;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
