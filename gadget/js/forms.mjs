@@ -388,7 +388,9 @@ function orderTabs(d) {
     }
     for (const [parent, stops] of parents) {
         const children = [...parent.children];
-        const slots = children.map((child, index) => (stops.some((e) => e.outer === child) ? index : -1)).filter((i) => i >= 0);
+        const slots = children
+            .map((child, index) => (stops.some((e) => e.outer === child) ? index : -1))
+            .filter((i) => i >= 0);
         // A stable sort: equal orders keep the order the controls were made in.
         const sorted = stops.toSorted((a, b) => (key(a.latest) === key(b.latest) ? 0 : key(a.latest) - key(b.latest)));
         if (slots.every((slot, i) => children[slot] === sorted[i].outer)) continue;

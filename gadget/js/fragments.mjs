@@ -120,7 +120,8 @@ export function adoptFragment(html, calls) {
         if (!title) continue;
         row.setAttribute('role', 'group');
         row.setAttribute('aria-label', title);
-        for (const button of row.querySelectorAll('a[role="button"]')) button.setAttribute('aria-label', `Details: ${title}`);
+        for (const button of row.querySelectorAll('a[role="button"]'))
+            button.setAttribute('aria-label', `Details: ${title}`);
     }
     // Texts from eBay's answer stand in links and cells: each is its own bidi island, so a right-to-left name
     // neither takes the line's direction nor reorders the text around it.

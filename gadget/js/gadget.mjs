@@ -385,10 +385,12 @@ addEventListener('kova-picture-failed', (event) => {
     }
     const hint = $('pictureHint');
     if (url.protocol !== 'https:' || !['127.0.0.1', 'localhost'].includes(url.hostname) || !hint.hidden) return;
-    const link = Object.assign(document.createElement('a'), {href: `${url.origin}/`, target: '_blank', rel: 'noopener'});
+    const link = Object.assign(document.createElement('a'), {href: `${url.origin}/`, target: '_blank'});
+    link.rel = 'noopener';
     link.textContent = url.origin;
-    hint.replaceChildren("The pictures come from the demo's sandbox, whose certificate this browser does not know: open ",
-                         link, ' once, accept its certificate there, then refresh the list.');
+    hint.replaceChildren(
+        "The pictures come from the demo's sandbox, whose certificate this browser does not know: open ", link,
+        ' once, accept its certificate there, then refresh the list.');
     hint.hidden = false;
 });
 addEventListener('pagehide', stop);
