@@ -65,8 +65,9 @@ async function checkDialog(page, name) {
         await atSize(page, size);
         assert.deepEqual(await unreachableButtons(page, name), [], `${name} at ${size.width}x${size.height}`);
     }
-    assert.ok(await page.evaluate((n) => document.querySelector(`.form-layer[data-form-name=${n}]`).contains(document.activeElement), name),
-              `the focus is in ${name}`);
+    const focused = await page.evaluate((n) => document.querySelector(`.form-layer[data-form-name=${n}]`)
+        .contains(document.activeElement), name);
+    assert.ok(focused, `the focus is in ${name}`);
     assert.deepEqual(await seriousFindings(page), [], name);
 }
 
@@ -78,7 +79,8 @@ function gadgetDirWithoutKeys(dir, sandbox) {
         .readFileSync(path.join(sourceDir, 'gadget/KovaDat.xml'), 'utf8')
         .replace(/<LINKFETCHTOKENSIGNIN>.*<\/LINKFETCHTOKENSIGNIN>/,
                  `<LINKFETCHTOKENSIGNIN>${sandbox.url}/signin?runame=MYRUNAME&amp;SessID=USERSID</LINKFETCHTOKENSIGNIN>`)
-        .replace(/<APIServerProduction>.*<\/APIServerProduction>/, `<APIServerProduction>${sandbox.url}/ws/api.dll</APIServerProduction>`);
+        .replace(/<APIServerProduction>.*<\/APIServerProduction>/,
+                 `<APIServerProduction>${sandbox.url}/ws/api.dll</APIServerProduction>`);
     const xmlFile = path.join(dir, 'KovaDat.xml');
     fs.writeFileSync(xmlFile, xml);
     execFileSync(path.join(binDir, 'kova-dat'), ['pack', xmlFile, path.join(dir, 'KovaDat.dat')]);
