@@ -107,6 +107,9 @@ std::string KovaDatForSandbox(const std::string& shippedPayload, const std::stri
         signIn.append_child("SIGNINKIND").text().set(TDatSignIn::KindOAuth);
         signIn.append_child("OAUTHCONSENTURL").text().set((sandboxUrl + "/oauth2/authorize").c_str());
         signIn.append_child("OAUTHTOKENURL").text().set((sandboxUrl + "/identity/v1/oauth2/token").c_str());
+        signIn.append_child("OAUTHIDENTITYURL")
+            .text()
+            .set((sandboxUrl + "/commerce/identity/v1/user/").c_str());
         signIn.append_child("RUNAME").text().set(KovaGadgetRuName);
     }
     std::ostringstream text;
@@ -135,10 +138,14 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
                             executable.string());
         folder.emplace();
         fs::create_directories(folder->File("sandbox"));
-        sandbox.emplace(sandboxProgram,
-                        std::vector<std::string>{"--state-dir", folder->File("sandbox"), "--port", "0",
-                                                 "--account", "demo:" + std::to_string(options.DemoItems)},
-                        folder->File("sandbox.out"), folder->File("sandbox.err"));
+        std::vector<std::string> sandboxArgs{"--state-dir", folder->File("sandbox"),
+                                             "--port",      "0",
+                                             "--account",   "demo:" + std::to_string(options.DemoItems)};
+        // The demo user leads the fourth auction; two minutes in, a rival outbids them, which the next
+        // refresh tells.
+        if (options.DemoItems > 3) sandboxArgs.insert(sandboxArgs.end(), {"--item-outbid", "demo:3:120"});
+        sandbox.emplace(sandboxProgram, sandboxArgs, folder->File("sandbox.out"),
+                        folder->File("sandbox.err"));
         const std::optional<std::string> sandboxUrl = sandbox->WaitForFirstLine(20000);
         if (!sandboxUrl || !std::regex_match(*sandboxUrl, std::regex(R"(https://127\.0\.0\.1:\d+)"))) {
             std::string errors;

@@ -3,6 +3,7 @@
 #include "base/UnitUtils.h"
 #include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitEbayLoginDataDat.h"
 #include "storage/UnitOAuthTokens.h"
 #include "storage/UnitProxyDat.h"
@@ -279,6 +280,13 @@ std::string TIniFileSectionCallBudget::Day() const {
 int TIniFileSectionCallBudget::Calls() const {
     return ReadInteger("Calls", 0, 0, INT_MAX);
 }
+std::string TIniFileSectionWatchlist::AuctionsSortOrder() const {
+    return ReadString("AuctionsSortOrder", "ending");
+}
+void TIniFileSectionWatchlist::SetAuctionsSortOrder(const std::string& value) {
+    WriteString("AuctionsSortOrder", value, "ending");
+}
+
 std::string TIniFileSectionCallBudget::LimitDay() const {
     return ReadString("LimitDay", "");
 }
@@ -344,6 +352,7 @@ void TIniFileSectionEbayLoginData::DeleteLogInData() {
     if (FileExists(path)) DeleteFile(path);
     // The OAuth tokens belong to the login data and go with them.
     DeleteOAuthTokens(OAuthTokensPath(path));
+    DeleteEbayAccount(EbayAccountPath(path));
 }
 
 std::string TIniFileSectionEbayLoginData::StoredUserName() {

@@ -3,11 +3,15 @@
 // completion, the result and details files, and the local item file.
 
 #include "ebayapi/UnitInternet.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitOAuthTokens.h"
+#include "watchlist/UnitKovaNotices.h"
 #include "watchlist/UnitKovaReminders.h"
+#include "watchlist/UnitKovaWatchView.h"
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +20,7 @@
 
 class TDetailsList;
 class TEbayLogInInfo;
+class TSearchResultAuctionDetails;
 class TThreadGetMyEbayWatchlist;
 
 // Owns the user's watch list. Every operation but ThreadFinished runs on the main thread; ThreadFinished
@@ -40,8 +45,13 @@ public:
     // (after is empty) or an access token eBay would not take (after lacks it, so the next load renews).
     using TOAuthTokensEvent = std::function<void(const TOAuthTokens& before, const TOAuthTokens& after)>;
     void SetOnOAuthTokens(TOAuthTokensEvent event) { FOnOAuthTokens = std::move(event); }
+    // Told on the worker thread when the first load of the manager learnt from eBay whose sign-in the token
+    // is: the user name the load ran for, and the account.
+    using TAccountEvent = std::function<void(const std::string& userName, const TEbayAccount& account)>;
+    void SetOnAccount(TAccountEvent event) { FOnAccount = std::move(event); }
 
-    // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
+    // Starts a worker thread that loads the list with the login info's token; does nothing while busy. The
+    // first load also asks eBay whose sign-in it is, unless the login info learnt that in this run already.
     void StartLoading(const TEbayLogInInfo& logInInfo);
     // Stops a running load at once, aborting its transfer; the list stays as it was. WaitWhileBusy then
     // returns within moments.
@@ -96,6 +106,32 @@ public:
     // The end times of the items (UTC), for refreshes that follow the endings.
     std::vector<TDateTime> EndTimes() const;
 
+    // The order and filter the rows follow; the order is kept in the settings, the filter only while the
+    // program runs.
+    struct TView {
+        TKovaSortOrder Sort = TKovaSortOrder::Ending;
+        std::string Filter;
+    };
+    TView View() const;
+    // Sets what is given, goes back to the first page and rewrites the result file (raising when it cannot
+    // be written; the view has changed then all the same).
+    void SetView(std::optional<TKovaSortOrder> sort, std::optional<std::string> filter);
+
+    // One item as the page counts its time down and marks what changed, in the order of the rows.
+    struct TItemState {
+        std::string ItemId, Title, Price;
+        TDateTime EndTime = 0; // 0: none (or never ending)
+        TDateTime RemindTime = 0;
+        bool Reminded = false, HighBidder = false, Ended = false;
+        int Bids = 0;
+        // Set while a change of the last loads is under a minute old.
+        bool PriceChanged = false, BidsChanged = false;
+        std::string PricePrevious;
+    };
+    std::vector<TItemState> ItemStates(TDateTime nowUTC) const;
+    // The outbid and ended notices of the loads since the last call, each given once.
+    std::vector<TKovaNotice> TakeNotices();
+
     static std::string InternetStatusMessage(TInternetStatus status);
 
     std::string HomeDirectory() const;
@@ -104,6 +140,13 @@ public:
     void SetResultFileName(const std::string& value);
     std::string UserName() const;
     void SetUserName(const std::string& value);
+    // The account whose immutable id marks the user's bids beside the user name.
+    TEbayAccount Account() const;
+    void SetAccount(const TEbayAccount& value);
+    // Whether the item's high bidder is the user: the user name, or the account's name or immutable id, which
+    // eBay gives in its place for some applications: the one test the rows, the page's item states and the
+    // outbid notices share. The caller holds the manager's lock (rendering does).
+    bool IsHighBidder(const TSearchResultAuctionDetails& item) const;
     int PageIndex() const;
     int ItemCount() const;
 
@@ -113,7 +156,11 @@ private:
     void WriteResultFileLocked(const std::string& message);
     void RenderResults(std::vector<std::string>& lines, const std::string& message);
     void RenderNavigation(std::vector<std::string>& lines) const;
-    std::string RenderItem(int index, bool markHighBidder) const;
+    std::string RenderItem(int index, int position, bool markHighBidder) const;
+    // Orders and filters the items anew, as the rows show them.
+    void RebuildViewLocked();
+    // Compares a complete load with the list it replaces, keeping its changes and notices.
+    void TakeNewsLocked(const TDetailsList& loaded);
     // Runs a paging step under the lock and writes the page when it moved; logs failures under location.
     template <typename TStep> void Page(const char* location, TStep step);
 
@@ -123,6 +170,9 @@ private:
     std::string FResultFileName;
     std::string FHomeDirectory;
     std::string FUserName;
+    TEbayAccount FAccount;
+    // Whether a load asked eBay for the account already: once per run is enough.
+    bool FAccountLookupTried = false;
     // The failure of the last load, shown above the list it kept until a load succeeds.
     std::string FLoadMessage;
     std::string FNotice;
@@ -131,6 +181,13 @@ private:
     TDateTime FLoadStartedUTC = 0;
     uint64_t FCallsAtLoadStart = 0;
     TLoadOutcome FLastLoad;
+    TView FView;
+    // Positions in FItems of the rows, in their order.
+    std::vector<int> FRows;
+    std::map<std::string, TKovaItemChange> FChanges;
+    std::vector<TKovaNotice> FNotices;
+    TKovaNoticeLog FNoticeLog;
     TTokenRejectedEvent FOnTokenRejected;
     TOAuthTokensEvent FOnOAuthTokens;
+    TAccountEvent FOnAccount;
 };

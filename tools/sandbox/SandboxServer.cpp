@@ -1,6 +1,8 @@
 #include "SandboxServer.h"
 
+#include "SandboxIdentity.h"
 #include "SandboxOAuth.h"
+#include "SandboxOutbid.h"
 #include "SandboxPictures.h"
 #include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
@@ -365,6 +367,8 @@ void TSandboxServer::RegisterRoutes() {
     });
 
     RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
+    RegisterSandboxOutbidRoutes(*FServer, FService);
+    RegisterSandboxIdentityRoutes(*FServer, FService);
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {
         FService.Reset();

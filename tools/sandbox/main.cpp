@@ -48,13 +48,18 @@ int main(int argc, char** argv) {
             if (!service.ChangeItem(change))
                 throw std::invalid_argument("--item-ends names no account \"" + change.UserName + "\"");
         }
+        for (const TSandboxOutbid& outbid : options.Outbids)
+            if (!service.HasAccount(outbid.UserName))
+                throw std::invalid_argument("--item-outbid names no account \"" + outbid.UserName + "\"");
         service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
+        service.SetHighBidderIdsAtStart(options.HighBidderIds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
         service.ServePicturesFrom("https://127.0.0.1:" + std::to_string(port));
         std::thread serving([&server] { server.Run(); });
         server.WaitUntilServing();
         std::cout << "https://127.0.0.1:" << port << std::endl;
+        TSandboxOutbidTimer outbids(service, options.Outbids, start);
 
         int received = 0;
         sigwait(&stopSignals, &received);
