@@ -22,6 +22,10 @@ struct TKovaGadgetHostOptions {
     bool DemoFirstRun = false;
     bool DemoOAuth = false; // --oauth: the demo signs in with OAuth
     bool Help = false;
+    // Set by the demo, not on the command line: the app window's browser profile (empty: the user's
+    // KovaBrowserProfileFolder()) and arguments it adds to the app browser's.
+    std::string AppWindowProfile;
+    std::vector<std::string> AppWindowArguments;
 };
 
 extern const char* const KovaGadgetUsage;

@@ -62,13 +62,16 @@ TKovaGadgetLock::~TKovaGadgetLock() {
     if (!FFreshFolder.empty()) RemovePrivateFile(TPrivateFile{"", FFreshFolder, ""});
 }
 
-bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
+bool TKovaGadgetLock::Listen(std::function<std::string(const std::string& choice)> openPage) {
     if (FSocketPath.empty()) return false;
     try {
         FListener = std::make_unique<TLocalSocketListener>(
             FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
-                if (request != KovaOpenPageRequest) return "unknown request";
-                return KovaPageAnswer + openPage();
+                const std::string prefix = std::string(KovaOpenPageRequest) + " ";
+                if (request == KovaOpenPageRequest) return KovaPageAnswer + openPage("");
+                const std::string choice = request.rfind(prefix, 0) == 0 ? request.substr(prefix.size()) : "";
+                if (choice != "app" && choice != "tab" && choice != "none") return "unknown request";
+                return KovaPageAnswer + openPage(choice);
             });
     } catch (const std::exception& e) {
         FUnreachable = e.what();
@@ -78,7 +81,10 @@ bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
     return true;
 }
 
-std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs) {
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs,
+                                                   const std::string& choice) {
+    std::string request =
+        choice.empty() ? std::string(KovaOpenPageRequest) : std::string(KovaOpenPageRequest) + " " + choice;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
@@ -96,11 +102,12 @@ std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir,
             } catch (const std::exception&) {
             }
         }
-        if (auto answer = socketPath.empty()
-                              ? std::nullopt
-                              : AskLocalSocket(socketPath, KovaOpenPageRequest, static_cast<int>(left));
-            answer && answer->rfind(KovaPageAnswer, 0) == 0)
+        const auto answer =
+            socketPath.empty() ? std::nullopt : AskLocalSocket(socketPath, request, static_cast<int>(left));
+        if (answer && answer->rfind(KovaPageAnswer, 0) == 0)
             return answer->substr(std::string(KovaPageAnswer).size());
+        // A host of an older version takes the request without a choice, and opens the page its own way.
+        if (answer && request != KovaOpenPageRequest) request = KovaOpenPageRequest;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }

@@ -18,7 +18,8 @@ std::string KovaGadgetHostSocketPath(const std::string& gadgetDir);
 // The lock file in the gadget directory.
 constexpr const char* KovaLockFileName = ".kova-gadget.lock";
 
-// The request a later start sends, and the answer's prefix that carries the page address.
+// The request a later start sends (followed by a blank and its browser choice when it has one), and the
+// answer's prefix that carries the page address.
 constexpr const char* KovaOpenPageRequest = "open-page";
 constexpr const char* KovaPageAnswer = "page ";
 
@@ -29,9 +30,10 @@ public:
     static std::unique_ptr<TKovaGadgetLock> TryTake(const std::string& gadgetDir, std::string& heldBy);
     ~TKovaGadgetLock();
 
-    // Answers later starts on the socket: openPage opens a page and returns its address (any thread). False
-    // when there is no socket; Unreachable() says why.
-    bool Listen(std::function<std::string()> openPage);
+    // Answers later starts on the socket: openPage opens a page with the later start's browser choice ("" for
+    // the host's own) and returns its address (any thread). False when there is no socket; Unreachable()
+    // says why.
+    bool Listen(std::function<std::string(const std::string& choice)> openPage);
     const std::string& Unreachable() const { return FUnreachable; }
     // Stops answering; waits for an answer that is running.
     void StopListening() { FListener.reset(); }
@@ -47,4 +49,6 @@ private:
 
 // Asks the host that holds the folder to open its page; returns the page's address, or nothing when no host
 // answered within timeoutMs (one that is still starting gets that long to listen).
-std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs);
+// choice: the browser choice the page is to be opened with, "" for the running host's own.
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs,
+                                                   const std::string& choice = "");

@@ -19,6 +19,7 @@
 #include "platform/UnitPlatformShell.h"
 #include "support/UnitLogging.h"
 #include "time/UnitTimeUtils.h"
+#include "watchlist/UnitKovaWatchList.h"
 
 #include <algorithm>
 #include <atomic>
@@ -291,7 +292,15 @@ void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
         });
     });
     Http.Get("/api/schedule", [this](const httplib::Request&, httplib::Response& res) {
-        OnMainThread(res, [this](TReply& reply) { reply.Finish(200, Refresh.State()); });
+        OnMainThread(res, [this](TReply& reply) {
+            nlohmann::json state = Refresh.State();
+            // The last load as it is now, not as the last tick saw it: the page asks right after its own.
+            if (TKovaWatchList* list = Gadget ? Gadget->WatchList() : nullptr) {
+                const TKovaWatchList::TLoadOutcome last = list->LastLoad();
+                state["lastLoad"] = {{"number", last.Number}, {"succeeded", last.Succeeded}};
+            }
+            reply.Finish(200, state);
+        });
     });
 }
 

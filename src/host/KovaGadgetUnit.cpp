@@ -155,10 +155,13 @@ void TKovaGadget::LoadWatchlist() {
         ForgetRejectedToken();
         TakeOAuthTokens();
         // Without the user's own application keys no sign-in can work: they are asked for first.
-        if (TfrmKovaApplicationKeys::KeysMissing() &&
-            !TfrmKovaApplicationKeys::Execute(GadgetDatPath(FHomeDirectory, ""))) {
-            watchList.SetNotice(std::string("<B>") + HtmlEscape(ApplicationKeysNeededMessage) + "</B>");
-            return;
+        if (TfrmKovaApplicationKeys::KeysMissing()) {
+            if (!TfrmKovaApplicationKeys::Execute(GadgetDatPath(FHomeDirectory, ""))) {
+                watchList.SetNotice(std::string("<B>") + HtmlEscape(ApplicationKeysNeededMessage) + "</B>");
+                return;
+            }
+            // The keys are in: the notice that asked for them goes before the next step shows.
+            ShowLogInDataNotice();
         }
         // A damaged file must not block every load: say so, and ask for the data again.
         const bool haveLogInData = FLogInInfo->CheckLogInData([this](const std::string& readError) {

@@ -242,7 +242,8 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
         }
         FLastLoad = {FLastLoad.Number + 1, FLoadStartedUTC,
                      static_cast<int>(TradingCallsAnswered() - FCallsAtLoadStart),
-                     thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber};
+                     thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber,
+                     !thread.Canceled() && succeeded && thread.Complete()};
         if (learnt && FOnAccount) FOnAccount(FUserName, *learnt);
         if (tokenRejected && FOnTokenRejected && !thread.FUseOAuth) FOnTokenRejected(thread.FToken);
         if (thread.FUseOAuth && FOnOAuthTokens) {

@@ -9,6 +9,7 @@
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaDatFile.h"
 #include "support/KovaTestSupport.h"
+#include "support/RecordingOpener.h"
 #include "support/ScriptedFormHost.h"
 #include "watchlist/UnitKovaThreads.h"
 
@@ -51,10 +52,19 @@ protected:
 
 TEST_F(ApplicationKeysTest, TheShippedFileLeadsToTheKeysFormWhoseOkWritesThemAndOpensTheSignIn) {
     TScriptedFormHost host;
+    TRecordingOpener opener;
     host.Then([&](TForm& form) {
         ASSERT_EQ(form.Caption, "eBay application keys");
         auto& keys = static_cast<TfrmKovaApplicationKeys&>(form);
         EXPECT_NE(keys.lblWhere.Caption.find("developer program"), std::string::npos);
+        // A first run says why keys are needed, where they come from and how to try the gadget without them.
+        EXPECT_NE(keys.lblAbout.Caption.find("free"), std::string::npos);
+        EXPECT_NE(keys.lblDemo.Caption.find("kova-gadget --demo"), std::string::npos);
+        EXPECT_TRUE(form.Click("lblDeveloperLink"));
+        EXPECT_EQ(opener.Opened(), std::vector<std::string>{"https://developer.ebay.com/"});
+        // Enter is OK's, Escape Cancel's.
+        EXPECT_TRUE(keys.btnOk.Default);
+        EXPECT_TRUE(keys.btnCancel.Cancel);
         EXPECT_EQ(keys.cmbxSignInKind.ItemIndex, TfrmKovaApplicationKeys::OAuthIndex) << "new keys: OAuth";
         EXPECT_EQ(keys.edtCertID.PasswordChar, '*');
         // Missing values keep the form open and say which.

@@ -297,7 +297,7 @@ TEST(GadgetDesktopBrowser, TheChoiceAndTheInstalledBrowsersDecideWhatOpensTheSta
         for (const std::string& argument : call)
             EXPECT_EQ(argument.find(host.Secret()), std::string::npos) << c.Name << ": " << argument;
         if (c.AppWindow) {
-            const std::vector<std::string> expected{"--window-size=480,372", "--class=kova-gadget",
+            const std::vector<std::string> expected{"--window-size=520,450", "--class=kova-gadget",
                                                     "--user-data-dir=" +
                                                         desktop.Root.File("config/kova-gadget/browser")};
             for (const std::string& argument : expected)
@@ -324,6 +324,31 @@ TEST(GadgetDesktopBrowser, TheChoiceIsKeptInTheIniForTheNextStart) {
     const auto unkeptCalls = unkept.AwaitCalls(1);
     ASSERT_EQ(unkeptCalls.size(), 1u);
     EXPECT_EQ(unkeptCalls[0][0], "xdg-open");
+}
+
+TEST(GadgetDesktopBrowser, NoneHoldsForItsRunAndTheMenuEntryStillOpensTheWindow) {
+    TDesktop desktop({"chromium", "xdg-open"});
+    {
+        TGadgetHostProcess none({"--browser", "none"});
+        EXPECT_TRUE(desktop.AwaitCalls(0).empty());
+        // The menu entry while that host runs: the running host opens its page in the window.
+        const TProgramRun menu = RunProgram(HostBinary, {}, 10000);
+        EXPECT_EQ(menu.ExitCode, 0) << menu.ErrorOutput;
+        const auto calls = desktop.AwaitCalls(1);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0][0], "chromium");
+    }
+    // The menu entry once it has ended, and a "none" an older version kept: the window each time.
+    { TGadgetHostProcess menu(std::vector<std::string>{}); }
+    std::string ini;
+    TryReadFileBytes(desktop.GadgetDir() + "/KovaGadget.ini", ini);
+    EXPECT_EQ(ini.find("Browser=none"), std::string::npos);
+    desktop.Root.Write("data/kova-gadget/KovaGadget.ini", "[Host]\nBrowser=none\n");
+    { TGadgetHostProcess menu(std::vector<std::string>{}); }
+    const auto calls = desktop.AwaitCalls(3);
+    ASSERT_EQ(calls.size(), 3u);
+    for (const auto& call : calls)
+        EXPECT_EQ(call[0], "chromium");
 }
 
 TEST(GadgetDesktopInstance, ASecondStartHandsOverToTheRunningHostEvenAfterAHostDied) {

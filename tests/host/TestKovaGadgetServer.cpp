@@ -465,6 +465,7 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     }
 
     EXPECT_EQ(host.Form(id, "click", "btnOk").second["result"], false) << "disabled";
+    EXPECT_EQ(host.Form(id, "key", "", "Enter").second["result"], false) << "Enter presses no disabled OK";
     // An event of the version the answer tells, or a later one, shows what the action did.
     const json named = host.Form(id, "text", "edteBayUsername", "alice").second;
     EXPECT_GT(named["version"].get<uint64_t>(), form["version"].get<uint64_t>());
@@ -498,7 +499,7 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(box.get(), IDOK);
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.size() == 1; }).size(), 1u);
 
-    EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], true);
+    EXPECT_EQ(host.Form(id, "key", "", "Escape").second["result"], true) << "Escape is the dialog's Cancel";
     EXPECT_EQ(load.get(), std::make_pair(200, json{{"result", nullptr}}));
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.empty(); }), json::array());
     EXPECT_EQ(host.Call("IsWorking", "get").second["result"], false);
