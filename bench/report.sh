@@ -8,8 +8,9 @@ usage() {
 usage: bench/report.sh [--repetitions N] [--no-build] [--help]
 
 Builds the programs and the benchmark programs BenchApiCalls, BenchItemFile, BenchWatchList and
-BenchGadgetHost in build/release (CMAKE_BUILD_TYPE=Release, ccache), runs them and e2e/host-bench.mjs
-(the host's cold start in headless Chromium and its memory after a load), and prints one line per row:
+BenchGadgetHost in build/release (CMAKE_BUILD_TYPE=Release, ccache), runs them, e2e/host-bench.mjs
+(the host's cold start in headless Chromium and its memory after a load) and e2e/countdown-bench.mjs (the
+page's CPU time while its list counts down), and prints one line per row:
 
   work | now (median) | floor (median) | ratio | goal | met
 
@@ -68,6 +69,9 @@ run BenchGadgetHost 'BM_IsWorkingThroughKovaGadget|BM_IsWorkingBareHttplibEndpoi
 echo "running e2e/host-bench.mjs ..." >&2
 (cd "$root/e2e" && env -u GLIBC_TUNABLES KOVA_BIN_DIR="$out/bin" KOVA_GADGET_BUILD_DIR="$out/gadget" \
     KOVA_SOURCE_DIR="$root" node host-bench.mjs --repetitions "$repetitions") >"$results/host-bench.json"
+echo "running e2e/countdown-bench.mjs (a minute and a half) ..." >&2
+(cd "$root/e2e" && env -u GLIBC_TUNABLES KOVA_BIN_DIR="$out/bin" KOVA_GADGET_BUILD_DIR="$out/gadget" \
+    KOVA_SOURCE_DIR="$root" node countdown-bench.mjs) >"$results/countdown-bench.json"
 
 python3 - "$results" <<'PY'
 import json, os, sys
@@ -132,6 +136,18 @@ print("| Cold start: `kova-gadget` on 400 saved items until the first row is pai
 rss = median(host["rssKiB"]) / 1024
 print("| Host resident memory after a 400-item load (VmRSS; peak VmHWM %.1f MB) | %.1f MB | — | — | ≤ 16 MB | %s |"
       % (median(host["peakKiB"]) / 1024, rss, "yes" if rss <= 16 else "NO"))
+with open(os.path.join(folder, "countdown-bench.json")) as f:
+    countdown = json.load(f)
+
+def core_share(run):
+    return 100.0 * run["taskMs"] / run["windowMs"]
+
+n, f = core_share(countdown["counting"]), core_share(countdown["idle"])
+print("| The page's countdown: %d items ending within the hour, %d rows shown, main-thread work over %.0f s "
+      "(`e2e/countdown-bench.mjs`, CDP TaskDuration; scripts %.0f ms) | %.2f %% of a core | nothing counting by the "
+      "second %.2f %% | — | ≤ 1 %% | %s |"
+      % (countdown["items"], countdown["counting"]["rows"], countdown["counting"]["windowMs"] / 1000,
+         countdown["counting"]["scriptMs"], n, f, "yes" if n <= 1 else "NO"))
 if "BM_ControlLoad400Latency100" not in medians:
     sys.exit(0)
 n, load = need("BM_ControlLoad400Latency100"), need("BM_ControlLoad400")

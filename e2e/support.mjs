@@ -128,11 +128,12 @@ export async function makeGadgetDir(sandbox, {seedUser = 'demo', withToken = tru
 }
 
 // kova-gadget on the directory, trusting the sandbox's CA: {url (with the secret), origin, secret, ...}.
-export async function startGadget(dir, sandbox, extraArgs = []) {
+// env adds to its environment.
+export async function startGadget(dir, sandbox, extraArgs = [], env = {}) {
     const program = await startProgram(
         'kova-gadget',
         ['--no-browser', '--port', '0', '--gadget-dir', dir, ...extraArgs],
-        {KOVA_EXTRA_CA_FILE: sandbox.caFile},
+        {KOVA_EXTRA_CA_FILE: sandbox.caFile, ...env},
     );
     const match = /^KovaGadget: (http:\/\/127\.0\.0\.1:(\d+))\/#(\S+)$/.exec(program.firstLine.trim());
     if (!match) throw new Error(`kova-gadget printed ${program.firstLine}`);

@@ -214,6 +214,9 @@ function tick() {
         refreshItems().catch(() => {});
     }
     const now = gadgetNow();
+    // The status line moves on to the next running auction once its own has ended.
+    if (state.groups.status.some((count) => msUntilChange(count.endMs, now) === Infinity))
+        return bindStatus(statusSource.element);
     let next = Infinity;
     for (const [name, group] of Object.entries(state.groups)) {
         const kept = group.filter((count) => count.node.isConnected);
