@@ -64,14 +64,14 @@ export async function onViewEvent(data) {
     await state.onChanged();
 }
 
-// Reads the order the host keeps (at start); a host without it hides the controls.
+// Reads the order the host keeps (at start); a host without it hides the controls, a busy one leaves them
+// as they are.
 export async function readView() {
     try {
         showView(await view());
         $('view').hidden = false;
     } catch (e) {
         if (e.status === 404 || e.status === 405) $('view').hidden = true;
-        else throw e;
     }
 }
 
