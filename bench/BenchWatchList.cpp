@@ -82,8 +82,11 @@ std::string WatchListBody(const std::string& token, int page) {
            std::to_string(page) + "</PageNumber></Pagination></WatchList></GetMyeBayBuyingRequest>";
 }
 
-void ControlLoad(benchmark::State& state, int latencyMs) {
+// sort and filter: the rows' order and filter for every load of the run.
+void ControlLoad(benchmark::State& state, int latencyMs, TKovaSortOrder sort = TKovaSortOrder::Ebay,
+                 const std::string& filter = "") {
     TBenchWorld& world = World(latencyMs);
+    world.Gadget.WatchList()->SetView(sort, filter);
     for (auto _ : state) {
         world.Gadget.LoadWatchlist();
         if (!MainThreadQueue().RunUntil([&] { return !world.Gadget.IsWorking(); }, 60000))
@@ -92,12 +95,24 @@ void ControlLoad(benchmark::State& state, int latencyMs) {
     if (world.Gadget.WatchList()->ItemCount() != Items) state.SkipWithError("load incomplete");
 }
 
+// The rows in eBay's order, unfiltered: the work of a load before the user could choose.
 void BM_ControlLoad400(benchmark::State& state) {
     ControlLoad(state, 0);
 }
 // Nine samples of fifteen loads: a load's threads and the sandbox share the machine's cores, and with three
 // one busy moment could decide the median. The raw posts it is measured against take as many.
 BENCHMARK(BM_ControlLoad400)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(15)->Repetitions(9);
+
+// The same load sorted by title (the costliest order: a collation key per title) and filtered by a letter
+// most titles hold, so that nearly every item is matched and sorted.
+void BM_ControlLoad400SortedFiltered(benchmark::State& state) {
+    ControlLoad(state, 0, TKovaSortOrder::Title, "E");
+}
+BENCHMARK(BM_ControlLoad400SortedFiltered)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(15)
+    ->Repetitions(9);
 
 void RawPosts400(benchmark::State& state, bool gzip) {
     TBenchWorld& world = World();

@@ -101,6 +101,7 @@ rows = [
     ("Save it", "BM_ItemFileSave", "BM_PugixmlSave", 1.00),
     ("400 items in 4 pages, GetMyeBayBuying", "BM_GetMyeBayBuying400", "BM_CurlAlone400", 1.05),
     ("The same through the control", "BM_ControlLoad400", "BM_RawPosts400", 1.05),
+    ("The same, rows sorted by title and filtered", "BM_ControlLoad400SortedFiltered", "BM_ControlLoad400", 1.10),
     ("`IsWorking` over `POST /api/call`", "BM_IsWorkingThroughKovaGadget", "BM_IsWorkingBareHttplibEndpoint", 1.30),
 ]
 print("| Work | Now | Floor | Ratio | Goal | Met |")

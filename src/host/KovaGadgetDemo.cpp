@@ -134,10 +134,14 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
                             executable.string());
         folder.emplace();
         fs::create_directories(folder->File("sandbox"));
-        sandbox.emplace(sandboxProgram,
-                        std::vector<std::string>{"--state-dir", folder->File("sandbox"), "--port", "0",
-                                                 "--account", "demo:" + std::to_string(options.DemoItems)},
-                        folder->File("sandbox.out"), folder->File("sandbox.err"));
+        std::vector<std::string> sandboxArgs{"--state-dir", folder->File("sandbox"),
+                                             "--port",      "0",
+                                             "--account",   "demo:" + std::to_string(options.DemoItems)};
+        // The demo user leads the fourth auction; two minutes in, a rival outbids them, which the next
+        // refresh tells.
+        if (options.DemoItems > 3) sandboxArgs.insert(sandboxArgs.end(), {"--item-outbid", "demo:3:120"});
+        sandbox.emplace(sandboxProgram, sandboxArgs, folder->File("sandbox.out"),
+                        folder->File("sandbox.err"));
         const std::optional<std::string> sandboxUrl = sandbox->WaitForFirstLine(20000);
         if (!sandboxUrl || !std::regex_match(*sandboxUrl, std::regex(R"(https://127\.0\.0\.1:\d+)"))) {
             std::string errors;

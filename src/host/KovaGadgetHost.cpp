@@ -8,6 +8,7 @@
 #include "platform/UnitPlatformEnvironment.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformProcess.h"
+#include "time/UnitTimeUtils.h"
 
 #include <atomic>
 #include <charconv>
@@ -30,6 +31,14 @@ int WindowGraceMs() {
     if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value <= 0)
         return KovaWindowGraceMs;
     return value;
+}
+
+void ApplyClockError() {
+    const std::string text = GetEnvironmentVariable(KovaClockErrorVariable).value_or("");
+    long long value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) return;
+    GetExactTime().SetClockError(static_cast<double>(value));
 }
 
 int HandOver(const std::string& gadgetDir) {
@@ -80,6 +89,7 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
     std::signal(SIGPIPE, SIG_IGN); // a page that goes away must not end the host
     // The host idles between loads: what a load freed goes back to the system.
     KeepAllocatorThresholdsFixed();
+    ApplyClockError();
 
     try {
         if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();

@@ -50,7 +50,8 @@ const char* const KovaGadgetUsage =
     "                    ~/.config/autostart/kova-gadget.desktop\n"
     "\n"
     "Environment: KOVA_GADGET_WINDOW_GRACE_MS shortens the app window host's 30 s after its last page\n"
-    "(milliseconds).\n"
+    "(milliseconds); KOVA_GADGET_CLOCK_ERROR_MS, for tests, sets the exact time that many milliseconds\n"
+    "behind the computer's clock.\n"
     "\n"
     "Exit status: 0 after a clean stop, a hand-over to the running host or --help, 1 when the server cannot\n"
     "start, 2 for a bad option.";

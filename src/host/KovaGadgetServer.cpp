@@ -3,6 +3,7 @@
 #include "base/UnitExceptions.h"
 #include "base/UnitUtils.h"
 #include "host/KovaGadgetEvents.h"
+#include "host/KovaGadgetLive.h"
 #include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
 #include "host/KovaGadgetRefresh.h"
@@ -16,6 +17,7 @@
 #include "platform/UnitPlatformMessageBox.h"
 #include "platform/UnitPlatformShell.h"
 #include "support/UnitLogging.h"
+#include "time/UnitTimeUtils.h"
 
 #include <algorithm>
 #include <atomic>
@@ -117,6 +119,8 @@ struct TKovaGadgetServer::TImpl {
         [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
     TKovaRefreshScheduler Refresh{
         [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
+    TKovaNoticeDelivery Notices{
+        [this](const std::string& event, const std::string& data) { Events.Publish(event, data); }};
     TKovaReminderTicker ReminderTicker;
 
     explicit TImpl(const TKovaGadgetServerOptions& options);
@@ -132,6 +136,7 @@ struct TKovaGadgetServer::TImpl {
     void PublishForIsWorking(const TKovaGadget* gadget);
     void FormAction(const json& body, TReply& reply);
     void RegisterReminderRoutes();
+    void RegisterLiveRoutes();
     // Every second on the main thread: due reminders first, then automatic refreshes.
     void Tick();
     void BeginStop();
@@ -199,7 +204,7 @@ bool TKovaGadgetServer::TImpl::Admit(const httplib::Request& req, httplib::Respo
         return refuse(403, "the secret is missing or wrong");
     // httplib reads a body before it looks for the route: only the calls that take one get it read.
     const bool takesBody = (req.method == "POST" && (req.path == "/api/call" || req.path == "/api/form")) ||
-                           (req.method == "PUT" && req.path == "/api/reminders");
+                           (req.method == "PUT" && (req.path == "/api/reminders" || req.path == "/api/view"));
     if (!takesBody && req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS")
         return refuse(404, "no such call");
     if (!takesBody) return true;
@@ -256,6 +261,7 @@ void TKovaGadgetServer::TImpl::RegisterRoutes() {
         SendKovaJson(res, 200, KovaTypeLibraryJson());
     });
     RegisterReminderRoutes();
+    RegisterLiveRoutes();
     Http.Get("/api/events",
              [this](const httplib::Request& req, httplib::Response& res) { ServeEvents(req, res); });
     Http.Get(R"(/api/.*)", [](const httplib::Request&, httplib::Response& res) {
@@ -287,6 +293,33 @@ void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
     });
 }
 
+void TKovaGadgetServer::TImpl::RegisterLiveRoutes() {
+    const auto answer = [](TReply& reply, const TKovaLiveAnswer& a) { reply.Finish(a.Status, a.Body); };
+    Http.Get("/api/items", [this, answer](const httplib::Request&, httplib::Response& res) {
+        OnMainThread(res, [this, answer](TReply& reply) {
+            answer(reply, KovaItemsGet(Gadget ? Gadget->WatchList() : nullptr, ExactNowUTC()));
+        });
+    });
+    Http.Get("/api/view", [this, answer](const httplib::Request&, httplib::Response& res) {
+        OnMainThread(res, [this, answer](TReply& reply) {
+            answer(reply, KovaViewGet(Gadget ? Gadget->WatchList() : nullptr));
+        });
+    });
+    Http.Put("/api/view", [this, answer](const httplib::Request&, httplib::Response& res,
+                                         const httplib::ContentReader& reader) {
+        json body;
+        if (!ReadKovaJson(reader, res, body)) return;
+        if (const std::string wrong = CheckKovaViewBody(body); !wrong.empty())
+            return SendKovaError(res, 400, wrong);
+        OnMainThread(res, [this, answer, body](TReply& reply) {
+            const TKovaLiveAnswer result = KovaViewPut(Gadget ? Gadget->WatchList() : nullptr, body);
+            // Every page of the host shows the rows anew, not only the one that chose.
+            if (result.Status == 200) Events.Publish("view", DumpKovaJson(result.Body));
+            answer(reply, result);
+        });
+    });
+}
+
 void TKovaGadgetServer::TImpl::Tick() {
     if (Stopping || !Gadget) return;
     TKovaWatchList* list = Gadget->WatchList();
@@ -296,6 +329,8 @@ void TKovaGadgetServer::TImpl::Tick() {
         const TKovaDispResult result = Dispatch->Invoke("LoadWatchlist", TDispKind::Method, {});
         if (!result.Succeeded) Log("Automatic refresh: " + result.ErrorMessage, lmkError);
     });
+    // After the load's "finished" event, so that the page has the new rows when it hears of them.
+    Notices.Deliver(list);
 }
 
 void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib::Response& res) const {

@@ -293,24 +293,29 @@ bool TResultList::LoadFromStream(std::istream&) {
 }
 
 void TResultList::Sort(TResultSortType sortType) {
+    std::vector<int> order(static_cast<size_t>(Count()));
+    for (int i = 0; i < Count(); ++i)
+        order[static_cast<size_t>(i)] = i;
+    order = SortOrder(sortType, std::move(order));
+    FItems.Permute(order);
+}
+
+std::vector<int> TResultList::SortOrder(TResultSortType sortType, std::vector<int> order) const {
     const TSortRule* rule = FindSortRule(sortType);
     if (!rule) throw EAssertionFailed(SUnsupportedSort);
-    if (rule->Kind == KeepOrder) return;
+    if (rule->Kind == KeepOrder) return order;
 
     // Each key is taken once: a sort compares every item many times, and end times go through the zone
     // conversion.
     const int n = Count();
     std::vector<TSortKey> keys(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
+    for (int i : order) {
         const TItem& item = AsAuction(FItems.Items(i));
         TSortKey& key = keys[static_cast<size_t>(i)];
         if (rule->NumberKey) key.Number = rule->NumberKey(item);
         if (rule->TextKey) key.Text = rule->TextKey(item);
         if (rule->Kind == LocaleText) key.LocaleKey = LocaleTextSortKey(key.Text);
     }
-    std::vector<int> order(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        order[static_cast<size_t>(i)] = i;
     const TCompareKind kind = rule->Kind;
     const bool descending = rule->Descending;
     MergeSort(order, [&](int a, int b) {
@@ -318,7 +323,7 @@ void TResultList::Sort(TResultSortType sortType) {
         const TSortKey& kb = keys[static_cast<size_t>(b)];
         return descending ? CompareKeys(kind, kb, ka) : CompareKeys(kind, ka, kb);
     });
-    FItems.Permute(order);
+    return order;
 }
 
 void TResultList::SaveToFile(const std::string&) {

@@ -120,6 +120,9 @@ public:
     // "Unsupported sorting routine!" for an unhandled type and EInvalidCast when an entry is no auction
     // item; the list is unchanged then.
     virtual void Sort(TResultSortType sortType);
+    // The same order for the items at the given positions, without moving them: the positions come back
+    // sorted, ties in the order given. Raises as Sort does.
+    std::vector<int> SortOrder(TResultSortType sortType, std::vector<int> order) const;
     // Does nothing here.
     virtual void SaveToFile(const std::string& path);
 

@@ -59,11 +59,17 @@ std::wstring DecodeUtf8(std::string_view s) {
 
 } // namespace
 
-std::wstring LocaleTextSortKey(std::string_view text) {
+std::wstring FoldTextCase(std::string_view text) {
     const locale_t loc = CollationLocale();
     std::wstring folded = DecodeUtf8(text);
     for (wchar_t& c : folded)
         c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), loc));
+    return folded;
+}
+
+std::wstring LocaleTextSortKey(std::string_view text) {
+    const locale_t loc = CollationLocale();
+    const std::wstring folded = FoldTextCase(text);
     const size_t len = wcsxfrm_l(nullptr, folded.c_str(), 0, loc);
     std::wstring key(len, L'\0');
     wcsxfrm_l(key.data(), folded.c_str(), len + 1, loc);

@@ -279,6 +279,13 @@ std::string TIniFileSectionCallBudget::Day() const {
 int TIniFileSectionCallBudget::Calls() const {
     return ReadInteger("Calls", 0, 0, INT_MAX);
 }
+std::string TIniFileSectionWatchlist::AuctionsSortOrder() const {
+    return ReadString("AuctionsSortOrder", "ending");
+}
+void TIniFileSectionWatchlist::SetAuctionsSortOrder(const std::string& value) {
+    WriteString("AuctionsSortOrder", value, "ending");
+}
+
 std::string TIniFileSectionCallBudget::LimitDay() const {
     return ReadString("LimitDay", "");
 }

@@ -110,6 +110,9 @@ public:
     // The eBay calls a day that automatic refreshes may use, the user's own included: 1 to 1 000 000.
     int AuctionsCallBudget() const;
     void SetAuctionsCallBudget(int value);
+    // The word of the order the rows follow ("ending" when absent); the watch list checks the word.
+    std::string AuctionsSortOrder() const;
+    void SetAuctionsSortOrder(const std::string& value);
 };
 
 // Section "CallBudget": the eBay calls of the day (eBay's day, midnight Pacific time) and the day eBay

@@ -193,6 +193,10 @@ void TExactTime::SetReference(TDateTime reference) {
     FSynchronised = true;
 }
 
+void TExactTime::SetClockError(double milliseconds) {
+    SetReference(Now() - milliseconds / MSecsPerDay);
+}
+
 TDateTime TExactTime::QuerySntp(const std::string& server) {
     try {
         const TDateTime utc = SntpQueryUTC(server, SntpReceiveTimeoutMs);

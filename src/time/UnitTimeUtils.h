@@ -45,6 +45,9 @@ public:
     TDateTime ExactNowUTC() const;
     // Never raises; false keeps the previous reference.
     bool Synchronise();
+    // Takes the clock as off by that much, as a synchronisation that found it so would: the host's test
+    // seam for a computer whose clock is wrong.
+    void SetClockError(double milliseconds);
 
     bool Synchronised() const;
     const std::string& SntpServer1() const { return FSntpServer1; }

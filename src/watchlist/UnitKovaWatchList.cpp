@@ -13,10 +13,14 @@
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/UnitFormatSettings.h"
 #include "support/UnitLogging.h"
+#include "time/UnitTimeUtils.h"
 #include "watchlist/UnitHtmlTemplate.h"
 #include "watchlist/UnitKovaThreads.h"
 
 #include <algorithm>
+#include <iterator>
+#include <set>
+#include <utility>
 
 namespace {
 
@@ -70,6 +74,12 @@ bool MarkHighBidderSetting() {
     return settings ? settings->Watchlist().AuctionsMarkHighbidder() : true;
 }
 
+TKovaSortOrder SortOrderSetting() {
+    TIniFileManager* settings = IniFileManager();
+    if (!settings) return TKovaSortOrder::Ending;
+    return KovaSortOrderFromWord(settings->Watchlist().AuctionsSortOrder()).value_or(TKovaSortOrder::Ending);
+}
+
 int RemindDefaultSetting() {
     TIniFileManager* settings = IniFileManager();
     return settings ? settings->Watchlist().AuctionsRemindDefault() : 0;
@@ -97,6 +107,7 @@ std::string WithoutLinkUnlessWeb(std::string text, const std::string& link) {
 } // namespace
 
 TKovaWatchList::TKovaWatchList() : FItems(std::make_unique<TDetailsList>()) {
+    FView.Sort = SortOrderSetting();
 }
 
 TKovaWatchList::~TKovaWatchList() {
@@ -194,7 +205,9 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             // answer knows nothing of reminders, so they come over from the list it replaces.
             std::unique_ptr<TDetailsList> loaded = thread.TakeItems();
             CarryOverReminders(*FItems, *loaded, RemindDefaultSetting());
+            TakeNewsLocked(*loaded);
             FItems = std::move(loaded);
+            RebuildViewLocked();
             FLoadMessage.clear();
             WriteResultFileLocked("");
         } else {
@@ -247,7 +260,7 @@ void TKovaWatchList::WaitWhileBusy() {
 }
 
 int TKovaWatchList::LastPageIndexLocked() const {
-    const int count = FItems->Count();
+    const int count = static_cast<int>(FRows.size());
     if (count % PageSize == 0) return std::max(0, count / PageSize - 1);
     return count / PageSize;
 }
@@ -319,6 +332,8 @@ TKovaWatchList::TLoadOutcome TKovaWatchList::LastLoad() const {
 
 void TKovaWatchList::RewriteResultFile() {
     std::lock_guard lock(FLock);
+    // Auctions may have ended since: the ending order puts them after the running ones.
+    RebuildViewLocked();
     WriteResultFileLocked(FLoadMessage);
 }
 
@@ -337,24 +352,27 @@ void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::s
     FPageIndex = std::min(FPageIndex, LastPageIndexLocked());
     lines.emplace_back("<div id=results>");
     // The messages are the system's own markup, built from escaped values.
-    if (FItems->Count() == 0)
-        lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", NoAuctionsMessage}}));
+    if (FRows.empty()) lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", NoAuctionsMessage}}));
     for (const std::string* text : {static_cast<const std::string*>(&FNotice), &message})
         if (!text->empty()) lines.push_back(FillTemplate(MessageLine, {{"%MessageText%", *text}}));
     int itemLines = 0;
     const bool markHighBidder = MarkHighBidderSetting();
-    const int end = std::min(FPageIndex * PageSize + PageSize, FItems->Count());
-    for (int index = FPageIndex * PageSize; index < end; ++index) {
-        lines.push_back(RenderItem(index, markHighBidder));
+    const int end = std::min(FPageIndex * PageSize + PageSize, static_cast<int>(FRows.size()));
+    for (int position = FPageIndex * PageSize; position < end; ++position) {
+        lines.push_back(RenderItem(FRows[static_cast<size_t>(position)], position, markHighBidder));
         ++itemLines;
     }
     lines.emplace_back("</div>");
     if (itemLines > 0) RenderNavigation(lines);
 }
 
-std::string TKovaWatchList::RenderItem(int index, bool markHighBidder) const {
+bool TKovaWatchList::IsHighBidder(const TSearchResultAuctionDetails& item) const {
+    return !FUserName.empty() && item.HighBidder == FUserName;
+}
+
+std::string TKovaWatchList::RenderItem(int index, int position, bool markHighBidder) const {
     const TSearchResultAuctionDetails& item = FItems->GetAuction(index);
-    const bool highBidder = markHighBidder && !FUserName.empty() && item.HighBidder == FUserName;
+    const bool highBidder = markHighBidder && IsHighBidder(item);
     std::string classEndTime;
     const double remindTime = item.RemindTime;
     if (remindTime > 0 && remindTime < RedEndTimeLimit) {
@@ -376,7 +394,7 @@ std::string TKovaWatchList::RenderItem(int index, bool markHighBidder) const {
                     {"%PRICE%", HtmlEscape(item.BuyNow ? item.GetBuyNowPriceText() : item.GetPriceText())},
                     {"%ARTICLENR%", articleNumber},
                     {"%URL%", HtmlEscape(TrackedLink(item.Link))},
-                    {"%COUNTER%", IntToStr(index)},
+                    {"%COUNTER%", IntToStr(position)},
                     {"%ISHIGHBIDDER%", highBidder ? "true" : "false"},
                     {"%BACKGROUNDIMG%", highBidder ? "resultWinner.png" : "result.png"},
                     {"%CLASSENDTIME%", classEndTime},
@@ -425,6 +443,9 @@ void TKovaWatchList::LoadLocalItems() {
     } catch (const std::exception&) {
         Log("Error loading local auctions.", lmkError);
     }
+    std::lock_guard lock(FLock);
+    FNoticeLog.Load(FHomeDirectory + TKovaNoticeLog::FileName);
+    RebuildViewLocked();
 }
 
 void TKovaWatchList::SaveLocalItems() {
@@ -453,6 +474,7 @@ std::optional<TReminderState> TKovaWatchList::SetReminder(const std::string& art
     item->RemindTime = RemindTimeFor(item->EndTime, item->RemindType);
     item->Reminded = false;
     SaveLocalItemsLocked();
+    if (FView.Sort == TKovaSortOrder::Reminders) RebuildViewLocked();
     // The end time of an item with a reminder shows red.
     WriteResultFileLocked(FLoadMessage);
     return TReminderState{item->ArticleNumber, item->RemindType, item->RemindTime, item->Reminded};
@@ -478,6 +500,95 @@ std::vector<TDateTime> TKovaWatchList::EndTimes() const {
     for (int i = 0; i < FItems->Count(); ++i)
         ends.push_back(FItems->GetAuction(i).EndTime);
     return ends;
+}
+
+void TKovaWatchList::RebuildViewLocked() {
+    try {
+        FRows = KovaViewOrder(*FItems, FView.Sort, FView.Filter, ExactNowUTC());
+    } catch (const std::exception& e) {
+        // Only an entry that is no auction item gets here; the rows then follow the list.
+        LogException(e, "TKovaWatchList.RebuildView");
+        FRows.resize(static_cast<size_t>(FItems->Count()));
+        for (size_t i = 0; i < FRows.size(); ++i)
+            FRows[i] = static_cast<int>(i);
+    }
+}
+
+void TKovaWatchList::TakeNewsLocked(const TDetailsList& loaded) {
+    const TDateTime now = ExactNowUTC();
+    const TKovaHighBidderTest isHighBidder = [this](const TSearchResultAuctionDetails& item) {
+        return IsHighBidder(item);
+    };
+    TKovaLoadNews news = CompareLoads(*FItems, FNoticeLog.LastLoadUTC(), loaded, now, isHighBidder,
+                                      MarkHighBidderSetting(), FNoticeLog);
+    // Changes older than a minute are no news; those of this load replace them.
+    std::erase_if(FChanges,
+                  [now](const auto& entry) { return now - entry.second.SeenUTC >= KovaChangeShownDays; });
+    for (auto& [itemId, change] : news.Changes)
+        FChanges[itemId] = std::move(change);
+    FNotices.insert(FNotices.end(), std::make_move_iterator(news.Notices.begin()),
+                    std::make_move_iterator(news.Notices.end()));
+    FNoticeLog.SetLastLoadUTC(now);
+    std::set<std::string> listed;
+    for (int i = 0; i < loaded.Count(); ++i)
+        listed.insert(loaded.GetAuction(i).ArticleNumber);
+    try {
+        // Before the notices go out: a restart must not give them again.
+        FNoticeLog.Save(listed);
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaWatchList.SaveNotices");
+    }
+}
+
+TKovaWatchList::TView TKovaWatchList::View() const {
+    std::lock_guard lock(FLock);
+    return FView;
+}
+
+void TKovaWatchList::SetView(std::optional<TKovaSortOrder> sort, std::optional<std::string> filter) {
+    std::lock_guard lock(FLock);
+    if (sort) {
+        FView.Sort = *sort;
+        if (TIniFileManager* settings = IniFileManager())
+            settings->Watchlist().SetAuctionsSortOrder(KovaSortOrderWord(*sort));
+    }
+    if (filter) FView.Filter = *filter;
+    RebuildViewLocked();
+    FPageIndex = 0;
+    WriteResultFileLocked(FLoadMessage);
+}
+
+std::vector<TKovaWatchList::TItemState> TKovaWatchList::ItemStates(TDateTime nowUTC) const {
+    std::lock_guard lock(FLock);
+    const bool markHighBidder = MarkHighBidderSetting();
+    std::vector<TItemState> states;
+    states.reserve(FRows.size());
+    for (const int index : FRows) {
+        const TSearchResultAuctionDetails& item = FItems->GetAuction(index);
+        TItemState state;
+        state.ItemId = item.ArticleNumber;
+        state.Title = item.Description;
+        state.Price = KovaShownPrice(item);
+        state.EndTime = item.NeverEnding ? 0 : item.EndTime;
+        state.RemindTime = item.RemindType != 0 ? item.RemindTime : 0;
+        state.Reminded = item.Reminded;
+        state.HighBidder = markHighBidder && IsHighBidder(item);
+        state.Ended = KovaItemEnded(item, nowUTC);
+        state.Bids = item.BidCount;
+        const auto change = FChanges.find(item.ArticleNumber);
+        if (change != FChanges.end() && nowUTC - change->second.SeenUTC < KovaChangeShownDays) {
+            state.PriceChanged = change->second.Price;
+            state.BidsChanged = change->second.Bids;
+            state.PricePrevious = change->second.PricePrevious;
+        }
+        states.push_back(std::move(state));
+    }
+    return states;
+}
+
+std::vector<TKovaNotice> TKovaWatchList::TakeNotices() {
+    std::lock_guard lock(FLock);
+    return std::exchange(FNotices, {});
 }
 
 std::string TKovaWatchList::HomeDirectory() const {

@@ -4,10 +4,13 @@
 
 #include "ebayapi/UnitInternet.h"
 #include "storage/UnitOAuthTokens.h"
+#include "watchlist/UnitKovaNotices.h"
 #include "watchlist/UnitKovaReminders.h"
+#include "watchlist/UnitKovaWatchView.h"
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +19,7 @@
 
 class TDetailsList;
 class TEbayLogInInfo;
+class TSearchResultAuctionDetails;
 class TThreadGetMyEbayWatchlist;
 
 // Owns the user's watch list. Every operation but ThreadFinished runs on the main thread; ThreadFinished
@@ -94,6 +98,36 @@ public:
     // The end times of the items (UTC), for refreshes that follow the endings.
     std::vector<TDateTime> EndTimes() const;
 
+    // Whether the signed-in user is the item's high bidder: the one test the rows, the page's item states
+    // and the outbid notices share.
+    bool IsHighBidder(const TSearchResultAuctionDetails& item) const;
+
+    // The order and filter the rows follow; the order is kept in the settings, the filter only while the
+    // program runs.
+    struct TView {
+        TKovaSortOrder Sort = TKovaSortOrder::Ending;
+        std::string Filter;
+    };
+    TView View() const;
+    // Sets what is given, goes back to the first page and rewrites the result file (raising when it cannot
+    // be written; the view has changed then all the same).
+    void SetView(std::optional<TKovaSortOrder> sort, std::optional<std::string> filter);
+
+    // One item as the page counts its time down and marks what changed, in the order of the rows.
+    struct TItemState {
+        std::string ItemId, Title, Price;
+        TDateTime EndTime = 0; // 0: none (or never ending)
+        TDateTime RemindTime = 0;
+        bool Reminded = false, HighBidder = false, Ended = false;
+        int Bids = 0;
+        // Set while a change of the last loads is under a minute old.
+        bool PriceChanged = false, BidsChanged = false;
+        std::string PricePrevious;
+    };
+    std::vector<TItemState> ItemStates(TDateTime nowUTC) const;
+    // The outbid and ended notices of the loads since the last call, each given once.
+    std::vector<TKovaNotice> TakeNotices();
+
     static std::string InternetStatusMessage(TInternetStatus status);
 
     std::string HomeDirectory() const;
@@ -111,7 +145,11 @@ private:
     void WriteResultFileLocked(const std::string& message);
     void RenderResults(std::vector<std::string>& lines, const std::string& message);
     void RenderNavigation(std::vector<std::string>& lines) const;
-    std::string RenderItem(int index, bool markHighBidder) const;
+    std::string RenderItem(int index, int position, bool markHighBidder) const;
+    // Orders and filters the items anew, as the rows show them.
+    void RebuildViewLocked();
+    // Compares a complete load with the list it replaces, keeping its changes and notices.
+    void TakeNewsLocked(const TDetailsList& loaded);
     // Runs a paging step under the lock and writes the page when it moved; logs failures under location.
     template <typename TStep> void Page(const char* location, TStep step);
 
@@ -129,6 +167,12 @@ private:
     TDateTime FLoadStartedUTC = 0;
     uint64_t FCallsAtLoadStart = 0;
     TLoadOutcome FLastLoad;
+    TView FView;
+    // Positions in FItems of the rows, in their order.
+    std::vector<int> FRows;
+    std::map<std::string, TKovaItemChange> FChanges;
+    std::vector<TKovaNotice> FNotices;
+    TKovaNoticeLog FNoticeLog;
     TTokenRejectedEvent FOnTokenRejected;
     TOAuthTokensEvent FOnOAuthTokens;
 };

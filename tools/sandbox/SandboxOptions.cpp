@@ -81,6 +81,8 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
             options.RuName = Trim(value);
         } else if (option == "--item-ends") {
             options.ItemEnds.push_back(ParseItemEnds(value));
+        } else if (option == "--item-outbid") {
+            options.Outbids.push_back(ParseSandboxOutbidOption(value));
         } else if (option == "--account") {
             TSandboxAccountOption account = ParseAccount(value);
             for (const TSandboxAccountOption& other : options.Accounts)

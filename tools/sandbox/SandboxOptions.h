@@ -1,6 +1,7 @@
 #pragma once
 // The command line of kova-sandbox.
 
+#include "SandboxOutbid.h"
 #include "SandboxService.h"
 
 #include <cstdint>
@@ -18,13 +19,15 @@ struct TSandboxOptions {
     int AccessTokenSeconds = TSandboxOAuth::DefaultAccessTokenSeconds;
     // --item-ends NAME:INDEX:SECONDS: that item of the account ends so many seconds after the start.
     std::vector<TSandboxItemChange> ItemEnds;
+    // --item-outbid NAME:INDEX:SECONDS: another bidder outbids the user on that item so long after the start.
+    std::vector<TSandboxOutbid> Outbids;
     bool Help = false; // --help: print the usage and exit 0
 };
 
 constexpr const char* SandboxUsage =
     "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
     "[--app-keys DEV:APP:CERT] [--runame NAME] [--latency-ms N] [--access-token-seconds N]\n"
-    "                    [--item-ends NAME:INDEX:SECONDS]...\n"
+    "                    [--item-ends NAME:INDEX:SECONDS]... [--item-outbid NAME:INDEX:SECONDS]...\n"
     "       kova-sandbox --help";
 
 // Parses the arguments after the program name; raises std::invalid_argument with the reason.

@@ -1,6 +1,7 @@
 #include "SandboxServer.h"
 
 #include "SandboxOAuth.h"
+#include "SandboxOutbid.h"
 #include "SandboxPictures.h"
 #include "base/UnitUtils.h"
 #include "platform/UnitPlatformClock.h"
@@ -365,6 +366,7 @@ void TSandboxServer::RegisterRoutes() {
     });
 
     RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
+    RegisterSandboxOutbidRoutes(*FServer, FService);
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {
         FService.Reset();

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+struct TSandboxOutbid;
+
 struct TSandboxAppKeys {
     std::string DevID, AppID, CertID;
 };
@@ -108,6 +110,10 @@ public:
     // Changes one item of an account for every later answer; false without such an account. Raises
     // std::invalid_argument for an index outside the list or an item id that another item has.
     bool ChangeItem(const TSandboxItemChange& change);
+    // Another bidder outbids the user on a running auction (SandboxOutbid.cpp): the item's new state, null
+    // without such an account. Raises std::invalid_argument for an index outside the list, an item that is
+    // no running auction, or a bidder who is its high bidder already.
+    nlohmann::json Outbid(const TSandboxOutbid& outbid);
 
     bool HasAccount(const std::string& userName) const;
     const std::string& RuName() const { return FRuName; }

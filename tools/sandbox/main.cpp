@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
             if (!service.ChangeItem(change))
                 throw std::invalid_argument("--item-ends names no account \"" + change.UserName + "\"");
         }
+        for (const TSandboxOutbid& outbid : options.Outbids)
+            if (!service.HasAccount(outbid.UserName))
+                throw std::invalid_argument("--item-outbid names no account \"" + outbid.UserName + "\"");
         service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
         std::thread serving([&server] { server.Run(); });
         server.WaitUntilServing();
         std::cout << "https://127.0.0.1:" << port << std::endl;
+        TSandboxOutbidTimer outbids(service, options.Outbids, start);
 
         int received = 0;
         sigwait(&stopSignals, &received);
