@@ -83,14 +83,17 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
         assert.equal(text, later.row, `${where} shows the row's time`);
     }
     await page.waitForFunction(() => window.endedAt, null, {timeout: 30000, polling: 100});
+    // The design's text reads "Ended" once less than a whole second is left; the clock is taken over within
+    // half a request's round trip.
     const late = (await page.evaluate(() => window.endedAt)) - (endsAt - hostAhead);
-    assert.ok(late >= 0 && late <= 1000, `"Ended" came ${late} ms after the end`);
+    assert.ok(late >= -1250 && late <= 1000, `"Ended" came ${late} ms after the end`);
     const atEnd = await shown();
     assert.equal(atEnd.details, 'Ended');
     assert.equal(atEnd.banner, 'Ended');
     assert.notEqual(atEnd.status, '0 m 0 s');
     assert.deepEqual(reads, [], 'no load and no read of the list');
-    await page.locator('#detailsClose').click();
+    await banner.getByRole('button', {name: 'Close reminder'}).click();
+    await page.keyboard.press('Escape');
 
     // Another bidder outbids the user: the next load marks the row, tells it, and the details give the price
     // before.
@@ -111,12 +114,12 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
         for (const close of await page.getByRole('button', {name: /^Close (reminder|notice)$/}).all()) await close.click();
         await page.screenshot({path: path.join(sourceDir, 'docs/gadget-live.png')});
     }
-    await page.locator('#detailsClose').click();
+    await page.keyboard.press('Escape');
 
     // The chooser orders the list; the filter keeps matching titles, in any order of the words, page by page.
     // The list shown so far is marked; the one in the new order comes without the mark.
     await page.locator('#results').evaluate((results) => (results.dataset.before = ''));
-    await page.getByLabel('Order').selectOption('title');
+    await page.getByRole('combobox', {name: 'Sort order'}).selectOption('title');
     await page.locator('#results:not([data-before])').waitFor();
     const sorted = (list) => list.every((t, i) => !i || list[i - 1].localeCompare(t, undefined, {sensitivity: 'base'}) <= 0);
     assert.ok(sorted(await titles(page)), (await titles(page)).join(' | '));
@@ -130,8 +133,9 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
     assert.equal(matches.length, 6);
     assert.ok(sorted(matches), matches.join(' | '));
     assert.deepEqual(new Set(matches), new Set([6, 7, 8, 9, 10, 11].map((n) => `Old brass lamp no. ${n}`)));
+    // A reloaded page shows the order and filter the host keeps, on the page of the list it was at.
     await page.reload();
-    await pageNumber(page, '1/2');
-    assert.equal(await page.getByLabel('Order').inputValue(), 'title', 'the order is kept');
+    await pageNumber(page, '2/2');
+    assert.equal(await page.getByRole('combobox', {name: 'Sort order'}).inputValue(), 'title', 'the order is kept');
     assert.equal(await page.getByLabel('Filter by title').inputValue(), 'LAMP brass');
 });

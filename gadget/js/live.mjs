@@ -177,7 +177,7 @@ export function bindStatus(element) {
     let soonest = Infinity;
     for (const item of state.byItem.values()) {
         const endMs = parseTime(item.endTime);
-        if (!item.ended && endMs > now && endMs < soonest) soonest = endMs;
+        if (!item.ended && endMs < soonest && msUntilChange(endMs, now) !== Infinity) soonest = endMs;
     }
     element.hidden = soonest === Infinity;
     if (!element.hidden) state.groups.status.push(counter(time, soonest));
