@@ -4,7 +4,6 @@
 #include "platform/UnitPlatformCollation.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace {
 
@@ -91,10 +90,15 @@ std::vector<int> KovaViewOrder(const TDetailsList& items, TKovaSortOrder order, 
     if (order == Ebay) return positions;
 
     // Every other order breaks its ties by the ending order, so equal prices or titles show the auction
-    // that ends first first; the sorts below are stable.
+    // that ends first first; the sorts below are stable. Items without an end come after the running ones
+    // with an end, the ended ones last.
     positions = items.SortOrder(TResultSortType::stEndTimeAscending, std::move(positions));
-    std::stable_partition(positions.begin(), positions.end(),
-                          [&](int i) { return !KovaItemEnded(items.GetAuction(i), nowUTC); });
+    const auto rank = [&](int i) {
+        const TSearchResultAuctionDetails& item = items.GetAuction(i);
+        if (item.NeverEnding || item.EndTime == 0) return 1;
+        return KovaItemEnded(item, nowUTC) ? 2 : 0;
+    };
+    std::stable_sort(positions.begin(), positions.end(), [&](int a, int b) { return rank(a) < rank(b); });
     if (const auto type = ListSortType(order)) return items.SortOrder(*type, std::move(positions));
     if (order == Reminders)
         std::stable_partition(positions.begin(), positions.end(),

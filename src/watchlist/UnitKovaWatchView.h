@@ -13,7 +13,7 @@ class TDetailsList;
 class TSearchResultAuctionDetails;
 
 enum class TKovaSortOrder {
-    Ending,    // running auctions by end time, the soonest first; ended ones after them
+    Ending,    // running auctions by end time, the soonest first; items without an end, then ended ones
     Price,     // price, lowest first
     PriceDesc, // price, highest first
     Bids,      // most bids first

@@ -760,4 +760,57 @@ TEST(Sandbox, RejectsBadArguments) {
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--app-keys", "a:b"}), 2);
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--port", "70000"}), 2);
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--latency-ms", "-5"}), 2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", dir.Path(), "--item-outbid", "demo:1"}),
+              2);
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure(
+                  {"--state-dir", dir.Path(), "--account", "demo:3", "--item-outbid", "nobody:1:5"}),
+              1)
+        << "an outbid for an account the sandbox does not have";
+}
+
+TEST(Sandbox, AnotherBidderOutbidsTheUserOnARunningAuctionOnly) {
+    TSandboxProcess sandbox({"demo:12"});
+    // Fixed-price offers are refused until the first auction in the list's order (by end time) is met.
+    const auto post = [&](const nlohmann::json& body) {
+        return HttpsExchange({sandbox.Url() + "/sandbox/outbid",
+                              "POST",
+                              body.dump(),
+                              {"Content-Type: application/json"},
+                              sandbox.CAPath()});
+    };
+    int auction = -1;
+    for (int index = 0; index < 12 && auction < 0; ++index) {
+        sandbox.Control("/sandbox/item", {{"username", "demo"}, {"index", index}, {"endsInSeconds", 600}});
+        const THttpsReply reply = post({{"username", "demo"}, {"index", index}});
+        if (reply.Status == 200) {
+            auction = index;
+            const auto state = nlohmann::json::parse(reply.Body);
+            EXPECT_EQ(state["highBidder"], "rival_bidder");
+            EXPECT_GE(state["bids"], 1);
+        } else {
+            EXPECT_EQ(reply.Status, 400) << reply.Body;
+            EXPECT_NE(reply.Body.find("no auction"), std::string::npos) << reply.Body;
+        }
+    }
+    ASSERT_GE(auction, 0);
+    const struct {
+        nlohmann::json Body;
+        long Status;
+        const char* Error;
+    } refused[] = {
+        {{{"username", "demo"}, {"index", auction}}, 400, "is the high bidder already"},
+        {{{"username", "demo"}, {"index", 12}}, 400, "position of an item"},
+        {{{"username", "demo"}}, 400, "position of an item"},
+        {{{"username", "nobody"}, {"index", 0}}, 404, "no account"},
+        {{{"username", "demo"}, {"index", auction}, {"bidder", ""}}, 400, "must be a non-empty string"},
+    };
+    for (const auto& c : refused) {
+        const THttpsReply reply = post(c.Body);
+        EXPECT_EQ(reply.Status, c.Status) << c.Body.dump();
+        EXPECT_NE(reply.Body.find(c.Error), std::string::npos) << reply.Body;
+    }
+    sandbox.Control("/sandbox/item", {{"username", "demo"}, {"index", auction}, {"endsInSeconds", -5}});
+    const THttpsReply ended = post({{"username", "demo"}, {"index", auction}, {"bidder", "third"}});
+    EXPECT_EQ(ended.Status, 400);
+    EXPECT_NE(ended.Body.find("has ended"), std::string::npos) << ended.Body;
 }

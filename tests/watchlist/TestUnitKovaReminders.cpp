@@ -226,6 +226,8 @@ TEST(SandboxItemEnds, TheSandboxEndsAnItemWhenTheTestSays) {
         TKovaWatchList list;
         list.SetHomeDirectory(gadget.Home());
         list.SetResultFileName(gadget.File("result.txt"));
+        // The rows in eBay's order are the sandbox's items by index.
+        list.SetView(TKovaSortOrder::Ebay, std::nullopt);
         TEbayLogInInfo login;
         login.UserName = "few";
         login.Token = sandbox.Token("few");

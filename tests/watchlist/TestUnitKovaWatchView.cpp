@@ -18,14 +18,15 @@ struct TRow {
     int RemindType;
 };
 
-// eBay's order: A B C D E. Equal prices in two currencies (A, B, E), equal titles but for case (A, D), equal
-// bid counts (B, C) and two ended auctions (C, E).
+// eBay's order: A B C D E F. Equal prices in two currencies (A, B, E, F), equal titles but for case (A, D),
+// equal bid counts (B, C; E, F), two ended auctions (C, E) and an item without an end time (F).
 const TRow Rows[] = {
     {"A", "Brass lamp", 10, 1, 2, 2, 0},
     {"B", "alpha clock", 10, 3, 5, 1, 2},
     {"C", "Clock radio", 3, 1, 5, -1, 0},
     {"D", "brass Lamp", 25, 1, 0, 0.5, 0},
     {"E", "Lamp shade \xC3\x96l", 10, 1, 1, -2, 1},
+    {"F", "Brass bell", 10, 1, 1, 0, 0},
 };
 
 void Fill(TDetailsList& list) {
@@ -36,7 +37,8 @@ void Fill(TDetailsList& list) {
         item->PriceStandard = row.Price;
         item->CurrencyID = row.Currency;
         item->BidCount = row.Bids;
-        item->EndTime = Now + row.Ends * Hour;
+        // 0 hours: an item without an end time.
+        item->EndTime = row.Ends == 0 ? 0 : Now + row.Ends * Hour;
         item->RemindType = static_cast<TRemindType>(row.RemindType);
         list.Add(std::move(item));
     }
@@ -58,15 +60,15 @@ TEST(KovaWatchView, EachOrderAndFilterGivesTheRowsAsTheUserExpects) {
         const char* Expected;
     } cases[] = {
         // Running by end time, the ended ones after them.
-        {"ending", "", "DBAEC"},
+        {"ending", "", "DBAFEC"},
         // Ties keep the ending order, whatever the currency.
-        {"price", "", "CBAED"},
-        {"price-desc", "", "DBAEC"},
-        {"bids", "", "BCAED"},
+        {"price", "", "CBAFED"},
+        {"price-desc", "", "DBAFEC"},
+        {"bids", "", "BCAFED"},
         // "Brass lamp" and "brass Lamp" are equal: the one ending first comes first.
-        {"title", "", "BDACE"},
-        {"reminders", "", "BEDAC"},
-        {"ebay", "", "ABCDE"},
+        {"title", "", "BFDACE"},
+        {"reminders", "", "BEDAFC"},
+        {"ebay", "", "ABCDEF"},
         // Every word, any order, any case, letters beyond ASCII too; blanks around do not count.
         {"ending", "  LAMP brass ", "DA"},
         {"ebay", "lamp", "ADE"},
@@ -92,7 +94,7 @@ TEST(KovaWatchView, TheListsOwnSortMovesNothingButItsItemsOrder) {
     EXPECT_EQ(Ids(list, list.SortOrder(TResultSortType::stBidCountDescending, {4, 3, 2})), "CED");
     EXPECT_EQ(list.GetAuction(0).ArticleNumber, "A");
     list.Sort(TResultSortType::stCurrentPriceDescending);
-    EXPECT_EQ(Ids(list, {0, 1, 2, 3, 4}), "DABEC");
+    EXPECT_EQ(Ids(list, {0, 1, 2, 3, 4}), "DABEF");
     EXPECT_THROW(list.SortOrder(static_cast<TResultSortType>(42), {0}), EAssertionFailed);
 }
 
