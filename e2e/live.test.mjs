@@ -138,4 +138,14 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
     await pageNumber(page, '2/2');
     assert.equal(await page.getByRole('combobox', {name: 'Sort order'}).inputValue(), 'title', 'the order is kept');
     assert.equal(await page.getByLabel('Filter by title').inputValue(), 'LAMP brass');
+
+    // A machine that slept: the wall clock went on while the page's monotonic clock stood still. The page
+    // takes the jump at its next look and asks the host for its time again.
+    const resync = page.waitForRequest((request) => request.url().endsWith('/api/items'), {timeout: 5000});
+    await page.evaluate(() => {
+        const wall = Date.now;
+        Date.now = () => wall() + 600000;
+        window.dispatchEvent(new Event('focus'));
+    });
+    await resync;
 });
