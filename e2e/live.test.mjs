@@ -98,10 +98,14 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
     // Another bidder outbids the user: the next load marks the row, tells it, and the details give the price
     // before.
     const {price} = await sandbox.control('/sandbox/outbid', {username: 'demo', index: 5});
+    // "Ended" shows in the last second already; the load must come after the end itself.
+    await page.waitForTimeout(Math.max(0, endsAt - hostAhead - Date.now() + 100));
     await page.getByRole('button', {name: 'Refresh'}).click();
     const notice = page.locator('#banners .banner.outbid', {hasText: outbidTitle});
     await notice.waitFor({timeout: 15000});
     assert.match(await notice.innerText(), /^Outbid:/);
+    // The same load saw the item of the countdown ended: its word comes once, as a banner too.
+    assert.match(await page.locator('#banners .banner.ended', {hasText: title}).innerText(), /^Ended:/);
     const outbidRow = itemBlock(page, outbidTitle);
     for (let turns = 0; !(await outbidRow.count()) && turns < 3; ++turns) await page.locator('#next').click();
     await page.locator('#results .result.changed', {hasText: outbidTitle}).waitFor();
