@@ -97,7 +97,7 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
 
     // Another bidder outbids the user: the next load marks the row, tells it, and the details give the price
     // before.
-    const {price} = await sandbox.control('/sandbox/outbid', {username: 'demo', index: 5});
+    await sandbox.control('/sandbox/outbid', {username: 'demo', index: 5});
     // "Ended" shows in the last second already; the load must come after the end itself.
     await page.waitForTimeout(Math.max(0, endsAt - hostAhead - Date.now() + 100));
     await page.getByRole('button', {name: 'Refresh'}).click();
@@ -113,7 +113,6 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
     const before = page.locator('#detailsBody tr.before td');
     await before.waitFor();
     assert.notEqual(await before.innerText(), await page.locator('#detailsBody tr', {hasText: 'Price'}).first().locator('td').innerText());
-    assert.ok(price !== undefined);
     if (process.env.KOVA_UPDATE_SCREENSHOTS) {
         for (const close of await page.getByRole('button', {name: /^Close (reminder|notice)$/}).all()) await close.click();
         await page.screenshot({path: path.join(sourceDir, 'docs/gadget-live.png')});

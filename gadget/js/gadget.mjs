@@ -101,9 +101,9 @@ async function showResultFile(reading = null, {fresh = true} = {}) {
             return false;
         }
         throw e;
-    } finally {
-        await itemsRead;
     }
+    // At the start the list the last run left shows at once; its times count once the items are in.
+    if (!reading) await itemsRead;
     const open = $('details').hidden ? null : $('details').dataset.article;
     $('list').replaceChildren(...adopt(html));
     bindRows($('list'));

@@ -14,7 +14,6 @@ const longestSleepMs = 60000;
 const jumpMs = 2000;
 
 const state = {
-    available: null,
     // The host's time at perf (performance.now()), and the wall clock's lead over perf then.
     clock: null,
     byItem: new Map(),
@@ -34,7 +33,7 @@ export function gadgetNow() {
     return clock.hostMs + (performance.now() - clock.perf);
 }
 
-export function itemOf(itemId) {
+function itemOf(itemId) {
     return state.byItem.get(String(itemId ?? ''));
 }
 
@@ -56,10 +55,8 @@ export function refreshItems() {
             state.byItem = new Map((answer.items || []).map((item) => [String(item.itemId), item]));
             // A change is marked from the moment this page first sees it, on whichever page of the list.
             for (const item of state.byItem.values()) marked(item);
-            state.available = true;
         } catch (e) {
-            if (e.status === 404 || e.status === 405) state.available = false;
-            else if (!e.busy) throw e;
+            if (e.status !== 404 && e.status !== 405 && !e.busy) throw e;
         } finally {
             state.fetching = null;
         }
