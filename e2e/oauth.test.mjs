@@ -29,7 +29,8 @@ function gadgetDirWithoutKeys(sandbox) {
         .readFileSync(path.join(sourceDir, 'gadget/KovaDat.xml'), 'utf8')
         .replace(/<APIServerProduction>.*<\/APIServerProduction>/, `<APIServerProduction>${sandbox.url}/ws/api.dll</APIServerProduction>`)
         .replace('</KOVADAT>', `<SIGNIN><OAUTHCONSENTURL>${sandbox.url}/oauth2/authorize</OAUTHCONSENTURL>` +
-                 `<OAUTHTOKENURL>${sandbox.url}/identity/v1/oauth2/token</OAUTHTOKENURL></SIGNIN></KOVADAT>`);
+                 `<OAUTHTOKENURL>${sandbox.url}/identity/v1/oauth2/token</OAUTHTOKENURL>` +
+                 `<OAUTHIDENTITYURL>${sandbox.url}/commerce/identity/v1/user/</OAUTHIDENTITYURL></SIGNIN></KOVADAT>`);
     const xmlFile = path.join(dir, 'KovaDat.xml');
     fs.writeFileSync(xmlFile, xml);
     execFileSync(path.join(binDir, 'kova-dat'), ['pack', xmlFile, path.join(dir, 'KovaDat.dat')]);

@@ -67,6 +67,7 @@ const char* const SLandingAddress = "Paste the address of the page eBay showed a
 const char* const SCodeExpired = "The code has expired: eBay's codes last about 5 minutes. Choose \"Retry\", "
                                  "agree again and paste the new "
                                  "address.";
+const char* const SPasteWholeAddress = "Paste the whole address of the page eBay showed";
 constexpr uint64_t CodeLifeMs = 5 * 60 * 1000;
 // A cause from an answer is cut to what the line's room shows.
 constexpr size_t CauseLimit = 120;
@@ -88,6 +89,16 @@ std::string FailureCause(const TThreadBase& thread) {
         cause = TKovaWatchList::InternetStatusMessage(thread.FErrorCode);
     if (cause.empty()) cause = GetParserResultMessage(TParserResultCode::prDataParseFailed);
     return CauseLine(std::move(cause));
+}
+
+// Why the account of a sign-in cannot be taken: eBay could not say whose it is, it is another user's, or a
+// bare code came from a sign-in that eBay named by id only, which nothing ties to this wizard. Empty when
+// the account is the login data's user.
+std::string AccountRefusal(const TEbayAccountLookup& lookup, const std::string& userName, bool bareCode) {
+    if (!lookup.Succeeded) return lookup.FailureText;
+    if (AccountDiffers(lookup.Account, userName)) return AccountMismatchText(lookup.Account, userName);
+    if (bareCode && lookup.Account.Name.empty()) return SPasteWholeAddress;
+    return {};
 }
 
 // The cause on one line, cut to the line's room.
@@ -374,7 +385,7 @@ std::string TfrmKovaGadgetAuthorize::BuildConsentLink() const {
     if (!dat)
         throw Exception("TfrmKovaGadgetAuthorize.BuildConsentLink: the application data are not loaded");
     return BuildOAuthConsentURL(dat->SignIn().OAUTHCONSENTURL, dat->EbayAPI().APIAppID, RuName(),
-                                dat->SignIn().OAUTHSCOPES, FOAuthState);
+                                dat->SignIn().ConsentScopes(), FOAuthState);
 }
 
 void TfrmKovaGadgetAuthorize::OpenConsent() {
@@ -432,6 +443,7 @@ void TfrmKovaGadgetAuthorize::FetchOAuthTokens() {
         auto thread = std::make_unique<TThreadFetchOAuthTokens>();
         thread->FreeOnTerminate = true;
         thread->FCode = pasted.Code;
+        FBareCode = pasted.Bare;
         thread->FRuName = RuName();
         thread->OnTerminate = [link = FLink](TThread& finished) {
             if (link->Form) link->Form->OnThreadFinishOAuth(static_cast<TThreadFetchOAuthTokens&>(finished));
@@ -449,17 +461,26 @@ void TfrmKovaGadgetAuthorize::FetchOAuthTokens() {
 void TfrmKovaGadgetAuthorize::OnThreadFinishOAuth(TThreadFetchOAuthTokens& thread) {
     FFetching = false;
     FCodeSpent = true;
-    const bool success = thread.FCallSucceeded && !thread.FTokens.RefreshToken.empty();
+    bool success = thread.FCallSucceeded && !thread.FTokens.RefreshToken.empty();
     std::string cause;
     if (!success) {
         cause = thread.FInvalidGrant && GetTickCount64() - FConsentOpened > CodeLifeMs
                     ? std::string(SCodeExpired)
                     : FailureCause(thread);
         Log("The OAuth code could not be exchanged: " + cause, lmkWarning);
+    } else {
+        // Tokens of another account must not be kept under this user's name: nothing is saved then.
+        cause = AccountRefusal(thread.FAccountLookup, FLogInInfo ? FLogInInfo->UserName : "", FBareCode);
+        success = cause.empty();
+        if (!success) Log("The OAuth sign-in is refused: " + cause, lmkWarning);
     }
     FFailureCause = success ? std::string() : Format(SFailureCause, {CauseLine(cause)});
     if (success) {
-        if (FLogInInfo) FLogInInfo->OAuth = thread.FTokens;
+        if (FLogInInfo) {
+            FLogInInfo->OAuth = thread.FTokens;
+            FLogInInfo->Account = thread.FAccountLookup.Account;
+            FLogInInfo->AccountCurrent = true;
+        }
     } else if (FOnError) {
         FOnError(cause);
     }
@@ -487,8 +508,12 @@ void TfrmKovaGadgetAuthorize::FetchToken() {
 void TfrmKovaGadgetAuthorize::OnThreadFinishSearch(TThreadFetchToken& thread) {
     FFetching = false;
     bool success = false;
+    std::string refusal;
     if (thread.FCallSucceeded && thread.FParseSucceeded) {
-        success = true;
+        // A token of another account must not be kept under this user's name: nothing is saved then.
+        refusal = AccountRefusal(thread.FAccountLookup, FLogInInfo ? FLogInInfo->UserName : "", false);
+        success = refusal.empty();
+        if (!success) Log("The sign-in is refused: " + refusal, lmkWarning);
     } else if (thread.FCallSucceeded) {
         Log("XMLParser.GetToken() not successful", lmkWarning);
         const int code = static_cast<int>(thread.FParserResult);
@@ -499,12 +524,20 @@ void TfrmKovaGadgetAuthorize::OnThreadFinishSearch(TThreadFetchToken& thread) {
         else if (code >= 2 && code <= 10)
             Log("Unknown Parsing Error", lmkError);
     }
-    FFailureCause = success ? std::string() : Format(SFailureCause, {FailureCause(thread)});
-    if (!success && FSessionRefused && !RuNameGiven()) FFailureCause += std::string("\n") + SNoRuName;
+    FFailureCause = success            ? std::string()
+                    : !refusal.empty() ? Format(SFailureCause, {CauseLine(refusal)})
+                                       : Format(SFailureCause, {FailureCause(thread)});
+    if (!success && refusal.empty() && FSessionRefused && !RuNameGiven())
+        FFailureCause += std::string("\n") + SNoRuName;
     if (success) {
-        if (FLogInInfo) FLogInInfo->Token = thread.FToken;
+        if (FLogInInfo) {
+            FLogInInfo->Token = thread.FToken;
+            FLogInInfo->Account = thread.FAccountLookup.Account;
+            FLogInInfo->AccountCurrent = true;
+        }
     } else if (FOnError) {
-        FOnError(thread.FCallSucceeded        ? std::string()
+        FOnError(!refusal.empty()             ? refusal
+                 : thread.FCallSucceeded      ? std::string()
                  : !thread.FErrorText.empty() ? thread.FErrorText
                                               : TKovaWatchList::InternetStatusMessage(thread.FErrorCode));
     }

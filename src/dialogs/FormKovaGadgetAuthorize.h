@@ -131,6 +131,8 @@ private:
     std::string FFailureCause;
     bool FAskingSession = false;
     bool FFetching = false;
+    // Whether the code being exchanged was pasted without its address.
+    bool FBareCode = false;
     // Whether the last OAuth failure came from the token endpoint, which spends the code.
     bool FCodeSpent = false;
     // When the consent page was opened (tick count), to tell an expired code.

@@ -63,7 +63,7 @@ TPastedCode ReadPastedOAuthCode(const std::string& pasted, const std::string& ex
     // A bare code has no query; eBay's codes hold '#' and '^' but never '?', '=' or a blank.
     if (question == std::string::npos && text.find_first_of("=& ") == std::string::npos &&
         text.find("://") == std::string::npos)
-        return {text, ""};
+        return {text, "", true};
     if (question == std::string::npos) return {"", SNoCode};
     std::string_view query = std::string_view(text).substr(question + 1);
     // eBay's codes hold '#', escaped in the address; one pasted unescaped still belongs to the code, so the
@@ -136,6 +136,7 @@ TOAuthTokenResult TOAuthTokenCall::Post(const std::string& body, const char* cal
         const std::string description =
             error.is_object() ? TextField(error, "error_description") : std::string();
         result.InvalidGrant = code == "invalid_grant";
+        result.InvalidScope = code == "invalid_scope";
         result.FailureText = !description.empty() ? description : !code.empty() ? code : e.what();
         LogFmt("%s: %s", {caller, result.FailureText}, lmkError);
         return result;

@@ -20,6 +20,8 @@ std::string BuildOAuthConsentURL(const std::string& consentURL, const std::strin
 struct TPastedCode {
     std::string Code;
     std::string Error;
+    // A code pasted without the address around it: no state tells which sign-in it came from.
+    bool Bare = false;
 };
 TPastedCode ReadPastedOAuthCode(const std::string& pasted, const std::string& expectedState);
 
@@ -28,6 +30,8 @@ struct TOAuthTokenResult {
     bool Succeeded = false;
     // eBay's "invalid_grant": the code or refresh token is used, expired or revoked.
     bool InvalidGrant = false;
+    // eBay's "invalid_scope": a refresh asked for a scope the consent did not give.
+    bool InvalidScope = false;
     TInternetStatus Status = iyUnknown;
     // The user's text for a failure: eBay's error_description (or error), else the transport's text.
     std::string FailureText;

@@ -106,6 +106,9 @@ std::string KovaDatForSandbox(const std::string& shippedPayload, const std::stri
         signIn.append_child("SIGNINKIND").text().set(TDatSignIn::KindOAuth);
         signIn.append_child("OAUTHCONSENTURL").text().set((sandboxUrl + "/oauth2/authorize").c_str());
         signIn.append_child("OAUTHTOKENURL").text().set((sandboxUrl + "/identity/v1/oauth2/token").c_str());
+        signIn.append_child("OAUTHIDENTITYURL")
+            .text()
+            .set((sandboxUrl + "/commerce/identity/v1/user/").c_str());
         signIn.append_child("RUNAME").text().set(KovaGadgetRuName);
     }
     std::ostringstream text;

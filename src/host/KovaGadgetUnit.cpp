@@ -106,6 +106,11 @@ void TKovaGadget::Init(const std::string& iGadgetPath) {
                     if (*self) (*self)->TakeOAuthTokens();
                 });
             });
+        FWatchList->SetOnAccount([self = FSelf](const std::string& userName, const TEbayAccount& account) {
+            MainThreadQueue().Post([self, userName, account] {
+                if (*self) (*self)->TakeAccount(userName, account);
+            });
+        });
         FWatchList->SetHomeDirectory(FHomeDirectory);
         FWatchList->SetResultFileName(FHomeDirectory + "result.txt");
         FWatchList->LoadLocalItems();
@@ -212,6 +217,18 @@ void TKovaGadget::TakeOAuthTokens() {
         SaveTokenIfStored(*FLogInInfo);
     } catch (const std::exception& e) {
         LogException(e, "TKovaGadget.TakeOAuthTokens");
+    }
+}
+
+void TKovaGadget::TakeAccount(const std::string& userName, const TEbayAccount& account) {
+    // A sign-in since the load started learnt its own account.
+    if (!FLogInInfo || !SameText(Trim(FLogInInfo->UserName), userName) || FLogInInfo->AccountCurrent) return;
+    FLogInInfo->Account = account;
+    FLogInInfo->AccountCurrent = true;
+    try {
+        SaveTokenIfStored(*FLogInInfo);
+    } catch (const std::exception& e) {
+        LogException(e, "TKovaGadget.TakeAccount");
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "base/UnitExceptions.h"
 #include "host/KovaGadgetProject.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitOAuthTokens.h"
 
 #include <atomic>
@@ -72,6 +73,8 @@ private:
     void ForgetRejectedToken();
     // Takes the OAuth tokens a load renewed or lost into the login info and the saved tokens (main thread).
     void TakeOAuthTokens();
+    // Keeps the account a load learnt from eBay beside the token, when it is still the same user's.
+    void TakeAccount(const std::string& userName, const TEbayAccount& account);
     // Shows the unreadable login data file's message above the list while that file stays.
     void ShowLogInDataNotice();
 

@@ -8,6 +8,7 @@
 #include "support/UnitFileUtils.h"
 #include "support/UnitLogging.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -136,6 +137,7 @@ void TDatSignIn::SetDefaults() {
     OAUTHSCOPES = DefaultScopes;
     OAUTHCONSENTURL = DefaultConsentURL;
     OAUTHTOKENURL = DefaultTokenURL;
+    OAUTHIDENTITYURL = DefaultIdentityURL;
     RUNAME.clear();
 }
 
@@ -148,6 +150,7 @@ void TDatSignIn::ReadFrom(const TXMLNode& section) {
     OAUTHSCOPES = OptionalText("OAUTHSCOPES", DefaultScopes);
     OAUTHCONSENTURL = OptionalText("OAUTHCONSENTURL", DefaultConsentURL);
     OAUTHTOKENURL = OptionalText("OAUTHTOKENURL", DefaultTokenURL);
+    OAUTHIDENTITYURL = OptionalText("OAUTHIDENTITYURL", DefaultIdentityURL);
     RUNAME = ReadChildText(section, "RUNAME");
 }
 
@@ -156,7 +159,18 @@ TDatFieldList TDatSignIn::Fields() const {
             {"OAUTHSCOPES", OAUTHSCOPES},
             {"OAUTHCONSENTURL", OAUTHCONSENTURL},
             {"OAUTHTOKENURL", OAUTHTOKENURL},
+            {"OAUTHIDENTITYURL", OAUTHIDENTITYURL},
             {"RUNAME", RUNAME}};
+}
+
+std::string TDatSignIn::ConsentScopes() const {
+    const std::string scopes = Trim(OAUTHSCOPES);
+    for (size_t start = 0; start < scopes.size();) {
+        const size_t end = std::min(scopes.find(' ', start), scopes.size());
+        if (scopes.compare(start, end - start, IdentityScope) == 0) return scopes;
+        start = end + 1;
+    }
+    return scopes.empty() ? std::string(IdentityScope) : scopes + " " + IdentityScope;
 }
 
 bool TDatSignIn::UsesOAuth() const {

@@ -65,6 +65,10 @@ public:
     static constexpr const char* DefaultScopes = "https://api.ebay.com/oauth/api_scope";
     static constexpr const char* DefaultConsentURL = "https://auth.ebay.com/oauth2/authorize";
     static constexpr const char* DefaultTokenURL = "https://api.ebay.com/identity/v1/oauth2/token";
+    static constexpr const char* DefaultIdentityURL = "https://apiz.ebay.com/commerce/identity/v1/user/";
+    // The scope the identity API needs: every consent asks for it, so that the gadget can tell whose it is.
+    static constexpr const char* IdentityScope =
+        "https://api.ebay.com/oauth/api_scope/commerce.identity.readonly";
 
     TDatSignIn() { SetDefaults(); }
 
@@ -74,6 +78,8 @@ public:
     std::string OAUTHSCOPES;
     std::string OAUTHCONSENTURL;
     std::string OAUTHTOKENURL;
+    // eBay's identity API, which names the user an OAuth access token belongs to.
+    std::string OAUTHIDENTITYURL;
     // Empty: the gadget's own redirect name, unless the host was started with --runame.
     std::string RUNAME;
 
@@ -82,6 +88,8 @@ public:
     void ReadFrom(const TXMLNode& section);
     TDatFieldList Fields() const;
     bool UsesOAuth() const;
+    // OAUTHSCOPES with IdentityScope added when they lack it.
+    std::string ConsentScopes() const;
 };
 
 // The values `kova-dat set-keys` and the application keys form write; an empty optional keeps the file's.

@@ -3,6 +3,7 @@
 #include "base/UnitUtils.h"
 #include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitEbayLoginDataDat.h"
 #include "storage/UnitOAuthTokens.h"
 #include "storage/UnitProxyDat.h"
@@ -351,6 +352,7 @@ void TIniFileSectionEbayLoginData::DeleteLogInData() {
     if (FileExists(path)) DeleteFile(path);
     // The OAuth tokens belong to the login data and go with them.
     DeleteOAuthTokens(OAuthTokensPath(path));
+    DeleteEbayAccount(EbayAccountPath(path));
 }
 
 std::string TIniFileSectionEbayLoginData::StoredUserName() {

@@ -43,6 +43,16 @@ TOAuthTokens StoredOAuthTokens(TIniFileSectionEbayLoginData& section, const std:
     }
 }
 
+// An account file that cannot be read holds no account: the next lookup replaces it.
+TEbayAccount StoredAccount(TIniFileSectionEbayLoginData& section, const std::string& userName) {
+    try {
+        return LoadEbayAccount(EbayAccountPath(section.LogInDataPath()), userName);
+    } catch (const std::exception& e) {
+        LogException(e, "TEbayLogInInfo.CheckLogInData");
+        return {};
+    }
+}
+
 } // namespace
 
 TLogInDataPrompt SetLogInDataPrompt(TLogInDataPrompt prompt) {
@@ -56,6 +66,8 @@ void TEbayLogInInfo::Clear() {
     UserName.clear();
     Password.clear();
     OAuth = {};
+    Account = {};
+    AccountCurrent = false;
     LoginSection("TEbayLogInInfo.Clear").DeleteLogInData();
 }
 
@@ -99,6 +111,7 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)
         Password = storedPassword;
         Token = storedToken;
         OAuth = StoredOAuthTokens(section, storedUserName);
+        if (!AccountCurrent) Account = StoredAccount(section, storedUserName);
         return true;
     }
     if (BothGiven(UserName, Password)) return true;
@@ -109,7 +122,10 @@ bool TEbayLogInInfo::CheckLogInData(const std::function<void(const std::string&)
     if (!SameText(Trim(userName), Trim(UserName))) {
         Token.clear();
         OAuth = {};
+        Account = {};
+        AccountCurrent = false;
         DeleteOAuthTokens(OAuthTokensPath(section.LogInDataPath()));
+        DeleteEbayAccount(EbayAccountPath(section.LogInDataPath()));
     }
     UserName = userName;
     Password = password;
@@ -129,5 +145,9 @@ void SaveTokenIfStored(const TEbayLogInInfo& logInInfo) {
     if (BothGiven(userName, password)) {
         section.SaveLogInData(logInInfo.UserName, logInInfo.Password, logInInfo.Token);
         SaveOAuthTokens(OAuthTokensPath(section.LogInDataPath()), logInInfo.UserName, logInInfo.OAuth);
+        // The account goes with the token: without a token it names nobody's sign-in.
+        const bool signedIn = !logInInfo.Token.empty() || !logInInfo.OAuth.RefreshToken.empty();
+        SaveEbayAccount(EbayAccountPath(section.LogInDataPath()), logInInfo.UserName,
+                        signedIn ? logInInfo.Account : TEbayAccount{});
     }
 }

@@ -2,6 +2,7 @@
 // The user's eBay login data: in memory for the control's lifetime, and on request in the encrypted login
 // data file.
 
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitEbayLoginDataDat.h"
 #include "storage/UnitOAuthTokens.h"
 
@@ -36,6 +37,11 @@ public:
     std::string Password;
     // The tokens of an OAuth sign-in; they belong to UserName and go wherever the design's token goes.
     TOAuthTokens OAuth;
+    // The eBay account the token belongs to, as eBay last told it; saved and deleted with the token.
+    TEbayAccount Account;
+    // Whether Account was learnt from eBay in this run (by the wizard or the lookup of a load), so that a
+    // load need not ask again.
+    bool AccountCurrent = false;
 
 private:
     bool CheckLogInData(const std::function<void(const std::string&)>* onReadError);

@@ -44,6 +44,31 @@ TInternetStatus FailedStatus(TInternetStatus status) {
 
 } // namespace
 
+TEbayAccountLookup LookUpSignedInAccount(bool useOAuth, const std::string& token,
+                                         const std::string& accessToken, const std::atomic<bool>* cancel) {
+    try {
+        const TKovaGadgetDat& dat = RequireGadgetDat("LookUpSignedInAccount");
+        TIniFileManager* settings = IniFileManager();
+        if (!settings) throw Exception("LookUpSignedInAccount: the settings are not loaded");
+        if (useOAuth)
+            return LookUpAccountWithIdentity(dat.SignIn().OAUTHIDENTITYURL, accessToken,
+                                             settings->GetProxySettings(), cancel);
+        TAPICallGetUser call(dat.EbayAPI().APIServerProduction);
+        FillCredentials(call, dat.EbayAPI(), "LookUpSignedInAccount");
+        call.Token = token;
+        call.CompatibilityLevel = 527;
+        call.SiteID = dat.EbayAPI().APISiteID;
+        call.RetryCount = dat.EbayAPI().APICountRetryPostOnFail;
+        call.Cancel = cancel;
+        return LookUpAccountWithGetUser(call);
+    } catch (const std::exception& e) {
+        LogException(e, "LookUpSignedInAccount");
+        TEbayAccountLookup failed;
+        failed.FailureText = e.what();
+        return failed;
+    }
+}
+
 std::atomic<int> TThreadBase::FLiveCount{0};
 
 TThreadBase::TThreadBase() {
@@ -332,7 +357,21 @@ void TThreadGetMyEbayWatchlist::Execute() {
         FAPICall = std::make_unique<TAPICallMyeBayBuying>(dat.EbayAPI().APIServerProduction);
         FParser = std::make_unique<TXMLMyEbayWatchListParser>();
         FCallSucceeded = false;
-        if ((!FUseOAuth || RenewAccessToken()) && PrepareCall()) RequestPages();
+        if ((!FUseOAuth || RenewAccessToken()) && PrepareCall()) {
+            // The account is asked for beside the pages, so that the load takes no longer for it.
+            std::thread lookup;
+            if (FLookUpAccount)
+                lookup = std::thread([this, accessToken = FOAuth.AccessToken] {
+                    FAccountLookup = LookUpSignedInAccount(FUseOAuth, FToken, accessToken, FCancel.get());
+                });
+            struct TJoin {
+                std::thread& Thread;
+                ~TJoin() {
+                    if (Thread.joinable()) Thread.join();
+                }
+            } join{lookup};
+            RequestPages();
+        }
     } catch (const std::exception& e) {
         LogException(e, "TThreadGetMyEbayWatchlist.Execute");
     }
@@ -358,7 +397,11 @@ bool TThreadGetMyEbayWatchlist::RenewAccessToken() {
     if (!settings) throw Exception("TThreadGetMyEbayWatchlist.RenewAccessToken: the settings are not loaded");
     call.SetProxySettings(settings->GetProxySettings());
     call.Cancel = FCancel.get();
-    const TOAuthTokenResult renewed = call.Refresh(FOAuth.RefreshToken, dat.SignIn().OAUTHSCOPES);
+    // Access tokens carry the identity scope, so that the account can be asked for; a consent given before
+    // the gadget asked for that scope renews with the scopes it gave.
+    TOAuthTokenResult renewed = call.Refresh(FOAuth.RefreshToken, dat.SignIn().ConsentScopes());
+    if (renewed.InvalidScope && !*FCancel)
+        renewed = call.Refresh(FOAuth.RefreshToken, dat.SignIn().OAUTHSCOPES);
     if (renewed.Succeeded) {
         FOAuth.AccessToken = renewed.Tokens.AccessToken;
         FOAuth.AccessTokenExpires = renewed.Tokens.AccessTokenExpires;
@@ -398,6 +441,7 @@ void TThreadFetchOAuthTokens::Execute() {
         FErrorText = result.FailureText;
         FInvalidGrant = result.InvalidGrant;
         FTokens = result.Tokens;
+        if (result.Succeeded) FAccountLookup = LookUpSignedInAccount(true, "", FTokens.AccessToken, nullptr);
     } catch (const std::exception& e) {
         LogException(e, "TThreadFetchOAuthTokens.Execute");
         FCallSucceeded = false;
@@ -459,6 +503,7 @@ void TThreadFetchToken::Execute() {
         FParserResult = FParser->GetResultCode();
         // eBay's own text says why it gave no token; the wizard shows it.
         if (!FParseSucceeded) FErrorText = FParser->ResultMessage();
+        if (FParseSucceeded) FAccountLookup = LookUpSignedInAccount(false, FToken, "", nullptr);
     } else {
         FErrorCode = status;
         FErrorText = FAPICall->FailureMessage();

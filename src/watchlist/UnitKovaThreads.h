@@ -1,6 +1,7 @@
 #pragma once
 // The worker threads of the Trading API calls: the watch list load, the token fetch and the sign-in session.
 
+#include "ebayapi/UnitEbayAccountCalls.h"
 #include "ebayapi/UnitInternet.h"
 #include "ebayapi/UnitNewAPIXMLErrorParser.h"
 #include "platform/UnitPlatformThread.h"
@@ -19,6 +20,11 @@ class TXMLMyEbayWatchListParser;
 class TXMLeBayFetchTokenParser;
 class TXMLeBaySessionIDParser;
 class TDetailsList;
+
+// Asks eBay whose sign-in a token is: the identity API for an OAuth access token, else GetUser with the
+// design's token, with the application data's addresses and keys and the settings' proxy. Never raises.
+TEbayAccountLookup LookUpSignedInAccount(bool useOAuth, const std::string& token,
+                                         const std::string& accessToken, const std::atomic<bool>* cancel);
 
 // A worker created suspended that holds the outcome its starter reads when it has finished.
 class TThreadBase : public TThread {
@@ -67,6 +73,9 @@ public:
     bool FOAuthRenewed = false;
     // eBay answered invalid_grant for the refresh token: the user must sign in again.
     bool FOAuthRevoked = false;
+    // Asks eBay whose sign-in the token is, beside the pages; FAccountLookup holds the answer.
+    bool FLookUpAccount = false;
+    TEbayAccountLookup FAccountLookup;
     // Called on this thread as the last step of Execute, whatever happened.
     TFinishedEvent FOnFinished;
     // Set by the starter; when it turns true the load stops, aborting a running transfer.
@@ -123,6 +132,8 @@ public:
     std::string FSecretID;
     // Set when the sign-in ran in a session that GetSessionID handed out; it then replaces the secret id.
     std::string FSessionID;
+    // After a token came: whose it is (GetUser).
+    TEbayAccountLookup FAccountLookup;
 
 protected:
     void Execute() override;
@@ -142,6 +153,8 @@ public:
     TOAuthTokens FTokens;
     // eBay answered invalid_grant: the code was used, has expired or belongs to another sign-in.
     bool FInvalidGrant = false;
+    // After tokens came: whose they are (the identity API).
+    TEbayAccountLookup FAccountLookup;
 
 protected:
     void Execute() override;

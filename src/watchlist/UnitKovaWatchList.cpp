@@ -130,6 +130,9 @@ void TKovaWatchList::StartLoading(const TEbayLogInInfo& logInInfo) {
         auto thread = std::make_unique<TThreadGetMyEbayWatchlist>();
         FBusy = true;
         SetUserName(Trim(logInInfo.UserName));
+        SetAccount(logInInfo.Account);
+        thread->FLookUpAccount = !FAccountLookupTried && !logInInfo.AccountCurrent;
+        FAccountLookupTried = FAccountLookupTried || thread->FLookUpAccount;
         thread->FreeOnTerminate = true;
         thread->FToken = logInInfo.Token;
         const TKovaGadgetDat* dat = GadgetDat();
@@ -197,6 +200,21 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
             }
         }
         std::lock_guard lock(FLock);
+        std::optional<TEbayAccount> learnt;
+        if (thread.FLookUpAccount && !thread.Canceled()) {
+            const TEbayAccountLookup& lookup = thread.FAccountLookup;
+            if (lookup.Succeeded) {
+                learnt = lookup.Account;
+                FAccount = lookup.Account;
+                if (!lookup.Account.Name.empty() && !SameText(lookup.Account.Name, FUserName))
+                    Log("The token belongs to the eBay user " + lookup.Account.Name + ", not " + FUserName,
+                        lmkWarning);
+            } else {
+                // The account saved at the last sign-in keeps marking the user's bids.
+                Log("The eBay account could not be looked up; the saved one stays. " + lookup.FailureText,
+                    lmkWarning);
+            }
+        }
         if (thread.Canceled()) {
             // The gadget is closing: the list and the page stay as they were.
             Log("The watch list load was stopped", lmkInfo);
@@ -225,6 +243,7 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
         FLastLoad = {FLastLoad.Number + 1, FLoadStartedUTC,
                      static_cast<int>(TradingCallsAnswered() - FCallsAtLoadStart),
                      thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber};
+        if (learnt && FOnAccount) FOnAccount(FUserName, *learnt);
         if (tokenRejected && FOnTokenRejected && !thread.FUseOAuth) FOnTokenRejected(thread.FToken);
         if (thread.FUseOAuth && FOnOAuthTokens) {
             TOAuthTokens after = thread.FOAuth;
@@ -364,10 +383,6 @@ void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::s
     }
     lines.emplace_back("</div>");
     if (itemLines > 0) RenderNavigation(lines);
-}
-
-bool TKovaWatchList::IsHighBidder(const TSearchResultAuctionDetails& item) const {
-    return !FUserName.empty() && item.HighBidder == FUserName;
 }
 
 std::string TKovaWatchList::RenderItem(int index, int position, bool markHighBidder) const {
@@ -619,6 +634,20 @@ std::string TKovaWatchList::UserName() const {
 void TKovaWatchList::SetUserName(const std::string& value) {
     std::lock_guard lock(FLock);
     FUserName = value;
+}
+
+TEbayAccount TKovaWatchList::Account() const {
+    std::lock_guard lock(FLock);
+    return FAccount;
+}
+
+void TKovaWatchList::SetAccount(const TEbayAccount& value) {
+    std::lock_guard lock(FLock);
+    FAccount = value;
+}
+
+bool TKovaWatchList::IsHighBidder(const TSearchResultAuctionDetails& item) const {
+    return IsUsersBidderID(item.HighBidder, FUserName, FAccount);
 }
 
 int TKovaWatchList::PageIndex() const {

@@ -3,6 +3,7 @@
 // completion, the result and details files, and the local item file.
 
 #include "ebayapi/UnitInternet.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitOAuthTokens.h"
 #include "watchlist/UnitKovaNotices.h"
 #include "watchlist/UnitKovaReminders.h"
@@ -44,8 +45,13 @@ public:
     // (after is empty) or an access token eBay would not take (after lacks it, so the next load renews).
     using TOAuthTokensEvent = std::function<void(const TOAuthTokens& before, const TOAuthTokens& after)>;
     void SetOnOAuthTokens(TOAuthTokensEvent event) { FOnOAuthTokens = std::move(event); }
+    // Told on the worker thread when the first load of the manager learnt from eBay whose sign-in the token
+    // is: the user name the load ran for, and the account.
+    using TAccountEvent = std::function<void(const std::string& userName, const TEbayAccount& account)>;
+    void SetOnAccount(TAccountEvent event) { FOnAccount = std::move(event); }
 
-    // Starts a worker thread that loads the list with the login info's token; does nothing while busy.
+    // Starts a worker thread that loads the list with the login info's token; does nothing while busy. The
+    // first load also asks eBay whose sign-in it is, unless the login info learnt that in this run already.
     void StartLoading(const TEbayLogInInfo& logInInfo);
     // Stops a running load at once, aborting its transfer; the list stays as it was. WaitWhileBusy then
     // returns within moments.
@@ -98,10 +104,6 @@ public:
     // The end times of the items (UTC), for refreshes that follow the endings.
     std::vector<TDateTime> EndTimes() const;
 
-    // Whether the signed-in user is the item's high bidder: the one test the rows, the page's item states
-    // and the outbid notices share.
-    bool IsHighBidder(const TSearchResultAuctionDetails& item) const;
-
     // The order and filter the rows follow; the order is kept in the settings, the filter only while the
     // program runs.
     struct TView {
@@ -136,6 +138,13 @@ public:
     void SetResultFileName(const std::string& value);
     std::string UserName() const;
     void SetUserName(const std::string& value);
+    // The account whose immutable id marks the user's bids beside the user name.
+    TEbayAccount Account() const;
+    void SetAccount(const TEbayAccount& value);
+    // Whether the item's high bidder is the user: the user name, or the account's name or immutable id, which
+    // eBay gives in its place for some applications: the one test the rows, the page's item states and the
+    // outbid notices share. The caller holds the manager's lock (rendering does).
+    bool IsHighBidder(const TSearchResultAuctionDetails& item) const;
     int PageIndex() const;
     int ItemCount() const;
 
@@ -159,6 +168,9 @@ private:
     std::string FResultFileName;
     std::string FHomeDirectory;
     std::string FUserName;
+    TEbayAccount FAccount;
+    // Whether a load asked eBay for the account already: once per run is enough.
+    bool FAccountLookupTried = false;
     // The failure of the last load, shown above the list it kept until a load succeeds.
     std::string FLoadMessage;
     std::string FNotice;
@@ -175,4 +187,5 @@ private:
     TKovaNoticeLog FNoticeLog;
     TTokenRejectedEvent FOnTokenRejected;
     TOAuthTokensEvent FOnOAuthTokens;
+    TAccountEvent FOnAccount;
 };

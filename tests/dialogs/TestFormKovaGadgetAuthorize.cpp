@@ -40,7 +40,7 @@ std::vector<std::string> Bodies(TSandboxProcess& sandbox, const std::string& cal
 class WizardTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Sandbox = new TSandboxProcess({"demo:3"});
+        Sandbox = new TSandboxProcess({"demo:3", "other:1"});
         setenv("KOVA_EXTRA_CA_FILE", Sandbox->CAPath().c_str(), 1);
     }
     static void TearDownTestSuite() {
@@ -173,6 +173,46 @@ TEST_F(WizardTest, EbaysSessionIdReplacesTheSecretIdAndTheCloseBoxAfterSuccessSt
     ASSERT_EQ(fetches.size(), 1u);
     EXPECT_NE(fetches[0].find("<SessionID>"), std::string::npos) << fetches[0];
     EXPECT_EQ(fetches[0].find("SecretID"), std::string::npos) << fetches[0];
+}
+
+TEST_F(WizardTest, ATokenOfAnotherAccountOrOfNoKnownAccountIsRefusedAndNothingIsKept) {
+    const std::string demoId = Sandbox->UserID("demo");
+    struct TCase {
+        const char* Typed;  // the login data's user name
+        const char* Signer; // who signs in on eBay's page
+        bool GetUserFails;
+        const char* Cause; // the start of the failure line, empty for a success
+    } cases[] = {
+        {"demo", "other", false, "Reason: This sign-in belongs to the eBay user other, not demo."},
+        {"demo", "demo", true, "Reason: eBay did not say whose sign-in this is: "},
+        {"DEMO", "demo", false, ""},
+    };
+    for (const TCase& c : cases) {
+        Info.UserName = c.Typed;
+        Info.Token.clear();
+        Info.Account = {};
+        Errors.clear();
+        if (c.GetUserFails) Sandbox->Fault({{"call", "GetUser"}, {"kind", "status"}, {"status", 503}});
+        Host.Then([&](TForm& f) {
+            auto& form = Wizard(f);
+            StartSignIn(form);
+            Sandbox->SignIn(c.Signer, form.FSecretID);
+            Verify(form, "btnVerify");
+            EXPECT_EQ(form.lblFailureCause.Caption.rfind(c.Cause, 0), 0u) << form.lblFailureCause.Caption;
+            EXPECT_EQ(form.lblFailureCause.Visible, *c.Cause != 0) << c.Signer;
+            f.Click("btnCancel");
+        });
+        EXPECT_EQ(Authorise(), *c.Cause == 0) << c.Signer;
+        EXPECT_EQ(Info.Token.empty(), *c.Cause != 0) << "a refused sign-in keeps no token";
+        EXPECT_EQ(Errors.empty(), *c.Cause == 0);
+        if (*c.Cause == 0) {
+            EXPECT_EQ(Info.Account, (TEbayAccount{"demo", demoId}));
+            EXPECT_TRUE(Info.AccountCurrent);
+        } else {
+            EXPECT_TRUE(Info.Account.Empty());
+        }
+    }
+    EXPECT_EQ(Bodies(*Sandbox, "GetUser").size(), 3u) << "one GetUser after each token";
 }
 
 TEST_F(WizardTest, CancelAtEveryStepReturnsFalseWithoutAToken) {

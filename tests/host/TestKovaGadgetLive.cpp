@@ -3,8 +3,11 @@
 #include "support/InProcessHost.h"
 #include "support/NotificationListener.h"
 #include "support/SandboxProcess.h"
+#include "time/UnitIsoTime.h"
+#include "time/UnitTimeUtils.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -85,6 +88,12 @@ TEST_F(LiveHostTest, TheChosenOrderAndFilterShapeThePagesAndTheOrderIsKept) {
         TInProcessHost host(Dir.Dir().Path());
         ASSERT_TRUE(host.Init());
         EXPECT_EQ(host.Send("GET", "/api/view").second, json({{"sort", "ending"}, {"filter", ""}}));
+        // The page's clock is the gadget's exact time: a computer clock a minute fast does not move it.
+        GetExactTime().SetClockError(60000);
+        TDateTime now = 0;
+        ASSERT_TRUE(TryReadIsoUTC(host.Send("GET", "/api/items").second["now"].get<std::string>(), now));
+        GetExactTime().SetClockError(0);
+        EXPECT_NEAR((NowUTC() - now) * 86400, 60, 2);
         Load(host);
         for (const char* word : {"ebay", "price", "price-desc", "bids", "reminders", "ending", "title"}) {
             SCOPED_TRACE(word);
@@ -141,6 +150,10 @@ TEST_F(LiveHostTest, TheChosenOrderAndFilterShapeThePagesAndTheOrderIsKept) {
         }
         EXPECT_EQ(host.Send("GET", "/api/view").second, json({{"sort", "title"}, {"filter", "zebra LAMP"}}))
             << "a refused change changes nothing";
+        // Without the secret nothing is told or changed.
+        httplib::Client client("127.0.0.1", host.Server.Port());
+        EXPECT_EQ(client.Get("/api/items")->status, 403);
+        EXPECT_EQ(client.Put("/api/view", R"({"sort":"ebay"})", "application/json")->status, 403);
     }
     EXPECT_NE(ReadTextFile(Dir.File("KovaGadget.ini")).find("AuctionsSortOrder=title"), std::string::npos);
     // The next start keeps the order, not the filter.

@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitOAuthClient.h"
@@ -11,6 +12,7 @@
 #include "platform/UnitPlatformMainThread.h"
 #include "platform/UnitPlatformProcess.h"
 #include "platform/UnitPlatformRunProgram.h"
+#include "storage/UnitEbayAccount.h"
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaeBayLogin.h"
 #include "support/GadgetTestDirectory.h"
@@ -30,6 +32,11 @@ namespace {
 constexpr double SecondsPerDay = 86400.0;
 const char* const RefusedText = "The token for using the eBay API is no longer valid.";
 
+// The scopes the wizard's consent asks for, escaped: the API and the identity.
+const std::string ConsentScopes =
+    "https%3A%2F%2Fapi.ebay.com%2Foauth%2Fapi_scope%20https%3A%2F%2Fapi.ebay.com%2F"
+    "oauth%2Fapi_scope%2Fcommerce.identity.readonly";
+
 size_t KeepLocation(char* data, size_t size, size_t count, void* target) {
     const std::string line(data, size * count);
     if (line.rfind("Location: ", 0) == 0 || line.rfind("location: ", 0) == 0)
@@ -43,13 +50,11 @@ size_t Discard(char*, size_t size, size_t count, void*) {
 
 // Signs the user in on the sandbox's consent page and returns the landing address as a browser shows it.
 std::string AgreeOnConsentPage(TSandboxProcess& sandbox, const std::string& userName,
-                               const std::string& state) {
+                               const std::string& state, const std::string& scopes = ConsentScopes) {
     CURL* curl = curl_easy_init();
     const std::string url = sandbox.Url() + "/oauth2/authorize";
-    std::string form =
-        std::string("client_id=") + SandboxAppID + "&redirect_uri=" + SandboxRuName +
-        "&response_type=code&scope=https%3A%2F%2Fapi.ebay.com%2Foauth%2Fapi_scope&state=" + state +
-        "&username=" + userName;
+    std::string form = std::string("client_id=") + SandboxAppID + "&redirect_uri=" + SandboxRuName +
+                       "&response_type=code&scope=" + scopes + "&state=" + state + "&username=" + userName;
     std::string location;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, form.c_str());
@@ -67,8 +72,10 @@ TOAuthTokenCall SandboxTokenCall(const TSandboxProcess& sandbox, const std::stri
 }
 
 // Fresh tokens of the user, as a finished sign-in leaves them.
-TOAuthTokens SignedIn(TSandboxProcess& sandbox, const std::string& userName) {
-    const std::string code = ReadPastedOAuthCode(AgreeOnConsentPage(sandbox, userName, "s"), "s").Code;
+TOAuthTokens SignedIn(TSandboxProcess& sandbox, const std::string& userName,
+                      const std::string& scopes = ConsentScopes) {
+    const std::string code =
+        ReadPastedOAuthCode(AgreeOnConsentPage(sandbox, userName, "s", scopes), "s").Code;
     const TOAuthTokenResult result = SandboxTokenCall(sandbox).ExchangeCode(code, SandboxRuName);
     EXPECT_TRUE(result.Succeeded) << result.FailureText;
     return result.Tokens;
@@ -230,9 +237,12 @@ TEST_F(OAuthTest, AnOAuthLoginSendsItsAccessTokenInTheHeaderAndRenewsItOnlyWhenD
     EXPECT_EQ(requests[0]["body"].get<std::string>().find("RequesterCredentials"), std::string::npos);
     EXPECT_EQ(TokenRequests(*Sandbox, "refresh_token"), 0) << "a token two hours from its end is not renewed";
 
+    // The start's lookup named the account, which is kept beside the tokens and goes with them.
+    EXPECT_EQ(LoadEbayAccount(dir.File("ebaccount.dat"), "seven").ID, Sandbox->UserID("seven"));
     // "Delete saved data now" takes the tokens with the login data.
     Gadget.LogInInfo()->Clear();
     EXPECT_FALSE(FileExists(dir.File("eboauth.dat")));
+    EXPECT_FALSE(FileExists(dir.File("ebaccount.dat")));
     EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
 }
 
@@ -290,10 +300,8 @@ std::string OpenedConsentState(const TRecordingOpener& opener, const TSandboxPro
     const std::vector<std::string> opened = opener.Opened();
     if (opened.size() < count) return "";
     const std::string& url = opened[count - 1];
-    EXPECT_EQ(url.rfind(sandbox.Url() + "/oauth2/authorize?client_id=" + SandboxAppID +
-                            "&redirect_uri=" + SandboxRuName +
-                            "&response_type=code&scope=https%3A%2F%2Fapi.ebay.com%2Foauth%2F"
-                            "api_scope&state=",
+    EXPECT_EQ(url.rfind(sandbox.Url() + "/oauth2/authorize?client_id=" + SandboxAppID + "&redirect_uri=" +
+                            SandboxRuName + "&response_type=code&scope=" + ConsentScopes + "&state=",
                         0),
               0u)
         << url;
@@ -361,6 +369,10 @@ TEST_F(OAuthTest, EveryFailedVerifyNamesItsCauseAndRetryLeadsToASignIn) {
             std::string Pasted;
             const char* Cause;
             bool ConsentAgain; // Retry opens the consent page again: the code was spent
+            // When set, the wizard's own consent given by this user is pasted: its address, or its code
+            // alone.
+            const char* Signer = nullptr;
+            bool Bare = false;
         } cases[] = {
             {"https://www.ebay.com/", "Reason: The pasted text holds no code", false},
             {AgreeOnConsentPage(*Sandbox, "seven", "another"),
@@ -369,9 +381,15 @@ TEST_F(OAuthTest, EveryFailedVerifyNamesItsCauseAndRetryLeadsToASignIn) {
              "Reason: the provided authorization grant code is invalid or was issued to another client",
              true},
             {"v^1.1#i^1#nonsense", "Reason: the provided authorization grant code is invalid", true},
+            // Tokens of another account, with this wizard's state or as a bare code, are not kept.
+            {"", "Reason: This sign-in belongs to the eBay user big, not seven.", true, "big"},
+            {"", "Reason: This sign-in belongs to the eBay user big, not seven.", true, "big", true},
         };
         for (const TCase& c : cases) {
-            PasteAndVerify(wizard, c.Pasted);
+            const std::string landing = c.Signer ? AgreeOnConsentPage(*Sandbox, c.Signer, state) : "";
+            PasteAndVerify(wizard, !c.Signer ? c.Pasted
+                                   : c.Bare  ? ReadPastedOAuthCode(landing, state).Code
+                                             : landing);
             EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Authorization not completed.") << c.Pasted;
             EXPECT_TRUE(wizard.lblFailureCause.Visible);
             EXPECT_EQ(wizard.lblFailureCause.Caption.rfind(c.Cause, 0), 0u) << wizard.lblFailureCause.Caption;
@@ -381,13 +399,97 @@ TEST_F(OAuthTest, EveryFailedVerifyNamesItsCauseAndRetryLeadsToASignIn) {
             EXPECT_TRUE(wizard.btnVerify.Visible);
             if (c.ConsentAgain) state = OpenedConsentState(Opener, *Sandbox, ++opened);
             EXPECT_EQ(Opener.Opened().size(), opened) << c.Pasted;
+            EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty() && Gadget.LogInInfo()->Account.Empty());
         }
-        PasteAndVerify(wizard, AgreeOnConsentPage(*Sandbox, "seven", state));
+        // A bare code of the user's own is taken: eBay names its account.
+        PasteAndVerify(wizard, ReadPastedOAuthCode(AgreeOnConsentPage(*Sandbox, "seven", state), state).Code);
         EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Process succeeded.");
         wizard.Click("btnCancel");
     });
     Load();
     EXPECT_NE(ReadTextFile(dir.File("result.txt")).find("<div id=\"result0\""), std::string::npos);
+    EXPECT_EQ(LoadEbayAccount(dir.File("ebaccount.dat"), "seven"),
+              (TEbayAccount{"seven", Sandbox->UserID("seven")}));
+    EXPECT_EQ(FilePermissions(dir.File("ebaccount.dat")), 0600);
+}
+
+TEST_F(OAuthTest, AnIdentityAPIThatCannotBeReachedFailsTheSignInWithItsCause) {
+    TGadgetDirectoryOptions options = SandboxOAuthGadget(*Sandbox);
+    options.SignInXml = StringReplaceAll(options.SignInXml, Sandbox->Url() + "/commerce/identity/v1/user/",
+                                         "https://127.0.0.1:1/commerce/identity/v1/user/");
+    TGadgetTestDirectory dir(options);
+    dir.SaveLogInData("seven", "secret", "");
+    Gadget.Init(dir.Home());
+    TScriptedFormHost host;
+    host.Then([&](TForm& form) {
+        auto& wizard = static_cast<TfrmKovaGadgetAuthorize&>(form);
+        ASSERT_TRUE(wizard.Click("btnAuthorize"));
+        PasteAndVerify(wizard,
+                       AgreeOnConsentPage(*Sandbox, "seven", OpenedConsentState(Opener, *Sandbox, 1)));
+        EXPECT_EQ(wizard.lblFinishedTitle.Caption, "Authorization not completed.");
+        EXPECT_EQ(wizard.lblFailureCause.Caption.rfind("Reason: eBay did not say whose sign-in this is: ", 0),
+                  0u)
+            << wizard.lblFailureCause.Caption;
+        wizard.Click("btnCancel");
+    });
+    Load();
+    EXPECT_TRUE(Gadget.LogInInfo()->OAuth.Empty());
+    EXPECT_FALSE(FileExists(dir.File("eboauth.dat")));
+    EXPECT_EQ(Sandbox->Requests().size(), 0u) << "no list without a sign-in";
+}
+
+// The items of the first page that result.txt marks as the user's.
+int MarkedItems(const TGadgetTestDirectory& dir) {
+    const std::string result = ReadTextFile(dir.File("result.txt"));
+    int count = 0;
+    for (size_t at = result.find("resultWinner.png"); at != std::string::npos;
+         at = result.find("resultWinner.png", at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(OAuthTest, TheMarkFollowsTheAccountsImmutableIdOnceEBayNamedTheAccountForBothSignIns) {
+    for (const int index : {0, 1})
+        Sandbox->Control("/sandbox/item", {{"username", "seven"}, {"index", index}, {"highBidder", "seven"}});
+    const std::string id = Sandbox->UserID("seven");
+    const std::string apiScopeOnly = "https%3A%2F%2Fapi.ebay.com%2Foauth%2Fapi_scope";
+    for (const bool oauth : {false, true}) {
+        SCOPED_TRACE(oauth ? "OAuth" : "token");
+        TGadgetTestDirectory dir(oauth ? SandboxOAuthGadget(*Sandbox) : SandboxGadget(*Sandbox));
+        // A start whose lookup fails (GetUser answers 503; a consent given without the identity scope).
+        const auto start = [&](bool lookupFails) {
+            if (Gadget.WatchList()) Gadget.Terminate();
+            dir.SaveLogInData("seven", "secret", oauth ? "" : Sandbox->Token("seven"));
+            if (oauth)
+                SaveOAuthTokens(dir.File("eboauth.dat"), "seven",
+                                SignedIn(*Sandbox, "seven", lookupFails ? apiScopeOnly : ConsentScopes));
+            else if (lookupFails)
+                Sandbox->Fault({{"call", "GetUser"}, {"kind", "status"}, {"status", 503}});
+            Gadget.Init(dir.Home());
+            Load();
+        };
+        Sandbox->Control("/sandbox/accounts/ids", {{"highBidderIds", false}});
+        start(true);
+        const int byName = MarkedItems(dir);
+        EXPECT_GE(byName, 2) << "the design's rule: HighBidder is the user name";
+        EXPECT_FALSE(FileExists(dir.File("ebaccount.dat")));
+
+        Sandbox->Control("/sandbox/accounts/ids", {{"highBidderIds", true}});
+        Load();
+        EXPECT_EQ(MarkedItems(dir), 0) << "with ids in HighBidder the name alone marks nothing";
+        start(false);
+        EXPECT_EQ(MarkedItems(dir), byName) << ReadTextFile(dir.File("result.txt"));
+        EXPECT_EQ(LoadEbayAccount(dir.File("ebaccount.dat"), "seven"), (TEbayAccount{"seven", id}));
+        start(true);
+        EXPECT_EQ(MarkedItems(dir), byName) << "a failed lookup keeps the account saved before";
+        EXPECT_EQ(LoadEbayAccount(dir.File("ebaccount.dat"), "seven"), (TEbayAccount{"seven", id}));
+        int getUsers = 0;
+        for (const auto& request : Sandbox->Requests())
+            getUsers += request["call"] == "GetUser";
+        EXPECT_EQ(getUsers, oauth ? 0 : 3) << "one lookup per start, none per load";
+        Gadget.Terminate();
+        Sandbox->Reset();
+    }
 }
 
 TEST_F(OAuthTest, ACodePastedAfterItsFiveMinutesIsNamedExpired) {
@@ -418,7 +520,8 @@ TEST_F(OAuthTest, ANewUserWithoutKeysGoesThroughTheKeysFormAndTheOAuthWizardToTh
     options.ApplicationKeys = false;
     options.SignInXml = "<SIGNIN><OAUTHCONSENTURL>" + Sandbox->Url() +
                         "/oauth2/authorize</OAUTHCONSENTURL><OAUTHTOKENURL>" + Sandbox->Url() +
-                        "/identity/v1/oauth2/token</OAUTHTOKENURL></SIGNIN>";
+                        "/identity/v1/oauth2/token</OAUTHTOKENURL><OAUTHIDENTITYURL>" + Sandbox->Url() +
+                        "/commerce/identity/v1/user/</OAUTHIDENTITYURL></SIGNIN>";
     TGadgetTestDirectory dir(options);
     Gadget.Init(dir.Home());
     TScriptedFormHost host;

@@ -30,11 +30,11 @@ public:
 
     // Signs in on the consent page and returns the landing address the browser is sent to.
     std::string Agree(const std::string& userName, const std::string& state,
-                      const std::string& ruName = SandboxRuName) {
+                      const std::string& ruName = SandboxRuName, const std::string& scope = Scope) {
         auto res = FClient.Post("/oauth2/authorize", httplib::Params{{"client_id", SandboxAppID},
                                                                      {"redirect_uri", ruName},
                                                                      {"response_type", "code"},
-                                                                     {"scope", Scope},
+                                                                     {"scope", scope},
                                                                      {"state", state},
                                                                      {"username", userName}});
         if (!res || res->status != 302) return "";
@@ -191,4 +191,114 @@ TEST(SandboxOAuth, TokenEndpointFaultsAndShortAccessTokens) {
     EXPECT_THROW(sandbox.Control("/sandbox/oauth/fault", {{"kind", "other"}}), std::runtime_error);
     EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", "/tmp", "--access-token-seconds", "0"}),
               2);
+}
+
+namespace {
+
+// A Trading API answer as a document: GetUser or a watch list page, with the token in the body or, for an
+// access token, in its header.
+pugi::xml_document TradingAnswer(TSandboxProcess& sandbox, const std::string& call, const std::string& token,
+                                 bool accessToken) {
+    std::vector<std::string> headers = {"X-EBAY-API-COMPATIBILITY-LEVEL: 527",
+                                        "X-EBAY-API-DEV-NAME: " + std::string(SandboxDevID),
+                                        "X-EBAY-API-APP-NAME: " + std::string(SandboxAppID),
+                                        "X-EBAY-API-CERT-NAME: " + std::string(SandboxCertID),
+                                        "X-EBAY-API-SITEID: 77",
+                                        "X-EBAY-API-CALL-NAME: " + call};
+    if (accessToken) headers.push_back("X-EBAY-API-IAF-TOKEN: " + token);
+    const std::string credentials = accessToken ? ""
+                                                : "<RequesterCredentials><eBayAuthToken>" + token +
+                                                      "</eBayAuthToken></RequesterCredentials>";
+    const THttpsReply reply = HttpsExchange({sandbox.ApiUrl(), "POST",
+                                             "<?xml version=\"1.0\"?><" + call +
+                                                 "Request xmlns=\"urn:ebay:apis:eBLBaseComponents\">" +
+                                                 credentials + "</" + call + "Request>",
+                                             headers, sandbox.CAPath()});
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_string(reply.Body.c_str())) << reply.Body;
+    return doc;
+}
+
+// The HighBidder values of the first watch list page.
+std::vector<std::string> HighBidders(TSandboxProcess& sandbox, const std::string& token) {
+    std::vector<std::string> bidders;
+    const pugi::xml_document page = TradingAnswer(sandbox, "GetMyeBayBuying", token, false);
+    for (const pugi::xpath_node& node : page.select_nodes("//HighBidder/UserID"))
+        bidders.emplace_back(node.node().text().get());
+    return bidders;
+}
+
+} // namespace
+
+TEST(SandboxOAuth, EveryAccountHasAnImmutableIdThatGetUserTheIdentityAPIAndHighBiddersGive) {
+    TSandboxProcess sandbox({"demo:5", "Kim:0"}, {"--high-bidder-ids", "on"});
+    const nlohmann::json accounts = nlohmann::json::parse(
+        HttpsExchange({sandbox.Url() + "/sandbox/accounts", "GET", "", {}, sandbox.CAPath()}).Body);
+    ASSERT_EQ(accounts["accounts"].size(), 2u);
+    EXPECT_EQ(accounts["accounts"][1]["username"], "Kim");
+    EXPECT_EQ(accounts["highBidderIds"], true);
+    const std::string demoId = sandbox.UserID("demo"), kimId = sandbox.UserID("Kim");
+    EXPECT_NE(demoId, kimId);
+    TSandboxProcess again(std::vector<std::string>{"demo:1"});
+    EXPECT_EQ(again.UserID("demo"), demoId) << "the same on every run";
+
+    // GetUser names the token's user: UserID its name, EIASToken its id, with either kind of token.
+    TOAuthClient client(sandbox);
+    const std::string withIdentity = "https://api.ebay.com/oauth/api_scope "
+                                     "https://api.ebay.com/oauth/api_scope/commerce.identity.readonly";
+    const std::string access = Json(client.CodeGrant(
+        TOAuthClient::CodeOf(client.Agree("Kim", "s", SandboxRuName, withIdentity))))["access_token"];
+    const std::string narrow =
+        Json(client.CodeGrant(TOAuthClient::CodeOf(client.Agree("Kim", "s"))))["access_token"];
+    for (const bool oauth : {false, true}) {
+        const pugi::xml_document user =
+            TradingAnswer(sandbox, "GetUser", oauth ? access : sandbox.Token("demo"), oauth);
+        const pugi::xml_node node = user.document_element().child("User");
+        EXPECT_EQ(std::string(node.child_value("UserID")), oauth ? "Kim" : "demo");
+        EXPECT_EQ(std::string(node.child_value("EIASToken")), oauth ? kimId : demoId);
+    }
+    EXPECT_EQ(TradingAnswer(sandbox, "GetUser", "unknown", false)
+                  .document_element()
+                  .first_element_by_path("Errors/ErrorCode")
+                  .text()
+                  .as_int(),
+              931);
+
+    // The identity API wants its scope in the access token, as eBay does.
+    struct TCase {
+        std::string Authorization;
+        int Status;
+    } cases[] = {
+        {"Bearer " + access, 200}, {"Bearer " + narrow, 403}, {"Bearer v^1.1#unknown", 401}, {"", 401}};
+    for (const TCase& c : cases) {
+        std::vector<std::string> headers;
+        if (!c.Authorization.empty()) headers.push_back("Authorization: " + c.Authorization);
+        const THttpsReply reply = HttpsExchange(
+            {sandbox.Url() + "/commerce/identity/v1/user/", "GET", "", headers, sandbox.CAPath()});
+        EXPECT_EQ(reply.Status, c.Status) << c.Authorization << ": " << reply.Body;
+        const nlohmann::json body = nlohmann::json::parse(reply.Body, nullptr, false);
+        if (c.Status == 200) {
+            EXPECT_EQ(body["username"], "Kim");
+            EXPECT_EQ(body["userId"], kimId);
+        } else {
+            EXPECT_FALSE(body["errors"][0]["message"].get<std::string>().empty()) << reply.Body;
+        }
+    }
+
+    // HighBidder carries the ids from the start (the switch) and the names again once told (the endpoint).
+    const std::string token = sandbox.Token("demo");
+    sandbox.Control("/sandbox/item", {{"username", "demo"}, {"index", 0}, {"highBidder", "demo"}});
+    sandbox.Control("/sandbox/item", {{"username", "demo"}, {"index", 1}, {"highBidder", "Kim"}});
+    std::vector<std::string> bidders = HighBidders(sandbox, token);
+    ASSERT_GE(bidders.size(), 2u);
+    EXPECT_EQ(bidders[0], demoId);
+    EXPECT_EQ(bidders[1], kimId);
+    sandbox.Control("/sandbox/accounts/ids", {{"highBidderIds", false}});
+    bidders = HighBidders(sandbox, token);
+    EXPECT_EQ(bidders[0], "demo");
+    EXPECT_EQ(bidders[1], "Kim");
+    sandbox.Reset();
+    EXPECT_EQ(HighBidders(sandbox, sandbox.Token("demo")).at(0), demoId)
+        << "a reset brings back the command line's setting";
+    EXPECT_EQ(TSandboxProcess::RunExpectingFailure({"--state-dir", "/tmp", "--high-bidder-ids", "yes"}), 2);
 }

@@ -263,6 +263,7 @@ TEST_F(KovaDatTest, ToolShowsEveryFieldInOrderAndReportsFailures) {
               "OAUTHSCOPES=https://api.ebay.com/oauth/api_scope\n"
               "OAUTHCONSENTURL=https://auth.ebay.com/oauth2/authorize\n"
               "OAUTHTOKENURL=https://api.ebay.com/identity/v1/oauth2/token\n"
+              "OAUTHIDENTITYURL=https://apiz.ebay.com/commerce/identity/v1/user/\n"
               "RUNAME=\n");
 
     // A value spanning lines stays on its own line.

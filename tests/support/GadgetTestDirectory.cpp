@@ -17,7 +17,8 @@ TGadgetDirectoryOptions SandboxOAuthGadget(const TSandboxProcess& sandbox) {
     TGadgetDirectoryOptions options = SandboxGadget(sandbox);
     options.SignInXml = "<SIGNIN><SIGNINKIND>oauth</SIGNINKIND><OAUTHCONSENTURL>" + sandbox.Url() +
                         "/oauth2/authorize</OAUTHCONSENTURL><OAUTHTOKENURL>" + sandbox.Url() +
-                        "/identity/v1/oauth2/token</OAUTHTOKENURL><RUNAME>" + SandboxRuName +
+                        "/identity/v1/oauth2/token</OAUTHTOKENURL><OAUTHIDENTITYURL>" + sandbox.Url() +
+                        "/commerce/identity/v1/user/</OAUTHIDENTITYURL><RUNAME>" + SandboxRuName +
                         "</RUNAME></SIGNIN>";
     return options;
 }

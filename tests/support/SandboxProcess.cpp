@@ -117,6 +117,17 @@ void TSandboxProcess::Reset() {
     Control("/sandbox/reset", nlohmann::json::object());
 }
 
+std::string TSandboxProcess::UserID(const std::string& userName) {
+    const THttpsReply reply = HttpsExchange({FUrl + "/sandbox/accounts", "GET", "", {}, CAPath()});
+    if (reply.Code != CURLE_OK || reply.Status != 200)
+        throw std::runtime_error("sandbox /sandbox/accounts failed: " + reply.Error);
+    const nlohmann::json list = nlohmann::json::parse(reply.Body);
+    for (const nlohmann::json& account : list.at("accounts"))
+        if (account.at("username").get<std::string>() == userName)
+            return account.at("userId").get<std::string>();
+    throw std::runtime_error("the sandbox has no account " + userName);
+}
+
 nlohmann::json TSandboxProcess::Requests() {
     const THttpsReply reply = HttpsExchange({FUrl + "/sandbox/requests", "GET", "", {}, CAPath()});
     if (reply.Code != CURLE_OK || reply.Status != 200)

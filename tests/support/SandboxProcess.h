@@ -69,6 +69,8 @@ public:
     void Expire(const std::string& token);
     void Fault(const nlohmann::json& fault);
     nlohmann::json Requests(); // the logged API requests, oldest first
+    // The immutable id the sandbox gives the account (GET /sandbox/accounts); raises without such an account.
+    std::string UserID(const std::string& userName);
     void Reset();
 
     // Sends SIGTERM and waits; returns the exit code, or 128 + the signal when it was killed. Idempotent.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <set>
 
@@ -172,11 +173,27 @@ TSandboxItem GenerateItem(TSandboxRandom& random, const std::string& userName, i
 
 } // namespace
 
+std::string SandboxUserID(const std::string& userName) {
+    std::string lower = userName;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Letters and digits that no user name of the sandbox's accounts could be mistaken for.
+    static const char Alphabet[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+    uint64_t hash = HashName("immutable:" + lower);
+    std::string id = "u";
+    for (int i = 0; i < 12; ++i) {
+        id += Alphabet[hash % (sizeof(Alphabet) - 1)];
+        hash = hash / (sizeof(Alphabet) - 1) ^ (hash << 29);
+    }
+    return id;
+}
+
 TSandboxAccount GenerateSandboxAccount(const std::string& userName, int count, uint64_t seed,
                                        TDateTime start) {
     TSandboxRandom random(seed ^ HashName(userName));
     TSandboxAccount account;
     account.UserName = userName;
+    account.UserID = SandboxUserID(userName);
     std::set<std::string> ids;
     for (int i = 0; i < count; ++i) {
         TSandboxItem item = GenerateItem(random, userName, i, start);

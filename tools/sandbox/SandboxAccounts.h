@@ -34,10 +34,16 @@ struct TSandboxItem {
 
 struct TSandboxAccount {
     std::string UserName;
+    // eBay's immutable user id of the account: the identity API's userId, GetUser's EIASToken, and what
+    // HighBidder carries in place of the name when the sandbox answers with ids.
+    std::string UserID;
     std::vector<TSandboxItem> WatchList; // ordered by end time, as the watch list is shown on the site
 };
 
 constexpr int SandboxMaxWatchListItems = 400;
+
+// The immutable id of the account with that name (letter case aside): the same on every run.
+std::string SandboxUserID(const std::string& userName);
 
 // Generates the watch list of count items for an account; start is the sandbox's start time (GMT).
 TSandboxAccount GenerateSandboxAccount(const std::string& userName, int count, uint64_t seed,

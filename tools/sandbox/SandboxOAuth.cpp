@@ -14,7 +14,9 @@
 namespace {
 
 const char* const TokenType = "User Access Token";
-const char* const DefaultScopes = "https://api.ebay.com/oauth/api_scope";
+// What the gadget's consent asks for: the API and, to tell whose sign-in it is, the identity.
+const char* const DefaultScopes =
+    "https://api.ebay.com/oauth/api_scope https://api.ebay.com/oauth/api_scope/commerce.identity.readonly";
 
 std::string FormValue(const std::multimap<std::string, std::string>& form, const std::string& name) {
     auto it = form.find(name);
@@ -231,6 +233,12 @@ TSandboxOAuth::TAccessCheck TSandboxOAuth::CheckAccessToken(const std::string& t
     if (it->second.Expires <= NowSeconds()) return TAccessCheck::Expired;
     userName = it->second.UserName;
     return TAccessCheck::Valid;
+}
+
+bool TSandboxOAuth::AccessTokenHasScope(const std::string& token, const std::string& scope) const {
+    std::lock_guard lock(FLock);
+    auto it = FAccessTokens.find(Trim(token));
+    return it != FAccessTokens.end() && ScopeSet(it->second.Scopes).contains(scope);
 }
 
 void TSandboxOAuth::AddFault(const TSandboxOAuthFault& fault) {

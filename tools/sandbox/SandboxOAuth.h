@@ -59,6 +59,8 @@ public:
     enum class TAccessCheck { Valid, Expired, Unknown };
     // The user an access token of the Trading API's X-EBAY-API-IAF-TOKEN header belongs to.
     TAccessCheck CheckAccessToken(const std::string& token, std::string& userName) const;
+    // Whether the consent behind a known access token gave the scope.
+    bool AccessTokenHasScope(const std::string& token, const std::string& scope) const;
 
     void AddFault(const TSandboxOAuthFault& fault);
     // Moves the sandbox's OAuth clock on, so that codes and tokens age without waiting.

@@ -79,6 +79,10 @@ TSandboxOptions ParseSandboxOptions(const std::vector<std::string>& args) {
         else if (option == "--runame") {
             if (Trim(value).empty()) throw std::invalid_argument("--runame expects a non-empty name");
             options.RuName = Trim(value);
+        } else if (option == "--high-bidder-ids") {
+            if (value != "on" && value != "off")
+                throw std::invalid_argument("--high-bidder-ids expects on or off");
+            options.HighBidderIds = value == "on";
         } else if (option == "--item-ends") {
             options.ItemEnds.push_back(ParseItemEnds(value));
         } else if (option == "--item-outbid") {

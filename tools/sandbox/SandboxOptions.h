@@ -21,6 +21,8 @@ struct TSandboxOptions {
     std::vector<TSandboxItemChange> ItemEnds;
     // --item-outbid NAME:INDEX:SECONDS: another bidder outbids the user on that item so long after the start.
     std::vector<TSandboxOutbid> Outbids;
+    // --high-bidder-ids on: HighBidder carries the accounts' immutable ids in place of their names.
+    bool HighBidderIds = false;
     bool Help = false; // --help: print the usage and exit 0
 };
 
@@ -28,6 +30,7 @@ constexpr const char* SandboxUsage =
     "usage: kova-sandbox --state-dir DIR [--port N] [--account NAME:COUNT]... [--seed S] "
     "[--app-keys DEV:APP:CERT] [--runame NAME] [--latency-ms N] [--access-token-seconds N]\n"
     "                    [--item-ends NAME:INDEX:SECONDS]... [--item-outbid NAME:INDEX:SECONDS]...\n"
+    "                    [--high-bidder-ids on|off]\n"
     "       kova-sandbox --help";
 
 // Parses the arguments after the program name; raises std::invalid_argument with the reason.

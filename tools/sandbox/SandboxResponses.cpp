@@ -205,6 +205,18 @@ std::string BuildFetchTokenResponse(const std::string& token, TDateTime hardExpi
     return Save(doc);
 }
 
+std::string BuildGetUserResponse(const TSandboxAccount& account, TDateTime now) {
+    pugi::xml_document doc;
+    pugi::xml_node root = StartResponse(doc, "GetUserResponse", "Success", now);
+    AddVersion(root);
+    pugi::xml_node user = root.append_child("User");
+    AddText(user, "EIASToken", account.UserID);
+    AddText(user, "Status", "Confirmed");
+    AddText(user, "UserID", account.UserName);
+    AddText(user, "Site", "Germany");
+    return Save(doc);
+}
+
 std::string BuildGetSessionIDResponse(const std::string& sessionID, TDateTime now) {
     pugi::xml_document doc;
     pugi::xml_node root = StartResponse(doc, "GetSessionIDResponse", "Success", now);

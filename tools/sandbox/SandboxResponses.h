@@ -37,4 +37,6 @@ std::string BuildErrorResponse(const std::string& rootName, const TSandboxApiErr
 std::string BuildWatchListResponse(const TSandboxAccount& account, int entriesPerPage, int pageNumber,
                                    TDateTime now, std::optional<int> announcedPages = std::nullopt);
 std::string BuildFetchTokenResponse(const std::string& token, TDateTime hardExpiration, TDateTime now);
+// GetUser for the account the token belongs to: UserID (its name) and EIASToken (its immutable id).
+std::string BuildGetUserResponse(const TSandboxAccount& account, TDateTime now);
 std::string BuildGetSessionIDResponse(const std::string& sessionID, TDateTime now);

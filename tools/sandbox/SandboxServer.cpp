@@ -1,5 +1,6 @@
 #include "SandboxServer.h"
 
+#include "SandboxIdentity.h"
 #include "SandboxOAuth.h"
 #include "SandboxOutbid.h"
 #include "SandboxPictures.h"
@@ -367,6 +368,7 @@ void TSandboxServer::RegisterRoutes() {
 
     RegisterSandboxOAuthRoutes(*FServer, FService.OAuth(), [] { DropCurrentConnection(); });
     RegisterSandboxOutbidRoutes(*FServer, FService);
+    RegisterSandboxIdentityRoutes(*FServer, FService);
 
     FServer->Post("/sandbox/reset", [this](const httplib::Request&, httplib::Response& res) {
         FService.Reset();

@@ -243,7 +243,8 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
         certificate->second == FKeys.DevID + ";" + FKeys.AppID + ";" + FKeys.CertID;
     if (!keysMatch || !certificateMatches)
         return BuildErrorResponse(root, SandboxErrors::InvalidApplication(appName), now);
-    if (callName != "GetMyeBayBuying" && callName != "FetchToken" && callName != "GetSessionID")
+    if (callName != "GetMyeBayBuying" && callName != "FetchToken" && callName != "GetSessionID" &&
+        callName != "GetUser")
         return BuildErrorResponse(root, SandboxErrors::UnsupportedCall(callName), now);
 
     pugi::xml_document doc;
@@ -258,31 +259,16 @@ std::string TSandboxService::AnswerApiRequest(const std::string& callName, const
                                   now);
     if (callName == "FetchToken") return AnswerFetchToken(root, request, now);
     if (callName == "GetSessionID") return AnswerGetSessionID(root, request, now);
+    if (callName == "GetUser") return AnswerGetUser(root, headers, request, now);
     return AnswerGetMyeBayBuying(root, headers, request, now, announcedPages);
 }
 
 std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, const TSandboxHeaders& headers,
                                                    const pugi::xml_node& request, TDateTime now,
                                                    std::optional<int> announcedPages) {
-    const std::string token = ChildText(request.child("RequesterCredentials"), "eBayAuthToken");
-    std::string userName;
-    // An OAuth user access token in its header takes the place of the token in the body.
-    if (const std::string accessToken = Header(headers, "X-EBAY-API-IAF-TOKEN"); !Trim(accessToken).empty()) {
-        switch (FOAuth->CheckAccessToken(accessToken, userName)) {
-        case TSandboxOAuth::TAccessCheck::Unknown:
-            return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
-        case TSandboxOAuth::TAccessCheck::Expired:
-            return BuildErrorResponse(root, SandboxErrors::ExpiredToken(), now);
-        case TSandboxOAuth::TAccessCheck::Valid:
-            break;
-        }
-    } else {
-        std::lock_guard lock(FLock);
-        auto it = FTokens.find(token);
-        if (it == FTokens.end()) return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
-        if (it->second.Expired) return BuildErrorResponse(root, SandboxErrors::ExpiredToken(), now);
-        userName = it->second.UserName;
-    }
+    std::string errorAnswer;
+    const std::string userName = TokenUser(root, headers, request, now, errorAnswer);
+    if (userName.empty()) return errorAnswer;
     const TSandboxAccount* account = FindAccount(userName);
     if (!account) return BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
 
@@ -298,7 +284,67 @@ std::string TSandboxService::AnswerGetMyeBayBuying(const std::string& root, cons
     entries = std::clamp(entries, 1, MaxEntriesPerPage);
     page = std::max(page, 1);
     std::shared_lock items(FItemsLock);
+    if (FHighBidderIds)
+        return BuildWatchListResponse(AsAnswered(*account), entries, page, now, announcedPages);
     return BuildWatchListResponse(*account, entries, page, now, announcedPages);
+}
+
+std::string TSandboxService::TokenUser(const std::string& root, const TSandboxHeaders& headers,
+                                       const pugi::xml_node& request, TDateTime now,
+                                       std::string& errorAnswer) {
+    std::string userName;
+    // An OAuth user access token in its header takes the place of the token in the body.
+    if (const std::string accessToken = Header(headers, "X-EBAY-API-IAF-TOKEN"); !Trim(accessToken).empty()) {
+        switch (FOAuth->CheckAccessToken(accessToken, userName)) {
+        case TSandboxOAuth::TAccessCheck::Unknown:
+            errorAnswer = BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
+            return "";
+        case TSandboxOAuth::TAccessCheck::Expired:
+            errorAnswer = BuildErrorResponse(root, SandboxErrors::ExpiredToken(), now);
+            return "";
+        case TSandboxOAuth::TAccessCheck::Valid:
+            break;
+        }
+    } else {
+        const std::string token = ChildText(request.child("RequesterCredentials"), "eBayAuthToken");
+        std::lock_guard lock(FLock);
+        auto it = FTokens.find(token);
+        if (it == FTokens.end() || it->second.Expired) {
+            errorAnswer = BuildErrorResponse(
+                root, it == FTokens.end() ? SandboxErrors::InvalidToken() : SandboxErrors::ExpiredToken(),
+                now);
+            return "";
+        }
+        userName = it->second.UserName;
+    }
+    if (userName.empty()) errorAnswer = BuildErrorResponse(root, SandboxErrors::InvalidToken(), now);
+    return userName;
+}
+
+std::string TSandboxService::AnswerGetUser(const std::string& root, const TSandboxHeaders& headers,
+                                           const pugi::xml_node& request, TDateTime now) {
+    std::string errorAnswer;
+    const std::string userName = TokenUser(root, headers, request, now, errorAnswer);
+    if (userName.empty()) return errorAnswer;
+    // GetUser with a UserID names another user; the gadget asks only for the token's own.
+    const std::string asked = ChildText(request, "UserID");
+    const TSandboxAccount* account = FindAccount(asked.empty() ? userName : asked);
+    if (!account) return BuildErrorResponse(root, SandboxErrors::InvalidInput("UserID"), now);
+    return BuildGetUserResponse(*account, now);
+}
+
+TSandboxAccount TSandboxService::AsAnswered(const TSandboxAccount& account) const {
+    TSandboxAccount answered = account;
+    for (TSandboxItem& item : answered.WatchList)
+        if (const TSandboxAccount* bidder = FindAccount(item.HighBidder)) item.HighBidder = bidder->UserID;
+    return answered;
+}
+
+nlohmann::json TSandboxService::AccountList() const {
+    nlohmann::json list = nlohmann::json::array();
+    for (const TSandboxAccount& account : FAccounts)
+        list.push_back({{"username", account.UserName}, {"userId", account.UserID}});
+    return {{"accounts", list}};
 }
 
 std::string TSandboxService::AnswerFetchToken(const std::string& root, const pugi::xml_node& request,
@@ -452,6 +498,7 @@ nlohmann::json TSandboxService::RequestLog() const {
 
 void TSandboxService::Reset() {
     FOAuth->Reset();
+    FHighBidderIds = FHighBidderIdsAtStart;
     std::lock_guard lock(FLock);
     FTokens.clear();
     FSessions.clear();

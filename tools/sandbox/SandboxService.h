@@ -5,6 +5,7 @@
 #include "SandboxAccounts.h"
 #include "SandboxOAuth.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -116,6 +117,16 @@ public:
     nlohmann::json Outbid(const TSandboxOutbid& outbid);
 
     bool HasAccount(const std::string& userName) const;
+    // {"accounts": [{"username", "userId"}, ...]} in the order of the command line.
+    nlohmann::json AccountList() const;
+    // The account of that user name (letter case aside), or nullptr.
+    const TSandboxAccount* FindAccount(const std::string& userName) const;
+    // When on, HighBidder carries the immutable id of an account in place of its name, as eBay answers some
+    // applications since September 2025.
+    void SetHighBidderIds(bool on) { FHighBidderIds = on; }
+    // The setting of the command line, which Reset brings back.
+    void SetHighBidderIdsAtStart(bool on) { FHighBidderIds = FHighBidderIdsAtStart = on; }
+    bool HighBidderIds() const { return FHighBidderIds; }
     const std::string& RuName() const { return FRuName; }
     // The OAuth sign-in; its access tokens serve the Trading API beside the tokens above.
     TSandboxOAuth& OAuth() { return *FOAuth; }
@@ -127,7 +138,8 @@ public:
     bool ExpireToken(const std::string& token);
     void AddFault(const TSandboxFault& fault);
     nlohmann::json RequestLog() const;
-    // Back to the state after start: no sessions, tokens, faults or logged requests.
+    // Back to the state after start: no sessions, tokens, faults or logged requests, and HighBidder as the
+    // command line said.
     void Reset();
 
 private:
@@ -146,9 +158,15 @@ private:
                                       std::optional<int> announcedPages);
     std::string AnswerFetchToken(const std::string& root, const pugi::xml_node& request, TDateTime now);
     std::string AnswerGetSessionID(const std::string& root, const pugi::xml_node& request, TDateTime now);
+    std::string AnswerGetUser(const std::string& root, const TSandboxHeaders& headers,
+                              const pugi::xml_node& request, TDateTime now);
+    // The user a call's token (or OAuth access token in its header) belongs to; "" with errorAnswer set.
+    std::string TokenUser(const std::string& root, const TSandboxHeaders& headers,
+                          const pugi::xml_node& request, TDateTime now, std::string& errorAnswer);
+    // The account as the watch list shows it: with ids in place of account names in HighBidder when asked.
+    TSandboxAccount AsAnswered(const TSandboxAccount& account) const;
     // A random text of eBay's alphabet, for tokens and session ids.
     static std::string RandomText(size_t bytes);
-    const TSandboxAccount* FindAccount(const std::string& userName) const;
     std::string NewTokenLocked(const std::string& userName);
 
     const TSandboxAppKeys FKeys;
@@ -163,4 +181,6 @@ private:
     std::vector<TSandboxFault> FFaults;
     nlohmann::json FRequests = nlohmann::json::array();
     std::unique_ptr<TSandboxOAuth> FOAuth;
+    std::atomic<bool> FHighBidderIds{false};
+    bool FHighBidderIdsAtStart = false;
 };

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
             if (!service.HasAccount(outbid.UserName))
                 throw std::invalid_argument("--item-outbid names no account \"" + outbid.UserName + "\"");
         service.OAuth().SetAccessTokenSeconds(options.AccessTokenSeconds);
+        service.SetHighBidderIdsAtStart(options.HighBidderIds);
         TSandboxServer server(service, certificates, options.LatencyMs);
         const int port = server.Bind(options.Port);
         service.ServePicturesFrom("https://127.0.0.1:" + std::to_string(port));
