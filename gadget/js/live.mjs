@@ -75,8 +75,12 @@ function textNode(element) {
     return element.firstChild;
 }
 
+// A time that counts is not read out every second where it stands in a live region (the status line, a
+// banner): its region still announces what comes new.
 function counter(element, endMs) {
-    return Number.isFinite(endMs) ? {node: textNode(element), endMs, text: null} : null;
+    if (!Number.isFinite(endMs)) return null;
+    element.setAttribute('aria-live', 'off');
+    return {node: textNode(element), endMs, text: null};
 }
 
 // Whether the item's change is still marked: the first time this page sees a change it marks it for a minute.
