@@ -8,9 +8,10 @@ usage() {
 usage: bench/report.sh [--repetitions N] [--no-build] [--no-day | --day-only] [--build-dir DIR] [--help]
 
 Builds the programs and the benchmark programs BenchApiCalls, BenchItemFile, BenchWatchList and
-BenchGadgetHost in build/release (CMAKE_BUILD_TYPE=Release, ccache), runs them and e2e/host-bench.mjs
-(the host's cold start in headless Chromium and its memory after a load) and e2e/day-bench.mjs (a day of
-1 440 loads with the page open, then 10 idle minutes: about 25 minutes), and prints one line per row:
+BenchGadgetHost in build/release (CMAKE_BUILD_TYPE=Release, ccache), runs them, e2e/host-bench.mjs
+(the host's cold start in headless Chromium and its memory after a load), e2e/countdown-bench.mjs (the
+page's CPU time while its list counts down) and e2e/day-bench.mjs (a day of 1 440 loads with the page open,
+then 10 idle minutes: about 25 minutes), and prints one line per row:
 
   work | now (median) | floor (median) | ratio | goal | met
 
@@ -91,6 +92,9 @@ if [[ $day != 2 ]]; then
     echo "running e2e/host-bench.mjs ..." >&2
     (cd "$root/e2e" && env -u GLIBC_TUNABLES KOVA_BIN_DIR="$out/bin" KOVA_GADGET_BUILD_DIR="$out/gadget" \
         KOVA_SOURCE_DIR="$root" node host-bench.mjs --repetitions "$repetitions") >"$results/host-bench.json"
+    echo "running e2e/countdown-bench.mjs (a minute and a half) ..." >&2
+    (cd "$root/e2e" && env -u GLIBC_TUNABLES KOVA_BIN_DIR="$out/bin" KOVA_GADGET_BUILD_DIR="$out/gadget" \
+        KOVA_SOURCE_DIR="$root" node countdown-bench.mjs) >"$results/countdown-bench.json"
 fi
 
 [[ $day == 2 ]] || python3 - "$results" <<'PY'
@@ -163,6 +167,22 @@ if "privateDirtyKiB" in host:
           "`kova-bare-fetch`, the same libraries and one HTTPS fetch: %.1f MB (VmRSS %.1f MB) | — | ≤ 4 MB | %s |"
           % (rss, dirty, median(host["barePrivateDirtyKiB"]) / 1024, median(host["bareRssKiB"]) / 1024,
              "yes" if dirty <= 4 else "NO"))
+with open(os.path.join(folder, "countdown-bench.json")) as f:
+    countdown = json.load(f)
+
+def core_share(run, key):
+    return 100.0 * run[key] / run["windowMs"]
+
+# The goal holds for the whole renderer process (every thread of the page); the main thread's own share and
+# the same page with nothing counting by the second stand beside it.
+counting, idle = countdown["counting"], countdown["idle"]
+n = core_share(counting, "rendererMs")
+print("| The page's countdown: %d items ending within the hour, %d rows shown, %.0f s without a load "
+      "(`e2e/countdown-bench.mjs`): CPU of its renderer process (main thread %.2f %%: scripts %.0f ms, layout %.0f ms) "
+      "| %.2f %% of a core | nothing counting by the second: %.2f %% (main thread %.2f %%) | — | ≤ 1 %% | %s |"
+      % (countdown["items"], counting["rows"], counting["windowMs"] / 1000, core_share(counting, "taskMs"),
+         counting["scriptMs"], counting["layoutMs"], n, core_share(idle, "rendererMs"), core_share(idle, "taskMs"),
+         "yes" if n <= 1 else "NO"))
 if "BM_ControlLoad400Latency100" not in medians:
     sys.exit(0)
 n, load = need("BM_ControlLoad400Latency100"), need("BM_ControlLoad400")

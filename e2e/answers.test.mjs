@@ -180,7 +180,7 @@ test('a huge title and right-to-left names stay inside the details flyout', asyn
         assert.equal(name.direction, 'rtl', `${name.label}: the name keeps its own direction`);
         assert.ok(name.labelRight <= name.cellLeft, `${name.label}: the label stays before the name`);
     }
-    assert.deepEqual(layout.labels, ['Price', 'Bids', 'Buy It Now', 'Shipping', 'High bidder', 'Seller', 'Time left']);
+    assert.deepEqual(layout.labels, ['Price', 'Bids', 'Buy It Now', 'Shipping', 'High bidder', 'Seller', 'Time left', 'Ends']);
     assert.match(await detailsText(page), /Go to the item and (bid|buy) on eBay/);
 
     // A narrow window shows the flyout below the list, within the window's width and with its close button.

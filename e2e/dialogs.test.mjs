@@ -211,7 +211,7 @@ test('the options dialog changes the refresh interval and the high-bidder marks'
     await options.waitFor({state: 'detached'});
 
     // The host's plan: the interval, or once a minute while one of the sandbox's auctions is about to end.
-    await page.locator('#status', {hasText: /every (20 min|min: auction ending)$/}).waitFor();
+    await page.locator('#status', {hasText: /every (20 min|min: auction ending)/}).waitFor();
     await page.waitForFunction(() => document.querySelectorAll('#results .result.winner').length === 0);
     assert.match(await winner.evaluate((e) => e.style.backgroundImage), /result\.png/);
 });

@@ -50,7 +50,7 @@ test('"Remind me: 5 minutes" on an item ending in 6 minutes turns its end time r
     }
     await shot(page, 'gadget-remind');
     const setAt = Date.now();
-    await page.locator('#status', {hasText: /every min: auction ending$/}).waitFor();
+    await page.locator('#status', {hasText: /every min: auction ending/}).waitFor();
     // The user becomes the high bidder on eBay's side; the host's next refresh brings the mark unasked.
     await sandbox.control('/sandbox/item', {username: 'demo', index: 0, highBidder: 'demo'});
 

@@ -6,6 +6,9 @@ import {call, events, hasSecret, readFile, schedule, takeEarlyStart} from './hos
 import {adoptFragment} from './fragments.mjs';
 import {showForms} from './forms.mjs';
 import {refreshReminders, setUpReminders, showReminder, showRemindersFor} from './reminders.mjs';
+import {bindDetails, bindRows, bindStatus, gadgetNow, refreshItems, setUpLive} from './live.mjs';
+import {showEnded, showOutbid} from './notices.mjs';
+import {onViewEvent, readView, setUpView} from './view.mjs';
 
 const $ = (id) => document.getElementById(id);
 const state = {started: false, loading: false, hostLoading: false, plan: {}, updated: null, next: ''};
@@ -27,12 +30,15 @@ function clock(date) {
 }
 
 function showStatus() {
-    // Two short lines for the narrow bar; the tooltip says the plan in full.
+    // Short lines for the narrow bar; the tooltip says the plan in full.
     const lines = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet', state.next, state.plan.text];
-    $('status').replaceChildren(
-        ...lines.filter(Boolean).map((text) => Object.assign(document.createElement('span'), {textContent: text})),
-    );
+    const spans = lines.filter(Boolean).map((text) => Object.assign(document.createElement('span'), {textContent: text}));
+    // The next end among the running auctions counts down here too.
+    const nextEnd = Object.assign(document.createElement('span'), {className: 'next-end', hidden: true});
+    nextEnd.append('Next end: ', Object.assign(document.createElement('span'), {className: 'next-end-time'}));
+    $('status').replaceChildren(...spans, nextEnd);
     $('status').title = state.plan.detail || '';
+    bindStatus(nextEnd);
 }
 
 // --- The fragments' calls ---------------------------------------------------------------------------------
@@ -82,8 +88,10 @@ async function waitWhileWorking() {
     }
 }
 
-// reading: a read of "result.txt" already under way (the page's start), else a new one.
-async function showResultFile(reading = null) {
+// reading: a read of "result.txt" already under way (the page's start), else a new one. fresh: the list's
+// items may have changed (a load, another order), so their end times and the host's time are read beside it.
+async function showResultFile(reading = null, {fresh = true} = {}) {
+    const itemsRead = fresh ? refreshItems().catch(() => {}) : null;
     let html;
     try {
         html = await (reading ?? readFile('result.txt'));
@@ -94,8 +102,11 @@ async function showResultFile(reading = null) {
         }
         throw e;
     }
+    // At the start the list the last run left shows at once; its times count once the items are in.
+    if (!reading) await itemsRead;
     const open = $('details').hidden ? null : $('details').dataset.article;
     $('list').replaceChildren(...adopt(html));
+    bindRows($('list'));
     markOpenItem(open);
     return true;
 }
@@ -124,7 +135,7 @@ async function load() {
         const shown = await showResultFile();
         const plan = await schedule().catch(() => null);
         if (plan) state.plan = plan;
-        if (noteLoad(before, plan?.lastLoad) && shown) state.updated = new Date();
+        if (noteLoad(before, plan?.lastLoad) && shown) state.updated = new Date(gadgetNow());
         setProblem('');
     } catch (e) {
         if (!e.busy) setProblem(e.message);
@@ -140,7 +151,7 @@ async function page(member) {
     try {
         await call(member);
         await waitWhileWorking();
-        await showResultFile();
+        await showResultFile(null, {fresh: false});
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     }
@@ -163,7 +174,7 @@ async function onHostLoad(data) {
     if (!state.hostLoading) return;
     try {
         const succeeded = data.succeeded === undefined || noteLoad(-1, data);
-        if ((await showResultFile()) && succeeded) state.updated = new Date();
+        if ((await showResultFile()) && succeeded) state.updated = new Date(gadgetNow());
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     } finally {
@@ -200,6 +211,7 @@ function closeDetails() {
     $('details').hidden = true;
     delete $('details').dataset.article;
     markOpenItem(null);
+    bindDetails(null, null);
     showRemindersFor(null);
     // The keyboard goes back to the row's details button that opened the flyout.
     if (hadFocus || document.activeElement === document.body) state.detailsOpener?.focus();
@@ -237,6 +249,7 @@ function showDetailsDocument(html) {
     wrapper.className = `details-body ${doc.body.className}`.trim();
     wrapper.append(...adopt(doc.body.innerHTML));
     root.replaceChildren(wrapper);
+    return wrapper;
 }
 
 async function onOpenDetails(article) {
@@ -251,7 +264,7 @@ async function onOpenDetails(article) {
             closeDetails();
             return;
         }
-        showDetailsDocument(await readFile('details.html'));
+        bindDetails(showDetailsDocument(await readFile('details.html')), article);
         details.dataset.article = article;
         if (!details.contains(document.activeElement)) state.detailsOpener = document.activeElement;
         details.hidden = false;
@@ -328,6 +341,9 @@ async function start() {
             },
             openurl: (data) => openUrl(data.url),
             reminder: (data) => showReminder(data),
+            outbid: (data) => showOutbid(data),
+            ended: (data) => showEnded(data),
+            view: (data) => onViewEvent(data).catch(() => {}),
             load: (data) => onHostLoad(data),
             schedule: (data) => showPlan(data),
             // The host wrote the list again (after a sleep, with the remaining times of now).
@@ -345,6 +361,7 @@ async function start() {
         setProblem('');
         // What the last run left is shown at once; a load started below replaces it.
         await showResultFile(reading);
+        await readView();
         await refreshReminders();
         showPlan(await schedule());
         if (await call('RefreshAuctionsAtStart', 'get')) await load();
@@ -370,6 +387,13 @@ $('detailsClose').addEventListener('click', closeDetails);
 setUpReminders(async () => {
     if (!state.loading) await showResultFile();
 });
+setUpView(
+    async () => {
+        if (!state.loading) await showResultFile();
+    },
+    (text) => setProblem(text),
+);
+setUpLive();
 addEventListener('keydown', (event) => {
     if (event.key === 'Escape' && !$('details').hidden && !document.body.classList.contains('dialog-open'))
         closeDetails();

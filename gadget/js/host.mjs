@@ -69,6 +69,23 @@ export function schedule() {
     return exchange('GET', '/api/schedule');
 }
 
+// The items of the current list with their end times, and the gadget's exact time:
+// {now, items: [{itemId, title, endTime, remindTime, reminded, highBidder, ended, price, bids, changed,
+// pricePrevious}]}.
+export function items() {
+    return exchange('GET', '/api/items');
+}
+
+// The order and filter of the list: {sort, filter}.
+export function view() {
+    return exchange('GET', '/api/view');
+}
+
+// Sets both; the host writes "result.txt" anew in that order.
+export function setView(change) {
+    return exchange('PUT', '/api/view', change);
+}
+
 // Plays one user action on an open form: {result, version}, version being the form's after the action.
 export function formAction(id, action, name = '', value = null) {
     return exchange('POST', '/api/form', {id, action, name, value});
@@ -103,7 +120,7 @@ export function takeEarlyStart() {
 }
 
 // Opens the event stream; handlers maps event names ("forms", "openurl", "reminder", "load", "schedule",
-// "listchanged") to functions taking the parsed data. onState(true|false) reports whether the stream is
+// "listchanged", "outbid", "ended") to functions taking the parsed data. onState(true|false) reports whether the stream is
 // connected.
 export function events(handlers, onState = () => {}) {
     const source = new EventSource(`/api/events?s=${encodeURIComponent(secret)}`);

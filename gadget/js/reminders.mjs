@@ -3,6 +3,7 @@
 // brings. A host without the reminder endpoints leaves all of it hidden.
 
 import {reminders, setReminder} from './host.mjs';
+import {bindBanner} from './live.mjs';
 
 // The host's remindType 0..6, in its order.
 export const remindChoices = ['off', '5 minutes', '15 minutes', '30 minutes', '1 hour', '3 hours', '1 day'];
@@ -147,14 +148,12 @@ function closeBanner(banner) {
     $('banners').hidden = !$('banners').childElementCount;
 }
 
-function notifyBrowser(reminder, url) {
+// A browser notification, when the user allowed them; one tag per item and kind, so that two tabs of the
+// gadget show one.
+export function notifyBrowser({title, body, tag, url}) {
     if (typeof Notification === 'undefined' || Notification.permission !== 'granted') return;
     try {
-        // One tag per item: two tabs of the gadget show one notification.
-        const note = new Notification(reminder.title || 'Auction ending', {
-            body: [reminder.price, reminder.timeLeft].filter(Boolean).join(' \u00b7 '),
-            tag: `kova-reminder-${reminder.itemId}`,
-        });
+        const note = new Notification(title, {body, tag});
         note.addEventListener('click', () => {
             if (url) window.open(url, '_blank', 'noopener');
             note.close();
@@ -164,26 +163,56 @@ function notifyBrowser(reminder, url) {
     }
 }
 
-// The host's reminder event: a banner that stays until closed, and a browser notification when the user
-// allowed them and the host could not reach the desktop's own notifications.
-export function showReminder(reminder) {
-    const url = safeItemUrl(reminder.url);
+// A banner that stays until closed, the newest on top: kind ("reminder", "outbid", "won", "ended") colours it
+// and a word before the title names it; price and left are the host's texts, left counting down while the
+// list knows the item's end.
+export function addBanner({kind, word = '', itemId, title, url, price, left, closeLabel}) {
     const banner = $('bannerTemplate').content.firstElementChild.cloneNode(true);
-    banner.dataset.item = String(reminder.itemId ?? '');
-    const title = banner.querySelector('.banner-title');
-    title.textContent = reminder.title || String(reminder.itemId ?? '');
+    banner.classList.add(kind);
+    banner.dataset.item = String(itemId ?? '');
+    const link = banner.querySelector('.banner-title');
+    link.textContent = title || String(itemId ?? '');
     if (url) {
-        title.href = url;
+        link.href = url;
     } else {
-        title.removeAttribute('href');
+        link.removeAttribute('href');
     }
-    banner.querySelector('.banner-price').textContent = reminder.price || '';
-    banner.querySelector('.banner-left').textContent = reminder.timeLeft || '';
-    banner.querySelector('.banner-close').addEventListener('click', () => closeBanner(banner));
+    if (word) {
+        const label = Object.assign(document.createElement('strong'), {className: 'banner-kind', textContent: word});
+        link.before(label);
+    }
+    banner.querySelector('.banner-price').textContent = price || '';
+    const leftText = banner.querySelector('.banner-left');
+    leftText.textContent = left || '';
+    const close = banner.querySelector('.banner-close');
+    if (closeLabel) close.setAttribute('aria-label', closeLabel);
+    close.addEventListener('click', () => closeBanner(banner));
     $('banners').prepend(banner);
     $('banners').hidden = false;
+    if (left) bindBanner(leftText, itemId);
+    return banner;
+}
+
+// The host's reminder event: a banner, and a browser notification when the user allowed them and the host
+// could not reach the desktop's own notifications.
+export function showReminder(reminder) {
+    const url = safeItemUrl(reminder.url);
+    addBanner({
+        kind: 'reminder',
+        itemId: reminder.itemId,
+        title: reminder.title,
+        url,
+        price: reminder.price,
+        left: reminder.timeLeft,
+    });
     const item = state.byItem.get(String(reminder.itemId));
     if (item) item.reminded = true;
     if (state.article === String(reminder.itemId)) showItemChoice();
-    if (!reminder.notified) notifyBrowser(reminder, url);
+    if (!reminder.notified)
+        notifyBrowser({
+            title: reminder.title || 'Auction ending',
+            body: [reminder.price, reminder.timeLeft].filter(Boolean).join(' \u00b7 '),
+            tag: `kova-reminder-${reminder.itemId}`,
+            url,
+        });
 }
