@@ -454,7 +454,7 @@ private:
 // a folder of an earlier version is closed once, one the user named or opened again only warned of. Another
 // user can neither read the files nor take or block the lock, nor the hand-over through a shared $TMPDIR.
 TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeitherReadItNorTakeItsLock) {
-    TDesktop desktop({});
+    TDesktop desktop({"xdg-open"}); // "tab" is kept in the ini, which the host writes
     TOtherUser other;
     if (other.Name().empty()) std::cout << "not root, or no useradd: the other user's checks are left out\n";
     // Folders every user may pass through, as useradd makes homes: only the gadget folder keeps others out.
@@ -489,7 +489,7 @@ TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeithe
                             "while os.getppid() == parent: time.sleep(0.05)' '" +
                             folder + "'");
         std::vector<std::string> args{
-            "-c", "e=$1; shift; exec \"$@\" 2>\"$e\"", "sh", err, HostBinary, "--browser", "none", "--port",
+            "-c", "e=$1; shift; exec \"$@\" 2>\"$e\"", "sh", err, HostBinary, "--browser", "tab", "--port",
             "0"};
         if (!c.Folder.empty()) args.insert(args.end(), {"--gadget-dir", c.Folder});
         TChildProcess host = StartChildReadingFirstLine("/bin/sh", args);
