@@ -33,7 +33,8 @@ async function recordStream(page, gadget) {
 
 test('a new user signs in through the login data dialog, the wizard and the sign-in page, then sees the list', async () => {
     const {gadget} = await startAll({accounts: ['demo:6'], seedUser: null});
-    const {context, page} = await openGadget(gadget, {viewport: {width: 640, height: 480}});
+    // The app window's page.
+    const {context, page} = await openGadget(gadget, {viewport: {width: 520, height: 394}});
     const streamed = await recordStream(page, gadget);
 
     const login = form(page, 'frmEbayLogInData');

@@ -1,7 +1,8 @@
 // The host's start and memory for bench/report.sh, measured in one run against the sandbox and printed as
 // one JSON object:
-// - memory: kova-gadget's resident set (VmRSS, and its peak VmHWM) once a 400-item load through
-//   POST /api/call has ended; one fresh host per sample;
+// - memory: kova-gadget's resident set (VmRSS, and its peak VmHWM) and private dirty memory (Private_Dirty of
+//   /proc/PID/smaps_rollup) once a 400-item load through POST /api/call has ended; one fresh host per
+//   sample; beside it the same of kova-bare-fetch, which links the same libraries and makes one HTTPS fetch;
 // - cold start: kova-gadget started on a folder whose "watchlist.dat" holds those 400 items, until the first
 //   row of the list is painted in headless Chromium, against Chromium painting a static copy of the same page
 //   with the same fragment from a plain file server. Each sample has a fresh browser context; the two kinds
@@ -12,13 +13,14 @@
 // usage: node host-bench.mjs [--repetitions N] [--memory-samples N]
 // Programs come from KOVA_BIN_DIR and the page from KOVA_GADGET_BUILD_DIR, as for the browser tests.
 
+import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import {parseArgs} from 'node:util';
 import {
-    atCleanUp, cleanUp, closeBrowser, launchBrowser, makeGadgetDir, rawRequest, startGadget, startSandbox,
+    atCleanUp, binDir, cleanUp, closeBrowser, launchBrowser, makeGadgetDir, rawRequest, startGadget, startSandbox,
 } from './support.mjs';
 
 const Items = 400;
@@ -45,8 +47,8 @@ async function call(gadget, member, kind = 'method', args = []) {
     return JSON.parse(answer.body).result;
 }
 
-function statusKiB(pid, field) {
-    const match = new RegExp(`^${field}:\\s+(\\d+) kB$`, 'm').exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+function statusKiB(pid, field, file = 'status') {
+    const match = new RegExp(`^${field}:\\s+(\\d+) kB$`, 'm').exec(fs.readFileSync(`/proc/${pid}/${file}`, 'utf8'));
     if (!match) throw new Error(`no ${field} for ${pid}`);
     return Number(match[1]);
 }
@@ -63,9 +65,16 @@ async function loadedHostMemory(dir, sandbox) {
     }
     const rss = statusKiB(gadget.child.pid, 'VmRSS');
     const hwm = statusKiB(gadget.child.pid, 'VmHWM');
+    const dirty = statusKiB(gadget.child.pid, 'Private_Dirty', 'smaps_rollup');
     const code = await gadget.stop();
     if (code !== 0) throw new Error(`kova-gadget ended with ${code}: ${gadget.stderr()}`);
-    return {rss, hwm};
+    return {rss, hwm, dirty};
+}
+
+// The floor: the libraries alone, after one HTTPS fetch from the sandbox.
+function bareFetchMemory(sandbox) {
+    const program = path.join(binDir, 'kova-bare-fetch');
+    return JSON.parse(execFileSync(program, [`${sandbox.url}/sandbox/requests`, sandbox.caFile], {encoding: 'utf8'}));
 }
 
 // Resolves, in the page, with the time at the end of the first frame that holds a row of the list.
@@ -170,7 +179,11 @@ try {
     fs.writeFileSync(path.join(dir, 'KovaGadget.ini'), '[Watchlist]\nAuctionsRefreshOnStart=0\n');
 
     const memory = [];
-    for (let i = 0; i < memorySamples; ++i) memory.push(await loadedHostMemory(dir, sandbox));
+    const bare = [];
+    for (let i = 0; i < memorySamples; ++i) {
+        memory.push(await loadedHostMemory(dir, sandbox));
+        bare.push(bareFetchMemory(sandbox));
+    }
     const saved = fs.readFileSync(path.join(dir, 'watchlist.dat'), 'utf8').match(/<Auction /g)?.length ?? 0;
     if (saved !== Items) throw new Error(`watchlist.dat holds ${saved} items, not ${Items}`);
 
@@ -191,6 +204,9 @@ try {
         staticCopyMs: plain,
         rssKiB: memory.map((m) => m.rss),
         peakKiB: memory.map((m) => m.hwm),
+        privateDirtyKiB: memory.map((m) => m.dirty),
+        bareRssKiB: bare.map((m) => m.rssKiB),
+        barePrivateDirtyKiB: bare.map((m) => m.privateDirtyKiB),
     }));
 } finally {
     await closeBrowser();

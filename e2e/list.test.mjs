@@ -71,7 +71,8 @@ test('items and navigation images answer the mouse; the winner mark follows the 
 
 test('the details icon opens the item beside the list, and closes it again', async () => {
     const {gadget} = await startAll({accounts: ['demo:6']});
-    const {page} = await openGadget(gadget, {viewport: {width: 520, height: 460}});
+    // A window wide enough for the flyout beside the list; a narrower one shows it below (frame.test.mjs).
+    const {page} = await openGadget(gadget, {viewport: {width: 800, height: 460}});
     await pageNumber(page, '1/2');
 
     const title = await page.locator('#result2 a[target=_blank]').first().innerText();
@@ -132,7 +133,8 @@ test('a reloaded page shows the cached list while it loads again', async () => {
 
 test('screenshot of the list with an item open', {skip: !process.env.KOVA_UPDATE_SCREENSHOTS}, async () => {
     const {gadget} = await startAll({accounts: ['demo:14']});
-    const {page} = await openGadget(gadget, {viewport: {width: 480, height: 372}});
+    // The app window's page.
+    const {page} = await openGadget(gadget, {viewport: {width: 520, height: 394}});
     await pageNumber(page, '1/3');
     await page.locator('#result1 img[alt=Details]').click();
     await page.locator('#details').waitFor({state: 'visible'});

@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-    atCleanUp, binDir, cleanUp, closeBrowser, gadgetBuildDir, listedItems, openGadget, overlappingControls, sourceDir,
+    atCleanUp, binDir, cleanUp, closeBrowser, cutLabels, gadgetBuildDir, listedItems, openGadget, overlappingControls, sourceDir,
     startGadget, startSandbox,
 } from './support.mjs';
 
@@ -93,6 +93,16 @@ test('a new user types the keys, agrees on the consent page, pastes its address 
 
     await wizard.getByText('Paste the address of the page eBay showed after you agreed').waitFor();
     assert.deepEqual(await overlappingControls(page, 'frmKovaGadgetAuthorize'), []);
+    // The address of another sign-in: the wizard's reason shows whole, and Retry leads back to the field.
+    const landingField = component(page, 'frmKovaGadgetAuthorize', 'edtLandingAddress');
+    await landingField.fill(landing.replace(/state=[^&]+/, 'state=00000000-0000-0000-0000-000000000000'));
+    await page.waitForFunction(() => !document.querySelector('[data-form-name=frmKovaGadgetAuthorize] [data-name=edtLandingAddress]').kovaPending);
+    await wizard.getByRole('button', {name: 'Verify Now'}).click();
+    await wizard.getByText('belongs to another sign-in', {exact: false}).waitFor();
+    assert.deepEqual(await cutLabels(page, 'frmKovaGadgetAuthorize'), []);
+    assert.deepEqual(await overlappingControls(page, 'frmKovaGadgetAuthorize'), []);
+    await wizard.getByRole('button', {name: 'Retry'}).click();
+    await wizard.getByText('Paste the address of the page eBay showed after you agreed').waitFor();
     await component(page, 'frmKovaGadgetAuthorize', 'edtLandingAddress').fill(landing);
     await page.waitForFunction(() => !document.querySelector('[data-form-name=frmKovaGadgetAuthorize] [data-name=edtLandingAddress]').kovaPending);
     await wizard.getByRole('button', {name: 'Verify Now'}).click();

@@ -128,11 +128,11 @@ export async function makeGadgetDir(sandbox, {seedUser = 'demo', withToken = tru
 }
 
 // kova-gadget on the directory, trusting the sandbox's CA: {url (with the secret), origin, secret, ...}.
-// env adds to its environment.
+// Without a --browser of the caller's it opens nothing; env adds to its environment.
 export async function startGadget(dir, sandbox, extraArgs = [], env = {}) {
     const program = await startProgram(
         'kova-gadget',
-        ['--no-browser', '--port', '0', '--gadget-dir', dir, ...extraArgs],
+        [...(extraArgs.includes('--browser') ? [] : ['--no-browser']), '--port', '0', '--gadget-dir', dir, ...extraArgs],
         {KOVA_EXTRA_CA_FILE: sandbox.caFile, ...env},
     );
     const match = /^KovaGadget: (http:\/\/127\.0\.0\.1:(\d+))\/#(\S+)$/.exec(program.firstLine.trim());
@@ -227,5 +227,21 @@ export function overlappingControls(page, formName) {
             }),
         );
         return found;
+    }, formName);
+}
+
+// Labels of the open form whose text does not fit in what is drawn of them (cut off), or that reach out of
+// the form's client area.
+export function cutLabels(page, formName) {
+    return page.evaluate((name) => {
+        const client = document.querySelector(`.form-layer[data-form-name=${name}] .form-client`);
+        const bounds = client.getBoundingClientRect();
+        return [...client.querySelectorAll('.c-label')]
+            .filter((label) => label.getClientRects().length > 0 && label.textContent.trim())
+            .filter((label) => {
+                const r = label.getBoundingClientRect();
+                return label.scrollHeight > label.clientHeight + 1 || r.bottom > bounds.bottom + 0.5;
+            })
+            .map((label) => label.dataset.name);
     }, formName);
 }

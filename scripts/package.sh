@@ -4,9 +4,11 @@
 # script prints its path. Install it with: apt install ./build/package/kova-gadget_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --debian-only
 
 build=build/package
+# A fresh clone has no build folder yet: the configure log below is written beside the build's own folder.
+mkdir -p "$build"
 launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

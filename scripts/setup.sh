@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing KovaGadget needs, and the browser tests'
-# npm packages (e2e/, pinned by its lock file). Safe to run again.
+# npm packages (e2e/, pinned by its lock file). Safe to run again. With --debian-only (the package's build)
+# the npm packages are left alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +30,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo[@]}" apt-get update -qq
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+[ "${1:-}" = --debian-only ] && exit 0
 
 # playwright-core drives Debian's Chromium: it downloads no browser of its own.
 stamp=e2e/node_modules/.kova-lock

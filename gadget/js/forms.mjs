@@ -7,11 +7,15 @@ import {formAction} from './host.mjs';
 const layer = () => document.getElementById('forms');
 const drawn = new Map(); // form id -> drawn form
 
-// Actions go out one after the other, so the host plays them in the order the user made them.
-let outgoing = Promise.resolve();
+// Actions on a form go out one after the other, so the host plays them in the order the user made them. Each
+// form has its own line: an action whose handler shows another form (a message box) is answered only when
+// that form has closed, and the actions on the new form must not wait behind it.
+const outgoing = new Map(); // form id -> the promise of its last action
 // Typing and choosing set a value, so they may be sent again: an edit lost to a dropped connection would
 // leave the host with an empty field that the page still shows filled. A click is sent once.
 const repeatable = new Set(['text', 'select']);
+// The host takes no longer text in a field: a paste is cut here, before it travels.
+const maxText = 8192;
 
 async function deliver(id, action, name, value) {
     for (let attempt = 1; ; attempt++) {
@@ -34,7 +38,7 @@ function send(id, action, name = '', value = null, element = null) {
     const d = drawn.get(id);
     if (d) d.pending += 1;
     if (element) element.kovaPending = (element.kovaPending || 0) + 1;
-    outgoing = outgoing
+    const sent = (outgoing.get(id) ?? Promise.resolve())
         .then(() => deliver(id, action, name, value))
         .then((answer) => {
             const version = answer?.version ?? 0;
@@ -50,7 +54,10 @@ function send(id, action, name = '', value = null, element = null) {
             // event if it already shows them, else from the next one.
             if (d.pending === 0 && drawn.get(id) === d && d.latest) updateForm(d, d.latest, d.onTop);
         });
-    return outgoing;
+    outgoing.set(id, sent);
+    // The line of a form that has closed goes with its last action.
+    sent.finally(() => outgoing.get(id) === sent && outgoing.delete(id));
+    return sent;
 }
 
 const fontFamilies = {
@@ -113,9 +120,17 @@ function createComponent(d, c) {
     case 'label':
         outer = create('span', 'c-label');
         outer.addEventListener('click', () => send(id, 'click', c.name));
+        // A label drawn as a link (the hand cursor) is one for the keyboard too.
+        outer.addEventListener('keydown', (event) => {
+            if (outer.getAttribute('role') !== 'link' || event.key !== 'Enter') return;
+            event.preventDefault();
+            event.stopPropagation();
+            send(id, 'click', c.name);
+        });
         break;
     case 'edit':
         outer = create('input', 'c-edit');
+        outer.maxLength = maxText;
         outer.autocomplete = 'off';
         outer.spellcheck = false;
         outer.addEventListener('input', () => {
@@ -152,6 +167,7 @@ function createComponent(d, c) {
             list.id = `form${id}-${c.name}-items`;
             input.setAttribute('list', list.id);
             input.autocomplete = 'off';
+            input.maxLength = maxText;
             outer.append(input, list);
             input.addEventListener('input', () => {
                 const index = (entry.latest.items || []).indexOf(input.value);
@@ -239,12 +255,11 @@ function updateComponent(d, entry, c) {
     applyFont(style, c.font);
     if (c.kind !== 'progressbar') style.backgroundColor = c.color || '';
     outer.classList.toggle('hand', c.cursor === 'hand');
+    if (c.kind === 'label' && c.cursor === 'hand') outer.setAttribute('role', 'link');
+    else if (c.kind === 'label') outer.removeAttribute('role');
     const enabled = effective(d, c, 'enabled');
     outer.classList.toggle('disabled', !enabled);
-    if (focusable) {
-        focusable.disabled = !enabled;
-        focusable.tabIndex = c.tabOrder >= 0 ? c.tabOrder + 1 : -1;
-    }
+    if (focusable) focusable.disabled = !enabled;
     // The host's value is drawn over the user's only when no change of the user's to the element is on its
     // way and the event already shows the last one.
     const settled = (element) => !element.kovaPending && d.version >= (element.kovaAnswered || 0);
@@ -359,16 +374,130 @@ function createForm(form) {
     return d;
 }
 
+// A tab order counts among the controls of one parent, as the design's forms count it. The controls stand at
+// their designed places whatever their order in the page, so Tab follows the page's order: the stops of one
+// parent take each other's places in the tab order (a control without one, -1, after those with one), and
+// the other elements keep theirs, so that nothing drawn over another changes.
+function orderTabs(d) {
+    const key = (c) => (c.tabOrder >= 0 ? c.tabOrder : Infinity);
+    const parents = new Map();
+    for (const entry of d.components.values()) {
+        const c = entry.latest;
+        const stop = entry.focusable ?? (c.kind === 'label' && c.cursor === 'hand' ? entry.outer : null);
+        if (!stop) continue;
+        if (stop.tabIndex !== 0) stop.tabIndex = 0;
+        const parent = entry.outer.parentElement;
+        if (!parents.has(parent)) parents.set(parent, []);
+        parents.get(parent).push(entry);
+    }
+    for (const [parent, stops] of parents) {
+        const children = [...parent.children];
+        const slots = children
+            .map((child, index) => (stops.some((e) => e.outer === child) ? index : -1))
+            .filter((i) => i >= 0);
+        // A stable sort: equal orders keep the order the controls were made in.
+        const sorted = stops.toSorted((a, b) => (key(a.latest) === key(b.latest) ? 0 : key(a.latest) - key(b.latest)));
+        if (slots.every((slot, i) => children[slot] === sorted[i].outer)) continue;
+        slots.forEach((slot, i) => (children[slot] = sorted[i].outer));
+        parent.replaceChildren(...children);
+    }
+}
+
+// A field's name for a screen reader: the label beside it on its left, else the one just above it, as the
+// eye reads the form; else its own name without the kind ("edtDevID": "DevID").
+function nameFields(d) {
+    const labels = [...d.components.values()].filter((e) => e.latest.kind === 'label' && e.latest.caption);
+    for (const entry of d.components.values()) {
+        const c = entry.latest;
+        const field = entry.focusable;
+        if (!field || !['edit', 'combobox', 'treeview'].includes(c.kind) || field.kovaNamed) continue;
+        field.kovaNamed = true;
+        const mid = c.top + (c.height || 21) / 2;
+        const same = labels.filter((l) => (l.latest.parent || '') === (c.parent || ''));
+        const beside = same
+            .filter((l) => l.latest.left < c.left && Math.abs(l.latest.top + (l.latest.height || 16) / 2 - mid) < 12)
+            .sort((a, b) => b.latest.left - a.latest.left)[0];
+        const above = same
+            .filter((l) => l.latest.top < c.top && c.top - l.latest.top < 30 && Math.abs(l.latest.left - c.left) < 24)
+            .sort((a, b) => b.latest.top - a.latest.top)[0];
+        const label = beside ?? above;
+        if (label) {
+            label.outer.id ||= `form${d.id}-${label.latest.name}`;
+            field.setAttribute('aria-labelledby', label.outer.id);
+        } else {
+            field.setAttribute('aria-label', c.name.replace(/^[a-z]+(?=[A-Z])/, ''));
+        }
+    }
+}
+
+// A dialog larger than the window is drawn smaller, down to minZoom, so that its buttons and close box stay in
+// sight; below that it scrolls within the window.
+const minZoom = 0.6;
+
 function placeWindow(d, form) {
     d.window.style.width = '';
+    d.window.style.zoom = '';
+    d.window.style.maxWidth = '';
+    d.window.style.maxHeight = '';
+    d.window.classList.remove('scrolls');
     const width = d.window.offsetWidth;
     const height = d.window.offsetHeight;
     const fits = form.left + width <= innerWidth && form.top + height <= innerHeight;
     const designed = form.position === 'designed' && form.left >= 0 && form.top >= 0 && fits;
-    const left = designed ? form.left : Math.max(0, (innerWidth - width) / 2);
-    const top = designed ? form.top : Math.max(0, (innerHeight - height) / 3);
-    d.window.style.left = `${Math.round(left)}px`;
-    d.window.style.top = `${Math.round(top)}px`;
+    const zoom = Math.max(minZoom, Math.min(1, innerWidth / width, innerHeight / height));
+    if (zoom < 1) d.window.style.zoom = String(zoom);
+    if (width * zoom > innerWidth || height * zoom > innerHeight) {
+        d.window.classList.add('scrolls');
+        d.window.style.maxWidth = `${Math.floor(innerWidth / zoom)}px`;
+        d.window.style.maxHeight = `${Math.floor(innerHeight / zoom)}px`;
+    }
+    const drawnWidth = Math.min(width * zoom, innerWidth);
+    const drawnHeight = Math.min(height * zoom, innerHeight);
+    const left = designed ? form.left : Math.max(0, (innerWidth - drawnWidth) / 2);
+    const top = designed ? form.top : Math.max(0, (innerHeight - drawnHeight) / 3);
+    // A zoomed element's own offsets are zoomed too.
+    d.window.style.left = `${Math.round(left / zoom)}px`;
+    d.window.style.top = `${Math.round(top / zoom)}px`;
+    d.placedSize = `${form.clientWidth}x${d.client.style.height}`;
+}
+
+// A label whose text needs more lines than its designed height holds (a long reason, a translated text) grows,
+// and what stands below it in its panel, the panels below that one and the form grow or move down with it:
+// no text is cut and nothing is covered.
+function fitLabels(d) {
+    const entries = [...d.components.values()];
+    const shift = new Map(); // component name -> pixels it moves down
+    const grow = new Map(); // container name ('' for the form) -> pixels it grows
+    for (const entry of entries) {
+        entry.outer.classList.remove('grown');
+        entry.outer.style.transform = '';
+    }
+    const labels = entries.filter(({latest: c, outer}) => c.kind === 'label' && c.height > 0 && c.visible &&
+                                   outer.getClientRects().length && outer.scrollHeight > c.height + 1);
+    // Deepest first, so that a panel that grows moves what stands below it in its own container.
+    const depth = (c) => (c.parent ? 1 + depth(d.components.get(c.parent)?.latest ?? {}) : 0);
+    const growing = labels.map(({latest: c, outer}) => ({c, extra: outer.scrollHeight - c.height, outer}));
+    growing.sort((a, b) => depth(b.c) - depth(a.c));
+    const visit = (container, bottom, extra) => {
+        grow.set(container, (grow.get(container) ?? 0) + extra);
+        for (const other of entries) {
+            const o = other.latest;
+            if ((o.parent || '') === container && o.top >= bottom) shift.set(o.name, (shift.get(o.name) ?? 0) + extra);
+        }
+        if (!container) return;
+        const parent = d.components.get(container)?.latest;
+        if (parent) visit(parent.parent || '', parent.top + parent.height, extra);
+    };
+    for (const {c, extra, outer} of growing) {
+        outer.classList.add('grown');
+        visit(c.parent || '', c.top + c.height, extra);
+    }
+    for (const entry of entries) {
+        const c = entry.latest;
+        if (shift.has(c.name)) entry.outer.style.transform = `translateY(${shift.get(c.name)}px)`;
+        if (grow.has(c.name) && c.height > 0) entry.outer.style.height = `${c.height + grow.get(c.name)}px`;
+    }
+    d.client.style.height = `${d.latest.clientHeight + (grow.get('') ?? 0)}px`;
 }
 
 function updateForm(d, form, onTop) {
@@ -398,10 +527,13 @@ function updateForm(d, form, onTop) {
         }
     }
     for (const c of form.components || []) updateComponent(d, d.components.get(c.name), c);
-    if (!d.placed) {
-        placeWindow(d, form);
-        d.placed = true;
-    }
+    orderTabs(d);
+    nameFields(d);
+    fitLabels(d);
+    // Placed when it opens, and again when its size changed.
+    if (d.placedSize !== `${form.clientWidth}x${d.client.style.height}`) placeWindow(d, form);
+    // A form that another covers keeps where its focus was, to give it back when that one closes.
+    if (!onTop && d.root.contains(document.activeElement)) d.lastFocus = document.activeElement;
     d.root.inert = !onTop;
     d.root.classList.toggle('covered', !onTop);
     // The host's focus is followed only once it has seen where the user went: an older one would pull the
@@ -411,7 +543,10 @@ function updateForm(d, form, onTop) {
         d.focused = form.activeControl;
         focusComponent(d, form.activeControl);
     } else if (onTop && !d.root.contains(document.activeElement)) {
-        focusComponent(d, d.focused);
+        const back = d.lastFocus;
+        d.lastFocus = null;
+        if (back?.isConnected && d.root.contains(back)) focusElement(d, back);
+        else focusComponent(d, d.focused);
     }
 }
 
@@ -419,7 +554,10 @@ function focusComponent(d, name) {
     const target = d.components.get(name)?.focusable;
     const fallback = d.window.querySelector('input:not([disabled]), select:not([disabled]), button.default');
     const element = target && !target.disabled ? target : fallback;
-    if (!element) return;
+    if (element) focusElement(d, element);
+}
+
+function focusElement(d, element) {
     d.focusingByHost = true;
     try {
         element.focus();
@@ -428,8 +566,26 @@ function focusComponent(d, name) {
     }
 }
 
+// Escape and Enter where no control of the dialog has the focus (a click on the veil) still reach the top one.
+addEventListener('keydown', (event) => {
+    if ((event.key !== 'Escape' && event.key !== 'Enter') || !drawn.size || layer().contains(event.target)) return;
+    const top = [...drawn.values()].find((d) => d.onTop);
+    if (!top) return;
+    event.preventDefault();
+    send(top.id, 'key', '', event.key);
+});
+
+// A window the user made smaller or larger places its dialogs anew.
+addEventListener('resize', () => {
+    for (const d of drawn.values()) if (d.latest) placeWindow(d, d.latest);
+});
+
+// Where the focus was when the first dialog opened: it goes back there when the last one closes.
+let focusBefore = null;
+
 // Mirrors the host's stack of open forms, the bottom one first; an empty list closes every form.
 export function showForms(forms) {
+    if (!drawn.size && forms.length && !layer().contains(document.activeElement)) focusBefore = document.activeElement;
     const open = new Set(forms.map((form) => form.id));
     for (const [id, d] of drawn) {
         if (!open.has(id)) {
@@ -446,8 +602,13 @@ export function showForms(forms) {
         updateForm(d, form, index === forms.length - 1);
     });
     document.body.classList.toggle('dialog-open', forms.length > 0);
-    for (const id of ['gadget', 'details']) {
+    for (const id of ['gadget', 'details', 'banners']) {
         const element = document.getElementById(id);
         if (element) element.inert = forms.length > 0;
+    }
+    if (!forms.length && focusBefore) {
+        const element = focusBefore;
+        focusBefore = null;
+        if (element.isConnected && element !== document.body && !element.closest('[inert], [hidden]')) element.focus();
     }
 }

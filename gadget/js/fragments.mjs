@@ -51,7 +51,10 @@ export const placeholderPicture = 'images/noPicture.png';
 
 function showPlaceholder(event) {
     const image = event.currentTarget;
-    if (!image.src.endsWith(placeholderPicture)) image.src = placeholderPicture;
+    if (image.src.endsWith(placeholderPicture)) return;
+    // The page may explain why (a certificate the browser does not know yet).
+    dispatchEvent(new CustomEvent('kova-picture-failed', {detail: image.src}));
+    image.src = placeholderPicture;
 }
 
 // A link that runs one of the page's calls keeps no address (the page's own address carries its key and
@@ -60,6 +63,9 @@ function makeCallButton(element) {
     element.setAttribute('role', 'button');
     element.setAttribute('tabindex', '0');
 }
+
+// What a screen reader says for the pager's pictures, which the fragment gives no text.
+const callNames = {firstPage: 'First page', prevPage: 'Previous page', nextPage: 'Next page', lastPage: 'Last page'};
 
 // Turns a fragment into inert nodes of this page: event attributes become listeners of the known calls,
 // inline styles go through the style object, outside links open in a new tab, pictures that fail show the
@@ -80,6 +86,12 @@ export function adoptFragment(html, calls) {
                 element.removeAttribute(attribute.name);
                 const parsed = parseFragmentCall(value, calls);
                 if (parsed && boundEvents[name]) bindings.push({element, event: boundEvents[name], ...parsed});
+                // A picture that pages is a button for the keyboard and a screen reader too.
+                if (parsed && name === 'onclick' && !element.closest('a, button')) {
+                    makeCallButton(element);
+                    if (callNames[parsed.name]) element.setAttribute('aria-label', callNames[parsed.name]);
+                    bindings.push({element, event: 'keydown', prevent: true, ...parsed});
+                }
             } else if (name === 'style') {
                 element.removeAttribute(attribute.name);
                 bindings.push({element, style: value});
@@ -101,6 +113,16 @@ export function adoptFragment(html, calls) {
         }
     }
     for (const image of content.querySelectorAll('img')) image.addEventListener('error', showPlaceholder);
+    // A row is named by its item's title, and so is its details button, which the fragment calls "Details"
+    // in every row alike.
+    for (const row of content.querySelectorAll('.result')) {
+        const title = row.querySelector('a[target="_blank"]')?.textContent.trim();
+        if (!title) continue;
+        row.setAttribute('role', 'group');
+        row.setAttribute('aria-label', title);
+        for (const button of row.querySelectorAll('a[role="button"]'))
+            button.setAttribute('aria-label', `Details: ${title}`);
+    }
     // Texts from eBay's answer stand in links and cells: each is its own bidi island, so a right-to-left name
     // neither takes the line's direction nor reorders the text around it.
     for (const element of content.querySelectorAll('a, td, th, h1, h2, h3, h4')) {

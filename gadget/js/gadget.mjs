@@ -11,7 +11,7 @@ import {showEnded, showOutbid} from './notices.mjs';
 import {onViewEvent, readView, setUpView} from './view.mjs';
 
 const $ = (id) => document.getElementById(id);
-const state = {started: false, loading: false, hostLoading: false, plan: {}, updated: null};
+const state = {started: false, loading: false, hostLoading: false, plan: {}, updated: null, next: ''};
 const pollMs = 250;
 
 function setProblem(text) {
@@ -31,7 +31,7 @@ function clock(date) {
 
 function showStatus() {
     // Short lines for the narrow bar; the tooltip says the plan in full.
-    const lines = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet', state.plan.text];
+    const lines = [state.updated ? `Updated ${clock(state.updated)}` : 'Not loaded yet', state.next, state.plan.text];
     const spans = lines.filter(Boolean).map((text) => Object.assign(document.createElement('span'), {textContent: text}));
     // The next end among the running auctions counts down here too.
     const nextEnd = Object.assign(document.createElement('span'), {className: 'next-end', hidden: true});
@@ -111,14 +111,31 @@ async function showResultFile(reading = null, {fresh = true} = {}) {
     return true;
 }
 
+// "Updated" follows only a load that brought the whole list; a step the user cancelled or a load that failed
+// says what comes next. A host that does not tell how its last load went is taken at its word, as before.
+function noteLoad(before, last) {
+    if (!last) return true;
+    if (last.number > before && last.succeeded) {
+        state.next = '';
+        return true;
+    }
+    state.next = last.number > before ? 'The load failed: the refresh button tries again'
+                                      : 'Nothing loaded: the refresh button starts again';
+    return false;
+}
+
 async function load() {
     if (state.loading || !state.started) return;
     state.loading = true;
     setBusy(true);
     try {
+        const before = (await schedule().catch(() => ({}))).lastLoad?.number ?? 0;
         await call('LoadWatchlist');
         await waitWhileWorking();
-        if (await showResultFile()) state.updated = new Date(gadgetNow());
+        const shown = await showResultFile();
+        const plan = await schedule().catch(() => null);
+        if (plan) state.plan = plan;
+        if (noteLoad(before, plan?.lastLoad) && shown) state.updated = new Date(gadgetNow());
         setProblem('');
     } catch (e) {
         if (!e.busy) setProblem(e.message);
@@ -156,7 +173,8 @@ async function onHostLoad(data) {
     }
     if (!state.hostLoading) return;
     try {
-        if (await showResultFile()) state.updated = new Date(gadgetNow());
+        const succeeded = data.succeeded === undefined || noteLoad(-1, data);
+        if ((await showResultFile()) && succeeded) state.updated = new Date(gadgetNow());
     } catch (e) {
         if (!e.busy) setProblem(e.message);
     } finally {
@@ -189,11 +207,15 @@ function markOpenItem(article) {
 }
 
 function closeDetails() {
+    const hadFocus = $('details').contains(document.activeElement);
     $('details').hidden = true;
     delete $('details').dataset.article;
     markOpenItem(null);
     bindDetails(null, null);
     showRemindersFor(null);
+    // The keyboard goes back to the row's details button that opened the flyout.
+    if (hadFocus || document.activeElement === document.body) state.detailsOpener?.focus();
+    state.detailsOpener = null;
 }
 
 // The page's rules for the details document, those of gadget.css under ".details-body": they follow the
@@ -244,6 +266,7 @@ async function onOpenDetails(article) {
         }
         bindDetails(showDetailsDocument(await readFile('details.html')), article);
         details.dataset.article = article;
+        if (!details.contains(document.activeElement)) state.detailsOpener = document.activeElement;
         details.hidden = false;
         markOpenItem(article);
         await showRemindersFor(article);
@@ -308,7 +331,14 @@ async function start() {
     }
     state.events ??= events(
         {
-            forms: (data) => showForms(data.forms || []),
+            forms: (data) => {
+                showForms(data.forms || []);
+                // A step of a load went on to the next (keys given, the login data taken): the list's notice
+                // may have changed with it.
+                const top = (data.forms || []).at(-1)?.id ?? null;
+                if (top !== state.topForm && state.started) showResultFile().catch(() => {});
+                state.topForm = top;
+            },
             openurl: (data) => openUrl(data.url),
             reminder: (data) => showReminder(data),
             outbid: (data) => showOutbid(data),
@@ -367,6 +397,25 @@ setUpLive();
 addEventListener('keydown', (event) => {
     if (event.key === 'Escape' && !$('details').hidden && !document.body.classList.contains('dialog-open'))
         closeDetails();
+});
+// A picture of this machine's https server that does not load is the demo sandbox's, whose certificate a
+// browser tab does not know: the page says what to do, where a menu's user sees it (not on standard error).
+addEventListener('kova-picture-failed', (event) => {
+    let url;
+    try {
+        url = new URL(event.detail, location.href);
+    } catch {
+        return;
+    }
+    const hint = $('pictureHint');
+    if (url.protocol !== 'https:' || !['127.0.0.1', 'localhost'].includes(url.hostname) || !hint.hidden) return;
+    const link = Object.assign(document.createElement('a'), {href: `${url.origin}/`, target: '_blank'});
+    link.rel = 'noopener';
+    link.textContent = url.origin;
+    hint.replaceChildren(
+        "The pictures come from the demo's sandbox, whose certificate this browser does not know: open ", link,
+        ' once, accept its certificate there, then refresh the list.');
+    hint.hidden = false;
 });
 addEventListener('pagehide', stop);
 addEventListener('pageshow', (event) => {

@@ -2,6 +2,7 @@
 
 #include "base/UnitExceptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -246,6 +247,27 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
         (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
         return 0;
     return len;
+}
+
+std::string TextValueFault(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = Utf8SequenceLength(s, i);
+        if (len == 0) return "it is not UTF-8 text";
+        const auto c = static_cast<unsigned char>(s[i]);
+        const bool c1 = len == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) return "it holds a control character";
+        i += len;
+    }
+    return "";
+}
+
+std::string CutText(std::string_view s, size_t maxChars) {
+    size_t at = 0;
+    for (size_t chars = 0; at < s.size(); ++chars) {
+        if (chars == maxChars) return std::string(s.substr(0, at)) + "\u2026";
+        at += std::max<size_t>(1, Utf8SequenceLength(s, at));
+    }
+    return std::string(s);
 }
 
 namespace {

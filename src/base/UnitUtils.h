@@ -45,6 +45,12 @@ std::string SysErrorMessage(int errorCode);
 // Length of the well-formed UTF-8 sequence that starts at s[i] (overlong forms, surrogates and values above
 // U+10FFFF are not well-formed), or 0. A zero byte counts as a sequence of length 1.
 size_t Utf8SequenceLength(std::string_view s, size_t i);
+// Why the text cannot be a one-line value typed by a user: "it is not UTF-8 text" or "it holds a control
+// character" (a line end, a NUL, any C0 or C1 control or DEL); empty when it can.
+std::string TextValueFault(std::string_view s);
+// The text cut to at most maxChars code points at a character's border, with "…" in place of what was cut;
+// bytes that are not UTF-8 count one each.
+std::string CutText(std::string_view s, size_t maxChars);
 // Writes the code point (up to U+10FFFF; a surrogate as the three bytes of its value) as UTF-8 at out and
 // answers how many bytes it took, 1 to 4.
 size_t EncodeUtf8(uint32_t cp, char* out);

@@ -6,6 +6,7 @@
 #include "platform/UnitPlatformMainThread.h"
 #include "storage/UnitKovaDat.h"
 #include "support/UnitFileUtils.h"
+#include "support/UnitKovaOpenURL.h"
 #include "support/UnitLogging.h"
 #include "watchlist/UnitKovaThreads.h"
 
@@ -16,6 +17,15 @@ const char* const ApplicationKeysNeededMessage =
 namespace {
 
 const char* const SCaption = "eBay application keys";
+// A first run starts here: what the keys are, where they come from, and how to see the gadget without them.
+const char* const SAbout =
+    "eBay lets a program read your watch list only with your own developer keys. They are free: join eBay's "
+    "developer program, create an application there and copy its keys into this form.";
+const char* const SDeveloperLink = "Open eBay's developer program (developer.ebay.com)";
+const char* const SDeveloperProgram = "https://developer.ebay.com/";
+const char* const SDemo =
+    "No keys yet? \"kova-gadget --demo\" (in the menu: \"Demo with a local sandbox\") shows the gadget with "
+    "a demo watch list, without keys.";
 const char* const SWhere =
     "The gadget signs in with your own eBay application. eBay's developer program shows its DevID, AppID and "
     "CertID under \"Application Keysets\", and its RuName under \"User Tokens\" (\"Get a Token from eBay via "
@@ -29,6 +39,7 @@ const char* const SOAuth = "OAuth (new applications)";
 const char* const SToken = "eBay token (older applications)";
 const char* const SMissing = "Please fill in %s.";
 const char* const SNotSaved = "The keys could not be saved: %s";
+const char* const SNotText = "The %s cannot be used: %s. Type or paste it again.";
 const char* const SOk = "OK";
 const char* const SCancel = "Cancel";
 // A worker of an earlier wizard may still read the application data that a save replaces.
@@ -42,22 +53,26 @@ TComponent& Captioned(TComponent& c, const char* caption) {
 } // namespace
 
 TfrmKovaApplicationKeys::TfrmKovaApplicationKeys(std::string dataFilePath)
-    : TForm("frmKovaApplicationKeys", SCaption, 420, 262),
-      lblWhere(Captioned(Add(TComponentKind::Label, "lblWhere", "", {12, 10, 396, 48}), SWhere)),
-      lblDevID(Captioned(Add(TComponentKind::Label, "lblDevID", "", {12, 72, 80, 16}), SDevID)),
-      edtDevID(Add(TComponentKind::Edit, "edtDevID", "", {100, 68, 308, 21})),
-      lblAppID(Captioned(Add(TComponentKind::Label, "lblAppID", "", {12, 100, 80, 16}), SAppID)),
-      edtAppID(Add(TComponentKind::Edit, "edtAppID", "", {100, 96, 308, 21})),
-      lblCertID(Captioned(Add(TComponentKind::Label, "lblCertID", "", {12, 128, 80, 16}), SCertID)),
-      edtCertID(Add(TComponentKind::Edit, "edtCertID", "", {100, 124, 308, 21})),
-      lblRuName(Captioned(Add(TComponentKind::Label, "lblRuName", "", {12, 156, 80, 16}), SRuName)),
-      edtRuName(Add(TComponentKind::Edit, "edtRuName", "", {100, 152, 308, 21})),
+    : TForm("frmKovaApplicationKeys", SCaption, 480, 356),
+      lblAbout(Captioned(Add(TComponentKind::Label, "lblAbout", "", {12, 10, 456, 32}), SAbout)),
+      lblDeveloperLink(
+          Captioned(Add(TComponentKind::Label, "lblDeveloperLink", "", {12, 46, 456, 16}), SDeveloperLink)),
+      lblDemo(Captioned(Add(TComponentKind::Label, "lblDemo", "", {12, 66, 456, 32}), SDemo)),
+      lblWhere(Captioned(Add(TComponentKind::Label, "lblWhere", "", {12, 104, 456, 48}), SWhere)),
+      lblDevID(Captioned(Add(TComponentKind::Label, "lblDevID", "", {12, 166, 80, 16}), SDevID)),
+      edtDevID(Add(TComponentKind::Edit, "edtDevID", "", {100, 162, 368, 21})),
+      lblAppID(Captioned(Add(TComponentKind::Label, "lblAppID", "", {12, 194, 80, 16}), SAppID)),
+      edtAppID(Add(TComponentKind::Edit, "edtAppID", "", {100, 190, 368, 21})),
+      lblCertID(Captioned(Add(TComponentKind::Label, "lblCertID", "", {12, 222, 80, 16}), SCertID)),
+      edtCertID(Add(TComponentKind::Edit, "edtCertID", "", {100, 218, 368, 21})),
+      lblRuName(Captioned(Add(TComponentKind::Label, "lblRuName", "", {12, 250, 80, 16}), SRuName)),
+      edtRuName(Add(TComponentKind::Edit, "edtRuName", "", {100, 246, 368, 21})),
       lblSignInKind(
-          Captioned(Add(TComponentKind::Label, "lblSignInKind", "", {12, 184, 80, 16}), SSignInKind)),
-      cmbxSignInKind(Add(TComponentKind::ComboBox, "cmbxSignInKind", "", {100, 180, 308, 21})),
-      lblError(Add(TComponentKind::Label, "lblError", "", {12, 208, 396, 16})),
-      btnOk(Captioned(Add(TComponentKind::Button, "btnOk", "", {252, 230, 75, 25}), SOk)),
-      btnCancel(Captioned(Add(TComponentKind::Button, "btnCancel", "", {333, 230, 75, 25}), SCancel)),
+          Captioned(Add(TComponentKind::Label, "lblSignInKind", "", {12, 278, 80, 16}), SSignInKind)),
+      cmbxSignInKind(Add(TComponentKind::ComboBox, "cmbxSignInKind", "", {100, 274, 368, 21})),
+      lblError(Add(TComponentKind::Label, "lblError", "", {12, 302, 456, 16})),
+      btnOk(Captioned(Add(TComponentKind::Button, "btnOk", "", {312, 324, 75, 25}), SOk)),
+      btnCancel(Captioned(Add(TComponentKind::Button, "btnCancel", "", {393, 324, 75, 25}), SCancel)),
       FDataFilePath(std::move(dataFilePath)) {
     Position = TFormPosition::DesktopCenter;
     // The CertID is the application's secret: the page never gets it back once typed.
@@ -65,6 +80,10 @@ TfrmKovaApplicationKeys::TfrmKovaApplicationKeys(std::string dataFilePath)
     cmbxSignInKind.Style = TComboBoxStyle::DropDownList;
     cmbxSignInKind.Items = {SOAuth, SToken};
     lblError.Font.Color = RGBColor(176, 0, 0);
+    lblDeveloperLink.Font.Color = RGBColor(0, 0, 255);
+    lblDeveloperLink.Font.Underline = true;
+    lblDeveloperLink.Cursor = "hand";
+    lblDeveloperLink.OnClick = [] { OpenURL(SDeveloperProgram); };
     lblError.Visible = false;
     int order = 0;
     for (TComponent* c : {&edtDevID, &edtAppID, &edtCertID, &edtRuName, &cmbxSignInKind, &btnOk, &btnCancel})
@@ -93,6 +112,17 @@ void TfrmKovaApplicationKeys::btnOkClick() {
         lblError.Visible = true;
         Changed();
         return;
+    }
+    // A key that is not text would make the saved file unreadable: refused here, under the fields, naming the
+    // field.
+    for (const auto& [edit, name] : fields) {
+        if (const std::string fault = TextValueFault(Trim(edit->Text)); !fault.empty()) {
+            lblError.Caption = Format(SNotText, {name, fault});
+            lblError.Visible = true;
+            ActiveControl = edit->Name;
+            Changed();
+            return;
+        }
     }
     TGadgetDatKeys keys;
     keys.DevID = Trim(edtDevID.Text);

@@ -1,6 +1,7 @@
 #pragma once
 // The "eBay application keys" form: asks for the DevID, AppID, CertID, RuName and sign-in kind of the user's
-// own application and writes them into the gadget directory's application data file.
+// own application and writes them into the gadget directory's application data file. It first says in plain
+// words why keys are needed, links to eBay's developer program and names the demo, which needs none.
 
 #include "dialogs/UnitFormModel.h"
 
@@ -24,6 +25,9 @@ public:
     // Checks the fields, writes them and closes the form with OK; a failure stays in lblError.
     void btnOkClick();
 
+    TComponent& lblAbout;
+    TComponent& lblDeveloperLink;
+    TComponent& lblDemo;
     TComponent& lblWhere;
     TComponent& lblDevID;
     TComponent& edtDevID;

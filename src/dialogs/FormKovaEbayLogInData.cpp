@@ -60,6 +60,9 @@ TfrmEbayLogInData::TfrmEbayLogInData()
     btnCancel.Caption = SCancel;
     btnCancel.ModalResult = mrCancel;
     btnCancel.TabOrder = 4;
+    // Enter and Escape answer as the buttons do, as in every dialog of the page.
+    btnOk.Default = true;
+    btnCancel.Cancel = true;
 }
 
 void TfrmEbayLogInData::FieldChange() {

@@ -235,6 +235,11 @@ TfrmKovaGadgetAuthorize::TfrmKovaGadgetAuthorize()
     btnAuthorize.TabOrder = 0;
     btnVerify.TabOrder = 0;
     btnRetry.TabOrder = 1;
+    // Enter takes the step's own button (one shows at a time), Escape cancels.
+    btnAuthorize.Default = true;
+    btnVerify.Default = true;
+    btnRetry.Default = true;
+    btnCancel.Cancel = true;
     btnAuthorize.OnClick = [this] { btnAuthorizeClick(); };
     btnVerify.OnClick = [this] { btnVerifyClick(); };
     btnRetry.OnClick = [this] { btnRetryClick(); };
@@ -558,6 +563,7 @@ void TfrmKovaGadgetAuthorize::ShowPanelFinished(bool success) {
         lblFailureCause.Visible = false;
         btnCancel.Caption = SClose;
         btnCancel.ModalResult = mrOk;
+        btnCancel.Default = true;
         ActiveControl = btnCancel.Name;
     } else {
         lblFinishedResult.Caption = SFailedResult;

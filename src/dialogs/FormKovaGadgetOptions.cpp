@@ -202,6 +202,9 @@ TfrmKovaGadgetOptions::TfrmKovaGadgetOptions()
     btnOk.TabOrder = 2;
     btnCancel.ModalResult = mrCancel;
     btnCancel.TabOrder = 3;
+    // Enter and Escape answer as the buttons do, as in every dialog of the page.
+    btnOk.Default = true;
+    btnCancel.Cancel = true;
     UpdateProxyControls();
 }
 

@@ -33,10 +33,11 @@ std::string KovaBrowserProfileFolder() {
     return config.empty() ? "" : config + "/kova-gadget/browser";
 }
 
-TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::string& startPageUrl) {
+TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::string& startPageUrl,
+                                     const TKovaAppWindow& window) {
     TKovaBrowserLaunch launch;
     if (choice == "none") return launch;
-    const std::string profile = KovaBrowserProfileFolder();
+    const std::string profile = window.Profile.empty() ? KovaBrowserProfileFolder() : window.Profile;
     if (choice == "app" && !profile.empty() && ForceFolder(profile)) launch.Program = AppBrowserOnPath();
     if (!launch.Program.empty()) {
         launch.AppWindow = true;
@@ -47,6 +48,7 @@ TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::strin
                             "--user-data-dir=" + profile,
                             "--no-first-run",
                             "--no-default-browser-check"};
+        launch.Arguments.insert(launch.Arguments.end(), window.Arguments.begin(), window.Arguments.end());
         return launch;
     }
     launch.Program = FindProgramOnPath("xdg-open");
@@ -58,7 +60,8 @@ TKovaBrowserLaunch KovaBrowserLaunch(const std::string& choice, const std::strin
 std::string KeptKovaBrowserChoice(const std::string& gadgetDir) {
     try {
         const std::string kept = TIniFile(gadgetDir + "/" + IniName).ReadString(IniSection, IniKey, "");
-        return ValidChoice(kept) ? kept : "";
+        // A kept "none" would leave every later start, the menu's included, without a page to show.
+        return ValidChoice(kept) && kept != "none" ? kept : "";
     } catch (const std::exception&) {
         return "";
     }
@@ -69,6 +72,11 @@ std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& a
         const std::string kept = KeptKovaBrowserChoice(gadgetDir);
         return kept.empty() ? "app" : kept;
     }
+    if (asked == "none") {
+        report << "kova-gadget: --browser none holds for this run; later starts open the gadget again"
+               << std::endl;
+        return asked;
+    }
     // A choice that cannot be kept still holds for this run.
     if (KeptKovaBrowserChoice(gadgetDir) != asked) try {
             TIniFile(gadgetDir + "/" + IniName).WriteString(IniSection, IniKey, asked);
@@ -78,12 +86,14 @@ std::string KovaBrowserChoice(const std::string& gadgetDir, const std::string& a
     return asked;
 }
 
-TKovaGadgetBrowser::TKovaGadgetBrowser(std::string choice, std::string pageUrl, std::ostream& report)
-    : FChoice(std::move(choice)), FPageUrl(std::move(pageUrl)), FReport(report) {
+TKovaGadgetBrowser::TKovaGadgetBrowser(std::string choice, std::string pageUrl, std::ostream& report,
+                                       TKovaAppWindow window)
+    : FChoice(std::move(choice)), FPageUrl(std::move(pageUrl)), FReport(report), FWindow(std::move(window)) {
 }
 
-void TKovaGadgetBrowser::Open() {
-    if (FChoice == "none") return;
+void TKovaGadgetBrowser::Open(const std::string& choice) {
+    const std::string& chosen = choice.empty() ? FChoice : choice;
+    if (chosen == "none") return;
     std::lock_guard lock(FLock);
     std::unique_ptr<TKovaGadgetStartPage> page;
     try {
@@ -94,7 +104,7 @@ void TKovaGadgetBrowser::Open() {
         return;
     }
     if (!page->PassedOver().empty()) FReport << "kova-gadget: " << page->PassedOver() << std::endl;
-    const TKovaBrowserLaunch launch = KovaBrowserLaunch(FChoice, page->FileUrl());
+    const TKovaBrowserLaunch launch = KovaBrowserLaunch(chosen, page->FileUrl(), FWindow);
     if (const std::string failed = StartDetachedProgram(launch.Program, launch.Arguments); !failed.empty())
         FReport << "kova-gadget: " << failed << "; open the address above" << std::endl;
     FStartPages.push_back(std::move(page));

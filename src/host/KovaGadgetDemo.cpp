@@ -1,5 +1,6 @@
 #include "host/KovaGadgetDemo.h"
 
+#include "base/UnitUtils.h"
 #include "dialogs/FormKovaGadgetAuthorize.h"
 #include "ebayapi/UnitCurlSession.h"
 #include "host/KovaGadgetHost.h"
@@ -162,7 +163,7 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
         WriteFileAtomic(gadgetDir + "/KovaDat.dat",
                         PackKovaDat(KovaDatForSandbox(UnpackKovaDatFile(shipped + "/KovaDat.dat"),
                                                       *sandboxUrl, options.DemoOAuth)),
-                        TFileAccess::Shared, TFileKeep::Durable);
+                        TFileAccess::OwnerOnly, TFileKeep::Durable);
         if (!options.DemoFirstRun) {
             TIniFileManager settings("KovaGadget.ini", IncludeTrailingPathDelimiter(gadgetDir));
             if (options.DemoOAuth) {
@@ -176,13 +177,22 @@ int RunKovaGadgetDemo(const TKovaGadgetHostOptions& options, const TKovaGadgetHo
             }
         }
 
-        report
-            << "demo: sandbox " << *sandboxUrl << " with the account \"demo\" (" << options.DemoItems
-            << " watched items)\n"
-            << "demo: the items' pictures come from the sandbox: while the list shows the grey placeholder "
-               "instead,\n"
-            << "      open " << *sandboxUrl << "/ once, accept the sandbox's certificate there and refresh "
-            << "the list.\n";
+        // The demo's window is a browser of its own, in the demo's folder, that trusts the sandbox's server
+        // key by its pin and nothing else that the user's browser does not: its pictures show at once.
+        std::string pin;
+        TryReadFileBytes(folder->File("sandbox/server-key-pin.txt"), pin);
+        pin = Trim(pin);
+        if (!pin.empty()) {
+            hostOptions.AppWindowProfile = folder->File("browser");
+            hostOptions.AppWindowArguments = {"--ignore-certificate-errors-spki-list=" + pin};
+        }
+        report << "demo: sandbox " << *sandboxUrl << " with the account \"demo\" (" << options.DemoItems
+               << " watched items)\n"
+               << "demo: the items' pictures come from the sandbox; in a browser tab (not the demo's window) "
+                  "that "
+                  "shows\n"
+               << "      grey placeholders, open " << *sandboxUrl
+               << "/ once, accept the sandbox's certificate there and refresh the list.\n";
         if (options.DemoFirstRun)
             report
                 << "demo: first run: enter the user name \"demo\" and any password, then follow the wizard; "

@@ -66,6 +66,7 @@ std::shared_ptr<TKovaEventQueue> TKovaEventHub::Subscribe() {
         queue->End();
         return queue;
     }
+    if (FQueues.size() >= FMaxStreams) return nullptr;
     // Under the hub's lock: no forms event can come between the state and the stream's first update.
     queue->Push(Frame("forms", FForms));
     FQueues.push_back(queue);

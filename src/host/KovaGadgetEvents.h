@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -33,11 +34,14 @@ private:
 
 class TKovaEventHub {
 public:
+    // Each open stream holds one of the host's request threads: beyond maxStreams, Subscribe refuses.
+    explicit TKovaEventHub(size_t maxStreams = SIZE_MAX) : FMaxStreams(maxStreams) {}
+    size_t MaxStreams() const { return FMaxStreams; }
     // Any thread. data is one line of JSON.
     void Publish(const std::string& event, const std::string& data);
     // The forms event: also kept as the state a new stream starts with.
     void PublishForms(const std::string& data);
-    // A new stream, starting with the current forms state.
+    // A new stream, starting with the current forms state; nothing when maxStreams are open.
     std::shared_ptr<TKovaEventQueue> Subscribe();
     void Unsubscribe(const std::shared_ptr<TKovaEventQueue>& queue);
     size_t SubscriberCount() const;
@@ -50,6 +54,7 @@ private:
 
     mutable std::mutex FLock;
     std::vector<std::shared_ptr<TKovaEventQueue>> FQueues;
+    const size_t FMaxStreams;
     std::string FForms = "{\"forms\":[]}";
     bool FStopped = false;
 };

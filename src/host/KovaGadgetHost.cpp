@@ -41,8 +41,15 @@ void ApplyClockError() {
     GetExactTime().SetClockError(static_cast<double>(value));
 }
 
-int HandOver(const std::string& gadgetDir) {
-    const auto page = AskKovaGadgetHostToOpen(gadgetDir, HandOverWaitMs);
+// choice: this start's browser choice; a host started with --browser none still shows its page to a later
+// start, as the menu entry's.
+int HandOver(const std::string& gadgetDir, const std::string& heldBy, const std::string& choice) {
+    if (!heldBy.empty()) {
+        std::cerr << "kova-gadget: the gadget folder \"" << gadgetDir << "\" is locked by another user ("
+                  << heldBy << "): a host of yours cannot run on it" << std::endl;
+        return 1;
+    }
+    const auto page = AskKovaGadgetHostToOpen(gadgetDir, HandOverWaitMs, choice);
     if (!page) {
         std::cerr << "kova-gadget: a host runs on \"" << gadgetDir
                   << "\" already but does not answer; it alone may write that folder" << std::endl;
@@ -92,14 +99,23 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
     ApplyClockError();
 
     try {
-        if (options.GadgetDir.empty()) options.GadgetDir = DefaultGadgetDirectory();
+        const bool defaultFolder = options.GadgetDir.empty();
+        if (defaultFolder) options.GadgetDir = DefaultGadgetDirectory();
         SetRuName(options.RuName);
         FillGadgetDirectory(options.GadgetDir, ""); // the folder alone, for the lock
         // Two hosts must never write one folder: the lock decides, whatever a dead host left behind, and
         // a later start writes nothing into it.
-        const auto lock = TKovaGadgetLock::TryTake(options.GadgetDir);
-        if (!lock) return HandOver(options.GadgetDir);
+        std::string heldBy;
+        const auto lock = TKovaGadgetLock::TryTake(options.GadgetDir, heldBy);
+        if (!lock) {
+            const std::string kept = KeptKovaBrowserChoice(options.GadgetDir);
+            return HandOver(options.GadgetDir, heldBy,
+                            !options.Browser.empty() ? options.Browser
+                            : kept.empty()           ? "app"
+                                                     : kept);
+        }
         FillGadgetDirectory(options.GadgetDir, ShippedGadgetDirectory(ProcessExecutablePath()));
+        KeepKovaGadgetFolderPrivate(options.GadgetDir, defaultFolder, std::cerr);
 
         const std::string choice = KovaBrowserChoice(options.GadgetDir, options.Browser, std::cerr);
         TKovaGadgetServerOptions serverOptions;
@@ -107,14 +123,15 @@ int RunKovaGadgetHost(TKovaGadgetHostOptions options) {
         serverOptions.GadgetDir = options.GadgetDir;
         serverOptions.PageOpensUrls = choice == "none";
         // Probed before the server, so that an app window's host knows its life from the start.
-        if (KovaBrowserLaunch(choice, "").AppWindow) serverOptions.HostGraceMs = WindowGraceMs();
+        const TKovaAppWindow window{options.AppWindowProfile, options.AppWindowArguments};
+        if (KovaBrowserLaunch(choice, "", window).AppWindow) serverOptions.HostGraceMs = WindowGraceMs();
         TKovaGadgetServer server(serverOptions);
         std::cout << "KovaGadget: " << server.PageUrl() << std::endl;
         // Start pages go with this scope, on a signal, a normal end or a failure of the server alike.
-        TKovaGadgetBrowser browser(choice, server.PageUrl(), std::cerr);
+        TKovaGadgetBrowser browser(choice, server.PageUrl(), std::cerr, window);
         browser.Open();
-        if (!lock->Listen([&browser, &server] {
-                browser.Open();
+        if (!lock->Listen([&browser, &server](const std::string& later) {
+                browser.Open(later);
                 return server.PageUrl();
             }))
             std::cerr << "kova-gadget: a later start on this folder cannot reach this host: "

@@ -1,9 +1,15 @@
 #include "host/KovaGadgetHostOptions.h"
 
 #include "platform/UnitPlatformEnvironment.h"
+#include "platform/UnitPlatformIni.h"
+#include "platform/UnitPlatformPlaces.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -22,7 +28,8 @@ const char* const KovaGadgetUsage =
     "                    window, else as --browser tab); the host ends 30 s after its last page has gone\n"
     "  --browser tab     open the page through xdg-open; the host runs until signalled\n"
     "  --browser none    open nothing; addresses the gadget opens go to the page\n"
-    "                    (the choice is kept in the gadget's ini; the first default is app)\n"
+    "                    (app and tab are kept in the gadget's ini, none holds for its run only; the\n"
+    "                    first default is app)\n"
     "  --no-browser      the same as --browser none\n"
     "  --runame NAME     the redirect name (RuName) that eBay issued with your own application keys\n"
     "  --autostart on    start the host with the desktop session, with this folder and browser choice\n"
@@ -160,9 +167,10 @@ std::string ShippedGadgetDirectory(const std::string& executablePath) {
 
 int FillGadgetDirectory(const std::string& folder, const std::string& source) {
     std::error_code error;
-    fs::create_directories(folder, error);
-    if (!fs::is_directory(folder))
-        throw EInOutError("The gadget directory \"" + folder + "\" cannot be created: " + error.message());
+    // New folders are the user's alone: the gadget folder holds the watch list and the login data.
+    if (!ForceFolder(folder) || !fs::is_directory(folder, error))
+        throw EInOutError("The gadget directory \"" + folder +
+                          "\" cannot be created: " + std::strerror(errno));
     if (source.empty() || !fs::is_directory(source)) return 0;
     int copied = 0;
     for (auto entry = fs::recursive_directory_iterator(source, error);
@@ -176,4 +184,36 @@ int FillGadgetDirectory(const std::string& folder, const std::string& source) {
         }
     }
     return copied;
+}
+
+void KeepKovaGadgetFolderPrivate(const std::string& folder, bool isDefault, std::ostream& report) {
+    const int mode = FolderMode(folder);
+    if (mode < 0 || (mode & 077) == 0) return;
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode) & 07777u);
+    const std::string ini = folder + "/KovaGadget.ini";
+    bool narrowedBefore = false;
+    try {
+        narrowedBefore = TIniFile(ini).ReadString("Host", "FolderNarrowed", "") == "1";
+    } catch (const std::exception&) {
+    }
+    if (isDefault && !narrowedBefore) {
+        const std::string refused = RestrictFolderToOwner(folder);
+        if (refused.empty()) {
+            report << "kova-gadget: the gadget folder \"" << folder << "\" was open to others (mode " << octal
+                   << "); it is now yours alone (0700)" << std::endl;
+            try {
+                TIniFile(ini).WriteString("Host", "FolderNarrowed", "1");
+            } catch (const std::exception& e) {
+                report << "kova-gadget: that it was narrowed is not kept: " << e.what() << std::endl;
+            }
+            return;
+        }
+        report << "kova-gadget: the gadget folder \"" << folder
+               << "\" cannot be closed to others: " << refused << std::endl;
+    }
+    report << "kova-gadget: warning: others may enter the gadget folder \"" << folder << "\" (mode " << octal
+           << "); the files the gadget writes there are yours alone, but chmod 700 keeps even their names to "
+              "you"
+           << std::endl;
 }

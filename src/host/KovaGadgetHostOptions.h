@@ -4,6 +4,7 @@
 
 #include "base/UnitExceptions.h"
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct TKovaGadgetHostOptions {
     bool DemoFirstRun = false;
     bool DemoOAuth = false; // --oauth: the demo signs in with OAuth
     bool Help = false;
+    // Set by the demo, not on the command line: the app window's browser profile (empty: the user's
+    // KovaBrowserProfileFolder()) and arguments it adds to the app browser's.
+    std::string AppWindowProfile;
+    std::vector<std::string> AppWindowArguments;
 };
 
 extern const char* const KovaGadgetUsage;
@@ -38,3 +43,9 @@ std::string ShippedGadgetDirectory(const std::string& executablePath);
 // Creates the folder and copies into it every file and folder of source that it lacks; files that exist are
 // never overwritten. Returns how many files were copied; raises EInOutError when the folder cannot be made.
 int FillGadgetDirectory(const std::string& folder, const std::string& source);
+
+// The gadget folder is the user's alone. The default folder (isDefault) is narrowed to 0700 when others may
+// enter it, once: the ini keeps that it was ([Host] FolderNarrowed=1), and a mode the user gives it
+// afterwards stays. A folder named on the command line keeps its mode. Either kind that others may still
+// enter is warned of. What was done goes to report, one line each.
+void KeepKovaGadgetFolderPrivate(const std::string& folder, bool isDefault, std::ostream& report);

@@ -22,17 +22,33 @@ std::string KovaGadgetHostSocketPath(const std::string& gadgetDir) {
     return PrivateRuntimeFolder("kova-gadget") + "/" + name;
 }
 
-std::unique_ptr<TKovaGadgetLock> TKovaGadgetLock::TryTake(const std::string& gadgetDir) {
-    auto lock = TFolderLock::TryTake(gadgetDir);
+namespace {
+
+constexpr const char* SocketNote = "socket ";
+
+} // namespace
+
+std::unique_ptr<TKovaGadgetLock> TKovaGadgetLock::TryTake(const std::string& gadgetDir, std::string& heldBy) {
+    auto lock = TFolderLock::TryTake(gadgetDir, KovaLockFileName, heldBy);
     if (!lock) return nullptr;
+    // A dead host's note must not send a later start to its socket while this one starts to listen.
+    lock->Note("");
     // Without a socket the host still runs and holds the folder; later starts only cannot reach it.
-    std::string socketPath, unreachable;
+    std::string socketPath, freshFolder, unreachable;
     try {
         socketPath = KovaGadgetHostSocketPath(gadgetDir);
     } catch (const std::exception& e) {
-        unreachable = e.what();
+        // The usual name is another user's (or open to others): a folder of this host's own, which its
+        // note in the lock file names.
+        try {
+            freshFolder = MakeFreshPrivateFolder("kova-gadget");
+            socketPath = freshFolder + "/host.sock";
+        } catch (const std::exception& again) {
+            unreachable = std::string(e.what()) + " " + again.what();
+        }
     }
     auto taken = std::unique_ptr<TKovaGadgetLock>(new TKovaGadgetLock(std::move(lock), socketPath));
+    taken->FFreshFolder = freshFolder;
     taken->FUnreachable = unreachable;
     return taken;
 }
@@ -41,32 +57,57 @@ TKovaGadgetLock::TKovaGadgetLock(std::unique_ptr<TFolderLock> lock, std::string 
     : FLock(std::move(lock)), FSocketPath(std::move(socketPath)) {
 }
 
-bool TKovaGadgetLock::Listen(std::function<std::string()> openPage) {
+TKovaGadgetLock::~TKovaGadgetLock() {
+    FListener.reset();
+    if (!FFreshFolder.empty()) RemovePrivateFile(TPrivateFile{"", FFreshFolder, ""});
+}
+
+bool TKovaGadgetLock::Listen(std::function<std::string(const std::string& choice)> openPage) {
     if (FSocketPath.empty()) return false;
     try {
         FListener = std::make_unique<TLocalSocketListener>(
             FSocketPath, [openPage = std::move(openPage)](const std::string& request) -> std::string {
-                if (request != KovaOpenPageRequest) return "unknown request";
-                return KovaPageAnswer + openPage();
+                const std::string prefix = std::string(KovaOpenPageRequest) + " ";
+                if (request == KovaOpenPageRequest) return KovaPageAnswer + openPage("");
+                const std::string choice = request.rfind(prefix, 0) == 0 ? request.substr(prefix.size()) : "";
+                if (choice != "app" && choice != "tab" && choice != "none") return "unknown request";
+                return KovaPageAnswer + openPage(choice);
             });
     } catch (const std::exception& e) {
         FUnreachable = e.what();
         return false;
     }
+    FLock->Note(SocketNote + FSocketPath);
     return true;
 }
 
-std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs) {
-    const std::string socketPath = KovaGadgetHostSocketPath(gadgetDir);
+std::optional<std::string> AskKovaGadgetHostToOpen(const std::string& gadgetDir, int timeoutMs,
+                                                   const std::string& choice) {
+    std::string request =
+        choice.empty() ? std::string(KovaOpenPageRequest) : std::string(KovaOpenPageRequest) + " " + choice;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();
         if (left <= 0) return std::nullopt;
-        if (auto answer = AskLocalSocket(socketPath, KovaOpenPageRequest, static_cast<int>(left));
-            answer && answer->rfind(KovaPageAnswer, 0) == 0)
+        // The running host's note names its socket; before it listens, the usual name is asked.
+        std::string socketPath;
+        if (const auto note = TFolderLock::ReadNote(gadgetDir, KovaLockFileName);
+            note && note->rfind(SocketNote, 0) == 0) {
+            socketPath = note->substr(std::string(SocketNote).size());
+        } else {
+            try {
+                socketPath = KovaGadgetHostSocketPath(gadgetDir);
+            } catch (const std::exception&) {
+            }
+        }
+        const auto answer =
+            socketPath.empty() ? std::nullopt : AskLocalSocket(socketPath, request, static_cast<int>(left));
+        if (answer && answer->rfind(KovaPageAnswer, 0) == 0)
             return answer->substr(std::string(KovaPageAnswer).size());
+        // A host of an older version takes the request without a choice, and opens the page its own way.
+        if (answer && request != KovaOpenPageRequest) request = KovaOpenPageRequest;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }

@@ -26,12 +26,21 @@ struct TDispParam {
     bool ByRef = false;
 };
 
+// What the gadget host does around a member besides calling it.
+enum class TMemberRole {
+    None,
+    Init,      // builds the control for the folder the host serves
+    Terminate, // ends the control; the host calls it too when the last page has gone
+    Poll,      // a read the page repeats: answered on the request's own thread when nothing is queued
+};
+
 struct TDispMember {
     int DispID;
     std::string Name;
     TDispKind Kind;
     std::vector<TDispParam> Params;
     TVarType Result; // the out value "Value"; Empty for methods without one and for property writes
+    TMemberRole Role = TMemberRole::None;
 };
 
 struct TTypeLibrary {
@@ -42,15 +51,9 @@ struct TTypeLibrary {
     std::string CoClassName, CoClassID, InterfaceName, InterfaceID, EventInterfaceName, EventInterfaceID;
 };
 
+// IKovaGadget's members come from the control's member table (host/KovaGadgetMembers.h).
 const TTypeLibrary& KovaGadgetTypeLibrary();
-// IKovaGadget: the stock window properties first, then the control's own members; a read-write property is
-// two entries with one DISPID.
-const std::vector<TDispMember>& IKovaGadgetMembers();
 // IKovaGadgetEvents, DISPIDs 201 to 208.
 const std::vector<TDispMember>& IKovaGadgetEventsMembers();
-
-// The member of that name (case-insensitive, as automation names are) and kind, or nullptr.
-const TDispMember* FindDispMember(const std::string& name, TDispKind kind);
-const TDispMember* FindDispMember(int dispID, TDispKind kind);
 const char* DispKindName(TDispKind kind);
 const char* VarTypeName(TVarType type);

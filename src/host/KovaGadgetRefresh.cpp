@@ -176,7 +176,9 @@ void TKovaRefreshScheduler::Finished(const TKovaWatchList& list, TDateTime now) 
                 LocalClock(NextEbayDay(now)),
             lmkWarning);
     }
-    FPublish("load", DumpKovaJson({{"state", "finished"}}));
+    FPublish(
+        "load",
+        DumpKovaJson({{"state", "finished"}, {"number", outcome.Number}, {"succeeded", outcome.Succeeded}}));
 }
 
 void TKovaRefreshScheduler::Woke(TKovaWatchList& list) {

@@ -4,6 +4,7 @@
 #include "base/UnitUtils.h"
 #include "host/KovaGadgetEvents.h"
 #include "host/KovaGadgetLive.h"
+#include "host/KovaGadgetMembers.h"
 #include "host/KovaGadgetPages.h"
 #include "host/KovaGadgetProject.h"
 #include "host/KovaGadgetRefresh.h"
@@ -18,6 +19,7 @@
 #include "platform/UnitPlatformShell.h"
 #include "support/UnitLogging.h"
 #include "time/UnitTimeUtils.h"
+#include "watchlist/UnitKovaWatchList.h"
 
 #include <algorithm>
 #include <atomic>
@@ -92,7 +94,8 @@ struct TKovaGadgetServer::TImpl {
     std::shared_ptr<TAlive> Alive = std::make_shared<TAlive>(TAlive{this});
     TKovaHttpServer Http{TKovaDoorOptions{static_cast<size_t>(std::max(Options.Threads, 4))}};
     std::thread HttpThread;
-    TKovaEventHub Events;
+    // Half the threads at most hold event streams: calls keep the others, however many tabs are open.
+    TKovaEventHub Events{static_cast<size_t>(std::max(Options.Threads, 4)) / 2};
     TKovaGadgetPages Pages{std::chrono::milliseconds(Options.PageGraceMs), [alive = Alive] {
                                MainThreadQueue().Post([alive] {
                                    if (alive->Server) alive->Server->EndControlOfGonePages();
@@ -289,7 +292,15 @@ void TKovaGadgetServer::TImpl::RegisterReminderRoutes() {
         });
     });
     Http.Get("/api/schedule", [this](const httplib::Request&, httplib::Response& res) {
-        OnMainThread(res, [this](TReply& reply) { reply.Finish(200, Refresh.State()); });
+        OnMainThread(res, [this](TReply& reply) {
+            nlohmann::json state = Refresh.State();
+            // The last load as it is now, not as the last tick saw it: the page asks right after its own.
+            if (TKovaWatchList* list = Gadget ? Gadget->WatchList() : nullptr) {
+                const TKovaWatchList::TLoadOutcome last = list->LastLoad();
+                state["lastLoad"] = {{"number", last.Number}, {"succeeded", last.Succeeded}};
+            }
+            reply.Finish(200, state);
+        });
     });
 }
 
@@ -368,6 +379,10 @@ void TKovaGadgetServer::TImpl::ServeStatic(const httplib::Request& req, httplib:
 
 void TKovaGadgetServer::TImpl::ServeEvents(const httplib::Request&, httplib::Response& res) {
     auto queue = Events.Subscribe();
+    if (!queue)
+        return SendKovaError(res, 503,
+                             "too many pages of the gadget are open (" + std::to_string(Events.MaxStreams()) +
+                                 " at most): close one and reload this page");
     // A page is known by its event stream: the control ends a grace after the last one has gone.
     Pages.Opened();
     if (HostPages) HostPages->Opened();
@@ -427,7 +442,7 @@ void TKovaGadgetServer::TImpl::OnMainThread(httplib::Response& res, std::functio
 // in the main thread's queue, so that it still comes after every call the page sent before it; otherwise,
 // and before Init or while the host stops, the main thread answers as it does every other call.
 bool TKovaGadgetServer::TImpl::AnswerIsWorking(const TKovaCall& call, httplib::Response& res) {
-    if (call.Member->Kind != TDispKind::PropertyGet || call.Member->Name != "IsWorking") return false;
+    if (call.Member->Kind != TDispKind::PropertyGet || call.Member->Role != TMemberRole::Poll) return false;
     std::shared_lock lock(WorkingLock);
     if (!WorkingGadget || StopRequested || MainThreadQueue().PendingCount() > 0) return false;
     SendKovaJson(res, 200, {{"result", WorkingGadget->IsWorking()}});
@@ -451,16 +466,16 @@ void TKovaGadgetServer::TImpl::Call(const TKovaCall& call, TReply& reply) {
     }
     TDepth depth(CallDepth);
 
-    const bool init = member.DispID == 217 && member.Kind == TDispKind::Method;
-    const bool terminate = member.DispID == 223 && member.Kind == TDispKind::Method;
+    const bool init = member.Role == TMemberRole::Init && member.Kind == TDispKind::Method;
+    const bool terminate = member.Role == TMemberRole::Terminate && member.Kind == TDispKind::Method;
     std::vector<TKovaVariant> args = call.Args;
     if (init) {
         // The control works in the folder this host serves; the page cannot point it anywhere else.
         const std::string& asked = std::get<std::string>(args[0]);
         if (!asked.empty() && RealPath(asked) != GadgetDir)
-            return reply.Finish(
-                400, {{"error", "IKovaGadget.Init takes the gadget directory this host serves (\"" +
-                                    GadgetDir + "\") or an empty text"}});
+            return reply.Finish(400, {{"error", "IKovaGadget." + member.Name +
+                                                    " takes the gadget directory this host serves (\"" +
+                                                    GadgetDir + "\") or an empty text"}});
         // Another tab, or a page reloaded within the grace, shares the living control: building a new
         // one would end the list and dialogs the other page shows.
         if (Dispatch) return reply.Finish(200, {{"result", nullptr}});
@@ -511,7 +526,7 @@ void TKovaGadgetServer::TImpl::FormAction(const json& body, TReply& reply) {
 void TKovaGadgetServer::TImpl::TerminateControl() {
     if (!Dispatch) return;
     PublishForIsWorking(nullptr);
-    Dispatch->Invoke(223, TDispKind::Method, {});
+    Dispatch->Invoke(RoleMember(TMemberRole::Terminate).DispID, TDispKind::Method, {});
     Dispatch.reset();
     Gadget.reset();
 }
@@ -602,7 +617,8 @@ void TKovaGadgetServer::Run() {
             if (alive->Server) alive->Server->Tick();
         });
     });
-    MainThreadQueue().RunUntil([this] { return F->StopRequested.load(); });
+    // RequestStop wakes the queue: the idle host sleeps until a task or the stop comes.
+    MainThreadQueue().RunUntilWoken([this] { return F->StopRequested.load(); });
     F->ReminderTicker.Stop();
     F->Pages.Stop();
     if (F->HostPages) F->HostPages->Stop();

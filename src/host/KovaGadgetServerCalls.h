@@ -2,8 +2,8 @@
 // The page's calls as JSON: a call checked against the control's type library, the values it answers, and
 // the type library itself as the host serves it.
 
+#include "host/KovaGadgetMembers.h"
 #include "host/KovaGadgetProject.h"
-#include "host/KovaGadgetUnit.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

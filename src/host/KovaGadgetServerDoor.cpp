@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -61,7 +62,76 @@ void AddressOf(int fd, bool peer, std::string& ip, int& port) {
     port = ntohs(in.sin_port);
 }
 
+// The value of a header in a request head, lower-cased, without the blanks around it; empty when absent.
+std::string HeaderValue(std::string_view head, std::string_view name) {
+    for (size_t at = head.find("\r\n"); at != std::string_view::npos;) {
+        const size_t start = at + 2;
+        const size_t end = head.find("\r\n", start);
+        if (end == std::string_view::npos) break;
+        const std::string_view line = head.substr(start, end - start);
+        at = end;
+        if (line.size() <= name.size() || line[name.size()] != ':') continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(line[i])) == name[i];
+        if (!same) continue;
+        std::string value(line.substr(name.size() + 1));
+        const size_t first = value.find_first_not_of(" \t");
+        const size_t last = value.find_last_not_of(" \t");
+        value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        for (char& c : value)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return value;
+    }
+    return "";
+}
+
+// How far a chunked body has come: whether its last chunk and trailers are there. Framing that cannot be
+// read counts as whole: httplib answers it. The progress lets a body that comes in pieces be read once.
+TKovaBodyState ChunkedState(std::string_view body, TKovaChunkProgress& progress) {
+    for (;;) {
+        const size_t at = progress.At;
+        const size_t lineEnd = body.find("\r\n", at);
+        if (lineEnd == std::string_view::npos)
+            return body.size() - at > 1024 ? TKovaBodyState::Whole : TKovaBodyState::Partial;
+        size_t size = 0;
+        size_t digits = 0;
+        for (size_t i = at; i < lineEnd && std::isxdigit(static_cast<unsigned char>(body[i]));
+             ++i, ++digits) {
+            const int c = std::tolower(static_cast<unsigned char>(body[i]));
+            size = size * 16 + static_cast<size_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+        }
+        if (digits == 0 || digits > 8) return TKovaBodyState::Whole;
+        if (size == 0)
+            return body.find("\r\n\r\n", lineEnd) != std::string_view::npos ? TKovaBodyState::Whole
+                                                                            : TKovaBodyState::Partial;
+        if (progress.Data + size > TKovaHttpServer::MaxBodyBytes) return TKovaBodyState::TooLong;
+        if (lineEnd + 2 + size + 2 > body.size()) return TKovaBodyState::Partial;
+        progress.Data += size;
+        progress.At = lineEnd + 2 + size + 2;
+    }
+}
+
 } // namespace
+
+TKovaBodyState KovaRequestState(std::string_view buffer, TKovaChunkProgress* progress) {
+    const size_t headEnd = buffer.find(HeadEnd);
+    if (headEnd == std::string_view::npos) return TKovaBodyState::Partial;
+    const std::string_view head = buffer.substr(0, headEnd + 2);
+    const std::string_view body = buffer.substr(headEnd + 4);
+    // Tiny chunks cost framing: a body that has taken this much without ending is refused all the same.
+    if (body.size() > 4 * TKovaHttpServer::MaxBodyBytes) return TKovaBodyState::TooLong;
+    if (const std::string coding = HeaderValue(head, "transfer-encoding"); !coding.empty()) {
+        TKovaChunkProgress fresh;
+        return coding == "chunked" ? ChunkedState(body, progress ? *progress : fresh) : TKovaBodyState::Whole;
+    }
+    const std::string length = HeaderValue(head, "content-length");
+    if (length.empty() || length.size() > 18 || length.find_first_not_of("0123456789") != std::string::npos)
+        return TKovaBodyState::Whole; // none, or the handler's to refuse
+    const unsigned long long expected = std::stoull(length);
+    if (expected > TKovaHttpServer::MaxBodyBytes) return TKovaBodyState::TooLong;
+    return body.size() >= expected ? TKovaBodyState::Whole : TKovaBodyState::Partial;
+}
 
 // A connection and what has been read from it but not yet parsed.
 struct TKovaHttpServer::TConnection {
@@ -82,6 +152,15 @@ struct TKovaHttpServer::TConnection {
     TConnection& operator=(const TConnection&) = delete;
 
     bool HeadComplete() const { return Buffer.find(HeadEnd, Offset) != std::string::npos; }
+    // The request's state; a chunked body's progress is kept while it comes, and forgotten with its end.
+    TKovaBodyState State() {
+        const TKovaBodyState state = KovaRequestState(std::string_view(Buffer).substr(Offset), &Chunks);
+        if (state != TKovaBodyState::Partial) Chunks = {};
+        return state;
+    }
+    TKovaChunkProgress Chunks;
+    bool RequestComplete() { return State() == TKovaBodyState::Whole; }
+    bool Continued = false; // the client was told "100 Continue" for the request being read
     size_t Unparsed() const { return Buffer.size() - Offset; }
     void Compact() {
         Buffer.erase(0, Offset);
@@ -176,6 +255,7 @@ public:
     // Any thread: a new connection, or one kept alive after its answer.
     void Take(const std::shared_ptr<TConnection>& connection, bool keptAlive) {
         connection->Compact();
+        connection->Continued = false;
         connection->Started = !keptAlive || connection->Unparsed() > 0;
         // A kept-alive connection waits as long for its next request as httplib's answers announced.
         const auto idle = std::chrono::seconds(FServer.keep_alive_timeout_sec_);
@@ -184,18 +264,23 @@ public:
     }
 
     // Any thread: a connection answered before its body was read; it ends once the client has its answer.
-    void Linger(const std::shared_ptr<TConnection>& connection) {
+    void Linger(const std::shared_ptr<TConnection>& connection) { Arrive(StartLingering(connection)); }
+
+private:
+    // The door's thread: ends what the connection sends after its answer without a reset that could cost the
+    // client the answer; it goes when the client has closed its side, or after a while and a bound.
+    static std::shared_ptr<TConnection> StartLingering(const std::shared_ptr<TConnection>& connection) {
         ::shutdown(connection->Fd, SHUT_WR);
         connection->Lingering = true;
         connection->Buffer.clear();
         connection->Offset = 0;
         connection->Deadline = Clock::now() + LingerTime;
-        Arrive(connection);
+        return connection;
     }
 
-private:
     static constexpr auto LingerTime = std::chrono::seconds(2);
-    static constexpr size_t LingerBytes = 1024 * 1024;
+    // What loopback's socket buffers hold at most when the client stops at our answer.
+    static constexpr size_t LingerBytes = 8 * 1024 * 1024;
 
     void Arrive(const std::shared_ptr<TConnection>& connection) {
         {
@@ -215,9 +300,9 @@ private:
         FPool.Enqueue([this, connection] { FServer.Serve(*this, connection); });
     }
 
-    // Reads what has come; false when the connection is done with (closed, or its head too long).
+    // Reads what has come; false when the connection is done with (closed, or refused: a head too long).
     bool ReadHead(TConnection& connection) {
-        char chunk[4096];
+        char chunk[65536];
         const ssize_t got = ::recv(connection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got < 0) return errno == EAGAIN || errno == EINTR;
         if (got == 0) return false;
@@ -226,9 +311,38 @@ private:
             connection.Deadline = Clock::now() + FOptions.HeadTimeout;
         }
         connection.Buffer.append(chunk, static_cast<size_t>(got));
-        if (connection.Unparsed() <= MaxHeadBytes || connection.HeadComplete()) return true;
+        if (connection.HeadComplete()) {
+            // A client that waits to be asked for its body is asked, once, so that the body can come here.
+            if (!connection.Continued &&
+                HeaderValue(std::string_view(connection.Buffer).substr(connection.Offset), "expect") ==
+                    "100-continue") {
+                connection.Continued = true;
+                Send(connection, "HTTP/1.1 100 Continue\r\n\r\n");
+            }
+            return true;
+        }
+        if (connection.Unparsed() <= MaxHeadBytes) return true;
         Refuse(connection, "431 Request Header Fields Too Large");
         return false;
+    }
+
+    static void Send(const TConnection& connection, const std::string& text) {
+        [[maybe_unused]] const ssize_t sent =
+            ::send(connection.Fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+
+    // A body over the limit is answered here, before any thread reads it; the connection lingers.
+    void RefuseTooLong(const std::shared_ptr<TConnection>& connection) const {
+        const std::string body = DumpKovaJson({{"error", KovaBodyTooLong}});
+        std::string answer =
+            "HTTP/1.1 413 Payload Too Large\r\nConnection: close\r\nCache-Control: no-store\r\n"
+            "Content-Type: application/json\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n";
+        // The headers every answer of the server carries.
+        for (const auto& [name, value] : FServer.FDefaultHeaders)
+            answer += name + ": " + value + "\r\n";
+        Send(*connection, answer + "\r\n" + body);
+        StartLingering(connection);
     }
 
     // Drops what has come; false when the connection is done with.
@@ -241,10 +355,24 @@ private:
     }
 
     static void Refuse(const TConnection& connection, const char* status) {
-        const std::string answer =
-            std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-        [[maybe_unused]] const ssize_t sent =
-            ::send(connection.Fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        Send(connection,
+             std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+    }
+
+    // Where a connection that is not lingering goes next: to the pool with its whole request, to a refusal
+    // of its body, or back to waiting (false).
+    bool Route(const std::shared_ptr<TConnection>& connection) {
+        switch (connection->State()) {
+        case TKovaBodyState::Whole:
+            Dispatch(connection);
+            return true;
+        case TKovaBodyState::TooLong:
+            RefuseTooLong(connection);
+            return false;
+        case TKovaBodyState::Partial:
+            return false;
+        }
+        return false;
     }
 
     void Watch() {
@@ -255,10 +383,7 @@ private:
                 std::lock_guard lock(FLock);
                 if (FStopped) break;
                 for (auto& connection : FArrived)
-                    if (!connection->Lingering && connection->HeadComplete())
-                        Dispatch(connection);
-                    else
-                        waiting.push_back(std::move(connection));
+                    if (connection->Lingering || !Route(connection)) waiting.push_back(std::move(connection));
                 FArrived.clear();
             }
             if (waiting.size() > FOptions.MaxWaiting)
@@ -283,9 +408,8 @@ private:
                 TConnection& connection = *waiting[i];
                 const bool readable = polled[i + 1].revents != 0;
                 if (readable && !(connection.Lingering ? Drop(connection) : ReadHead(connection))) continue;
-                if (!connection.Lingering && connection.HeadComplete()) {
-                    Dispatch(waiting[i]);
-                } else if (now >= connection.Deadline) {
+                if (!connection.Lingering && Route(waiting[i])) continue;
+                if (now >= connection.Deadline) {
                     // A connection opened ahead and never used is closed without a word, as browsers expect.
                     if (!connection.Lingering && connection.Unparsed() > 0)
                         Refuse(connection, "408 Request Timeout");
@@ -317,6 +441,12 @@ TKovaHttpServer::TKovaHttpServer(const TKovaDoorOptions& options) : FOptions(opt
 
 TKovaHttpServer::~TKovaHttpServer() = default;
 
+TKovaHttpServer& TKovaHttpServer::set_default_headers(httplib::Headers headers) {
+    FDefaultHeaders = headers;
+    httplib::Server::set_default_headers(std::move(headers));
+    return *this;
+}
+
 bool TKovaHttpServer::RaiseBacklog() {
     return ::listen(svr_sock_, FOptions.Backlog) == 0;
 }
@@ -341,7 +471,7 @@ void TKovaHttpServer::Serve(TDoor& door, const std::shared_ptr<TConnection>& con
         const bool answered = process_request(stream, last, closed, nullptr);
         if (GCloseAfterAnswer) return door.Linger(connection);
         if (!answered || closed || last) return;
-        if (!connection->HeadComplete() && !AwaitNextHead(*connection)) return door.Take(connection, true);
+        if (!connection->RequestComplete() && !AwaitNextHead(*connection)) return door.Take(connection, true);
     }
 }
 
@@ -355,8 +485,8 @@ bool TKovaHttpServer::AwaitNextHead(TConnection& connection) const {
         const ssize_t got = ::recv(connection.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got <= 0) return false;
         connection.Buffer.append(chunk, static_cast<size_t>(got));
-        if (connection.HeadComplete()) return true;
-        if (connection.Unparsed() > MaxHeadBytes) return false;
+        if (connection.RequestComplete()) return true;
+        if (connection.HeadComplete() || connection.Unparsed() > MaxHeadBytes) return false;
     }
 }
 

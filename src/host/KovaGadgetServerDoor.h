@@ -1,7 +1,8 @@
 #pragma once
 // The gadget host's door: what a request must keep before it costs the host a thread or memory. A
-// connection holds no thread of the pool until its request head has arrived whole, within a few seconds;
-// a body is read only up to its limit, and JSON only to a small depth.
+// connection holds no thread of the pool until its request has arrived whole, head and body, within a few
+// seconds; a body over its limit is refused before any thread reads it, and JSON is parsed only to a small
+// depth.
 
 #include <chrono>
 #include <cstddef>
@@ -9,13 +10,15 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 struct TKovaDoorOptions {
-    size_t Threads = 32; // serve requests whose head has arrived at most; an open event stream holds one
+    size_t Threads = 32; // serve whole requests at most; an open event stream holds one
     // Threads are started as requests need them; beyond these, one that has had nothing to do this long ends.
     size_t SpareThreads = 4;
     std::chrono::milliseconds IdleThreadEnd{10000};
-    // From a new connection, or from the first byte of a kept-alive one's next request, to the head's end.
+    // From a new connection, or from the first byte of a kept-alive one's next request, to the request's end,
+    // its body included.
     std::chrono::milliseconds HeadTimeout{5000};
     // How long a pool thread waits for the next request on its connection before handing it to the door: a
     // page that polls does not pay for two hand-overs per call.
@@ -25,8 +28,19 @@ struct TKovaDoorOptions {
     size_t MaxWaiting = 512;
 };
 
-// An httplib server whose connections wait for their request heads on one thread of their own, and reach
-// the pool only with a whole head; a kept-alive connection goes back to wait for its next request.
+// How much of a request has come: Whole (its head, and its body by Content-Length or chunks; also framing
+// that httplib is left to refuse), Partial, or TooLong (a body over MaxBodyBytes, however sent).
+enum class TKovaBodyState { Whole, Partial, TooLong };
+// Where the reading of a chunked body that has come in part stopped: the next chunk's offset in the body and
+// the data bytes before it. Used only while the same request's buffer grows.
+struct TKovaChunkProgress {
+    size_t At = 0;
+    size_t Data = 0;
+};
+TKovaBodyState KovaRequestState(std::string_view buffer, TKovaChunkProgress* progress = nullptr);
+
+// An httplib server whose connections wait for their requests on one thread of their own, and reach the pool
+// only with a whole request; a kept-alive connection goes back to wait for its next request.
 class TKovaHttpServer : public httplib::Server {
 public:
     static constexpr size_t MaxBodyBytes = 1024 * 1024;
@@ -35,6 +49,8 @@ public:
     explicit TKovaHttpServer(const TKovaDoorOptions& options = {});
     ~TKovaHttpServer() override;
 
+    // httplib's, with a copy for the answers the door gives itself.
+    TKovaHttpServer& set_default_headers(httplib::Headers headers);
     // After bind_to_port or bind_to_any_port, which listen with a backlog of 5.
     bool RaiseBacklog();
     // The connection ends after this answer: for answers given while the request's body is left unread.
@@ -51,6 +67,7 @@ private:
     bool AwaitNextHead(TConnection& connection) const;
 
     TKovaDoorOptions FOptions;
+    httplib::Headers FDefaultHeaders;
     TDoor* FDoor = nullptr; // while listening; only the accepting thread uses it
 };
 

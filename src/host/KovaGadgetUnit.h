@@ -1,14 +1,12 @@
 #pragma once
-// The gadget control: the object the host page creates and calls, and the dispatch through which a host
-// binding calls its members by name or DISPID.
+// The gadget control: the object the host page creates and calls (host/KovaGadgetMembers.h dispatches to
+// it by name or DISPID).
 
 #include "base/UnitExceptions.h"
-#include "host/KovaGadgetProject.h"
 #include "storage/UnitEbayAccount.h"
 #include "storage/UnitOAuthTokens.h"
 
 #include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,8 +16,6 @@
 class TEbayLogInInfo;
 class TIniFileManager;
 class TKovaWatchList;
-
-KOVA_DECLARE_EXCEPTION(EKovaDispatchError, Exception);
 
 // Points the library search at the gadget directory for the TLS library.
 class TDLLHelperClass {
@@ -99,35 +95,3 @@ private:
 
 // A value crossing the dispatch: empty, boolean, 32-bit integer or text.
 using TKovaVariant = std::variant<std::monostate, bool, int, std::string>;
-
-// The outcome of one dispatched call: a failed call carries the message of what went wrong.
-struct TKovaDispResult {
-    bool Succeeded = true;
-    TKovaVariant Value;
-    std::string ErrorMessage;
-};
-
-// The control's members as the interface lists them, with the stock window properties kept as plain values.
-class TKovaGadgetDispatch {
-public:
-    explicit TKovaGadgetDispatch(TKovaGadget& gadget);
-
-    // Calls the member of that name (case-insensitive) or DISPID and kind with the arguments, after checking
-    // their number and types against the type library. Never raises.
-    TKovaDispResult Invoke(const std::string& name, TDispKind kind, const std::vector<TKovaVariant>& args);
-    TKovaDispResult Invoke(int dispID, TDispKind kind, const std::vector<TKovaVariant>& args);
-
-    TKovaGadget& Gadget() const { return FGadget; }
-
-private:
-    TKovaDispResult Call(const TDispMember* member, const std::string& requested, TDispKind kind,
-                         const std::vector<TKovaVariant>& args);
-    TKovaVariant CallChecked(const TDispMember& member, const std::vector<TKovaVariant>& args);
-    TKovaVariant WindowProperty(const TDispMember& member, const std::vector<TKovaVariant>& args);
-
-    TKovaGadget& FGadget;
-    std::map<int, TKovaVariant> FWindowProperties;
-};
-
-// The name of the variant's kind as messages show it: "empty", "bool", "int" or "string".
-const char* KovaVariantKindName(const TKovaVariant& value);

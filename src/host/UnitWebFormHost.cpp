@@ -98,9 +98,11 @@ std::string RefusalReason(const TForm& form, bool topMost, const std::string& na
 }
 
 // Presses the form's button marked by the flag, as the keyboard would.
+// Several buttons may carry the mark where only one shows at a time (the wizard's steps): the first that the
+// user could click is pressed.
 bool PressMarkedButton(TForm& form, bool TComponent::*mark) {
     for (const auto& c : form.Components())
-        if (c->Kind == TComponentKind::Button && (*c).*mark) return form.Click(c->Name);
+        if (c->Kind == TComponentKind::Button && (*c).*mark && form.Click(c->Name)) return true;
     return false;
 }
 
@@ -255,6 +257,11 @@ std::optional<bool> TWebFormHost::Apply(int id, const std::string& action, const
     } else if (action == "text") {
         if (!value.is_string()) throw EFormActionError("\"text\" takes a string value");
         const std::string text = value.get<std::string>();
+        // Every form echoes its texts to every page: no field takes more than a long address.
+        const size_t chars = static_cast<size_t>(std::count_if(
+            text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+        if (chars > MaxTextChars)
+            throw EFormActionError("\"text\" takes at most " + std::to_string(MaxTextChars) + " characters");
         result = topMost && form.SetText(name, text);
         // A handler may have shown a form meanwhile, moving the stack: the open form is looked up again.
         const TComponent* edit = form.FindComponent(name);
@@ -361,7 +368,12 @@ int TWebFormHost::ShowMessage(const std::string& text, const std::string& captio
     constexpr int ButtonWidth = 75, ButtonHeight = 25, Gap = 8, Margin = 16, LineHeight = 16;
     const int buttonsWidth = static_cast<int>(answers.size()) * (ButtonWidth + Gap) - Gap;
     const int width = std::clamp(static_cast<int>(widest) * 7 + 2 * Margin, buttonsWidth + 2 * Margin, 480);
-    const int textHeight = static_cast<int>(lines.size()) * LineHeight;
+    // A line wider than the box wraps (about 7 pixels a character): the buttons go below all of it.
+    int rows = 0;
+    for (const std::string& line : lines)
+        rows +=
+            std::max(1, (static_cast<int>(line.size()) * 7 + width - 2 * Margin - 1) / (width - 2 * Margin));
+    const int textHeight = rows * LineHeight;
     const int height = Margin + textHeight + Margin + ButtonHeight + 12;
 
     const bool hasCancel =
@@ -370,7 +382,7 @@ int TWebFormHost::ShowMessage(const std::string& text, const std::string& captio
     TForm form("MessageBox", caption, width, height);
     form.Position = TFormPosition::ScreenCenter;
     TComponent& label =
-        form.Add(TComponentKind::Label, "lblText", "", {Margin, Margin, width - 2 * Margin, 0});
+        form.Add(TComponentKind::Label, "lblText", "", {Margin, Margin, width - 2 * Margin, textHeight});
     label.Caption = text;
     int left = (width - buttonsWidth) / 2;
     for (size_t i = 0; i < answers.size(); ++i) {

@@ -25,6 +25,8 @@ public:
     // Receives the state of the open forms ({"forms": [...]}) whenever it changed.
     using TPublisher = std::function<void(const nlohmann::json& forms)>;
     static constexpr int TimerSliceMs = 20;
+    // The longest text a field takes from the page (the page's fields stop there too).
+    static constexpr size_t MaxTextChars = 8192;
 
     explicit TWebFormHost(TPublisher publish);
     ~TWebFormHost() override;

@@ -484,5 +484,5 @@ std::string TXMLDocument::SaveToXML() const {
 }
 
 void TXMLDocument::SaveToFile(const std::string& path) const {
-    WriteFileAtomic(path, SaveToXML(), TFileAccess::Shared, TFileKeep::Durable);
+    WriteFileAtomic(path, SaveToXML(), TFileAccess::OwnerOnly, TFileKeep::Durable);
 }

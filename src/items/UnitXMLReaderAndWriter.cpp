@@ -480,7 +480,7 @@ void TXMLReaderAndWriterRemindList::WriteList(const std::string& path, TResultLi
             WriteAuction(writer, xml, details->GetAuction(i));
         xml += "</Reminder>";
     }
-    WriteFileAtomic(path, xml, TFileAccess::Shared, TFileKeep::Durable);
+    WriteFileAtomic(path, xml, TFileAccess::OwnerOnly, TFileKeep::Durable);
 }
 
 namespace {

@@ -16,7 +16,7 @@
 namespace {
 
 int OpenOrRaise(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) throw EOSError("Cannot open \"" + path + "\": " + std::strerror(errno), errno);
     return fd;
 }

@@ -154,8 +154,9 @@ std::string ReadFileBytes(const std::string& path) {
 namespace {
 
 // Opens the file for appending, creating it when missing, never through a symbolic link at its name and
-// never anything but a regular file (a FIFO would block the writer). An owner-only file that is someone
-// else's is refused, and one of the user's own that others may read is closed to them first.
+// never anything but a regular file (a FIFO would block the writer) nor a file with other names. An
+// owner-only file that is someone else's is refused, and one of the user's own that others may read is closed
+// to them first.
 int OpenForAppend(const std::string& path, TFileAccess access) {
     const mode_t mode = access == TFileAccess::OwnerOnly ? 0600 : 0644;
     const int fd =
@@ -175,6 +176,9 @@ int OpenForAppend(const std::string& path, TFileAccess access) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) refuse(std::strerror(errno));
     if (!S_ISREG(info.st_mode)) refuse("It is not a regular file.");
+    // Another name of the same file may be anyone's file, a set-user-id program included: appending to it,
+    // or narrowing its mode, would change that file.
+    if (info.st_nlink > 1) refuse("It has other names (hard links), and it is not written through.");
     if (access == TFileAccess::OwnerOnly) {
         if (info.st_uid != ::geteuid()) refuse("It belongs to another user.");
         if ((info.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0) refuse(std::strerror(errno));

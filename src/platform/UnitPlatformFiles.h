@@ -31,8 +31,9 @@ void WriteFileAtomic(const std::string& path, std::string_view data, TFileAccess
 std::string ReadFileBytes(const std::string& path);
 bool TryReadFileBytes(const std::string& path, std::string& data);
 
-// Opens the file (creating it when missing), appends data at its end and closes it again. A symbolic link
-// or anything but a regular file at the name is refused, never written through. Raises EFOpenError or
+// Opens the file (creating it when missing), appends data at its end and closes it again. A symbolic link, a
+// hard link (a file with other names) or anything but a regular file at the name is refused, never written
+// through, and its mode is never changed. Raises EFOpenError or
 // EWriteError with the reason.
 void AppendToFile(const std::string& path, std::string_view data, TFileAccess access = TFileAccess::Shared);
 

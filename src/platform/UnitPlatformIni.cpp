@@ -203,7 +203,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
         updated += br;
     }
     try {
-        WriteFileAtomic(FFileName, updated, TFileAccess::Shared, TFileKeep::Durable);
+        WriteFileAtomic(FFileName, updated, TFileAccess::OwnerOnly, TFileKeep::Durable);
     } catch (const Exception&) {
         throw EIniFileException(failure);
     }
@@ -217,7 +217,7 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& ident) {
     if (!loc.KeyFound) return;
     try {
         WriteFileAtomic(FFileName, text.substr(0, loc.KeyLine.Begin) + text.substr(loc.KeyLine.Next),
-                        TFileAccess::Shared, TFileKeep::Durable);
+                        TFileAccess::OwnerOnly, TFileKeep::Durable);
     } catch (const Exception&) {
         // Deleting only ever puts a default back; when it fails the old value stays readable, as callers
         // expect.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -58,23 +59,95 @@ void SendAll(int fd, std::string data) {
 
 } // namespace
 
-std::unique_ptr<TFolderLock> TFolderLock::TryTake(const std::string& folder) {
-    // The folder itself is locked, so that no lock file has to be written into it; O_CLOEXEC keeps the
-    // lock from living on in a browser that the holder starts.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+namespace {
+
+constexpr size_t MaxNote = 4096;
+
+} // namespace
+
+std::string UserNameOf(unsigned uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
+    return std::to_string(uid);
+}
+
+std::unique_ptr<TFolderLock> TFolderLock::TryTake(const std::string& folder, const std::string& fileName,
+                                                  std::string& heldBy) {
+    heldBy.clear();
+    const std::string path = folder + "/" + fileName;
+    const auto fail = [&path](const std::string& reason, int err) -> std::unique_ptr<TFolderLock> {
+        throw EOSError("The lock \"" + path + "\" cannot be taken: " + reason, err);
+    };
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
         throw EOSError("The folder \"" + folder + "\" cannot be opened: " + std::strerror(errno), errno);
+    // O_CLOEXEC keeps the lock from living on in a browser that the holder starts; O_NONBLOCK keeps a FIFO
+    // planted at the name from holding the start.
+    const int fd =
+        ::openat(dir, fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int openError = errno;
+    struct stat info {};
+    const bool standing = ::fstatat(dir, fileName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    ::close(dir);
+    if (fd < 0) {
+        if (standing && S_ISLNK(info.st_mode)) return fail("it is a symbolic link", ELOOP);
+        if (standing && info.st_uid != ::geteuid()) {
+            heldBy = "user " + UserNameOf(info.st_uid);
+            return nullptr;
+        }
+        return fail(std::strerror(openError), openError);
+    }
+    const auto refuse = [&](const std::string& reason, int err) {
+        ::close(fd);
+        return fail(reason, err);
+    };
+    if (::fstat(fd, &info) != 0) return refuse(std::strerror(errno), errno);
+    if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file", EINVAL);
+    if (info.st_uid != ::geteuid()) {
+        ::close(fd);
+        heldBy = "user " + UserNameOf(info.st_uid);
+        return nullptr;
+    }
+    if (info.st_nlink != 1) return refuse("it has other names (hard links)", EMLINK);
+    // The file is this user's own: a mode wider than the owner's is narrowed on it, never on another file.
+    if ((info.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0) return refuse(std::strerror(errno), errno);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
-        if (err == EWOULDBLOCK) return nullptr;
-        throw EOSError("The folder \"" + folder + "\" cannot be locked: " + std::strerror(err), err);
+        // Only this user's processes can open the file to hold it.
+        if (err != EWOULDBLOCK) return fail(std::strerror(err), err);
+        return nullptr;
     }
     return std::unique_ptr<TFolderLock>(new TFolderLock(fd));
 }
 
 TFolderLock::~TFolderLock() {
     ::close(FFd);
+}
+
+void TFolderLock::Note(const std::string& line) {
+    const std::string text = line.substr(0, MaxNote - 1) + "\n";
+    if (::ftruncate(FFd, 0) != 0) return;
+    [[maybe_unused]] const ssize_t written = ::pwrite(FFd, text.data(), text.size(), 0);
+}
+
+std::optional<std::string> TFolderLock::ReadNote(const std::string& folder, const std::string& fileName) {
+    const std::string path = folder + "/" + fileName;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    char text[MaxNote];
+    ssize_t got = -1;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid())
+        got = ::pread(fd, text, sizeof text, 0);
+    ::close(fd);
+    if (got <= 0) return std::nullopt;
+    const std::string note(text, static_cast<size_t>(got));
+    const size_t end = note.find('\n');
+    if (end == std::string::npos || end == 0) return std::nullopt;
+    return note.substr(0, end);
 }
 
 TLocalSocketListener::TLocalSocketListener(const std::string& path, THandler handler)
@@ -132,7 +205,12 @@ std::optional<std::string> AskLocalSocket(const std::string& path, const std::st
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return std::nullopt;
     std::string answer;
+    // The answer is believed only from a listener of this user's own.
+    ucred peer{};
+    socklen_t size = sizeof peer;
     const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                          ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+                          peer.uid == ::geteuid() &&
                           (SendAll(fd, request + "\n"), ReadLine(fd, answer, deadline));
     ::close(fd);
     if (!answered) return std::nullopt;

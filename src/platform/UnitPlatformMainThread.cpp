@@ -56,12 +56,30 @@ bool TMainThreadQueue::RunUntil(const std::function<bool()>& done, int timeoutMs
     }
 }
 
+void TMainThreadQueue::RunUntilWoken(const std::function<bool()>& done) {
+    for (;;) {
+        unsigned wakes;
+        {
+            std::lock_guard lock(FLock);
+            wakes = FWakes;
+        }
+        if (done()) return;
+        if (RunOne()) continue;
+        std::unique_lock lock(FLock);
+        FChanged.wait(lock, [this, wakes] { return !FTasks.empty() || FWakes != wakes; });
+    }
+}
+
 size_t TMainThreadQueue::PendingCount() {
     std::lock_guard lock(FLock);
     return FTasks.size();
 }
 
 void TMainThreadQueue::Wake() {
+    {
+        std::lock_guard lock(FLock);
+        ++FWakes;
+    }
     FChanged.notify_all();
 }
 

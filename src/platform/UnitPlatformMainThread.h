@@ -19,6 +19,9 @@ public:
     // 10 ms) or timeoutMs has passed (negative: no limit). Returns done() at the end. This is how a modal
     // dialog or a wait for a worker keeps the rest of the process answered.
     bool RunUntil(const std::function<bool()>& done, int timeoutMs = -1);
+    // Main thread: the same without a deadline, for a done() that only changes in a task or before a
+    // Wake(): checked after each task and each Wake, never by the clock, so that an idle process sleeps.
+    void RunUntilWoken(const std::function<bool()>& done);
     size_t PendingCount();
     // Wakes a RunUntil so that it checks its condition at once.
     void Wake();
@@ -28,6 +31,7 @@ private:
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<TTask> FTasks;
+    unsigned FWakes = 0; // counts Wake calls, so that one between a check and the wait is not lost
 };
 
 TMainThreadQueue& MainThreadQueue();

@@ -1,5 +1,6 @@
 #include "platform/UnitPlatformNotifications.h"
 
+#include "base/UnitUtils.h"
 #include "platform/UnitPlatformEnvironment.h"
 
 #include <atomic>
@@ -120,9 +121,12 @@ bool TPlatformNotifications::Notify(const TPlatformNotification& n, TActionEvent
     sd_bus_message* reply = nullptr;
     sd_bus_error callError = SD_BUS_ERROR_NULL;
     int result = sd_bus_message_new_method_call(F->Bus, &call, Service, ServicePath, Service, "Notify");
+    // A notification is a glance: a title as long as a book would only fill the screen (and the bus).
+    const std::string summary = CutText(n.Summary, MaxSummaryChars);
+    const std::string body = CutText(n.Body, MaxBodyChars);
     if (result >= 0)
         result = sd_bus_message_append(call, "susss", n.AppName.c_str(), uint32_t{0}, n.AppIcon.c_str(),
-                                       n.Summary.c_str(), n.Body.c_str());
+                                       summary.c_str(), body.c_str());
     if (result >= 0) result = sd_bus_message_open_container(call, 'a', "s");
     for (const auto& [key, label] : n.Actions)
         if (result >= 0) result = sd_bus_message_append(call, "ss", key.c_str(), label.c_str());

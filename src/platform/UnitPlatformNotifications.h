@@ -2,6 +2,7 @@
 // Desktop notifications through the freedesktop notification service (org.freedesktop.Notifications) on the
 // session bus named by DBUS_SESSION_BUS_ADDRESS.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,10 @@ struct TPlatformNotification {
 // service's answers to the actions. Any thread may notify.
 class TPlatformNotifications {
 public:
+    // Longer texts are cut, with "…" at the end.
+    static constexpr size_t MaxSummaryChars = 200;
+    static constexpr size_t MaxBodyChars = 1000;
+
     TPlatformNotifications();
     ~TPlatformNotifications();
     TPlatformNotifications(const TPlatformNotifications&) = delete;

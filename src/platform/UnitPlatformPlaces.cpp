@@ -3,6 +3,8 @@
 #include "platform/UnitPlatformEnvironment.h"
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,4 +47,25 @@ bool ForceFolder(const std::string& folder) {
     }
     struct stat info {};
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int FolderMode(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
+    return static_cast<int>(info.st_mode & 07777);
+}
+
+std::string RestrictFolderToOwner(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat info {};
+    std::string refused;
+    if (::fstat(fd, &info) != 0)
+        refused = std::strerror(errno);
+    else if (info.st_uid != ::geteuid())
+        refused = "it belongs to another user";
+    else if (::fchmod(fd, (info.st_mode & 07700) | 0700) != 0)
+        refused = std::strerror(errno);
+    ::close(fd);
+    return refused;
 }

@@ -14,3 +14,9 @@ bool FolderIsWritable(const std::string& folder);
 
 // Creates the folder and its parents with mode 0700 for the new ones; false when it is not a folder after.
 bool ForceFolder(const std::string& folder);
+
+// A folder's permission bits (of the folder a link at its name leads to), or -1.
+int FolderMode(const std::string& folder);
+// Takes every right of group and others away from a folder of this user's own, through the folder opened
+// without following a link; empty on success, else the reason.
+std::string RestrictFolderToOwner(const std::string& folder);

@@ -180,3 +180,11 @@ std::string PrivateRuntimeFolder(const std::string& folderName) {
     if (usable(shared)) return shared;
     throw EFCreateError("No private folder for " + folderName + ": " + refused);
 }
+
+std::string MakeFreshPrivateFolder(const std::string& folderName) {
+    std::string pattern = AbsoluteFolderVariable("TMPDIR").value_or("/tmp") + "/" + folderName + "-" +
+                          std::to_string(::geteuid()) + "-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw EFCreateError("Cannot create a private folder \"" + pattern + "\". " + std::strerror(errno));
+    return pattern;
+}

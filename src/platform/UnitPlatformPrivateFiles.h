@@ -26,3 +26,8 @@ bool RemovePrivateFile(const TPrivateFile& file);
 // (made 0700 when missing), else $TMPDIR (else /tmp)/folderName-UID under the same checks. Raises
 // EFCreateError when neither can be used.
 std::string PrivateRuntimeFolder(const std::string& folderName);
+
+// A new folder of this user alone, made by mkdtemp as $TMPDIR (else /tmp)/folderName-UID-XXXXXX: for when
+// the name PrivateRuntimeFolder finds is taken by another user, who cannot have made this one before. The
+// caller removes it. Raises EFCreateError with the reason.
+std::string MakeFreshPrivateFolder(const std::string& folderName);

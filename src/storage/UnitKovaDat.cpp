@@ -45,9 +45,13 @@ TXMLNode RequireChild(TXMLNode parent, const char* name) {
     return parent.AddChild(name);
 }
 
+// A key goes into the file's XML and every call's headers: a byte that is not text there would leave the file
+// unreadable (invalid UTF-8) or cut the key short (a NUL).
 void CheckKeyValue(const char* name, const std::string& value) {
     if (value.find_first_of("\r\n") != std::string::npos)
         throw Exception(Format("The value of %s must be one line", {name}));
+    if (const std::string fault = TextValueFault(value); !fault.empty())
+        throw Exception(Format("The value of %s is refused: %s", {name, fault}));
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include "support/UnitLoggingThread.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace {
@@ -23,6 +25,8 @@ std::atomic<TLogging*> GLogging{nullptr};
 
 // Guards the thread reference and the thread's queue; held for one append or one take.
 std::mutex GQueueLock;
+// Wakes the logging thread for a queued message or its end.
+std::condition_variable GQueueChanged;
 TThreadLogging* GLoggingThread = nullptr;
 std::atomic<bool> GStarted{false};
 std::atomic<bool> GStartCalled{false};
@@ -167,20 +171,25 @@ void TLogging::LogException(const std::exception& e, const std::string& location
 
 // ---- TThreadLogging
 
+// The thread sleeps until a message comes and then writes every queued one: a burst of messages (a load
+// that fails page by page, a page that pages quickly) once took 10 ms each, and an idle gadget woke the
+// thread 100 times a second.
 void TThreadLogging::Execute() {
-    while (!Terminated()) {
-        SleepMs(10);
-        std::string entry;
+    std::deque<std::string> batch;
+    for (;;) {
         {
-            std::lock_guard lock(GQueueLock);
-            if (FQueue.empty()) continue;
-            entry = std::move(FQueue.front());
-            FQueue.pop_front();
+            std::unique_lock lock(GQueueLock);
+            GQueueChanged.wait(lock, [this] { return Terminated() || !FQueue.empty(); });
+            if (Terminated()) return;
+            batch.swap(FQueue);
         }
-        int kind = entry.empty() ? 0 : entry[0] - '0';
-        if (kind < 0 || kind > 3) kind = 0;
-        if (!entry.empty()) entry.erase(0, 1);
-        Logging().WriteMessage(entry, kind);
+        for (std::string& entry : batch) {
+            int kind = entry.empty() ? 0 : entry[0] - '0';
+            if (kind < 0 || kind > 3) kind = 0;
+            if (!entry.empty()) entry.erase(0, 1);
+            Logging().WriteMessage(entry, kind);
+        }
+        batch.clear();
     }
 }
 
@@ -263,6 +272,7 @@ void StopLogging(bool wait) {
         thread->Terminate();
         GStarted = false;
     }
+    GQueueChanged.notify_all();
     // On the main thread the end handler runs here; elsewhere the main thread's queue delivers it.
     if (IsMainThread()) {
         thread->WaitFor();
@@ -284,6 +294,7 @@ void Log(const std::string& text, TLogMessageKind kind) {
         std::lock_guard lock(GQueueLock);
         if (!GLoggingThread || GLoggingThread->Terminated()) return;
         GLoggingThread->FQueue.push_back(std::move(entry));
+        GQueueChanged.notify_one();
     } catch (...) {
     }
 }

@@ -242,7 +242,8 @@ void TKovaWatchList::ThreadFinished(TThreadGetMyEbayWatchlist& thread) {
         }
         FLastLoad = {FLastLoad.Number + 1, FLoadStartedUTC,
                      static_cast<int>(TradingCallsAnswered() - FCallsAtLoadStart),
-                     thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber};
+                     thread.Canceled() || (succeeded && thread.Complete()) ? 0 : thread.FApiErrorNumber,
+                     !thread.Canceled() && succeeded && thread.Complete()};
         if (learnt && FOnAccount) FOnAccount(FUserName, *learnt);
         if (tokenRejected && FOnTokenRejected && !thread.FUseOAuth) FOnTokenRejected(thread.FToken);
         if (thread.FUseOAuth && FOnOAuthTokens) {
@@ -364,7 +365,7 @@ std::string TKovaWatchList::Notice() const {
 void TKovaWatchList::WriteResultFileLocked(const std::string& message) {
     std::vector<std::string> lines;
     RenderResults(lines, message);
-    WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines), TFileAccess::Shared, TFileKeep::Rebuilt);
+    WriteFileAtomic(FResultFileName, JoinLinesCRLF(lines), TFileAccess::OwnerOnly, TFileKeep::Rebuilt);
 }
 
 void TKovaWatchList::RenderResults(std::vector<std::string>& lines, const std::string& message) {
@@ -445,8 +446,8 @@ bool TKovaWatchList::BuildDetailsFile(const std::string& articleNumber) {
             {"%REMAININGTIME%", HtmlEscape(item->GetRemainingTimeText(true))},
             {"%BIDORBUY%", item->BuyNow ? "buy" : "bid"},
         });
-    WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)), TFileAccess::Shared,
-                    TFileKeep::Rebuilt);
+    WriteFileAtomic(FHomeDirectory + "details.html", JoinLinesCRLF(SplitLines(filled)),
+                    TFileAccess::OwnerOnly, TFileKeep::Rebuilt);
     return true;
 }
 

@@ -60,12 +60,14 @@ public:
     void ThreadFinished(TThreadGetMyEbayWatchlist& thread);
     bool IsBusy() const { return FBusy; }
     // The last load that finished: its number (0 before the first), when it started, the eBay calls it
-    // took and eBay's ErrorCode that made it fail (518: the call limit), 0 when none did.
+    // took, eBay's ErrorCode that made it fail (518: the call limit), 0 when none did, and whether it
+    // replaced the list (every page came).
     struct TLoadOutcome {
         uint64_t Number = 0;
         TDateTime StartedUTC = 0;
         int Calls = 0;
         int ApiError = 0;
+        bool Succeeded = false;
     };
     TLoadOutcome LastLoad() const;
     // Returns when no load runs; on the main thread it keeps the main queue answered meanwhile.

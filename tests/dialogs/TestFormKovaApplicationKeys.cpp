@@ -9,6 +9,7 @@
 #include "storage/UnitKovaDat.h"
 #include "storage/UnitKovaDatFile.h"
 #include "support/KovaTestSupport.h"
+#include "support/RecordingOpener.h"
 #include "support/ScriptedFormHost.h"
 #include "watchlist/UnitKovaThreads.h"
 
@@ -51,10 +52,19 @@ protected:
 
 TEST_F(ApplicationKeysTest, TheShippedFileLeadsToTheKeysFormWhoseOkWritesThemAndOpensTheSignIn) {
     TScriptedFormHost host;
+    TRecordingOpener opener;
     host.Then([&](TForm& form) {
         ASSERT_EQ(form.Caption, "eBay application keys");
         auto& keys = static_cast<TfrmKovaApplicationKeys&>(form);
         EXPECT_NE(keys.lblWhere.Caption.find("developer program"), std::string::npos);
+        // A first run says why keys are needed, where they come from and how to try the gadget without them.
+        EXPECT_NE(keys.lblAbout.Caption.find("free"), std::string::npos);
+        EXPECT_NE(keys.lblDemo.Caption.find("kova-gadget --demo"), std::string::npos);
+        EXPECT_TRUE(form.Click("lblDeveloperLink"));
+        EXPECT_EQ(opener.Opened(), std::vector<std::string>{"https://developer.ebay.com/"});
+        // Enter is OK's, Escape Cancel's.
+        EXPECT_TRUE(keys.btnOk.Default);
+        EXPECT_TRUE(keys.btnCancel.Cancel);
         EXPECT_EQ(keys.cmbxSignInKind.ItemIndex, TfrmKovaApplicationKeys::OAuthIndex) << "new keys: OAuth";
         EXPECT_EQ(keys.edtCertID.PasswordChar, '*');
         // Missing values keep the form open and say which.
@@ -63,6 +73,20 @@ TEST_F(ApplicationKeysTest, TheShippedFileLeadsToTheKeysFormWhoseOkWritesThemAnd
         EXPECT_EQ(form.ModalResult, mrNone);
         EXPECT_EQ(keys.lblError.Caption, "Please fill in CertID, RuName.");
         EXPECT_TRUE(keys.lblError.Visible);
+        // A key that is not one line of text keeps the form open, names the field and goes to it.
+        const std::pair<const char*, std::string> refused[] = {{"edtDevID", std::string("my\0dev", 6)},
+                                                               {"edtCertID", "\xff\xfe\xc0\xaf"},
+                                                               {"edtRuName", "Ru\x1bN"}};
+        for (const auto& [edit, text] : refused) {
+            Fill(form, "my-cert", "RuName", TfrmKovaApplicationKeys::OAuthIndex);
+            form.SetText(edit, text);
+            ASSERT_TRUE(form.Click("btnOk"));
+            EXPECT_EQ(form.ModalResult, mrNone) << edit;
+            EXPECT_EQ(
+                keys.lblError.Caption.rfind(std::string("The ") + (edit + 3) + " cannot be used: it ", 0), 0u)
+                << keys.lblError.Caption;
+            EXPECT_EQ(form.ActiveControl, edit);
+        }
         Fill(form, "my-cert", " My-RuName ", TfrmKovaApplicationKeys::OAuthIndex);
         ASSERT_TRUE(form.Click("btnOk"));
         EXPECT_EQ(form.ModalResult, mrOk);

@@ -3,6 +3,7 @@
 
 #include "host/KovaGadgetAutostart.h"
 #include "host/KovaGadgetHostOptions.h"
+#include "platform/UnitPlatformFileOps.h"
 #include "platform/UnitPlatformFiles.h"
 #include "platform/UnitPlatformProcess.h"
 #include "platform/UnitPlatformRunProgram.h"
@@ -21,10 +22,12 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -294,7 +297,7 @@ TEST(GadgetDesktopBrowser, TheChoiceAndTheInstalledBrowsersDecideWhatOpensTheSta
         for (const std::string& argument : call)
             EXPECT_EQ(argument.find(host.Secret()), std::string::npos) << c.Name << ": " << argument;
         if (c.AppWindow) {
-            const std::vector<std::string> expected{"--window-size=480,372", "--class=kova-gadget",
+            const std::vector<std::string> expected{"--window-size=520,450", "--class=kova-gadget",
                                                     "--user-data-dir=" +
                                                         desktop.Root.File("config/kova-gadget/browser")};
             for (const std::string& argument : expected)
@@ -321,6 +324,31 @@ TEST(GadgetDesktopBrowser, TheChoiceIsKeptInTheIniForTheNextStart) {
     const auto unkeptCalls = unkept.AwaitCalls(1);
     ASSERT_EQ(unkeptCalls.size(), 1u);
     EXPECT_EQ(unkeptCalls[0][0], "xdg-open");
+}
+
+TEST(GadgetDesktopBrowser, NoneHoldsForItsRunAndTheMenuEntryStillOpensTheWindow) {
+    TDesktop desktop({"chromium", "xdg-open"});
+    {
+        TGadgetHostProcess none({"--browser", "none"});
+        EXPECT_TRUE(desktop.AwaitCalls(0).empty());
+        // The menu entry while that host runs: the running host opens its page in the window.
+        const TProgramRun menu = RunProgram(HostBinary, {}, 10000);
+        EXPECT_EQ(menu.ExitCode, 0) << menu.ErrorOutput;
+        const auto calls = desktop.AwaitCalls(1);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0][0], "chromium");
+    }
+    // The menu entry once it has ended, and a "none" an older version kept: the window each time.
+    { TGadgetHostProcess menu(std::vector<std::string>{}); }
+    std::string ini;
+    TryReadFileBytes(desktop.GadgetDir() + "/KovaGadget.ini", ini);
+    EXPECT_EQ(ini.find("Browser=none"), std::string::npos);
+    desktop.Root.Write("data/kova-gadget/KovaGadget.ini", "[Host]\nBrowser=none\n");
+    { TGadgetHostProcess menu(std::vector<std::string>{}); }
+    const auto calls = desktop.AwaitCalls(3);
+    ASSERT_EQ(calls.size(), 3u);
+    for (const auto& call : calls)
+        EXPECT_EQ(call[0], "chromium");
 }
 
 TEST(GadgetDesktopInstance, ASecondStartHandsOverToTheRunningHostEvenAfterAHostDied) {
@@ -356,31 +384,154 @@ TEST(GadgetDesktopInstance, ASecondStartHandsOverToTheRunningHostEvenAfterAHostD
     EXPECT_EQ(HostsOn(desktop.GadgetDir()), 1);
 }
 
-TEST(GadgetDesktopInstance, WithoutARuntimeFolderTheSocketGoesToTmpAndAnUnusableOneLeavesTheHostAlone) {
-    struct TCase {
-        const char* Name;
-        bool OpenToOthers; // the fallback folder is open to every user: it is not used
-        int SecondExit;
-    };
-    for (const TCase& c :
-         {TCase{"own temporary folder", false, 0}, TCase{"folder open to others", true, 1}}) {
+TEST(GadgetDesktopInstance, WithoutARuntimeFolderTheSocketGoesToTmpAndAnUnusableNameIsPassedOver) {
+    for (const bool openToOthers : {false, true}) {
+        SCOPED_TRACE(openToOthers ? "the usual folder is open to every user"
+                                  : "the usual folder is the user's");
         TDesktop desktop({"chromium"});
         desktop.Env.Set("XDG_RUNTIME_DIR", std::nullopt);
         desktop.Env.Set("TMPDIR", desktop.Root.File("tmp"));
         const std::string fallback = desktop.Root.File("tmp/kova-gadget-" + std::to_string(::geteuid()));
         fs::create_directories(fallback);
-        fs::permissions(fallback, c.OpenToOthers ? fs::perms::all : fs::perms::owner_all,
+        fs::permissions(fallback, openToOthers ? fs::perms::all : fs::perms::owner_all,
                         fs::perm_options::replace);
-        TGadgetHostProcess host({"--gadget-dir", desktop.GadgetDir()});
-        const TProgramRun second = RunProgram(HostBinary, {"--gadget-dir", desktop.GadgetDir()}, 10000);
-        EXPECT_EQ(second.ExitCode, c.SecondExit) << c.Name << ": " << second.ErrorOutput;
-        EXPECT_EQ(second.Output, c.SecondExit == 0 ? host.Line() + "\n" : "") << c.Name;
-        EXPECT_EQ(HostsOn(desktop.GadgetDir()), 1) << c.Name;
-        bool socket = false;
-        for (const auto& entry : fs::directory_iterator(fallback))
-            socket = socket || entry.is_socket();
-        EXPECT_EQ(socket, !c.OpenToOthers) << c.Name;
+        std::string socketFolder;
+        fs::perms socketFolderMode{};
+        {
+            TGadgetHostProcess host({"--gadget-dir", desktop.GadgetDir()});
+            // The later start finds the host's socket through the note in the lock file, wherever it went.
+            const TProgramRun second = RunProgram(HostBinary, {"--gadget-dir", desktop.GadgetDir()}, 10000);
+            EXPECT_EQ(second.ExitCode, 0) << second.ErrorOutput;
+            EXPECT_EQ(second.Output, host.Line() + "\n");
+            EXPECT_EQ(HostsOn(desktop.GadgetDir()), 1);
+            for (const auto& folder : fs::directory_iterator(desktop.Root.File("tmp")))
+                for (const auto& entry : fs::directory_iterator(folder.path()))
+                    if (entry.is_socket()) socketFolder = folder.path().string();
+            socketFolderMode = fs::status(socketFolder).permissions();
+        }
+        if (openToOthers) {
+            EXPECT_EQ(socketFolder.rfind(fallback + "-", 0), 0u) << "a fresh folder: " << socketFolder;
+            EXPECT_EQ(socketFolderMode, fs::perms::owner_all);
+            EXPECT_FALSE(fs::exists(socketFolder)) << "removed with the host";
+        } else {
+            EXPECT_EQ(socketFolder, fallback);
+        }
     }
+}
+
+namespace {
+
+// A throwaway local user, removed at the end; none when the test does not run as root or the machine has no
+// useradd, and then the checks that need one are left out.
+class TOtherUser {
+public:
+    TOtherUser() {
+        if (::geteuid() != 0 || !FileExists("/usr/sbin/useradd") || !FileExists("/usr/sbin/runuser")) return;
+        const std::string name = "kovaother" + std::to_string(::getpid() % 100000);
+        if (RunProgram("/usr/sbin/useradd", {"--no-create-home", "--shell", "/bin/sh", name}).ExitCode == 0)
+            FName = name;
+    }
+    ~TOtherUser() {
+        if (!FName.empty()) RunProgram("/usr/sbin/userdel", {"--force", FName});
+    }
+    const std::string& Name() const { return FName; }
+    // A shell command run as that user.
+    int Run(const std::string& command) const {
+        return RunProgram("/usr/sbin/runuser", {"-u", FName, "--", "/bin/sh", "-c", command}, 10000).ExitCode;
+    }
+    TChildProcess Start(const std::string& command) const {
+        return StartChildReadingFirstLine("/usr/sbin/runuser", {"-u", FName, "--", "/bin/sh", "-c", command},
+                                          10000);
+    }
+
+private:
+    std::string FName;
+};
+
+} // namespace
+
+// The gadget folder and what the host writes in it are its user's alone, whatever the folders above allow;
+// a folder of an earlier version is closed once, one the user named or opened again only warned of. Another
+// user can neither read the files nor take or block the lock, nor the hand-over through a shared $TMPDIR.
+TEST(GadgetDesktopPrivacy, TheGadgetFolderIsTheUsersAloneAndAnotherUserCanNeitherReadItNorTakeItsLock) {
+    TDesktop desktop({});
+    TOtherUser other;
+    if (other.Name().empty()) std::cout << "not root, or no useradd: the other user's checks are left out\n";
+    // Folders every user may pass through, as useradd makes homes: only the gadget folder keeps others out.
+    fs::create_directories(desktop.Root.File("named"));
+    for (const char* folder : {"", "/data", "/named"})
+        ::chmod((desktop.Root.Path() + folder).c_str(), 0755);
+    const std::string err = desktop.Root.File("host.err");
+    struct TCase {
+        const char* Name;
+        std::string Folder; // empty: the default one
+        int ModeBefore;     // -1: as the previous case left it
+        int ModeAfter;
+        const char* Said; // part of the host's error output
+    };
+    const TCase cases[] = {
+        {"a new default folder", "", -1, 0700, ""},
+        {"the default folder of an earlier version", "", 0755, 0700, "it is now yours alone (0700)"},
+        {"the default folder opened again by its user", "", 0755, 0755, "warning: others may enter"},
+        {"a folder named on the command line", desktop.Root.File("named"), 0755, 0755, "warning: others may"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string folder = c.Folder.empty() ? desktop.GadgetDir() : c.Folder;
+        if (c.ModeBefore >= 0) ::chmod(folder.c_str(), static_cast<mode_t>(c.ModeBefore));
+        // Another user's flock on the folder itself held the start of an earlier version.
+        TChildProcess held;
+        if (!other.Name().empty() && !c.Folder.empty())
+            held =
+                other.Start("exec /usr/bin/python3 -c 'import fcntl, os, sys, time\n"
+                            "fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+                            "print(\"held\", flush=True)\nparent = os.getppid()\n"
+                            "while os.getppid() == parent: time.sleep(0.05)' '" +
+                            folder + "'");
+        std::vector<std::string> args{
+            "-c", "e=$1; shift; exec \"$@\" 2>\"$e\"", "sh", err, HostBinary, "--browser", "none", "--port",
+            "0"};
+        if (!c.Folder.empty()) args.insert(args.end(), {"--gadget-dir", c.Folder});
+        TChildProcess host = StartChildReadingFirstLine("/bin/sh", args);
+        EXPECT_EQ(host.FirstLine.rfind("KovaGadget: http://127.0.0.1:", 0), 0u) << ReadTextFile(err);
+        EXPECT_EQ(FilePermissions(folder), c.ModeAfter);
+        EXPECT_EQ(FilePermissions(folder + "/KovaGadget.ini"), 0600);
+        EXPECT_EQ(FilePermissions(folder + "/.kova-gadget.lock"), 0600);
+        if (!other.Name().empty()) {
+            EXPECT_EQ(other.Run("/bin/ls '" + folder + "'") == 0, (c.ModeAfter & 05) == 05);
+            EXPECT_NE(other.Run("/bin/cat '" + folder + "/KovaGadget.ini'"), 0);
+            EXPECT_NE(other.Run("/usr/bin/flock -n '" + folder + "/.kova-gadget.lock' /bin/true"), 0);
+            EXPECT_NE(other.Run("/usr/bin/touch '" + folder + "/planted'"), 0);
+        }
+        EXPECT_EQ(StopChild(host.Pid, SIGTERM), 0);
+        const std::string said = ReadTextFile(err);
+        EXPECT_NE(said.find(c.Said), std::string::npos) << said;
+        if (held.Pid > 0) {
+            EXPECT_EQ(held.FirstLine, "held");
+            StopChild(held.Pid, SIGKILL); // runuser waits 2 s on a SIGTERM; its child ends with it
+        }
+    }
+    if (other.Name().empty()) return;
+    // In a folder that every user may write, another user's lock file is theirs, and the host says so.
+    const std::string shared = desktop.Root.File("shared");
+    fs::create_directories(shared);
+    ::chmod(shared.c_str(), 01777);
+    ASSERT_EQ(other.Run("/usr/bin/touch '" + shared + "/.kova-gadget.lock'"), 0);
+    const TProgramRun refused =
+        RunProgram(HostBinary, {"--gadget-dir", shared, "--browser", "none", "--port", "0"}, 10000);
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_NE(refused.ErrorOutput.find("is locked by another user (user " + other.Name() + ")"),
+              std::string::npos)
+        << refused.ErrorOutput;
+    // Without a runtime folder the socket's folder is in $TMPDIR, where another user took its name first.
+    desktop.Env.Set("XDG_RUNTIME_DIR", std::nullopt);
+    desktop.Env.Set("TMPDIR", shared);
+    ASSERT_EQ(other.Run("/bin/mkdir -m 700 '" + shared + "/kova-gadget-" + std::to_string(::geteuid()) + "'"),
+              0);
+    TGadgetHostProcess host({"--gadget-dir", desktop.GadgetDir(), "--browser", "none"});
+    const TProgramRun second = RunProgram(HostBinary, {"--gadget-dir", desktop.GadgetDir()}, 10000);
+    EXPECT_EQ(second.ExitCode, 0) << second.ErrorOutput;
+    EXPECT_EQ(second.Output, host.Line() + "\n");
 }
 
 TEST(GadgetDesktopLife, AnAppWindowHostEndsAGraceAfterItsLastPageWithTheListSavedOthersRun) {
@@ -470,6 +621,40 @@ TEST(GadgetDesktopAutostart, OnWritesAValidEntryOffRemovesItAndAloneTells) {
             const TProgramRun validate = RunProgram("/usr/bin/desktop-file-validate", {entryPath});
             EXPECT_EQ(validate.ExitCode, 0) << validate.Output << validate.ErrorOutput;
         }
+    }
+}
+
+// A name that is not one line of text would end the Exec line and start keys of its own (a second Exec=, or
+// Hidden=true): it is refused and nothing is written. Hidden and odd-looking names make a valid entry.
+TEST(GadgetDesktopAutostart, FolderNamesThatAreNotOneLineOfTextAreRefusedOddOnesArriveWhole) {
+    TDesktop desktop({});
+    desktop.Env.Set("PATH", "/usr/bin:/bin");
+    const std::string entryPath = desktop.Root.File("config/autostart/kova-gadget.desktop");
+    const std::pair<std::string, const char*> cases[] = {
+        {desktop.Root.File(".hidden/.kova-gadget"), nullptr},
+        {desktop.Root.File("#no comment ~ [Desktop Entry] =x; 100% \"$HOME\" \\"), nullptr},
+        {desktop.Root.File("x\nExec=/bin/touch /tmp/ran"), "it holds a control character"},
+        {desktop.Root.File("x\nHidden=true"), "it holds a control character"},
+        {desktop.Root.File("bytes\xff\xfe"), "it is not UTF-8 text"},
+    };
+    for (const auto& [folder, refusal] : cases) {
+        SCOPED_TRACE(folder);
+        DeleteFile(entryPath);
+        const TProgramRun run =
+            RunProgram(HostBinary, {"--autostart", "on", "--gadget-dir", folder, "--browser", "tab"}, 10000);
+        EXPECT_EQ(run.ExitCode, refusal ? 1 : 0) << run.ErrorOutput;
+        EXPECT_EQ(FileExists(entryPath), !refusal);
+        if (refusal) {
+            EXPECT_NE(run.ErrorOutput.find(refusal), std::string::npos) << run.ErrorOutput;
+            continue;
+        }
+        const std::string entry = ReadTextFile(entryPath);
+        EXPECT_NE(entry.find("\nExec=" + KovaDesktopExecArgument(HostBinary) + " --gadget-dir " +
+                             KovaDesktopExecArgument(folder) + " --browser tab\n"),
+                  std::string::npos)
+            << entry;
+        const TProgramRun validate = RunProgram("/usr/bin/desktop-file-validate", {entryPath});
+        EXPECT_EQ(validate.ExitCode, 0) << validate.Output << validate.ErrorOutput;
     }
 }
 

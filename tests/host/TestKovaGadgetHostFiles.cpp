@@ -64,8 +64,8 @@ TEST(KovaGadgetHostFiles, TheControlsFilesNeverTakeTheModeOfWhatStoodAtTheirName
         const char* Name;
         int Mode;
     };
-    for (const TCase c :
-         {TCase{"result.txt", 0644}, TCase{"watchlist.dat", 0644}, TCase{"ebtmp.dat", 0600}}) {
+    for (const TCase c : {TCase{"result.txt", 0600}, TCase{"watchlist.dat", 0600}, TCase{"ebtmp.dat", 0600},
+                          TCase{"KovaGadget.ini", 0600}}) {
         SCOPED_TRACE(c.Name);
         const int mode = LinkMode(dir.File(c.Name));
         EXPECT_TRUE(S_ISREG(mode)) << "a regular file";

@@ -1,4 +1,5 @@
 // ctest-labels: threaded
+#include "platform/UnitPlatformNotifications.h"
 #include "support/GadgetTestDirectory.h"
 #include "support/InProcessHost.h"
 #include "support/NotificationListener.h"
@@ -164,3 +165,23 @@ TEST_F(ReminderHostTest, TheReminderEndpointsCheckWhatTheyAreGiven) {
 }
 
 } // namespace
+
+// A title as long as a book reaches the desktop cut at a character's border, its end marked.
+TEST(ReminderNotifications, SummaryAndBodyAreCutToAGlance) {
+    TSessionBus bus;
+    TNotificationListener listener(bus.Address());
+    const std::string savedBus = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+    {
+        TPlatformNotifications notifications;
+        std::string error;
+        const TPlatformNotification note{
+            "KovaGadget",           "", std::string(199, 'a') + "\xC3\xA4" + std::string(200000, 'b'),
+            std::string(5000, 'c'), {}, -1};
+        EXPECT_TRUE(notifications.Notify(note, nullptr, error)) << error;
+        ASSERT_TRUE(listener.AwaitCount(1));
+    }
+    EXPECT_EQ(listener.Notes()[0].Summary, std::string(199, 'a') + "\xC3\xA4\xE2\x80\xA6");
+    EXPECT_EQ(listener.Notes()[0].Body, std::string(1000, 'c') + "\xE2\x80\xA6");
+    setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1);
+}

@@ -1,5 +1,6 @@
 // ctest-labels: threaded
 #include "host/KovaGadgetHostOptions.h"
+#include "host/KovaGadgetMembers.h"
 #include "host/KovaGadgetProject.h"
 #include "host/KovaGadgetServer.h"
 #include "host/KovaGadgetServerDoor.h"
@@ -13,12 +14,15 @@
 #include "support/GadgetTestDirectory.h"
 #include "support/UnitLogging.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sys/socket.h>
@@ -273,6 +277,89 @@ TEST_F(GadgetServerTest, AHeadThatTricklesIsCutOffAndAnUnusedConnectionClosedWit
     EXPECT_LE(closedAfter, std::chrono::seconds(8));
 }
 
+namespace {
+
+// A connection that has sent the text; the first status line it then receives comes from StatusLine.
+int Opened(int port, const std::string& sent) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    const timeval wait{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(write(fd, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    return fd;
+}
+std::string StatusLine(int fd) {
+    std::string got;
+    for (char c; got.find("\r\n") == std::string::npos && recv(fd, &c, 1, 0) == 1;)
+        got += c;
+    return got.substr(0, got.find("\r\n"));
+}
+
+} // namespace
+
+// Each open event stream holds a request thread: beyond half of them a page is told so, and requests whose
+// body trickles wait without a thread until they are cut off, so that calls still answer at once.
+TEST_F(GadgetServerTest, HundredEventStreamsAndTricklingBodiesLeaveCallsAnsweringWithinASecond) {
+    TRunningHost host(Dir.Path());
+    const std::string own = "Host: 127.0.0.1:" + std::to_string(host.Server.Port()) + "\r\n";
+    const std::string call = "POST /api/call HTTP/1.1\r\n" + own + "X-Kova-Secret: " + host.Server.Secret() +
+                             "\r\nContent-Type: application/json\r\n";
+    const std::pair<std::string, std::string> trickling[] = {
+        {"Content-Length: 100\r\n\r\n", "{\"member\":"},
+        {"Transfer-Encoding: chunked\r\n\r\n", "20\r\n{\"member\":"},
+        {"Transfer-Encoding: chunked\r\n\r\n", "5\r\n{\"mem\r\n"},
+        {"Content-Length: 20\r\nExpect: 100-continue\r\n\r\n", ""},
+    };
+    std::vector<int> streams, bodies;
+    for (size_t i = 0; i < 100; ++i) {
+        streams.push_back(Opened(host.Server.Port(), "GET /api/events?s=" + host.Server.Secret() +
+                                                         " HTTP/1.1\r\n" + own + "\r\n"));
+        const auto& [head, part] = trickling[i % std::size(trickling)];
+        bodies.push_back(Opened(host.Server.Port(), call + head + part));
+    }
+    std::map<std::string, int> streamAnswers;
+    for (const int fd : streams)
+        ++streamAnswers[StatusLine(fd)];
+    EXPECT_EQ(streamAnswers, (std::map<std::string, int>{{"HTTP/1.1 200 OK", 16},
+                                                         {"HTTP/1.1 503 Service Unavailable", 84}}));
+    for (const char* what : {"GET /", "IsWorking"}) {
+        const auto started = std::chrono::steady_clock::now();
+        const int status =
+            what[0] == 'G'
+                ? RawRequest(host.Server.Port(), "GET / HTTP/1.1\r\n" + own + "Connection: close\r\n\r\n")
+                      .Status
+                : host.Call("IsWorking", "get").first;
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_NE(status, 0) << what;
+        EXPECT_LT(took, std::chrono::seconds(1)) << what;
+        std::cout << what << " with 100 streams and 100 trickling bodies: "
+                  << std::chrono::duration_cast<std::chrono::microseconds>(took).count() << " us\n";
+    }
+    // The bodies never ended: each is cut off after the request's time, a client waiting to go on asked once.
+    for (size_t i = 0; i < bodies.size(); ++i)
+        EXPECT_EQ(StatusLine(bodies[i]),
+                  i % std::size(trickling) == 3 ? "HTTP/1.1 100 Continue" : "HTTP/1.1 408 Request Timeout")
+            << i;
+    for (const std::vector<int>& fds : {streams, bodies})
+        std::for_each(fds.begin(), fds.end(), [](int fd) { close(fd); });
+}
+
+TEST(GadgetServerDoor, ARequestReachesThePoolWhenItsBodyHasComeWholeHoweverSent) {
+    const std::string head = "POST /api/call HTTP/1.1\r\nHost: h\r\n",
+                      chunked = "Transfer-Encoding: chunked\r\n\r\n";
+    const std::pair<std::string, TKovaBodyState> cases[] = {
+        {head + "content-length:  4 \r\n\r\n{}", TKovaBodyState::Partial},
+        {head + "Content-Length: 1048577\r\n\r\n", TKovaBodyState::TooLong},
+        {head + chunked + "2\r\n{}\r\n0\r\n", TKovaBodyState::Partial},
+        {head + chunked + "2;x=y\r\n{}\r\n0\r\nTrailer: t\r\n\r\n", TKovaBodyState::Whole},
+        {head + chunked + "100000\r\n" + std::string(1 << 20, 'x') + "\r\n1\r\n", TKovaBodyState::TooLong},
+        {head + chunked + "zz\r\n", TKovaBodyState::Whole}, // httplib refuses it
+    };
+    for (const auto& [request, state] : cases)
+        EXPECT_EQ(KovaRequestState(request), state) << request.substr(0, 120);
+}
+
 TEST_F(GadgetServerTest, CallsRunTheControlAndAnswerByTheTypeLibrary) {
     TRunningHost host(Dir.Path());
     httplib::Client client("127.0.0.1", host.Server.Port());
@@ -378,6 +465,7 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     }
 
     EXPECT_EQ(host.Form(id, "click", "btnOk").second["result"], false) << "disabled";
+    EXPECT_EQ(host.Form(id, "key", "", "Enter").second["result"], false) << "Enter presses no disabled OK";
     // An event of the version the answer tells, or a later one, shows what the action did.
     const json named = host.Form(id, "text", "edteBayUsername", "alice").second;
     EXPECT_GT(named["version"].get<uint64_t>(), form["version"].get<uint64_t>());
@@ -411,7 +499,7 @@ TEST_F(GadgetServerTest, ADialogIsDrawnFromEventsDrivenByFormActionsAndRefusesCa
     EXPECT_EQ(box.get(), IDOK);
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.size() == 1; }).size(), 1u);
 
-    EXPECT_EQ(host.Form(id, "click", "btnCancel").second["result"], true);
+    EXPECT_EQ(host.Form(id, "key", "", "Escape").second["result"], true) << "Escape is the dialog's Cancel";
     EXPECT_EQ(load.get(), std::make_pair(200, json{{"result", nullptr}}));
     EXPECT_EQ(events.AwaitForms([](const json& forms) { return forms.empty(); }), json::array());
     EXPECT_EQ(host.Call("IsWorking", "get").second["result"], false);

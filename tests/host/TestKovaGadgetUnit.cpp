@@ -4,6 +4,7 @@
 #include "dialogs/UnitFormModel.h"
 #include "ebayapi/UnitKovaGadgetCalls.h"
 #include "ebayapi/UnitXMLParser.h"
+#include "host/KovaGadgetMembers.h"
 #include "host/KovaGadgetUnit.h"
 #include "items/UnitResultLst.h"
 #include "platform/UnitPlatformFiles.h"

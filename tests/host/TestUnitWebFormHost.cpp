@@ -33,6 +33,33 @@ struct TPasswordForm : TForm {
     }
 };
 
+TEST(WebFormHostJson, EnterPressesTheDefaultButtonTheUserSeesAndEscapeTheCancelButton) {
+    SetMainThread();
+    TWebFormHost host([](const json&) {});
+    // The steps of a wizard: one default button shows at a time, the first one made is hidden.
+    TForm form("frmSteps", "Steps", 200, 100);
+    std::vector<std::string> pressed;
+    for (const char* name : {"btnFirst", "btnSecond", "btnThird"}) {
+        TComponent& button = form.Add(TComponentKind::Button, name, "", {8, 8, 75, 25});
+        button.Default = true;
+        button.OnClick = [&pressed, name] { pressed.push_back(name); };
+    }
+    form.Component("btnFirst").Visible = false;
+    form.Component("btnSecond").Enabled = false;
+    TComponent& cancel = form.Add(TComponentKind::Button, "btnCancel", "", {100, 8, 75, 25});
+    cancel.Cancel = true;
+    cancel.ModalResult = mrCancel;
+    MainThreadQueue().Post([&] {
+        EXPECT_EQ(host.Apply(1, "key", "", "Enter"), true);
+        EXPECT_EQ(pressed, std::vector<std::string>{"btnThird"});
+        form.Component("btnThird").Visible = false;
+        EXPECT_EQ(host.Apply(1, "key", "", "Enter"), false) << "no default button in sight";
+        EXPECT_EQ(host.Apply(1, "key", "", "Escape"), true);
+    });
+    host.ShowModal(form);
+    EXPECT_EQ(form.ModalResult, mrCancel);
+}
+
 TEST(WebFormHostJson, WhatThePageTypesIntoAPasswordIsAcknowledgedButNeverPublished) {
     SetMainThread();
     std::vector<std::string> published;
@@ -40,6 +67,17 @@ TEST(WebFormHostJson, WhatThePageTypesIntoAPasswordIsAcknowledgedButNeverPublish
     TPasswordForm form;
     const auto last = [&] { return json::parse(published.back())["forms"][0]; };
     MainThreadQueue().Post([&] {
+        // A text longer than a field takes (a pasted 900 kB address) is refused before anything echoes it;
+        // the limit counts characters, as the page's field does.
+        const std::string wide = "\xC3\xA4";
+        std::string longest;
+        for (size_t i = 0; i < TWebFormHost::MaxTextChars; ++i)
+            longest += wide;
+        EXPECT_THROW(host.Apply(1, "text", "edtName", std::string(900000, 'a')), EFormActionError);
+        EXPECT_THROW(host.Apply(1, "text", "edtName", longest + "a"), EFormActionError);
+        for (const std::string& forms : published)
+            EXPECT_EQ(forms.find("aaaa"), std::string::npos);
+        ASSERT_EQ(host.Apply(1, "text", "edtName", longest), true);
         ASSERT_EQ(host.Apply(1, "text", "edtName", "alice"), true);
         EXPECT_EQ((*Component(last(), "edtName"))["text"], "alice") << "other edits keep their text";
         EXPECT_FALSE(Component(last(), "edtPassword")->contains("text"));

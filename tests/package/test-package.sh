@@ -6,11 +6,7 @@
 #   bash tests/package/test-package.sh PACKAGE-BUILD-FOLDER
 set -uo pipefail
 build=$(cd "${1:?usage: test-package.sh PACKAGE-BUILD-FOLDER}" 2>/dev/null && pwd) || build=$1
-deb=$(ls "$build"/kova-gadget_*_amd64.deb 2>/dev/null | head -n 1)
-if [ -z "$deb" ]; then
-    echo "no package in $build: scripts/package.sh builds it"
-    exit 77
-fi
+source=$(cd "$(dirname "$0")/../.." && pwd)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kova-package-test.XXXXXX")
 demo=""
@@ -23,6 +19,32 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+
+# scripts/package.sh in a fresh copy of the tracked files, where no build folder exists yet. cmake and cpack
+# are stand-ins that do what the script relies on (the build folder, the package's file): the real build is
+# the one scripts/test.sh runs before this test.
+clone=$work/clone
+mkdir -p "$clone" "$work/stubs"
+(cd "$source" && git ls-files -z | tar --null -T - -cf -) | tar -xf - -C "$clone" || fail "copying the tree"
+cat >"$work/stubs/cmake" <<'STUB'
+#!/usr/bin/env bash
+if [ "$1" = --build ]; then [ -f "$2/CMakeCache.txt" ]; exit; fi
+while [ $# -gt 0 ]; do [ "$1" = -B ] && mkdir -p "$2" && : >"$2/CMakeCache.txt"; shift; done
+STUB
+printf '#!/bin/sh\n: >kova-gadget_0.0.0_amd64.deb\n' >"$work/stubs/cpack"
+chmod +x "$work/stubs/cmake" "$work/stubs/cpack"
+[ ! -e "$clone/build" ] || fail "the copy has a build folder"
+printed=$(PATH=$work/stubs:$PATH bash "$clone/scripts/package.sh" 2>&1) ||
+    fail "scripts/package.sh fails on a fresh clone: $printed"
+[ "$(echo "$printed" | tail -n 1)" = "$clone/build/package/kova-gadget_0.0.0_amd64.deb" ] ||
+    fail "scripts/package.sh on a fresh clone printed: $printed"
+echo "package: scripts/package.sh runs on a fresh clone"
+
+deb=$(ls "$build"/kova-gadget_*_amd64.deb 2>/dev/null | head -n 1)
+if [ -z "$deb" ]; then
+    echo "no package in $build: scripts/package.sh builds it"
+    exit 77
+fi
 echo "package: $deb"
 
 # Debian's checks: any lintian error fails, warnings are shown.

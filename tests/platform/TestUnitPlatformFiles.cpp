@@ -48,22 +48,23 @@ TEST(PlatformFiles, SharedFilesFollowTheUmaskAndCredentialFilesStayOwnerOnly) {
 
 namespace {
 
-// What stands at a file's name before it is written: nothing, a regular file, a symbolic link to a file
-// elsewhere or a FIFO; the file (or the link's target) has the mode and may belong to another user.
+// What stands at a file's name before it is written: nothing, a regular file, a symbolic or a hard link to a
+// file elsewhere or a FIFO; the file (or the link's target) has the mode and may belong to another user.
 struct TStanding {
-    enum { Nothing, File, Link, Fifo } Kind;
+    enum { Nothing, File, Link, Fifo, HardLink } Kind;
     int Mode = 0;
     bool Stranger = false; // only root may give a file away
 };
 
 void Lay(const std::string& path, const std::string& elsewhere, const TStanding& s) {
     if (s.Kind == TStanding::Fifo) ::mkfifo(path.c_str(), 0600);
-    if (s.Kind != TStanding::File && s.Kind != TStanding::Link) return;
-    const std::string file = s.Kind == TStanding::Link ? elsewhere : path;
+    if (s.Kind == TStanding::Nothing || s.Kind == TStanding::Fifo) return;
+    const std::string file = s.Kind == TStanding::File ? path : elsewhere;
     WriteFileAtomic(file, "before");
     ::chmod(file.c_str(), static_cast<mode_t>(s.Mode));
     if (s.Stranger) ::chown(file.c_str(), 65534, 65534);
     if (s.Kind == TStanding::Link) std::filesystem::create_symlink(file, path);
+    if (s.Kind == TStanding::HardLink) std::filesystem::create_hard_link(file, path);
 }
 
 } // namespace
@@ -93,6 +94,14 @@ TEST(PlatformFiles, WrittenFilesNeverTakeTheModeOfWhatStoodAtTheirNameNorWriteTh
          "It is a symbolic link, and it is not written through."},
         {{TStanding::Fifo}, TFileAccess::OwnerOnly, true, 0600, "It is not a regular file."},
         {{TStanding::File, 0600, true}, TFileAccess::OwnerOnly, true, 0600, "It belongs to another user."},
+        // A set-user-id program planted at the log's name, as root's log would append to it.
+        {{TStanding::HardLink, 04755},
+         TFileAccess::OwnerOnly,
+         true,
+         04755,
+         "It has other names (hard links), and it is not written through."},
+        {{TStanding::HardLink, 0644, true}, TFileAccess::OwnerOnly, true, 0644, "It has other names"},
+        {{TStanding::HardLink, 04755}, TFileAccess::OwnerOnly, false, 0600, nullptr}, // replaced, not written
     };
     TScopedUmask mask(022);
     for (const TCase& c : cases) {
@@ -107,7 +116,7 @@ TEST(PlatformFiles, WrittenFilesNeverTakeTheModeOfWhatStoodAtTheirNameNorWriteTh
         const std::string error = ErrorOf([&] {
             c.Append ? AppendToFile(path, "after", c.Access) : WriteFileAtomic(path, "after", c.Access);
         });
-        if (c.Before.Kind == TStanding::Link) {
+        if (c.Before.Kind == TStanding::Link || c.Before.Kind == TStanding::HardLink) {
             EXPECT_EQ(ReadFileBytes(target), "before") << "the link's target is untouched";
             EXPECT_EQ(FilePermissions(target), c.Before.Mode);
         }

@@ -80,6 +80,26 @@ TEST(MainThreadQueue, RunUntilKeepsServingTasksUntilTheConditionHolds) {
     EXPECT_FALSE(MainThreadQueue().RunUntil([] { return false; }, 30)); // a time-out ends the wait
 }
 
+// The idle loop: a condition set off the main thread is seen at its Wake, even one that comes before the
+// wait.
+TEST(MainThreadQueue, RunUntilWokenEndsAtTheWakeAfterTheCondition) {
+    SetMainThread();
+    for (const bool wakeFirst : {true, false}) {
+        std::atomic<bool> stop{false};
+        int served = 0;
+        MainThreadQueue().Post([&] { ++served; });
+        std::thread other([&] {
+            if (!wakeFirst) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            stop = true;
+            MainThreadQueue().Wake();
+        });
+        if (wakeFirst) other.join();
+        MainThreadQueue().RunUntilWoken([&] { return stop.load() && served == 1; });
+        if (!wakeFirst) other.join();
+        EXPECT_EQ(served, 1);
+    }
+}
+
 TEST(Thread, NotifiesOnTheMainThreadAndFreesItself) {
     SetMainThread();
     std::atomic<int> freed{0};

@@ -106,9 +106,20 @@ TEST(KovaDat, SetKeysTakesValuesFromOptionsAndStandardInput) {
         {{"set-keys", dir.Path(), "--sign-in", "other"}, "The sign-in kind must be"},
         {{"set-keys", dir.Path(), "--app-id"}, "--app-id needs a value."},
         {{"show", dat, "--app-id", "x"}, "Unknown option \"--app-id\""},
+        // Values that would leave the file unreadable or a key cut short; the last two come on standard
+        // input.
+        {{"set-keys", dir.Path(), "--dev-id", "\xff\xfe\xc0\xaf"}, "DevID is refused: it is not UTF-8 text"},
+        {{"set-keys", dir.Path(), "--app-id", "app\tone"}, "AppID is refused: it holds a control character"},
+        {{"set-keys", dir.Path(), "--runame", "Ru\xc2\x85Name"}, "RuName is refused: it holds a control"},
+        {{"printf 'ce\\000rt\\n' |"}, "CertID is refused: it holds a control character"},
+        {{"printf '\\300\\257\\n' |"}, "CertID is refused: it is not UTF-8 text"},
     };
     for (const TCase& c : cases) {
-        TProgramRun run = KovaDat(c.Arguments);
+        TProgramRun run =
+            c.Arguments.size() > 1
+                ? KovaDat(c.Arguments)
+                : RunProgram("/bin/sh", {"-c", c.Arguments[0] + " '" KOVA_BIN_DIR "/kova-dat' set-keys '" +
+                                                   dir.Path() + "' --cert-id -"});
         EXPECT_EQ(run.ExitCode, 1) << c.Error;
         EXPECT_NE(run.ErrorOutput.find(c.Error), std::string::npos) << run.ErrorOutput;
         EXPECT_EQ(ReadTextFile(dat), before) << c.Error;

@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
@@ -102,4 +103,20 @@ std::string TSandboxCertificates::CAPem() const {
     std::string pem(data, static_cast<size_t>(size));
     BIO_free(bio);
     return pem;
+}
+
+std::string TSandboxCertificates::ServerKeyPin() const {
+    // SHA-256 of the DER SubjectPublicKeyInfo, in Base64: the form browsers take key pins in.
+    unsigned char* der = nullptr;
+    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(FServerCert.get()), &der);
+    if (length <= 0) Fail("public key encoding");
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    const int hashed =
+        EVP_Digest(der, static_cast<size_t>(length), digest, &digestLength, EVP_sha256(), nullptr);
+    OPENSSL_free(der);
+    if (hashed != 1) Fail("public key digest");
+    unsigned char base64[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
+    const int written = EVP_EncodeBlock(base64, digest, static_cast<int>(digestLength));
+    return std::string(reinterpret_cast<const char*>(base64), static_cast<size_t>(written));
 }

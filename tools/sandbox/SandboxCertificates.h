@@ -23,6 +23,8 @@ public:
 
     // The CA certificate in PEM form, for the clients' trust file.
     std::string CAPem() const;
+    // The server key's pin: Base64 of the SHA-256 of its SubjectPublicKeyInfo (RFC 7469).
+    std::string ServerKeyPin() const;
     X509* ServerCertificate() const { return FServerCert.get(); }
     EVP_PKEY* ServerKey() const { return FServerKey.get(); }
 

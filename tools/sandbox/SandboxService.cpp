@@ -92,10 +92,12 @@ TSandboxFault ParseSandboxFault(const nlohmann::json& value) {
     TSandboxFault fault;
     const std::string kind = JsonText(value, "kind");
     auto it = FaultKinds.find(kind);
-    if (it == FaultKinds.end())
-        throw std::invalid_argument(
-            "\"kind\" must be one of status, empty, notxml, truncated, drop, delay, xml, "
-            "trickle, badcert, pages, calllimit");
+    if (it == FaultKinds.end()) {
+        std::string names;
+        for (const auto& [name, _] : FaultKinds)
+            names += (names.empty() ? "" : ", ") + name;
+        throw std::invalid_argument("\"kind\" must be one of " + names);
+    }
     fault.Kind = it->second;
     fault.Call = JsonText(value, "call");
     fault.Page = JsonInt(value, "page", 0);

@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(options.StateDir);
         const TSandboxCertificates certificates = TSandboxCertificates::Generate();
         WriteFileAtomic(options.StateDir + "/ca.pem", certificates.CAPem());
+        // A browser of the demo's own trusts exactly this server's key, and nothing else, by its pin.
+        WriteFileAtomic(options.StateDir + "/server-key-pin.txt", certificates.ServerKeyPin() + "\n");
         const TDateTime start = NowUTC();
         TSandboxService service(options.Accounts, options.Seed, options.Keys, start, options.RuName);
         for (TSandboxItemChange change : options.ItemEnds) {
