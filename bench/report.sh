@@ -9,9 +9,9 @@ usage: bench/report.sh [--repetitions N] [--no-build] [--no-day | --day-only] [-
 
 Builds the programs and the benchmark programs BenchApiCalls, BenchItemFile, BenchWatchList and
 BenchGadgetHost in build/release (CMAKE_BUILD_TYPE=Release, ccache), runs them, e2e/host-bench.mjs
-(the host's cold start in headless Chromium and its memory after a load), e2e/countdown-bench.mjs (the
-page's CPU time while its list counts down) and e2e/day-bench.mjs (a day of 1 440 loads with the page open,
-then 10 idle minutes: about 25 minutes), and prints one line per row:
+(the host's cold start in headless Chromium and its memory after a load), e2e/countdown-bench.mjs (the page's
+CPU time while its list counts down: a minute and a half) and e2e/day-bench.mjs (a day of 1 440 loads with
+the page open, then 10 idle minutes: about 25 minutes), and prints one line per row:
 
   work | now (median) | floor (median) | ratio | goal | met
 
