@@ -114,7 +114,8 @@ test('times count on the host clock, a load marks an outbid, the chooser orders 
     await before.waitFor();
     assert.notEqual(await before.innerText(), await page.locator('#detailsBody tr', {hasText: 'Price'}).first().locator('td').innerText());
     if (process.env.KOVA_UPDATE_SCREENSHOTS) {
-        for (const close of await page.getByRole('button', {name: /^Close (reminder|notice)$/}).all()) await close.click();
+        const closes = page.locator('#banners').getByRole('button', {name: /^Close (reminder|notice)$/});
+        while (await closes.count()) await closes.first().click();
         await page.screenshot({path: path.join(sourceDir, 'docs/gadget-live.png')});
     }
     await page.keyboard.press('Escape');
