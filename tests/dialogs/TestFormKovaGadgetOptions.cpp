@@ -219,8 +219,10 @@ TEST(DialogLayout, TextsGeometryAndStartStateOfBothDialogs) {
     EXPECT_EQ(options.lblDownloadLink.Font.Color, RGBColor(0, 0, 255));
     EXPECT_EQ(options.lblDownloadLink.Cursor, "hand");
     EXPECT_TRUE(options.pnlPages.DoubleBuffered);
+    // Enter and Escape answer as OK and Cancel, as in every dialog of the page.
     for (const auto& c : options.Components())
-        EXPECT_FALSE(c->Default || c->Cancel) << c->Name << ": the design binds neither Enter nor Escape";
+        EXPECT_EQ(c->Default || c->Cancel, c->Name == "btnOk" || c->Name == "btnCancel") << c->Name;
+    EXPECT_TRUE(options.btnOk.Default && options.btnCancel.Cancel);
 }
 
 TEST_F(OptionsTest, NumberRulesForTheIntervalAndThePort) {
