@@ -213,8 +213,7 @@ TEST_F(WorkerThreadTest, TokenFetchReportsOnTheMainThreadAfterItsEnd) {
         ASSERT_EQ(requests.size(), fail ? 1u : 2u);
         EXPECT_EQ(Header(requests[0], "X-EBAY-API-COMPATIBILITY-LEVEL"), "459");
         EXPECT_NE(requests[0]["body"].get<std::string>().find("<Username>few</Username>"), std::string::npos);
-        if (!fail)
-            EXPECT_EQ(Header(requests[1], "X-EBAY-API-CALL-NAME"), "GetUser");
+        if (!fail) EXPECT_EQ(Header(requests[1], "X-EBAY-API-CALL-NAME"), "GetUser");
     }
 }
 
