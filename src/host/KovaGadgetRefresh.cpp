@@ -89,7 +89,7 @@ void TKovaRefreshScheduler::Tick(TKovaWatchList* list, bool idle, const std::fun
     } leave{FInTick};
 
     const TDateTime now = NowUTC();
-    const uint64_t tickMs = Clock().TickCount64();
+    const uint64_t tickMs = GetTickCount64();
     const bool woke =
         FLastTickMs != 0 && (now - FLastWall) * 86400000.0 > double(tickMs - FLastTickMs) + WakeGapMs;
     FLastWall = now;

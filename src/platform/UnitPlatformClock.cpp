@@ -33,6 +33,17 @@ public:
 
 TSystemClock GSystemClock;
 std::atomic<TPlatformClock*> GClock{&GSystemClock};
+// Calls on the installed clock that are under way: a test's clock may end while the logging thread stamps a
+// line with it, so a replaced clock is handed back only once no call is still inside it.
+std::atomic<int> GClockCalls{0};
+
+template <class TCall> auto CallClock(TCall call) {
+    GClockCalls.fetch_add(1);
+    struct TDone {
+        ~TDone() { GClockCalls.fetch_sub(1); }
+    } done;
+    return call(*GClock.load());
+}
 
 } // namespace
 
@@ -41,20 +52,23 @@ TPlatformClock& Clock() {
 }
 
 TPlatformClock* SetClock(TPlatformClock* clock) {
-    return GClock.exchange(clock ? clock : &GSystemClock);
+    TPlatformClock* previous = GClock.exchange(clock ? clock : &GSystemClock);
+    while (GClockCalls.load() != 0)
+        std::this_thread::yield();
+    return previous;
 }
 
 TDateTime Now() {
-    return Clock().NowLocal();
+    return CallClock([](TPlatformClock& clock) { return clock.NowLocal(); });
 }
 TDateTime NowUTC() {
-    return Clock().NowUTC();
+    return CallClock([](TPlatformClock& clock) { return clock.NowUTC(); });
 }
 uint32_t GetTickCount() {
-    return static_cast<uint32_t>(Clock().TickCount64());
+    return static_cast<uint32_t>(GetTickCount64());
 }
 uint64_t GetTickCount64() {
-    return Clock().TickCount64();
+    return CallClock([](TPlatformClock& clock) { return clock.TickCount64(); });
 }
 void SleepMs(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
